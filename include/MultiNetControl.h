@@ -1,0 +1,262 @@
+// TamoMultiNetControl: play one programme on several player instances and keep them in step over a LAN.
+//
+// This is the only header a host application needs. It holds the host-facing value types of the
+// NetControlNS namespace, the task executor that the control object is built on, and the exported
+// control object MultiNetControl itself.
+#pragma once
+
+#include "tamomultinetcontrol_export.h"
+
+#include <QSet>
+#include <QString>
+#include <QtGlobal>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace NetControlNS {
+
+// A network address, and also one entry of the master's slave roster.
+struct struAddress
+{
+    std::string ip;               // IPv4 address as dotted text
+    int processId = -1;           // process id of the player that sent from this address
+    int port = 0;                 // UDP port
+    int layerId = -1;             // layer a roster entry stands for; -1 = none
+    bool isPrepared = false;      // roster: the slave reported prepared for this layer
+    bool isClockSynced = false;   // roster: the slave reported its clock synchronised
+    bool isComplete = false;      // roster: the slave reported complete for this layer
+    bool isReserved = false;      // never set by the library
+    qint64 lastOnlineTime = -1;   // roster: host-clock time (us) of the last heartbeat; -1 = none yet
+    int addrType = 3;             // not interpreted; the library's own addresses carry 1
+};
+
+// The host's side of the library: a slave's commands arrive here, and both roles read the host clock here.
+// Every member may be left empty; an empty member is simply not called. The object must outlive the
+// MultiNetControl that it is given to. `userData` is valid only during the call and is null when the
+// master attached none. Members 1 to 10 are called on the library's worker thread, masterLostCbk on the
+// heartbeat thread; getClockTimeCbk is called from several threads at once and must be thread-safe.
+class slaveControlCbk
+{
+public:
+    std::function<void(int layerId, double, double, char* userData, int userDataLen)> startCbk;
+    std::function<void(int layerId, double speed, char* userData, int userDataLen)> speedCbk;
+    std::function<void(int layerId, char* userData, int userDataLen)> stepCbk;
+    std::function<void(int layerId, char* userData, int userDataLen)> stepBackCbk;
+    std::function<void(int layerId, double, char* userData, int userDataLen)> pauseCbk;
+    std::function<void(char* userData, int userDataLen)> prepareCbk;
+    std::function<void(int layerId, double, char* userData, int userDataLen)> stopCbk;
+    std::function<void(int layerId, qint64 position, bool, double, char* userData, int userDataLen)> seekCbk;
+    // Asked when the master searches for its slaves: one partner report is sent per layer id.
+    std::function<std::vector<int>()> getLayerIdsCbk;
+    // Mean clock offset, slave minus master, in seconds, after each accepted clock sample.
+    std::function<void(double seconds)> clockOffsetCbk;
+    // The host clock in microseconds; every time in the library is read from it (0 without it).
+    std::function<qint64()> getClockTimeCbk;
+    // Called once, with true, when the master's heartbeat answers have stopped for 50 s.
+    std::function<void(bool)> masterLostCbk;
+};
+
+} // namespace NetControlNS
+
+// One received datagram with its sender, as queued for the worker thread.
+class TAMO_MULTINETCONTROL_EXPORT ControlMessage
+{
+public:
+    // A message without data; TaskExecute's quit message is (-1, 0, 0, 0).
+    ControlMessage(int msgType, int arg1, int arg2, long long arg3);
+    // A received datagram: copies `len` bytes of `data`; with `len` below 1 both data and sender stay empty.
+    ControlMessage(const char* data, int len, NetControlNS::struAddress sender);
+
+    int msgType = 0;         // -1 = quit message, 0 = datagram
+    int arg1 = 0;            // carried, read by nobody
+    int arg2 = 0;
+    long long arg3 = 0;
+    std::vector<char> data;  // the datagram's bytes
+    NetControlNS::struAddress sender;
+};
+
+// A queue and one worker thread that hands each posted message, in posting order, to handle_message.
+class TAMO_MULTINETCONTROL_EXPORT TaskExecute
+{
+public:
+    // Most messages that may wait for the worker; a flood beyond it is dropped at the door (see postMessage).
+    static constexpr std::size_t kMaxQueuedMessages = 65536;
+    // Most datagram bytes that may wait for the worker.
+    static constexpr std::size_t kMaxQueuedBytes = 64u * 1024u * 1024u;
+
+    // Starts the worker; throws std::system_error when the thread cannot be started.
+    TaskExecute();
+    virtual ~TaskExecute();
+
+    TaskExecute(const TaskExecute&) = delete;
+    TaskExecute& operator=(const TaskExecute&) = delete;
+
+protected:
+    // Queues a copy of `msg` and wakes the worker. Returns false, and drops the message, when the queue
+    // already holds kMaxQueuedMessages messages or kMaxQueuedBytes bytes (a diagnostic line is printed
+    // at the start of each such episode).
+    bool postMessage(ControlMessage msg);
+    // Ends the worker and joins it. Throws std::system_error (resource_deadlock_would_occur) when called
+    // on the worker itself. Messages still queued are never handled.
+    void stop();
+
+private:
+    virtual void handle_message(ControlMessage msg) = 0;
+    void takeMessage(ControlMessage& out);
+    void run();
+
+    std::deque<ControlMessage> m_queue;  // guarded by m_mutex; producers and the worker
+    std::size_t m_queuedBytes = 0;       // guarded by m_mutex
+    bool m_dropping = false;             // guarded by m_mutex; true while a flood is being dropped
+    std::size_t m_droppedCount = 0;      // guarded by m_mutex
+    std::mutex m_mutex;
+    std::condition_variable m_cond;
+    std::unique_ptr<std::thread> m_thread;   // created by the constructor, joined and released by stop()
+    std::atomic<bool> m_running{true};       // written by stop(), read by the worker
+};
+
+class UdpClient;
+class SlaveCommandHandler;
+class MasterReportHandler;
+class MultiNetControlInspector;
+
+// The control object: one per player instance. See README.md for a walk through its use.
+//
+// Threads: construct and destroy the object on a thread that runs a Qt event loop (all reception happens
+// there). The host may call every other operation from any thread. Host callbacks run on the library's
+// worker thread; never destroy the object from inside one.
+//
+// User data: a playback command carries at most 4072 bytes of payload and user data together (4056 bytes
+// of user data for a start, 4064 for pause, stop and speed, 4048 for seek, 4072 for prepare, step and step
+// back). A command whose user data does not fit is refused: nothing is sent, a line says why, and the
+// operation returns false. A negative or zero length sends no user data; a null pointer with a positive
+// length sends that many zero bytes.
+class TAMO_MULTINETCONTROL_EXPORT MultiNetControl : public TaskExecute
+{
+public:
+    static constexpr int kSendBufferSize = 4096;
+
+    MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp, unsigned int port);
+    ~MultiNetControl() override;
+
+    // Configuration: each prints one line and stores the value; may be called at any time.
+    void setMasterFlag(bool master);
+    void setSlaveFlag(bool slave);
+    void setMasterIp(std::string masterIp);
+    void setGroupId(int group_id);
+
+    // Master: the roster of slaves. Entries of `slaves` have the form "ip_processId".
+    void setSlaves(QSet<QString> slaves);
+    bool findSlavePlayer();
+    std::vector<NetControlNS::struAddress> getSlavesPlayer();
+    bool isAllSlavePrepared(int layerId);   // layerId -1 = any layer
+    bool isAllSlaveComplete(int layerId);   // layerId -1 = any layer; slaves silent for 5 s don't count
+    bool isAllSlaveClockSucced();
+    void clearSlaveCompleteFlags(int layerId);  // -1 clears only entries of layer -1
+
+    // Master: playback commands to every slave of the group. False on an object that is not master.
+    bool notifySlavePrepareAsync(int layerId, char* userData, int userDataLen);
+    bool notifySlaveStart(double first, double second, int layerId, char* userData, int userDataLen);
+    bool notifySlavePause(double value, int layerId, char* userData, int userDataLen);
+    bool notifySlaveStop(double value, int layerId, char* userData, int userDataLen);
+    bool notifySlaveSeek(qint64 position, bool flag, int layerId, double value, char* userData, int userDataLen);
+    bool notifySlaveSpeed(double speed, int layerId, char* userData, int userDataLen);
+    bool notifySlaveStep(int layerId, char* userData, int userDataLen);
+    bool notifySlaveStepBack(int layerId, char* userData, int userDataLen);
+    // Sent once per process: false while m_haveStartClockSync is true.
+    bool notifySlaveStartClockSync();
+    bool notifySlaveStopClockSync();
+
+    // Slave: reports to the master. False on an object that is not slave.
+    bool reportPrepared(int layerId);
+    bool reportComplete(int layerId);
+
+    // True once any object of this process has sent the start of clock synchronisation; the host may
+    // set it back to false to allow another start.
+    static std::atomic<bool> m_haveStartClockSync;
+
+private:
+    friend class SlaveCommandHandler;
+    friend class MasterReportHandler;
+    friend class MultiNetControlInspector;
+
+    void handle_message(ControlMessage msg) override;
+    void recvBroadcastMsgHandle(const char* data, int len, NetControlNS::struAddress from);
+    void recvUnicastMsgHandle(const char* data, int len, NetControlNS::struAddress from);
+
+    // Builds one datagram in m_sendBuf; returns its length, or -1 when the user data does not fit.
+    // Call with m_sendMutex held.
+    int assembleData(unsigned short code, short layerId, const void* data, int dataLen,
+                     const char* userData, int userDataLen);
+    // Builds a datagram and hands it to the unicast endpoint as one step against every other sender.
+    // False when it does not fit the send buffer (nothing is sent).
+    bool sendDatagram(unsigned short code, int layerId, const void* payload, int payloadLen,
+                      const char* userData, int userDataLen, const NetControlNS::struAddress& dest);
+    // The shared path of the master's playback commands: role test, refusal line, send, sent line.
+    bool sendMasterCommand(unsigned short code, const char* operation, int layerId, const void* payload,
+                           int payloadLen, const char* userData, int userDataLen, const char* sentLine);
+    bool sendSlaveReport(unsigned short code, int layerId);
+
+    bool syncThread();
+    bool heartSyncThread();
+    // Starts the clock-sync and heartbeat threads of one start-clock-sync command.
+    void startClockSyncThreads();
+    // Clears m_clockSyncRunning and wakes the threads from their sleeps.
+    void stopClockSyncThreads();
+    // Sleeps up to `ms` milliseconds; returns early, with false, once clock sync has stopped.
+    bool sleepWhileClockSyncRuns(int ms);
+    void joinClockSyncThreads();
+
+    void setSlaveLastOnlineTime(qint64 time, NetControlNS::struAddress addr);
+    std::string getCurrentTime();
+    NetControlNS::struAddress masterAddress() const;
+    std::string masterIp() const;
+
+    NetControlNS::struAddress m_broadcastAddr;  // set by the constructor, then only read
+    NetControlNS::struAddress m_masterAddr;     // guarded by m_addressMutex; written by the worker, read by all senders
+    // Owned; created by the constructor, closed and released by the destructor on the constructing thread.
+    std::unique_ptr<UdpClient> m_unicastClient;
+    std::unique_ptr<UdpClient> m_broadcastClient;
+    unsigned int m_port;
+    char m_sendBuf[kSendBufferSize];            // guarded by m_sendMutex
+    std::vector<NetControlNS::struAddress> m_slaves;  // guarded by m_rosterMutex; host threads and the worker
+    NetControlNS::slaveControlCbk* m_cbk;       // not owned; the host keeps it alive
+    std::vector<double> m_offsetSamples;        // worker thread only
+    int m_offsetIndex = 0;                      // worker thread only
+    double m_offsetSum = 0;                     // worker thread only
+    std::atomic<bool> m_clockSyncRunning{false};  // written by the worker and the destructor, read by the clock threads
+    // Threads of the latest start-clock-sync command, and those of earlier starts that still run. Started
+    // by the worker, joined by the worker at a start after a stop and by the destructor after the worker ended.
+    std::thread m_syncThread;
+    std::thread m_heartThread;
+    std::vector<std::thread> m_earlierClockThreads;
+    std::atomic<quint16> m_syncIntervalMs{1000};  // written by the worker and the host, read by the clock-sync thread
+    quint16 m_seq = 0;                          // guarded by m_sendMutex
+    std::atomic<int> m_groupId;                 // written by the host, read by every sender and the worker
+    qint64 m_netDelayDelt = 0;                  // worker thread only
+    qint64 m_clockOffset = 0;                   // worker thread only
+    double m_offsetMean = 0;                    // worker thread only
+    bool m_clockSynced = false;                 // worker thread only
+    bool m_clockPreparedSent = false;           // worker thread only
+    const std::string m_localIp;
+    std::string m_masterIp;                     // guarded by m_addressMutex; written by the host, read by the worker
+    std::atomic<bool> m_isSlave{false};         // written by the host, read by every thread
+    std::atomic<bool> m_isMaster{false};        // written by the host, read by every thread
+    QSet<QString> m_slaveSet;                   // guarded by m_rosterMutex
+    std::atomic<qint64> m_lastMasterTime{-1};   // written by the worker, read by the heartbeat threads
+    std::atomic<bool> m_masterLostNotified{false};  // heartbeat threads
+
+    mutable std::mutex m_sendMutex;             // one datagram built and sent at a time
+    mutable std::mutex m_rosterMutex;           // m_slaves and m_slaveSet
+    mutable std::mutex m_addressMutex;          // m_masterAddr and m_masterIp
+    std::mutex m_clockSyncWakeMutex;            // pairs with m_clockSyncWake
+    std::condition_variable m_clockSyncWake;    // wakes sleeping clock threads when clock sync stops
+};

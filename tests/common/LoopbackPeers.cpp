@@ -1,0 +1,58 @@
+#include "common/LoopbackPeers.h"
+
+#include "protocol/DatagramCodec.h"
+
+#include <QDeadlineTimer>
+#include <QTest>
+
+quint16 pickFreePort()
+{
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0))
+        qFatal("pickFreePort: %s", qPrintable(probe.errorString()));
+    return probe.localPort();
+}
+
+RawPeer::RawPeer(const QString& ip, quint16 port)
+{
+    m_bound = m_socket.bind(QHostAddress(ip), port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
+        while (m_socket.hasPendingDatagrams()) {
+            ReceivedDatagramCopy copy;
+            QHostAddress sender;
+            copy.bytes.resize(static_cast<int>(m_socket.pendingDatagramSize()));
+            m_socket.readDatagram(copy.bytes.data(), copy.bytes.size(), &sender, &copy.senderPort);
+            copy.senderIp = sender.toString();
+            m_received.append(copy);
+        }
+    });
+}
+
+qint64 RawPeer::send(const QByteArray& bytes, const QString& ip, quint16 port)
+{
+    return m_socket.writeDatagram(bytes, QHostAddress(ip), port);
+}
+
+QList<ReceivedDatagramCopy> RawPeer::waitFor(int count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (m_received.size() < count && !deadline.hasExpired())
+        QTest::qWait(5);
+    return m_received;
+}
+
+QByteArray buildDatagram(quint16 code, int layerId, int groupId, const QByteArray& payload, const QByteArray& userData,
+                         quint32 processId, quint16 seq)
+{
+    DatagramHeader header;
+    header.processId = processId;
+    header.code = code;
+    header.groupId = static_cast<std::uint16_t>(groupId);
+    header.layerId = static_cast<std::int16_t>(layerId);
+    header.seq = seq;
+    header.dataLen = static_cast<std::uint16_t>(payload.size());
+    header.userDataLen = static_cast<std::uint16_t>(userData.size());
+    QByteArray out(header.datagramLength(), '\0');
+    encodeDatagram(header, payload.constData(), userData.constData(), out.data(), out.size());
+    return out;
+}

@@ -1,0 +1,44 @@
+// Plain sockets on loopback addresses that stand in for other nodes, and a datagram builder.
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QUdpSocket>
+
+// A port that is free on 127.0.0.1 right now, for use as a group port.
+quint16 pickFreePort();
+
+struct ReceivedDatagramCopy
+{
+    QByteArray bytes;
+    QString senderIp;
+    quint16 senderPort = 0;
+};
+
+// A socket bound to `ip` (a 127.x address, or "255.255.255.255" to hear limited broadcasts at `port`).
+class RawPeer
+{
+public:
+    explicit RawPeer(const QString& ip, quint16 port = 0);
+
+    bool isBound() const { return m_bound; }
+    QString errorString() const { return m_socket.errorString(); }
+    quint16 port() const { return m_socket.localPort(); }
+
+    qint64 send(const QByteArray& bytes, const QString& ip, quint16 port);
+    // Runs the event loop until `count` datagrams have arrived in all, or `timeoutMs` have passed.
+    QList<ReceivedDatagramCopy> waitFor(int count, int timeoutMs = 5000);
+    QList<ReceivedDatagramCopy> received() const { return m_received; }
+    void clear() { m_received.clear(); }
+
+private:
+    QUdpSocket m_socket;
+    bool m_bound = false;
+    QList<ReceivedDatagramCopy> m_received;
+};
+
+// A datagram of the protocol as a peer would send it.
+QByteArray buildDatagram(quint16 code, int layerId, int groupId, const QByteArray& payload = {},
+                         const QByteArray& userData = {}, quint32 processId = 4242, quint16 seq = 0);

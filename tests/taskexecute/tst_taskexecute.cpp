@@ -1,0 +1,164 @@
+#include "MultiNetControl.h"
+
+#include "common/StdoutCapture.h"
+
+#include <QTest>
+
+#include <future>
+#include <system_error>
+
+namespace {
+
+// An executor that records what its worker handles; `onMessage` may block or act on the worker.
+class RecordingExecutor : public TaskExecute
+{
+public:
+    using TaskExecute::postMessage;
+    using TaskExecute::stop;
+    ~RecordingExecutor() override { stop(); }
+
+    std::function<void(const ControlMessage&)> onMessage;
+
+    std::vector<std::pair<int, int>> handled() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_handled;
+    }
+    int handledCount() const { return static_cast<int>(handled().size()); }
+
+private:
+    void handle_message(ControlMessage msg) override
+    {
+        if (onMessage)
+            onMessage(msg);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_handled.emplace_back(msg.arg1, msg.arg2);
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<std::pair<int, int>> m_handled;
+};
+
+ControlMessage numbered(int producer, int index)
+{
+    return ControlMessage(0, producer, index, 0);
+}
+
+} // namespace
+
+class tst_TaskExecute : public QObject
+{
+    Q_OBJECT
+private slots:
+    void orderKeptAcrossProducers();
+    void stopOnIdleWorkerPrintsExitLine();
+    void stopDuringHandlingLeavesTheRest();
+    void stopFromWorkerThrows();
+    void floodBeyondTheBoundIsDroppedAndReported();
+};
+
+void tst_TaskExecute::orderKeptAcrossProducers()
+{
+    RecordingExecutor executor;
+    constexpr int kProducers = 4;
+    constexpr int kEach = 2000;
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&executor, p] {
+            for (int i = 0; i < kEach; ++i)
+                executor.postMessage(numbered(p, i));
+        });
+    }
+    for (auto& t : producers)
+        t.join();
+    QTRY_COMPARE_WITH_TIMEOUT(executor.handledCount(), kProducers * kEach, 10000);
+
+    std::vector<int> next(kProducers, 0);
+    for (const auto& [producer, index] : executor.handled())
+        QCOMPARE(index, next[static_cast<std::size_t>(producer)]++);
+}
+
+void tst_TaskExecute::stopOnIdleWorkerPrintsExitLine()
+{
+    StdoutCapture out;
+    RecordingExecutor executor;
+    executor.postMessage(numbered(0, 0));
+    QTRY_COMPARE(executor.handledCount(), 1);
+    executor.stop();
+    QCOMPARE(out.text(), QByteArray("TaskExecute::run thread exit!\n"));
+    executor.stop();  // a second stop finds no thread and returns
+}
+
+void tst_TaskExecute::stopDuringHandlingLeavesTheRest()
+{
+    StdoutCapture out;
+    RecordingExecutor executor;
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    executor.onMessage = [&](const ControlMessage& msg) {
+        if (msg.arg2 == 0) {
+            entered.set_value();
+            released.wait();
+        }
+    };
+    for (int i = 0; i < 3; ++i)
+        executor.postMessage(numbered(0, i));
+    entered.get_future().wait();
+
+    std::thread stopper([&executor] { executor.stop(); });
+    QTest::qWait(200);  // let stop() clear the running flag before the handler returns
+    release.set_value();
+    stopper.join();
+
+    QCOMPARE(executor.handledCount(), 1);
+    QVERIFY(!out.text().contains("thread exit"));
+}
+
+void tst_TaskExecute::stopFromWorkerThrows()
+{
+    RecordingExecutor executor;
+    std::promise<std::error_code> caught;
+    executor.onMessage = [&](const ControlMessage&) {
+        try {
+            executor.stop();
+            caught.set_value({});
+        } catch (const std::system_error& e) {
+            caught.set_value(e.code());
+        }
+    };
+    executor.postMessage(numbered(0, 0));
+    QCOMPARE(caught.get_future().get(), std::make_error_code(std::errc::resource_deadlock_would_occur));
+}
+
+void tst_TaskExecute::floodBeyondTheBoundIsDroppedAndReported()
+{
+    StdoutCapture out;
+    RecordingExecutor executor;
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    executor.onMessage = [&](const ControlMessage& msg) {
+        if (msg.arg1 == 1) {
+            entered.set_value();
+            released.wait();
+        }
+    };
+    executor.postMessage(numbered(1, 0));
+    entered.get_future().wait();
+
+    int refused = 0;
+    for (std::size_t i = 0; i < TaskExecute::kMaxQueuedMessages + 5; ++i)
+        refused += executor.postMessage(numbered(0, static_cast<int>(i))) ? 0 : 1;
+    QCOMPARE(refused, 5);
+    QCOMPARE(out.text().count("queue full"), 1);
+
+    release.set_value();
+    const int accepted = static_cast<int>(TaskExecute::kMaxQueuedMessages) + 1;
+    QTRY_COMPARE_WITH_TIMEOUT(executor.handledCount(), accepted, 20000);
+    QVERIFY(executor.postMessage(numbered(0, -1)));
+    QVERIFY(out.text().contains("queue has room again: 5 messages were dropped"));
+}
+
+QTEST_GUILESS_MAIN(tst_TaskExecute)
+#include "tst_taskexecute.moc"
