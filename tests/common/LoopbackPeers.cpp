@@ -2,8 +2,7 @@
 
 #include "protocol/DatagramCodec.h"
 
-#include <QDeadlineTimer>
-#include <QTest>
+#include "common/EventLoopWait.h"
 
 quint16 pickFreePort()
 {
@@ -35,9 +34,7 @@ qint64 RawPeer::send(const QByteArray& bytes, const QString& ip, quint16 port)
 
 QList<ReceivedDatagramCopy> RawPeer::waitFor(int count, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_received.size() < count && !deadline.hasExpired())
-        QTest::qWait(5);
+    runEventLoopUntil([&] { return m_received.size() >= count; }, timeoutMs);
     return m_received;
 }
 

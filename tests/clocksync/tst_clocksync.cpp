@@ -1,0 +1,172 @@
+// Clock synchronisation and heartbeats: the sample arithmetic, and the exchange between real objects.
+#include "common/EventLoopWait.h"
+#include "common/LoopbackGroup.h"
+#include "common/LoopbackPeers.h"
+#include "common/MultiNetControlInspector.h"
+#include "common/StdoutCapture.h"
+#include "protocol/MessageCode.h"
+#include "slave/ClockSampleMath.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <cmath>
+
+class tst_ClockSync : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { MultiNetControl::m_haveStartClockSync = false; }
+
+    void measurement_data();
+    void measurement();
+    void windowSlidesOverTenSamples();
+    void offsetFoundOverLoopback();
+    void masterLossReportedOnce();
+    void slaveOnMasterPcRunsNoSyncThread();
+    void destroyingSleepingSlaveIsPrompt();
+};
+
+void tst_ClockSync::measurement_data()
+{
+    QTest::addColumn<qint64>("s0");
+    QTest::addColumn<qint64>("s1");
+    QTest::addColumn<qint64>("s2");
+    QTest::addColumn<qint64>("s3");
+    QTest::addColumn<qint64>("delay");
+    QTest::addColumn<qint64>("offset");
+    QTest::addColumn<int>("verdict");
+    const int ok = int(DelayVerdict::Accepted), slow = int(DelayVerdict::Slow), tooSlow = int(DelayVerdict::TooSlow);
+    QTest::newRow("worked example") << 1000LL << 1100LL << 900LL << 1400LL << 200LL << 100LL << ok;
+    QTest::newRow("delay 799") << 0LL << 0LL << 0LL << 1598LL << 799LL << 799LL << ok;
+    QTest::newRow("delay 800") << 0LL << 0LL << 0LL << 1600LL << 800LL << 800LL << slow;
+    QTest::newRow("delay 2999") << 0LL << 0LL << 0LL << 5998LL << 2999LL << 2999LL << slow;
+    QTest::newRow("delay 3000") << 0LL << 0LL << 0LL << 6000LL << 3000LL << 3000LL << tooSlow;
+    QTest::newRow("delay -5") << 0LL << 10LL << 0LL << 0LL << -5LL << -5LL << ok;
+    QTest::newRow("odd sums truncate toward zero") << 0LL << 3LL << 0LL << 0LL << -1LL << -1LL << ok;
+    // Stamps off the wire may be anything: the sums wrap instead of overflowing.
+    QTest::newRow("extreme stamps") << LLONG_MAX << LLONG_MIN << 0LL << LLONG_MAX << 4611686018427387903LL
+                                      << -4611686018427387904LL << tooSlow;
+}
+
+void tst_ClockSync::measurement()
+{
+    QFETCH(qint64, s0);
+    QFETCH(qint64, s1);
+    QFETCH(qint64, s2);
+    QFETCH(qint64, s3);
+    QFETCH(qint64, delay);
+    QFETCH(qint64, offset);
+    QFETCH(int, verdict);
+    const ClockMeasurement m = measureClock(ClockSyncStamps{{s0, s1, s2, s3}});
+    QCOMPARE(qint64(m.delayUs), delay);
+    QCOMPARE(qint64(m.offsetUs), offset);
+    QCOMPARE(int(judgeDelay(m.delayUs)), verdict);
+}
+
+void tst_ClockSync::windowSlidesOverTenSamples()
+{
+    std::vector<double> samples;
+    int next = 0;
+    double sum = 0;
+    QCOMPARE(addOffsetSample(0.0001, samples, next, sum), 0.0001);
+    for (int i = 2; i <= 10; ++i)
+        addOffsetSample(i, samples, next, sum);
+    QCOMPARE(samples.size(), std::size_t(10));
+    QCOMPARE(next, 0);
+    const double eleventh = addOffsetSample(100, samples, next, sum);
+    QCOMPARE(samples.front(), 100.0);
+    QCOMPARE(next, 1);
+    QCOMPARE(eleventh, (100.0 + 54.0) / 10);  // 2 + ... + 10 = 54
+    addOffsetSample(200, samples, next, sum);
+    QCOMPARE(samples[1], 200.0);
+    QCOMPARE(sum, 100.0 + 200.0 + 52.0);
+}
+
+void tst_ClockSync::offsetFoundOverLoopback()
+{
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2", {0, 1});
+    constexpr qint64 kInjectedUs = 25000;
+    slave.host->setClockOffsetUs(kInjectedUs);
+    QVERIFY(group.discover());
+
+    StdoutCapture out;
+    MultiNetControl& master = *group.master().control;
+    QVERIFY(master.notifySlaveStartClockSync());
+    QVERIFY(!master.notifySlaveStartClockSync());  // once per process
+    QVERIFY(runEventLoopUntil([&] { return slave.host->clockOffsets().size() >= 12; }, 10000));
+    QVERIFY(runEventLoopUntil([&] { return master.isAllSlaveClockSucced(); }));
+
+    // Loopback turns a request round in well under a millisecond; the mean must land that close.
+    const double reported = slave.host->clockOffsets().back();
+    QVERIFY2(std::abs(reported - kInjectedUs / 1e6) < 0.0005, qPrintable(QString::number(reported)));
+    QCOMPARE(out.text().count("SLAVE send message: enS2MNotifyMasterClockPrepared"), 1);
+
+    // Heartbeats reach every entry of the slave process.
+    QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().front().lastOnlineTime > 0; }, 5000));
+    for (const NetControlNS::struAddress& entry : master.getSlavesPlayer())
+        QVERIFY(group.master().host->now() - entry.lastOnlineTime < 3000000);
+
+    // A stop command re-arms the clock-prepared report, a stop of clock sync ends both threads.
+    QVERIFY(master.notifySlaveStop(0, 0, nullptr, 0));
+    QVERIFY(runEventLoopUntil([&] { return out.text().count("SLAVE send message: enS2MNotifyMasterClockPrepared") == 2; }));
+    QVERIFY(master.notifySlaveStopClockSync());
+    QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::syncThread exit!...\n"); }));
+    QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::heartSyncThread exit!...\n"); }));
+    QVERIFY(!MultiNetControlInspector(*slave.control).clockSyncRunning());
+}
+
+void tst_ClockSync::masterLossReportedOnce()
+{
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2");
+    QVERIFY(group.discover());
+    QVERIFY(group.master().control->notifySlaveStartClockSync());
+    QVERIFY(runEventLoopUntil([&] { return group.master().control->getSlavesPlayer().front().lastOnlineTime > 0; }, 5000));
+    runEventLoopFor(2100);  // a heartbeat check with the master answering
+    QCOMPARE(slave.host->masterLostCount(), 0);
+
+    group.master().control.reset();  // the master stops answering
+    slave.host->setClockOffsetUs(60 * 1000000LL);  // and a minute passes on the slave's clock
+    QVERIFY(runEventLoopUntil([&] { return slave.host->masterLostCount() == 1; }, 5000));
+    runEventLoopFor(2100);  // the next check does not report it again
+    QCOMPARE(slave.host->masterLostCount(), 1);
+}
+
+void tst_ClockSync::slaveOnMasterPcRunsNoSyncThread()
+{
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.1");
+    QVERIFY(group.discover());
+    StdoutCapture out;
+    QVERIFY(group.master().control->notifySlaveStartClockSync());
+    QVERIFY(runEventLoopUntil([&] { return out.text().contains("slave and master player in same PC, not need start clock sync!\n"); }));
+    MultiNetControlInspector inspector(*slave.control);
+    QVERIFY(inspector.heartThreadStarted());
+    QVERIFY(!inspector.syncThreadStarted());
+    QVERIFY(runEventLoopUntil([&] { return group.master().control->getSlavesPlayer().front().lastOnlineTime > 0; }, 5000));
+    QVERIFY(slave.host->clockOffsets().empty());
+    QVERIFY(!group.master().control->isAllSlaveClockSucced());
+}
+
+void tst_ClockSync::destroyingSleepingSlaveIsPrompt()
+{
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2");
+    QVERIFY(group.discover());
+    QVERIFY(group.master().control->notifySlaveStartClockSync());
+    QVERIFY(runEventLoopUntil([&] { return !slave.host->clockOffsets().empty(); }));
+    QVERIFY(group.master().control->notifySlaveStart(0, 0, 0, nullptr, 0));  // 3000 ms between requests
+    QVERIFY(runEventLoopUntil([&] { return slave.host->callCount() == 1; }));
+    runEventLoopFor(200);  // both threads are now asleep
+
+    QElapsedTimer timer;
+    timer.start();
+    slave.control.reset();
+    // The threads sleep up to 2 and 3 s; the destructor wakes them instead of waiting.
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+}
+
+QTEST_GUILESS_MAIN(tst_ClockSync)
+#include "tst_clocksync.moc"
