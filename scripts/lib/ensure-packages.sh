@@ -18,5 +18,9 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# What building the library and its tests needs.
+# What building the library, its tools and its tests needs.
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev)
+# What the tests need beyond the build (the multi-host tests make their own network namespaces).
+TEST_PACKAGES=(iproute2)
+# What the benchmarks need beyond the build (their quick form runs among the tests).
+BENCH_PACKAGES=()
