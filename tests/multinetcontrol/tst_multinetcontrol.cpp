@@ -1,0 +1,398 @@
+// The control object: construction and destruction, configuration, what its senders put on the wire, and
+// the tests that a received datagram passes before any branch sees it.
+#include "MultiNetControl.h"
+
+#include "common/EventLoopWait.h"
+#include "common/LoopbackPeers.h"
+#include "common/MultiNetControlInspector.h"
+#include "common/RecordingHost.h"
+#include "common/StdoutCapture.h"
+#include "control/LogLine.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/DatagramCodec.h"
+#include "protocol/MessageCode.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <set>
+
+namespace {
+
+constexpr int kGroup = 7;
+
+// Gives one operation by name, with the values that the tables below expect.
+bool give(MultiNetControl& c, const QString& operation)
+{
+    static QByteArray tenBytes("0123456789");
+    static QByteArray big(3000, 'b');
+    if (operation == "find") return c.findSlavePlayer();
+    if (operation == "prepare") return c.notifySlavePrepareAsync(0, big.data(), big.size());
+    if (operation == "start") return c.notifySlaveStart(1.0, -2.0, 3, tenBytes.data(), tenBytes.size());
+    if (operation == "pause") return c.notifySlavePause(0.5, 1, nullptr, 4);
+    if (operation == "stop") return c.notifySlaveStop(1.0, 1, nullptr, 0);
+    if (operation == "seek") return c.notifySlaveSeek(-1, true, 0, 2.0, nullptr, 0);
+    if (operation == "speed") return c.notifySlaveSpeed(1.5, 2, nullptr, 0);
+    if (operation == "step") return c.notifySlaveStep(-1, nullptr, 0);
+    if (operation == "stepBack") return c.notifySlaveStepBack(65535, nullptr, 0);
+    if (operation == "startClockSync") return c.notifySlaveStartClockSync();
+    if (operation == "stopClockSync") return c.notifySlaveStopClockSync();
+    if (operation == "reportPrepared") return c.reportPrepared(1);
+    if (operation == "reportComplete") return c.reportComplete(1);
+    qFatal("unknown operation");
+}
+
+const QStringList kMasterOperations = {"find", "prepare", "start", "pause", "stop", "seek", "speed",
+                                       "step", "stepBack", "startClockSync", "stopClockSync"};
+
+// A control object with a recording host and a listener for what it broadcasts.
+struct Fixture
+{
+    explicit Fixture(const std::string& ip = "127.0.0.1")
+        : port(pickFreePort()),
+          control(host.callbacks(), kGroup, ip, port),
+          inspector(control),
+          listener(QStringLiteral("255.255.255.255"), port)
+    {
+    }
+
+    quint16 port;
+    RecordingHost host;
+    MultiNetControl control;
+    MultiNetControlInspector inspector;
+    RawPeer listener;
+};
+
+} // namespace
+
+class tst_MultiNetControl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { MultiNetControl::m_haveStartClockSync = false; }
+
+    void freshObject();
+    void configurationLines();
+    void logTime();
+    void destroyingUnconfiguredObject();
+    void sendersOnTheWire_data();
+    void sendersOnTheWire();
+    void sequenceWrapsAndOversizedUserDataIsRefused();
+    void wrongRoleSendsNothing();
+    void clockSyncStartsOncePerProcess();
+    void concurrentSendersKeepSequenceAndPayload();
+    void receiveFilters_data();
+    void receiveFilters();
+    void destroyWhileDatagramsArrive();
+};
+
+void tst_MultiNetControl::freshObject()
+{
+    Fixture f;
+    QVERIFY(f.control.getSlavesPlayer().empty());
+    QVERIFY(!f.inspector.isMaster() && !f.inspector.isSlave());
+    QVERIFY(f.inspector.masterIp().empty());
+    QCOMPARE(f.inspector.syncIntervalMs(), 1000);
+    const NetControlNS::struAddress target = f.inspector.broadcastAddr();
+    QCOMPARE(target.ip, std::string("255.255.255.255"));
+    QCOMPARE(target.port, int(f.port));
+    QCOMPARE(target.addrType, 1);
+    QCOMPARE(f.inspector.broadcastPort(), f.port);
+    QVERIFY(f.inspector.unicastPort() != 0 && f.inspector.unicastPort() != f.port);
+}
+
+void tst_MultiNetControl::configurationLines()
+{
+    Fixture f;
+    StdoutCapture out;
+    f.control.setMasterFlag(true);
+    f.control.setSlaveFlag(true);
+    f.control.setMasterIp("10.0.0.1");
+    f.control.setGroupId(-3);
+    f.control.setSlaves({"10.0.0.2_5", "10.0.0.3_6"});
+    f.control.setSlaves({});
+    QCOMPARE(out.text(), QByteArray("MultiNetControl::setMasterFlag master = 1\n"
+                                    "MultiNetControl::setSlaveFlag slave = 1\n"
+                                    "MultiNetControl::setMasterIp masterIp = 10.0.0.1\n"
+                                    "MultiNetControl::setGroupId group_id = -3\n"
+                                    "MultiNetControl::setSlaves slave's count = 2\n"
+                                    "MultiNetControl::setSlaves slave's count = 0\n"));
+    QVERIFY(f.inspector.isMaster() && f.inspector.isSlave());
+    QCOMPARE(f.inspector.masterIp(), std::string("10.0.0.1"));
+}
+
+void tst_MultiNetControl::logTime()
+{
+    QCOMPARE(formatLogTime(QDateTime(QDate(2021, 3, 9), QTime(15, 5, 0, 7))), std::string("2021-03-09 15:05:00.007"));
+    Fixture f;
+    const QString now = QString::fromStdString(f.inspector.currentTime());
+    QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$").match(now).hasMatch(),
+             qPrintable(now));
+}
+
+void tst_MultiNetControl::destroyingUnconfiguredObject()
+{
+    auto control = std::make_unique<MultiNetControl>(nullptr, kGroup, "127.0.0.1", pickFreePort());
+    StdoutCapture out;
+    control.reset();
+    QCOMPARE(out.text(), QByteArray("~MultiNetControl() \nTaskExecute::run thread exit!\n"));
+}
+
+void tst_MultiNetControl::sendersOnTheWire_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("layer");
+    QTest::addColumn<QByteArray>("body");  // payload and user data
+    QTest::addColumn<int>("userDataLen");
+    QTest::addColumn<QByteArray>("printed");
+    QTest::newRow("find partner") << "find" << 300 << -1 << QByteArray() << 0 << QByteArray();
+    QTest::newRow("prepare with 3000 bytes") << "prepare" << 304 << 0 << QByteArray(3000, 'b') << 3000
+                                             << QByteArray("WARING: user data too much!\nsend prepare to slave.\n");
+    QTest::newRow("start with 10 bytes") << "start" << 301 << 3
+                                         << QByteArray::fromHex("000000000000f03f 00000000000000c0") + "0123456789"
+                                         << 10 << QByteArray("send start to slave.\n");
+    QTest::newRow("pause, null user data of 4") << "pause" << 302 << 1 << QByteArray::fromHex("000000000000e03f 00000000")
+                                                << 4 << QByteArray("send pause to slave.\n");
+    QTest::newRow("stop") << "stop" << 303 << 1 << QByteArray::fromHex("000000000000f03f") << 0
+                          << QByteArray("===send stop to slave.\n");
+    QTest::newRow("seek") << "seek" << 305 << 0
+                          << QByteArray::fromHex("ffffffffffffffff 01 00000000000000 0000000000000040") << 0
+                          << QByteArray("send seek to slave.\n");
+    QTest::newRow("speed 1.5") << "speed" << 310 << 2 << QByteArray::fromHex("000000000000f83f") << 0
+                               << QByteArray("send speed to slave! speed = 1.500000\n");
+    QTest::newRow("step") << "step" << 311 << -1 << QByteArray() << 0 << QByteArray("send step to slave!\n");
+    QTest::newRow("step back, layer 65535") << "stepBack" << 312 << -1 << QByteArray() << 0
+                                            << QByteArray("send step back to slave!\n");
+    QTest::newRow("start clock sync") << "startClockSync" << 308 << -1 << QByteArray() << 0
+                                      << QByteArray("send cmd notify slave start clock sync thread!\n");
+    QTest::newRow("stop clock sync") << "stopClockSync" << 309 << -1 << QByteArray() << 0
+                                     << QByteArray("send cmd notify slave stop clock sync thread!\n");
+}
+
+void tst_MultiNetControl::sendersOnTheWire()
+{
+    QFETCH(QString, operation);
+    QFETCH(int, code);
+    QFETCH(int, layer);
+    QFETCH(QByteArray, body);
+    QFETCH(int, userDataLen);
+    QFETCH(QByteArray, printed);
+    Fixture f;
+    QVERIFY2(f.listener.isBound(), qPrintable(f.listener.errorString()));
+    f.control.setMasterFlag(true);
+    f.inspector.setSeq(41);
+
+    StdoutCapture out;
+    QVERIFY(give(f.control, operation));
+    QCOMPARE(out.text(), printed);
+    const auto received = f.listener.waitFor(1);
+    QCOMPARE(received.size(), 1);
+    const QByteArray& d = received.front().bytes;
+    QCOMPARE(received.front().senderPort, f.inspector.unicastPort());
+    QCOMPARE(d.size(), 24 + body.size());
+    const auto decoded = decodeDatagram(d.constData(), static_cast<std::size_t>(d.size()));
+    QVERIFY(decoded);
+    QCOMPARE(d.left(4).toHex(), QByteArray("cc55cc55"));
+    QCOMPARE(qint64(decoded->header.processId), QCoreApplication::applicationPid());
+    QCOMPARE(int(decoded->header.code), code);
+    QCOMPARE(int(decoded->header.tag), 0x0100);
+    QCOMPARE(int(decoded->header.groupId), kGroup);
+    QCOMPARE(int(decoded->header.layerId), layer);
+    QCOMPARE(int(decoded->header.seq), 41);
+    QCOMPARE(int(decoded->header.userDataLen), userDataLen);
+    QCOMPARE(int(decoded->header.dataLen), body.size() - userDataLen);
+    QCOMPARE(d.mid(24).toHex(), body.toHex());
+    QCOMPARE(f.inspector.seq(), quint16(42));
+}
+
+void tst_MultiNetControl::sequenceWrapsAndOversizedUserDataIsRefused()
+{
+    Fixture f;
+    f.control.setMasterFlag(true);
+    f.inspector.setSeq(65535);
+    QVERIFY(f.control.notifySlaveStep(0, nullptr, 0));
+    QVERIFY(f.control.notifySlaveStep(0, nullptr, 0));
+    const auto steps = f.listener.waitFor(2);
+    QCOMPARE(steps.size(), 2);
+    QCOMPARE(int(wire::getU16(steps[0].bytes.constData() + 16)), 65535);
+    QCOMPARE(int(wire::getU16(steps[1].bytes.constData() + 16)), 0);
+    f.listener.clear();
+
+    // A start holds 16 payload bytes, so 4056 bytes of user data fill the 4096-byte buffer exactly.
+    QByteArray userData(4057, 'x');
+    StdoutCapture out;
+    QVERIFY(!f.control.notifySlaveStart(0, 0, 0, userData.data(), userData.size()));
+    QCOMPARE(out.text(), QByteArray("MultiNetControl::notifySlaveStart WARING user data of 4057 bytes does not fit, "
+                                    "at most 4056 bytes do: not sent\n"));
+    QCOMPARE(f.inspector.seq(), quint16(1));  // nothing was built
+    QVERIFY(f.control.notifySlaveStart(0, 0, 0, userData.data(), 4056));
+    const auto starts = f.listener.waitFor(1);
+    QCOMPARE(starts.size(), 1);
+    QCOMPARE(starts.front().bytes.size(), 4096);
+    QCOMPARE(f.inspector.syncIntervalMs(), 3000);
+}
+
+void tst_MultiNetControl::wrongRoleSendsNothing()
+{
+    Fixture f;
+    f.control.setSlaveFlag(true);
+    StdoutCapture out;
+    for (const QString& operation : kMasterOperations)
+        QVERIFY2(!give(f.control, operation), qPrintable(operation));
+    QCOMPARE(f.inspector.syncIntervalMs(), 1000);
+    QVERIFY(!MultiNetControl::m_haveStartClockSync);
+
+    f.control.setSlaveFlag(false);
+    f.control.setMasterFlag(true);
+    QVERIFY(!give(f.control, "reportPrepared"));
+    QVERIFY(!give(f.control, "reportComplete"));
+    runEventLoopFor(100);
+    QVERIFY(f.listener.received().isEmpty());
+    QCOMPARE(out.text().count('\n'), 2);  // the two flag lines, nothing else
+}
+
+void tst_MultiNetControl::clockSyncStartsOncePerProcess()
+{
+    Fixture first;
+    Fixture second("127.0.0.2");
+    first.control.setMasterFlag(true);
+    second.control.setMasterFlag(true);
+    QVERIFY(first.control.notifySlaveStartClockSync());
+    QVERIFY(first.control.notifySlaveStopClockSync());
+    QVERIFY(!first.control.notifySlaveStartClockSync());
+    QVERIFY(!second.control.notifySlaveStartClockSync());
+    MultiNetControl::m_haveStartClockSync = false;  // the host allows another start
+    QVERIFY(second.control.notifySlaveStartClockSync());
+}
+
+void tst_MultiNetControl::concurrentSendersKeepSequenceAndPayload()
+{
+    Fixture f;
+    f.control.setMasterFlag(true);
+    constexpr int kThreads = 4;
+    constexpr int kEach = 50;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&f, t] {
+            for (int i = 0; i < kEach; ++i) {
+                qint64 position = t * 1000 + i;
+                f.control.notifySlaveSeek(position, true, t, static_cast<double>(position) * 0.5, reinterpret_cast<char*>(&position),
+                                          sizeof position);
+            }
+        });
+    }
+    const auto received = f.listener.waitFor(kThreads * kEach, 10000);
+    for (auto& s : senders)
+        s.join();
+    QCOMPARE(received.size(), kThreads * kEach);
+
+    std::set<int> seqs;
+    for (const ReceivedDatagramCopy& r : received) {
+        const char* d = r.bytes.constData();
+        QCOMPARE(r.bytes.size(), 24 + 24 + 8);
+        seqs.insert(wire::getU16(d + 16));
+        const qint64 position = wire::getI64(d + 24);
+        QCOMPARE(int(wire::getU16(d + 14)), int(position / 1000));  // layer = sending thread
+        QCOMPARE(wire::getDouble(d + 40), static_cast<double>(position) * 0.5);
+        QCOMPARE(wire::getI64(d + 48), position);
+    }
+    QCOMPARE(int(seqs.size()), kThreads * kEach);
+    QCOMPARE(*seqs.rbegin() - *seqs.begin(), kThreads * kEach - 1);
+}
+
+void tst_MultiNetControl::receiveFilters_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<int>("group");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QString>("senderIp");
+    QTest::addColumn<QByteArray>("printed");  // expected to be contained in the output; empty: nothing printed
+    QTest::addColumn<int>("hostCalls");
+
+    const QByteArray incomplete("handle_message: WARING  received message from netaddr(127.0.0.1_5000) maybe incomplete!\n");
+    const QByteArray step = buildDatagram(enM2SStepCmd, 4, kGroup);
+    const QByteArray prepared = buildDatagram(enS2MReportPreparedCmd, 1, kGroup);
+    QTest::newRow("10 bytes with the magic") << "slave" << kGroup << step.left(10) << "127.0.0.1" << incomplete << 0;
+    QTest::newRow("wrong magic") << "slave" << kGroup << QByteArray(24, 'x') << "127.0.0.1" << incomplete << 0;
+    QTest::newRow("stop without its double") << "slave" << kGroup << buildDatagram(enM2SStopCmd, 0, kGroup)
+                                             << "127.0.0.1" << incomplete << 0;
+    QTest::newRow("another group") << "slave" << kGroup << buildDatagram(enM2SStepCmd, 4, kGroup + 1) << "127.0.0.1"
+                                   << QByteArray() << 0;
+    QTest::newRow("group -1 never matches") << "slave" << -1 << buildDatagram(enM2SStepCmd, 4, -1) << "127.0.0.1"
+                                            << QByteArray() << 0;
+    QTest::newRow("no role") << "none" << kGroup << step << "127.0.0.1"
+                             << QByteArray("handle_message: ERROR  this net control is not slave and master!\n") << 0;
+    QTest::newRow("slave, another master") << "slave" << kGroup << step << "127.0.0.8"
+                                           << QByteArray("handle_message: WARING  receive other master's(ip:127.0.0.8) "
+                                                         "cmd! self master is 127.0.0.1\n")
+                                           << 0;
+    QTest::newRow("slave, its master") << "slave" << kGroup << step + "trailing" << "127.0.0.1"
+                                       << QByteArray("remote(127.0.0.1:5000) slave step!\n") << 1;
+    QTest::newRow("both roles, report from another ip") << "both" << kGroup << prepared << "127.0.0.8"
+                                                        << QByteArray("receive other master's(ip:127.0.0.8)") << 0;
+    QTest::newRow("both roles, report from the master ip") << "both" << kGroup << prepared << "127.0.0.1"
+                                                           << QByteArray("slave player's ip:port(127.0.0.1:5000) : "
+                                                                         "slave report prepared!\n")
+                                                           << 0;
+    QTest::newRow("master, unknown code") << "master" << kGroup << buildDatagram(999, 0, kGroup) << "127.0.0.8"
+                                          << QByteArray() << 0;
+}
+
+void tst_MultiNetControl::receiveFilters()
+{
+    QFETCH(QString, role);
+    QFETCH(int, group);
+    QFETCH(QByteArray, datagram);
+    QFETCH(QString, senderIp);
+    QFETCH(QByteArray, printed);
+    QFETCH(int, hostCalls);
+    RecordingHost host;
+    MultiNetControl control(host.callbacks(), group, "127.0.0.2", pickFreePort());
+    control.setMasterIp("127.0.0.1");
+    control.setSlaveFlag(role == "slave" || role == "both");
+    control.setMasterFlag(role == "master" || role == "both");
+
+    StdoutCapture out;
+    MultiNetControlInspector(control).handle(datagram, senderIp.toStdString(), 5000);
+    const QByteArray text = out.text();
+    if (printed.isEmpty())
+        QCOMPARE(text, QByteArray());
+    else
+        QVERIFY2(text.contains(printed), text.constData());
+    QCOMPARE(text.count('\n'), printed.isEmpty() ? 0 : 1);
+    QCOMPARE(host.callCount(), hostCalls);
+    if (hostCalls > 0) {
+        const HostCall call = host.calls().front();
+        QCOMPARE(call.layerId, 4);
+        QVERIFY(call.userDataNull);  // no user data announced, whatever bytes follow
+    }
+}
+
+void tst_MultiNetControl::destroyWhileDatagramsArrive()
+{
+    StdoutCapture quiet;  // one line per handled step
+    const quint16 port = pickFreePort();
+    std::atomic<bool> flooding{true};
+    std::thread flooder([&] {
+        QUdpSocket socket;
+        socket.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+        const QByteArray step = buildDatagram(enM2SStepCmd, 0, kGroup);
+        while (flooding)
+            socket.writeDatagram(step, QHostAddress(QStringLiteral("255.255.255.255")), port);
+    });
+    for (int round = 0; round < 5; ++round) {
+        RecordingHost host;
+        auto control = std::make_unique<MultiNetControl>(host.callbacks(), kGroup, "127.0.0.2", port);
+        control->setSlaveFlag(true);
+        control->setMasterIp("127.0.0.1");
+        QVERIFY(runEventLoopUntil([&] { return host.callCount() > 10; }));
+        control.reset();
+    }
+    flooding = false;
+    flooder.join();
+}
+
+QTEST_GUILESS_MAIN(tst_MultiNetControl)
+#include "tst_multinetcontrol.moc"

@@ -1,0 +1,141 @@
+// The datagram codec on its own: header and payload layouts byte for byte, and the completeness test.
+#include "common/LoopbackPeers.h"
+#include "protocol/DatagramCodec.h"
+#include "protocol/MessageCode.h"
+#include "protocol/Payloads.h"
+
+#include <QTest>
+
+namespace {
+
+QByteArray payloadBytes(const Payload& p)
+{
+    return QByteArray(p.data(), p.size);
+}
+
+} // namespace
+
+class tst_WireFormat : public QObject
+{
+    Q_OBJECT
+private slots:
+    void header_data();
+    void header();
+    void payloads_data();
+    void payloads();
+    void completeness_data();
+    void completeness();
+    void decodeThenEncodeGivesTheSameBytes();
+};
+
+void tst_WireFormat::header_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("layer");
+    QTest::addColumn<int>("group");
+    QTest::addColumn<quint32>("pid");
+    QTest::addColumn<int>("seq");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("find partner") << 300 << -1 << 5 << 77u << 7
+                                  << QByteArray::fromHex("cc55cc55 4d000000 2c01 0001 0500 ffff 0700 0000 0000 0000");
+    QTest::newRow("group beyond 16 bits") << 304 << 2 << 0x10005 << 0xDEADBEEFu << 65535
+                                          << QByteArray::fromHex("cc55cc55 efbeadde 3001 0001 0500 0200 ffff 0000 0000 0000");
+    QTest::newRow("layer 65535 travels as -1") << 311 << 65535 << 5 << 1u << 0
+                                               << QByteArray::fromHex("cc55cc55 01000000 3701 0001 0500 ffff 0000 0000 0000 0000");
+}
+
+void tst_WireFormat::header()
+{
+    QFETCH(int, code);
+    QFETCH(int, layer);
+    QFETCH(int, group);
+    QFETCH(quint32, pid);
+    QFETCH(int, seq);
+    QFETCH(QByteArray, bytes);
+    const QByteArray built = buildDatagram(static_cast<quint16>(code), layer, group, {}, {}, pid, static_cast<quint16>(seq));
+    QCOMPARE(built.toHex(), bytes.toHex());
+
+    const auto decoded = decodeDatagram(built.constData(), static_cast<std::size_t>(built.size()));
+    QVERIFY(decoded);
+    QCOMPARE(int(decoded->header.code), code);
+    QCOMPARE(int(decoded->header.layerId), static_cast<qint16>(layer));
+    QCOMPARE(int(decoded->header.groupId), group & 0xFFFF);
+    QCOMPARE(decoded->header.processId, pid);
+    QCOMPARE(int(decoded->header.seq), seq);
+}
+
+void tst_WireFormat::payloads_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("speed 1.5") << payloadBytes(encodeDoubles(1.5)) << QByteArray::fromHex("000000000000f83f");
+    QTest::newRow("start, two doubles in order")
+        << payloadBytes(encodeDoubles(1.0, -2.0)) << QByteArray::fromHex("000000000000f03f 00000000000000c0");
+    QTest::newRow("seek -1, true, 2.0")
+        << payloadBytes(encodeSeekRecord({-1, true, 2.0}))
+        << QByteArray::fromHex("ffffffffffffffff 01 00000000000000 0000000000000040");
+    QTest::newRow("clock-sync stamps") << payloadBytes(encodeClockSyncStamps({{1, -2, 0x0102030405060708, 0}}))
+                                       << QByteArray::fromHex("0100000000000000 feffffffffffffff 0807060504030201 "
+                                                              "0000000000000000");
+}
+
+void tst_WireFormat::payloads()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(payload.toHex(), bytes.toHex());
+}
+
+void tst_WireFormat::completeness_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<bool>("complete");
+    const QByteArray stop = buildDatagram(enM2SStopCmd, 0, 1, QByteArray(8, 'p'), "ud");
+    const QByteArray header = stop.left(24);
+    QByteArray wrongMagic = stop;
+    wrongMagic[0] = '\x00';
+    QByteArray userDataPastEnd = stop;
+    userDataPastEnd[20] = 3;  // announces 3 bytes of user data, 2 are there
+    QByteArray lengthsAtTheirMaximum = header;
+    lengthsAtTheirMaximum[18] = lengthsAtTheirMaximum[19] = lengthsAtTheirMaximum[20] = lengthsAtTheirMaximum[21] = '\xFF';
+
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("10 bytes with the magic") << stop.left(10) << false;
+    QTest::newRow("23 bytes") << stop.left(23) << false;
+    QTest::newRow("wrong magic") << wrongMagic << false;
+    QTest::newRow("payload cut short") << stop.left(30) << false;
+    QTest::newRow("user data past the end") << userDataPastEnd << false;
+    QTest::newRow("lengths at their maximum") << lengthsAtTheirMaximum << false;
+    QTest::newRow("stop without its double") << buildDatagram(enM2SStopCmd, 0, 1) << false;
+    QTest::newRow("seek with 23 payload bytes") << buildDatagram(enM2SSeekCmd, 0, 1, QByteArray(23, 's')) << false;
+    QTest::newRow("reply with 31 payload bytes") << buildDatagram(enM2SClockSyncReplyCmd, 0, 1, QByteArray(31, 's')) << false;
+    QTest::newRow("complete stop") << stop << true;
+    QTest::newRow("bytes after the user data") << stop + "trailing" << true;
+    QTest::newRow("payload longer than needed") << buildDatagram(enM2SStartCmd, 0, 1, QByteArray(20, 's')) << true;
+    QTest::newRow("unknown code") << buildDatagram(999, 0, 1) << true;
+}
+
+void tst_WireFormat::completeness()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(bool, complete);
+    QCOMPARE(bool(decodeDatagram(datagram.constData(), static_cast<std::size_t>(datagram.size()))), complete);
+}
+
+void tst_WireFormat::decodeThenEncodeGivesTheSameBytes()
+{
+    QByteArray datagram = buildDatagram(enM2SSeekCmd, -3, 9, QByteArray(24, 'q'), "user data", 1234, 4321);
+    datagram[10] = '\x55';  // tag and padding are carried as they came
+    datagram[23] = '\x66';
+    const auto decoded = decodeDatagram(datagram.constData(), static_cast<std::size_t>(datagram.size()));
+    QVERIFY(decoded);
+    QByteArray again(datagram.size(), '\0');
+    QCOMPARE(encodeDatagram(decoded->header, datagram.constData() + decoded->payloadOffset(),
+                            datagram.constData() + decoded->userDataOffset(), again.data(), again.size()),
+             datagram.size());
+    QCOMPARE(again.toHex(), datagram.toHex());
+    QCOMPARE(encodeDatagram(decoded->header, nullptr, nullptr, again.data(), datagram.size() - 1), -1);
+}
+
+QTEST_GUILESS_MAIN(tst_WireFormat)
+#include "tst_wireformat.moc"
