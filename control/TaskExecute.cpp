@@ -2,6 +2,7 @@
 
 #include "control/LogLine.h"
 
+#include <future>
 #include <system_error>
 
 namespace {
@@ -10,8 +11,15 @@ constexpr int kQuitMessageType = -1;
 
 TaskExecute::TaskExecute()
 {
-    // std::thread reports a thread that cannot be created as std::system_error (resource_unavailable_try_again).
-    m_thread = std::make_unique<std::thread>(&TaskExecute::run, this);
+    // The constructor returns once the worker runs, so that even an executor stopped at once ends its
+    // worker the usual way (through the quit message, with the exit line). std::thread reports a thread
+    // that cannot be created as std::system_error (resource_unavailable_try_again).
+    std::promise<void> started;
+    m_thread = std::make_unique<std::thread>([this, &started] {
+        started.set_value();
+        run();
+    });
+    started.get_future().wait();
 }
 
 TaskExecute::~TaskExecute() = default;
@@ -62,8 +70,6 @@ void TaskExecute::takeMessage(ControlMessage& out)
 
 void TaskExecute::run()
 {
-    if (!m_running)
-        return;
     for (;;) {
         ControlMessage msg(0, 0, 0, 0);
         takeMessage(msg);
