@@ -1,0 +1,192 @@
+// The master's roster: admission from partner reports, the prepared/complete/clock flags, the roster
+// tests with their layer filter and off-line rule, and the sign-of-life rule.
+#include "common/LoopbackPeers.h"
+#include "common/MultiNetControlInspector.h"
+#include "common/RecordingHost.h"
+#include "common/StdoutCapture.h"
+#include "protocol/MessageCode.h"
+
+#include <QTest>
+
+namespace {
+
+constexpr int kGroup = 7;
+const std::string kSlaveIp = "10.0.0.5";
+constexpr int kSlavePort = 4000;
+constexpr quint32 kSlavePid = 77;
+
+// A master whose roster holds the admitted slave 10.0.0.5 (process 77, port 4000) with the given layers.
+struct Master
+{
+    explicit Master(std::initializer_list<int> layers)
+        : control(host.callbacks(), kGroup, "127.0.0.1", pickFreePort()), inspector(control)
+    {
+        control.setMasterFlag(true);
+        control.setSlaves({QString::fromStdString(kSlaveIp + "_" + std::to_string(kSlavePid))});
+        for (int layer : layers)
+            report(enS2MReportPartnerCmd, layer);
+    }
+
+    void report(quint16 code, int layer, int port = kSlavePort, quint32 pid = kSlavePid, const std::string& ip = kSlaveIp)
+    {
+        inspector.handle(buildDatagram(code, layer, kGroup, {}, {}, pid, 9), ip, port);
+    }
+
+    NetControlNS::struAddress entry(int layer)
+    {
+        for (const auto& e : control.getSlavesPlayer())
+            if (e.layerId == layer)
+                return e;
+        return {};
+    }
+
+    RecordingHost host;
+    MultiNetControl control;
+    MultiNetControlInspector inspector;
+};
+
+} // namespace
+
+class tst_Roster : public QObject
+{
+    Q_OBJECT
+private slots:
+    void admission();
+    void preparedReports();
+    void completeReportsAndOfflineRule();
+    void signOfLifeRule();
+    void clockSyncedMarksEveryEntryOfTheIp();
+    void discoveryNeedsTheMasterRole();
+};
+
+void tst_Roster::admission()
+{
+    StdoutCapture out;
+    Master m({0});
+    m.report(enS2MReportPartnerCmd, 0);                  // a repetition
+    m.report(enS2MReportPartnerCmd, 1);                  // a second layer
+    m.report(enS2MReportPartnerCmd, 0, kSlavePort, 78);  // another process of the same PC: not admitted
+    m.report(enS2MReportPartnerCmd, 0, 4001);            // another endpoint of the admitted process
+    QCOMPARE(m.control.getSlavesPlayer().size(), std::size_t(3));
+    const NetControlNS::struAddress first = m.control.getSlavesPlayer().front();
+    QCOMPARE(first.ip, kSlaveIp);
+    QCOMPARE(first.port, kSlavePort);
+    QCOMPARE(first.processId, int(kSlavePid));
+    QCOMPARE(first.layerId, 0);
+    QCOMPARE(first.addrType, 3);
+    QCOMPARE(out.text().count("enS2MReportPartnerCmd   slave_addr.ip = 10.0.0.5, slave_addr.port = 4000, "
+                              "slave_addr.layerId = 0\n"),
+             1);
+    QCOMPARE(out.text().count("enS2MReportPartnerCmd"), 3);
+
+    m.control.setSlaves({});  // from now on nobody is admitted
+    m.report(enS2MReportPartnerCmd, 5);
+    QCOMPARE(m.control.getSlavesPlayer().size(), std::size_t(3));
+}
+
+void tst_Roster::preparedReports()
+{
+    Master m({1, 2});
+    StdoutCapture out;
+    m.report(enS2MReportPreparedCmd, 1);
+    m.report(enS2MReportPreparedCmd, 7);                // a layer the slave never announced
+    m.report(enS2MReportPreparedCmd, 2, kSlavePort + 1);  // another endpoint
+    QVERIFY(m.entry(1).isPrepared);
+    QVERIFY(!m.entry(2).isPrepared);
+    const QByteArray reports = out.text();
+    QCOMPARE(reports.count("slave player's ip:port(10.0.0.5:4000) : slave report prepared!\n"), 2);
+    QCOMPARE(reports.count("======> enS2MReportPreparedCmd it->ip = 10.0.0.5, it->port = 4000, parseLayerId = 1\n"), 1);
+    QCOMPARE(reports.count("======>"), 1);
+
+    StdoutCapture tests;
+    QVERIFY(!m.control.isAllSlavePrepared(-1));
+    QVERIFY(m.control.isAllSlavePrepared(1));
+    QVERIFY(!m.control.isAllSlavePrepared(2));
+    // Each test prints every entry it looks at, up to the one that makes it false.
+    QCOMPARE(tests.text(), QByteArray("isAllSlavePrepared(ip:processid = 10.0.0.5_77) it->isPrepared = 1\n"
+                                      "isAllSlavePrepared(ip:processid = 10.0.0.5_77) it->isPrepared = 0\n")
+                               .repeated(3));
+}
+
+void tst_Roster::completeReportsAndOfflineRule()
+{
+    Master m({-1, 1, 2});
+    // No heartbeat yet: with the host clock past 5 s every entry is off line and counts as complete.
+    StdoutCapture out;
+    QVERIFY(m.control.isAllSlaveComplete(2));
+    QCOMPARE(out.text().count("isAllSlaveComplete slave(ip:port_proc = 10.0.0.5:4000_77) is off line!\n"), 3);
+
+    m.inspector.recordSignOfLife(m.host.now(), m.entry(1));
+    QVERIFY(!m.control.isAllSlaveComplete(-1));
+
+    m.report(enS2MNotifyComplete, 1);
+    m.report(enS2MNotifyComplete, -1);
+    QVERIFY(out.text().contains("slave report complete! slaves count = 3\n"));
+    QVERIFY(out.text().contains("======> enS2MNotifyComplete it->ip = 10.0.0.5, it->port = 4000, parseLayerId = -1\n"));
+    QVERIFY(m.control.isAllSlaveComplete(1));
+    QVERIFY(!m.control.isAllSlaveComplete(2));
+    QVERIFY(!m.control.isAllSlaveComplete(-1));
+
+    // -1 is no wildcard when clearing: only the entry of layer -1 loses its flag.
+    m.control.clearSlaveCompleteFlags(-1);
+    QVERIFY(!m.entry(-1).isComplete);
+    QVERIFY(m.entry(1).isComplete);
+
+    // A slave silent for more than 5 s no longer holds the group back.
+    m.host.setClockOffsetUs(5000001);
+    QVERIFY(m.control.isAllSlaveComplete(-1));
+
+    // Without a host clock no entry is ever off line.
+    m.host.callbacks()->getClockTimeCbk = nullptr;
+    QVERIFY(!m.control.isAllSlaveComplete(-1));
+}
+
+void tst_Roster::signOfLifeRule()
+{
+    Master m({0, 1});
+    NetControlNS::struAddress sender;
+    sender.ip = kSlaveIp;
+    sender.processId = kSlavePid;
+    const qint64 t0 = 100000000;
+    m.inspector.recordSignOfLife(t0, sender);
+    QCOMPARE(m.entry(0).lastOnlineTime, t0);
+    QCOMPARE(m.entry(1).lastOnlineTime, t0);  // every entry of the process
+    m.inspector.recordSignOfLife(t0 + 4499999, sender);
+    QCOMPARE(m.entry(0).lastOnlineTime, t0 + 4499999);
+    // 4.5 s of silence: the entry stays off line until the roster is rebuilt.
+    m.inspector.recordSignOfLife(t0 + 4499999 + 4500000, sender);
+    m.inspector.recordSignOfLife(t0 + 4499999 + 4500001, sender);
+    QCOMPARE(m.entry(0).lastOnlineTime, t0 + 4499999);
+
+    sender.processId = 78;  // another process of the same PC is another slave
+    m.inspector.recordSignOfLife(1, sender);
+    QCOMPARE(m.entry(1).lastOnlineTime, t0 + 4499999);
+}
+
+void tst_Roster::clockSyncedMarksEveryEntryOfTheIp()
+{
+    Master m({0, 1});
+    QVERIFY(!m.control.isAllSlaveClockSucced());
+    m.report(enS2MNotifyMasterClockPrepared, -1, 9999, 1);  // port, process and layer are not compared
+    StdoutCapture out;
+    QVERIFY(m.control.isAllSlaveClockSucced());
+    QCOMPARE(out.text(), QByteArray("isAllSlaveClockSucced it->isClockSynced = 1\n").repeated(2));
+}
+
+void tst_Roster::discoveryNeedsTheMasterRole()
+{
+    Master m({0, 1});
+    m.control.setMasterFlag(false);
+    m.control.setSlaveFlag(true);
+    QVERIFY(!m.control.findSlavePlayer());
+    QCOMPARE(m.control.getSlavesPlayer().size(), std::size_t(2));
+    m.control.setMasterFlag(true);
+    QVERIFY(m.control.findSlavePlayer());
+    QVERIFY(m.control.getSlavesPlayer().empty());
+    StdoutCapture out;
+    QVERIFY(m.control.isAllSlavePrepared(-1) && m.control.isAllSlaveComplete(-1) && m.control.isAllSlaveClockSucced());
+    QCOMPARE(out.text(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(tst_Roster)
+#include "tst_roster.moc"
