@@ -6,6 +6,8 @@
 #include "protocol/MessageCode.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
 #include <QTest>
 #include <QtEndian>
 
@@ -126,6 +128,22 @@ void tst_SlaveCommands::partnerReportsBuildTheRoster()
     };
     QCOMPARE(layersOf(firstPort), QList<int>({0, 1}));
     QCOMPARE(layersOf(secondPort), QList<int>({0}));
+
+    // Reports from the slaves flip exactly the entries of their endpoint and layer.
+    QVERIFY(first.control->reportPrepared(1));
+    QVERIFY(second.control->reportComplete(0));
+    MultiNetControl& master = *group.master().control;
+    QTRY_VERIFY(master.isAllSlavePrepared(1));
+    const auto anyComplete = [&] {
+        const auto roster = master.getSlavesPlayer();
+        return std::any_of(roster.begin(), roster.end(), [](const auto& e) { return e.isComplete; });
+    };
+    QTRY_VERIFY(anyComplete());
+    QVERIFY(!master.isAllSlavePrepared(0));
+    for (const NetControlNS::struAddress& entry : master.getSlavesPlayer()) {
+        QCOMPARE(entry.isPrepared, entry.port == firstPort && entry.layerId == 1);
+        QCOMPARE(entry.isComplete, entry.port == secondPort);
+    }
 
     // A repeated partner report adds nothing.
     MultiNetControlInspector(*group.master().control)
