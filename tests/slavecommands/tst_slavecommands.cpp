@@ -135,8 +135,8 @@ void tst_SlaveCommands::partnerReportsBuildTheRoster()
     MultiNetControl& master = *group.master().control;
     QTRY_VERIFY(master.isAllSlavePrepared(1));
     const auto anyComplete = [&] {
-        const auto roster = master.getSlavesPlayer();
-        return std::any_of(roster.begin(), roster.end(), [](const auto& e) { return e.isComplete; });
+        const auto now = master.getSlavesPlayer();
+        return std::any_of(now.begin(), now.end(), [](const auto& e) { return e.isComplete; });
     };
     QTRY_VERIFY(anyComplete());
     QVERIFY(!master.isAllSlavePrepared(0));
