@@ -21,6 +21,12 @@
 #include <thread>
 #include <vector>
 
+#ifdef _MSC_VER
+// Standard-library members of the exported classes: the host and the library share one C++ runtime.
+#pragma warning(push)
+#pragma warning(disable : 4251 4275)
+#endif
+
 namespace NetControlNS {
 
 // A network address, and also one entry of the master's slave roster.
@@ -260,3 +266,7 @@ private:
     std::mutex m_clockSyncWakeMutex;            // pairs with m_clockSyncWake
     std::condition_variable m_clockSyncWake;    // wakes sleeping clock threads when clock sync stops
 };
+
+#ifdef _MSC_VER
+#pragma warning(pop)
+#endif
