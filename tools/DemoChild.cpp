@@ -1,0 +1,98 @@
+#include "DemoChild.h"
+
+#include "EventLoopWait.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+constexpr int kRecentLinesKept = 15;
+
+} // namespace
+
+DemoChild::DemoChild(QString name, QStringList arguments, bool echo)
+    : m_name(std::move(name)), m_arguments(std::move(arguments)), m_echo(echo)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { readLines(); });
+}
+
+DemoChild::~DemoChild()
+{
+    if (running()) {
+        m_process.kill();
+        m_process.waitForFinished(2000);
+    }
+}
+
+bool DemoChild::start(int timeoutMs)
+{
+    m_process.start(QCoreApplication::applicationFilePath(), m_arguments);
+    if (!m_process.waitForStarted(timeoutMs)) {
+        m_recentLines.append(QStringLiteral("could not start: ") + m_process.errorString());
+        return false;
+    }
+    m_pid = m_process.processId();
+    return waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("ready"); }, timeoutMs) == 0;
+}
+
+void DemoChild::send(const QString& line)
+{
+    m_process.write((line + QLatin1Char('\n')).toLocal8Bit());
+}
+
+int DemoChild::waitForEvent(const std::function<bool(const EventLine&)>& match, int timeoutMs, std::size_t from)
+{
+    int found = -1;
+    std::size_t next = from;
+    auto seen = [&] {
+        for (; found < 0 && next < m_events.size(); ++next) {
+            if (match(m_events[next]))
+                found = int(next);
+        }
+        return found >= 0 || !running();
+    };
+    runEventLoopUntil(seen, timeoutMs);
+    readLines();  // what a process printed just before it ended
+    seen();
+    return found;
+}
+
+bool DemoChild::finish(int timeoutMs)
+{
+    if (running()) {
+        send(QStringLiteral("quit"));
+        m_process.closeWriteChannel();
+        if (!runEventLoopUntil([this] { return !running(); }, timeoutMs)) {
+            m_recentLines.append(QStringLiteral("did not end within %1 ms of 'quit'; killed").arg(timeoutMs));
+            m_process.kill();
+            m_process.waitForFinished(timeoutMs);
+            return false;
+        }
+    }
+    readLines();
+    if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0) {
+        m_recentLines.append(QStringLiteral("ended with status %1").arg(m_process.exitCode()));
+        return false;
+    }
+    return true;
+}
+
+QString DemoChild::recentOutput() const
+{
+    return QStringLiteral("    ") + m_recentLines.join(QStringLiteral("\n    "));
+}
+
+void DemoChild::readLines()
+{
+    while (m_process.canReadLine()) {
+        const QString line = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+        if (m_echo)
+            printOutputLine(m_name + QStringLiteral(" | ") + line);
+        m_recentLines.append(line);
+        if (m_recentLines.size() > kRecentLinesKept)
+            m_recentLines.removeFirst();
+        if (std::optional<EventLine> event = EventLine::parse(line))
+            m_events.push_back(std::move(*event));
+    }
+}
