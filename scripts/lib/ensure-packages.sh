@@ -23,4 +23,4 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev)
 # What the tests need beyond the build (the multi-host tests make their own network namespaces).
 TEST_PACKAGES=(iproute2)
 # What the benchmarks need beyond the build (their quick form runs among the tests).
-BENCH_PACKAGES=()
+BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev)

@@ -1,0 +1,64 @@
+// Micro-benchmarks: runs tamo_microbench (Google Benchmark, beside this program) and reads its JSON.
+#include "scenarios/Scenarios.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+
+#include <map>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kTimeoutMs = 120000;
+
+std::map<QString, double> runMicrobench(bool quick)
+{
+    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/tamo_microbench");
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(program, {QStringLiteral("--benchmark_format=json"),
+                            QStringLiteral("--benchmark_min_time=") + (quick ? QStringLiteral("0.05") : QStringLiteral("0.5"))});
+    if (!process.waitForFinished(kTimeoutMs) || process.exitCode() != 0)
+        throw std::runtime_error("tamo_microbench failed: " + process.errorString().toStdString());
+    const QJsonDocument document = QJsonDocument::fromJson(process.readAllStandardOutput());
+    std::map<QString, double> nsPerCall;
+    for (const QJsonValue& benchmark : document.object().value(QStringLiteral("benchmarks")).toArray()) {
+        const QJsonObject object = benchmark.toObject();
+        if (object.value(QStringLiteral("time_unit")).toString() == QStringLiteral("ns"))
+            nsPerCall[object.value(QStringLiteral("name")).toString()] = object.value(QStringLiteral("cpu_time")).toDouble();
+    }
+    return nsPerCall;
+}
+
+double lookUp(const std::map<QString, double>& nsPerCall, const char* name)
+{
+    const auto it = nsPerCall.find(QString::fromLatin1(name));
+    if (it == nsPerCall.end())
+        throw std::runtime_error(std::string("tamo_microbench reported no ") + name);
+    return it->second;
+}
+
+} // namespace
+
+QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table)
+{
+    progress("micro-benchmarks");
+    const std::map<QString, double> nsPerCall = runMicrobench(settings.quick);
+    const double build = lookUp(nsPerCall, "BM_BuildStartDatagram");
+    const double copy = lookUp(nsPerCall, "BM_CopyStartDatagram");
+    const double decode = lookUp(nsPerCall, "BM_DecodeHeader");
+    const double clockSample = lookUp(nsPerCall, "BM_ClockSample");
+
+    const std::string copyCell = fixed(copy, 2) + " (copy the 40 bytes)";
+    table.add("micro", "build a start datagram (ns)", fixed(build, 2), copyCell, ratioOf(build, copy));
+    table.add("micro", "test and decode a header (ns)", fixed(decode, 2), copyCell, ratioOf(decode, copy));
+    table.add("micro", "one clock sample: delay, offset, gate, mean (ns)", fixed(clockSample, 2));
+    return QJsonObject{{"build_datagram_ns", build},
+                       {"copy_datagram_ns", copy},
+                       {"decode_header_ns", decode},
+                       {"clock_sample_ns", clockSample},
+                       {"build_ratio", ratioJson(build, copy)},
+                       {"decode_ratio", ratioJson(decode, copy)}};
+}

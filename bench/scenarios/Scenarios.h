@@ -1,0 +1,34 @@
+// The scenarios that the driver runs. Each starts its role processes, measures the library and its
+// baseline in the same run, adds its rows to the table and returns its figures for the JSON file.
+// Each throws std::runtime_error when a role fails or falls silent.
+#pragma once
+
+#include "support/ResultTable.h"
+#include "support/Stats.h"
+
+#include <QJsonObject>
+#include <QJsonValue>
+
+#include <string>
+
+struct ScenarioSettings
+{
+    bool quick = false;  // the few-seconds form that ctest runs
+};
+
+QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runThroughputScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runMasterScaleScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runHostCostScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table);
+
+// Helpers shared by the scenarios.
+QJsonObject toJson(const Summary& summary);
+// "p50 / p99 / max" or "p50 / p99" of a summary, in its unit.
+std::string percentiles(const Summary& summary, bool withMax);
+// The ratio as a JSON number, or null when there is none.
+QJsonValue ratioJson(double numerator, double denominator);
+// Progress on standard error, so that standard output carries only the table.
+void progress(const std::string& line);
+std::string str(std::int64_t value);

@@ -1,0 +1,40 @@
+// What a sender and a receiver of numbered commands note, how a role hands it to the driver, and how
+// the driver reads it back. Command i carries i as its first value; times are monotonic ns.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/Args.h"
+
+class ChildControl;
+
+// Arrival times by command index, and the count and span of all arrivals (numbered or not).
+struct Arrivals
+{
+    std::vector<std::int64_t> timeNs;  // -1 where the command did not arrive
+    std::size_t count = 0;
+    std::int64_t firstNs = -1;
+    std::int64_t lastNs = -1;
+
+    explicit Arrivals(std::size_t slotCount = 0) : timeNs(slotCount, -1) {}
+    // Call from one thread at a time.
+    void record(double index, std::int64_t ns);
+    // "arrival <index> <ns>" lines, then "arrivals <count> <first> <last>".
+    void report(ChildControl& control) const;
+    static Arrivals parse(const Lines& lines, std::size_t slotCount);
+};
+
+// When each command was handed to the sending call (before) and when that call returned (after).
+struct Sends
+{
+    std::vector<std::int64_t> beforeNs;
+    std::vector<std::int64_t> afterNs;
+
+    explicit Sends(std::size_t slotCount = 0) : beforeNs(slotCount, -1), afterNs(slotCount, -1) {}
+    // "sent <index> <before> <after>" lines.
+    void report(ChildControl& control) const;
+    static Sends parse(const Lines& lines, std::size_t slotCount);
+};
