@@ -142,6 +142,10 @@ void tst_ClockSync::slaveOnMasterPcRunsNoSyncThread()
     StdoutCapture out;
     QVERIFY(group.master().control->notifySlaveStartClockSync());
     QVERIFY(runEventLoopUntil([&] { return out.text().contains("slave and master player in same PC, not need start clock sync!\n"); }));
+    // The line comes before the worker stores the thread: once the host has recorded a later command, the
+    // worker is done with the start and its thread members may be read here.
+    QVERIFY(group.master().control->notifySlaveStep(0, nullptr, 0));
+    QVERIFY(runEventLoopUntil([&] { return slave.host->callCount() == 1; }));
     MultiNetControlInspector inspector(*slave.control);
     QVERIFY(inspector.heartThreadStarted());
     QVERIFY(!inspector.syncThreadStarted());
