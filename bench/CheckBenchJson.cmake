@@ -33,6 +33,7 @@ set(required_paths
   micro/build_datagram_ns
   micro/decode_header_ns
   micro/clock_sample_ns
+  micro/log_time_stamp_ns
 )
 foreach(path IN LISTS required_paths)
   string(REPLACE "/" ";" members "${path}")

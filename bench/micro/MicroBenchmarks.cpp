@@ -1,6 +1,8 @@
 // Micro-benchmarks of the library's inner steps: building a start datagram, the completeness test and
-// header decoding of a received one, and the slave's arithmetic for one clock sample. Copying the same
-// bytes is the baseline that the driver divides by.
+// header decoding of a received one, the slave's arithmetic for one clock sample, and the time stamp of
+// the slave's per-command log line. Copying the same bytes is the baseline of the first two; the time
+// stamp with TZ set is the baseline of the time stamp.
+#include "control/LogLine.h"
 #include "protocol/DatagramCodec.h"
 #include "protocol/MessageCode.h"
 #include "protocol/Payloads.h"
@@ -9,7 +11,9 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -88,6 +92,30 @@ void BM_ClockSample(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ClockSample);
+
+// The local time stamp that the slave writes into the log line of every command it handles, before the
+// host's callback runs. Each local-time conversion calls tzset(), which, with TZ unset, looks at
+// /etc/localtime again (a stat per call); with TZ set the C library keeps what it has read.
+void BM_LogLineTimeStamp(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(formatLogTime(QDateTime::currentDateTime()));
+}
+BENCHMARK(BM_LogLineTimeStamp);
+
+void BM_LogLineTimeStampWithTzSet(benchmark::State& state)
+{
+    const char* saved = std::getenv("TZ");
+    const std::string savedValue = saved ? saved : "";
+    setenv("TZ", ":/etc/localtime", 1);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(formatLogTime(QDateTime::currentDateTime()));
+    if (saved)
+        setenv("TZ", savedValue.c_str(), 1);
+    else
+        unsetenv("TZ");
+}
+BENCHMARK(BM_LogLineTimeStampWithTzSet);
 
 } // namespace
 

@@ -50,15 +50,21 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
     const double copy = lookUp(nsPerCall, "BM_CopyStartDatagram");
     const double decode = lookUp(nsPerCall, "BM_DecodeHeader");
     const double clockSample = lookUp(nsPerCall, "BM_ClockSample");
+    const double logTime = lookUp(nsPerCall, "BM_LogLineTimeStamp");
+    const double logTimeTzSet = lookUp(nsPerCall, "BM_LogLineTimeStampWithTzSet");
 
     const std::string copyCell = fixed(copy, 2) + " (copy the 40 bytes)";
     table.add("micro", "build a start datagram (ns)", fixed(build, 2), copyCell, ratioOf(build, copy));
     table.add("micro", "test and decode a header (ns)", fixed(decode, 2), copyCell, ratioOf(decode, copy));
     table.add("micro", "one clock sample: delay, offset, gate, mean (ns)", fixed(clockSample, 2));
+    table.add("micro", "time stamp of a slave's command log line (ns)", fixed(logTime, 0),
+              fixed(logTimeTzSet, 0) + " (TZ set)", ratioOf(logTime, logTimeTzSet));
     return QJsonObject{{"build_datagram_ns", build},
                        {"copy_datagram_ns", copy},
                        {"decode_header_ns", decode},
                        {"clock_sample_ns", clockSample},
+                       {"log_time_stamp_ns", logTime},
+                       {"log_time_stamp_tz_set_ns", logTimeTzSet},
                        {"build_ratio", ratioJson(build, copy)},
                        {"decode_ratio", ratioJson(decode, copy)}};
 }
