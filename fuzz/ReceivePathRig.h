@@ -1,0 +1,47 @@
+// Control objects in each role, with recording hosts, and an endpoint that delivers into their message
+// handler on the calling thread: the receive path of a node without its socket and queue.
+#pragma once
+
+#include "MultiNetControl.h"
+#include "common/RecordingHost.h"
+#include "net/UdpClient.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class ReceivePathRig
+{
+public:
+    static constexpr int kGroupId = 7;
+    static constexpr std::uint32_t kAdmittedProcessId = 4242;
+    static constexpr char kOwnIp[] = "127.0.0.1";
+    static constexpr char kMasterIp[] = "127.0.0.2";   // the slaves' master, also admitted by the masters
+    static constexpr char kSlaveIp[] = "127.0.0.3";    // admitted by the masters
+    static constexpr int kPrefixSize = 2;
+
+    ReceivePathRig();
+    ~ReceivePathRig();
+
+    ReceivePathRig(const ReceivePathRig&) = delete;
+    ReceivePathRig& operator=(const ReceivePathRig&) = delete;
+
+    // Runs one fuzz input: byte 0 picks the receiving object's role, byte 1 the sender, the rest is the
+    // datagram. Aborts when a property of the path does not hold.
+    void run(const std::uint8_t* input, std::size_t size);
+
+private:
+    struct Node
+    {
+        std::unique_ptr<RecordingHost> host;
+        std::unique_ptr<MultiNetControl> control;
+    };
+
+    void onDelivered(const char* bytes, int len, NetControlNS::struAddress from);
+
+    std::array<Node, 4> m_nodes;  // slave, master, both roles, no role
+    Node* m_receiver = nullptr;   // the node of the input being run
+    RecordingHost m_endpointHost;  // the endpoint's host clock
+    std::unique_ptr<UdpClient> m_endpoint;
+};

@@ -1,0 +1,329 @@
+// Objects under load: destroyed while busy, a flood of commands at one slave, and senders on four threads.
+// Each case is bounded in count and time; what they assert is order and integrity, never speed.
+#include "MultiNetControl.h"
+
+#include "common/EventLoopWait.h"
+#include "common/LoopbackGroup.h"
+#include "common/LoopbackPeers.h"
+#include "common/RecordingHost.h"
+#include "common/StdoutCapture.h"
+#include "protocol/ByteOrder.h"
+#include "protocol/DatagramCodec.h"
+#include "protocol/MessageCode.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+constexpr int kGroup = 7;
+
+// Host threads that repeat one action, a millisecond apart, until they are stopped.
+class HostThreads
+{
+public:
+    HostThreads(int count, std::function<void()> action)
+    {
+        for (int i = 0; i < count; ++i) {
+            m_threads.emplace_back([this, action] {
+                while (m_running) {
+                    action();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+        }
+    }
+    ~HostThreads() { stop(); }
+
+    void stop()
+    {
+        m_running = false;
+        for (std::thread& t : m_threads) {
+            if (t.joinable())
+                t.join();
+        }
+    }
+
+private:
+    std::atomic<bool> m_running{true};
+    std::vector<std::thread> m_threads;
+};
+
+// A control object with a recording host on `ip`, in the given role.
+struct Node
+{
+    Node(const std::string& ip, quint16 port, bool master)
+        : control(std::make_unique<MultiNetControl>(host.callbacks(), kGroup, ip, port))
+    {
+        control->setMasterFlag(master);
+        control->setSlaveFlag(!master);
+    }
+
+    RecordingHost host;
+    std::unique_ptr<MultiNetControl> control;
+};
+
+// A socket's default receive buffer holds a few hundred small datagrams: bursts stay well below that, and
+// the event loop reads between them.
+void sendInBursts(RawPeer& peer, const std::vector<QByteArray>& datagrams, const QString& ip, quint16 port)
+{
+    constexpr int kBurst = 32;
+    for (std::size_t i = 0; i < datagrams.size(); ++i) {
+        QCOMPARE(peer.send(datagrams[i], ip, port), qint64(datagrams[i].size()));
+        if ((i + 1) % kBurst == 0)
+            runEventLoopFor(1);
+    }
+}
+
+// A slave host whose speed callback records its value and, while the gate is closed, holds the worker.
+class GatedSpeedHost
+{
+public:
+    GatedSpeedHost()
+    {
+        m_cbk.speedCbk = [this](int, double speed, char*, int) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_open.wait(lock, [this] { return m_gateOpen; });
+            m_speeds.push_back(speed);
+        };
+    }
+
+    NetControlNS::slaveControlCbk* callbacks() { return &m_cbk; }
+    void openGate()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_gateOpen = true;
+        }
+        m_open.notify_all();
+    }
+    std::vector<double> speeds() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_speeds;
+    }
+    std::size_t count() const { return speeds().size(); }
+
+private:
+    NetControlNS::slaveControlCbk m_cbk;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_open;
+    bool m_gateOpen = false;         // guarded by m_mutex; the test opens it, the worker waits for it
+    std::vector<double> m_speeds;    // guarded by m_mutex; the worker appends, the test reads
+};
+
+} // namespace
+
+class tst_Stress : public QObject
+{
+    Q_OBJECT
+private slots:
+    void destroyWhileBusy();
+    void commandFloodArrivesCompleteAndInOrder();
+    void fourSendersKeepSequenceAndBodies();
+};
+
+void tst_Stress::destroyWhileBusy()
+{
+    constexpr int kRounds = 4;
+    qint64 slowestDestructorMs = 0;
+    {
+        StdoutCapture quiet;  // a few lines per handled datagram
+        RawPeer flooder(QStringLiteral("127.0.0.73"));
+        QVERIFY2(flooder.isBound(), qPrintable(flooder.errorString()));
+        for (int round = 0; round < kRounds; ++round) {
+            const quint16 port = pickFreePort();
+            Node master("127.0.0.71", port, true);
+            Node slave("127.0.0.72", port, false);
+            master.control->setSlaves({LoopbackGroup::admissionKey("127.0.0.72")});
+            slave.control->setMasterIp("127.0.0.71");
+
+            HostThreads commands(2, [&master] {
+                master.control->notifySlaveStart(1.0, 2.0, 0, nullptr, 0);
+                master.control->notifySlaveSeek(5, true, 0, 1.0, nullptr, 0);
+                master.control->isAllSlavePrepared(-1);
+            });
+            MultiNetControl::m_haveStartClockSync = false;
+            QVERIFY(master.control->notifySlaveStartClockSync());
+            QVERIFY(master.control->findSlavePlayer());
+            HostThreads reports(2, [&slave] {
+                slave.control->reportPrepared(0);
+                slave.control->reportComplete(0);
+            });
+            // Clock sync runs once the slave has taken a sample; commands keep flowing meanwhile.
+            QVERIFY(runEventLoopUntil([&] { return !slave.host.clockOffsets().empty(); }, 20000));
+            QVERIFY(runEventLoopUntil([&] { return slave.host.callCount() > 10; }, 20000));
+
+            // Datagrams wait in both sockets while the victim goes: the other side's host threads go on.
+            Node& victim = round % 2 == 0 ? slave : master;
+            Node& survivor = round % 2 == 0 ? master : slave;
+            const QString victimIp = round % 2 == 0 ? QStringLiteral("127.0.0.72") : QStringLiteral("127.0.0.71");
+            const QByteArray heartbeat = buildDatagram(enS2MHeartbeatCmd, -1, kGroup);
+            for (int i = 0; i < 100; ++i)
+                flooder.send(heartbeat, victimIp, port);
+            (round % 2 == 0 ? reports : commands).stop();
+            QElapsedTimer timer;
+            timer.start();
+            victim.control.reset();
+            slowestDestructorMs = std::max(slowestDestructorMs, timer.elapsed());
+
+            runEventLoopFor(100);  // the survivor goes on alone, then goes too
+            commands.stop();
+            reports.stop();
+            timer.restart();
+            survivor.control.reset();
+            slowestDestructorMs = std::max(slowestDestructorMs, timer.elapsed());
+        }
+    }
+    qInfo("slowest destructor: %lld ms", slowestDestructorMs);
+}
+
+void tst_Stress::commandFloodArrivesCompleteAndInOrder()
+{
+    // Well below the task queue's bound, so nothing may be dropped on the library's side.
+    constexpr int kCommands = 20000;
+    static_assert(kCommands < static_cast<int>(TaskExecute::kMaxQueuedMessages), "the flood stays below the bound");
+    const QString slaveIp = QStringLiteral("127.0.0.81");
+    const QString masterIp = QStringLiteral("127.0.0.82");
+    const quint16 port = pickFreePort();
+    auto quiet = std::make_unique<StdoutCapture>();  // one line per handled command
+    GatedSpeedHost host;
+    MultiNetControl slave(host.callbacks(), kGroup, slaveIp.toStdString(), port);
+    slave.setSlaveFlag(true);
+    slave.setMasterIp(masterIp.toStdString());
+    RawPeer master(masterIp);
+    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+
+    // The worker is held at the first command, so the rest pile up in the task queue.
+    std::vector<QByteArray> flood;
+    for (int i = 0; i < kCommands; ++i) {
+        QByteArray speed(8, '\0');
+        wire::putDouble(speed.data(), i);
+        flood.push_back(buildDatagram(enM2SSpeedCmd, 0, kGroup, speed, {}, 4242, static_cast<quint16>(i)));
+    }
+    sendInBursts(master, flood, slaveIp, port);
+    runEventLoopFor(50);
+    QElapsedTimer drain;
+    drain.start();
+    host.openGate();
+    QVERIFY(runEventLoopUntil([&] { return host.count() == std::size_t(kCommands); }, 120000));
+    const qint64 drainMs = drain.elapsed();
+
+    const std::vector<double> speeds = host.speeds();
+    for (int i = 0; i < kCommands; ++i)
+        QCOMPARE(speeds[std::size_t(i)], double(i));
+    QVERIFY(!quiet->text().contains("queue full"));
+    quiet.reset();
+    qInfo("the worker handled %d queued commands in %lld ms", kCommands, drainMs);
+}
+
+void tst_Stress::fourSendersKeepSequenceAndBodies()
+{
+    constexpr int kThreads = 4;
+    constexpr int kMostPerThread = 4000;
+    constexpr qint64 kMostMs = 2000;
+    static const quint16 kCodes[kThreads] = {enM2SStartCmd, enM2SPauseCmd, enM2SSeekCmd, enM2SSpeedCmd};
+    static const int kPayloadSizes[kThreads] = {16, 8, 24, 8};
+    static const int kUserDataSizes[kThreads] = {0, 64, 256, 1000};
+    auto fill = [](int thread, int counter) { return char((counter * 7 + thread) & 0xFF); };
+
+    const quint16 port = pickFreePort();
+    auto quiet = std::make_unique<StdoutCapture>();  // one line per command sent
+    RecordingHost host;
+    MultiNetControl master(host.callbacks(), kGroup, "127.0.0.91", port);
+    master.setMasterFlag(true);
+    QUdpSocket listener;
+    QVERIFY2(listener.bind(QHostAddress::Broadcast, port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint),
+             qPrintable(listener.errorString()));
+#ifdef Q_OS_LINUX
+    // Room for everything the senders can send, so that the kernel drops nothing while this thread reads.
+    int bufferBytes = 64 * 1024 * 1024;
+    if (setsockopt(int(listener.socketDescriptor()), SOL_SOCKET, SO_RCVBUFFORCE, &bufferBytes, sizeof bufferBytes) != 0)
+        QSKIP("cannot enlarge the listener's receive buffer (needs CAP_NET_ADMIN)");
+#else
+    QSKIP("needs SO_RCVBUFFORCE (Linux) to receive every datagram");
+#endif
+    std::vector<QByteArray> received;
+    QObject::connect(&listener, &QUdpSocket::readyRead, &listener, [&] {
+        while (listener.hasPendingDatagrams()) {
+            QByteArray bytes(int(listener.pendingDatagramSize()), '\0');
+            listener.readDatagram(bytes.data(), bytes.size());
+            received.push_back(bytes);
+        }
+    });
+
+    std::atomic<int> running{kThreads};
+    int sent[kThreads] = {};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            QElapsedTimer timer;
+            timer.start();
+            for (int c = 0; c < kMostPerThread && timer.elapsed() < kMostMs; ++c) {
+                QByteArray userData(kUserDataSizes[t], fill(t, c));
+                char* ud = userData.isEmpty() ? nullptr : userData.data();
+                const bool ok = t == 0   ? master.notifySlaveStart(c, -c, t, ud, userData.size())
+                                : t == 1 ? master.notifySlavePause(c, t, ud, userData.size())
+                                : t == 2 ? master.notifySlaveSeek(c, c % 2 == 1, t, c * 0.5, ud, userData.size())
+                                         : master.notifySlaveSpeed(c, t, ud, userData.size());
+                if (!ok)
+                    break;
+                sent[t] = c + 1;
+            }
+            --running;
+        });
+    }
+    QVERIFY(runEventLoopUntil([&] { return running == 0; }, 60000));
+    for (std::thread& s : senders)
+        s.join();
+    int total = 0;
+    for (int n : sent)
+        total += n;
+    QVERIFY(runEventLoopUntil([&] { return int(received.size()) >= total; }, 30000));
+    QCOMPARE(int(received.size()), total);
+    QVERIFY(total < 0x10000);  // the sequence numbers of a fresh object do not wrap
+
+    std::map<int, std::pair<int, int>> bySeq;  // seq -> (thread, counter)
+    for (const QByteArray& bytes : received) {
+        const auto decoded = decodeDatagram(bytes.constData(), std::size_t(bytes.size()));
+        QVERIFY(decoded);
+        const DatagramHeader& h = decoded->header;
+        const int t = h.layerId;
+        QVERIFY(t >= 0 && t < kThreads);
+        QCOMPARE(int(h.code), int(kCodes[t]));
+        QCOMPARE(int(h.dataLen), kPayloadSizes[t]);
+        QCOMPARE(int(h.userDataLen), kUserDataSizes[t]);
+        QCOMPARE(bytes.size(), h.datagramLength());
+        const char* payload = bytes.constData() + decoded->payloadOffset();
+        const int counter = t == 2 ? int(wire::getI64(payload)) : int(wire::getDouble(payload));
+        const QByteArray userData = bytes.mid(decoded->userDataOffset());
+        QCOMPARE(userData, QByteArray(kUserDataSizes[t], fill(t, counter)));
+        QVERIFY2(bySeq.emplace(h.seq, std::make_pair(t, counter)).second, "a sequence number came twice");
+    }
+    QCOMPARE(bySeq.begin()->first, 0);
+    QCOMPARE(bySeq.rbegin()->first, total - 1);
+    int next[kThreads] = {};
+    for (const auto& entry : bySeq) {
+        const auto [t, counter] = entry.second;
+        QCOMPARE(counter, next[t]++);  // each thread's commands in its own order, none lost
+    }
+    quiet.reset();
+    qInfo("%d datagrams from %d threads", total, kThreads);
+}
+
+QTEST_GUILESS_MAIN(tst_Stress)
+#include "tst_stress.moc"
