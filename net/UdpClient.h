@@ -30,6 +30,9 @@ public:
     bool setRecvCallback(RecvCallback cb) override;
 
     void readPendingDatagrams(QUdpSocket* socket);
+    // What readPendingDatagrams does to each datagram it reads, in this order; public so that the fuzz
+    // target can run the whole receive path without a socket.
+    void stampOnReceipt(char* data, int len) const;
     void deliverDatagram(const char* data, int len, NetControlNS::struAddress from);
     qint64 currentHostTime() const;
 
@@ -43,7 +46,6 @@ private:
     };
 
     void listenForLimitedBroadcasts();
-    void stampOnReceipt(char* data, int len) const;
     void stampOnSend(char* data, int len) const;
 
     std::atomic<bool> m_running{false};
