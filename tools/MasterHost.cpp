@@ -21,6 +21,14 @@ QString yesNo(bool value)
     return value ? QStringLiteral("yes") : QStringLiteral("no");
 }
 
+// The master's host needs only its clock: no command comes to it.
+NetControlNS::slaveControlCbk clockOnly(const HostClock& clock)
+{
+    NetControlNS::slaveControlCbk callbacks;
+    callbacks.getClockTimeCbk = [&clock] { return clock.nowUs(); };
+    return callbacks;
+}
+
 } // namespace
 
 const std::vector<MasterHost::Command>& MasterHost::commands()
@@ -49,21 +57,15 @@ const std::vector<MasterHost::Command>& MasterHost::commands()
     return kCommands;
 }
 
-MasterHost::MasterHost(MasterOptions options) : m_options(std::move(options)), m_clock(m_options.clockOffsetUs)
+MasterHost::MasterHost(MasterOptions options)
+    : m_options(std::move(options)),
+      m_clock(m_options.clockOffsetUs),
+      m_callbacks(clockOnly(m_clock)),
+      m_control(&m_callbacks, m_options.group, m_options.ip.toStdString(), m_options.port),
+      m_input([this](const QString& line) { execute(line); }, [this] { execute(QStringLiteral("quit")); })
 {
-    m_callbacks.getClockTimeCbk = [this] { return m_clock.nowUs(); };
-    m_control = std::make_unique<MultiNetControl>(&m_callbacks, m_options.group, m_options.ip.toStdString(),
-                                                  m_options.port);
-    m_control->setMasterFlag(true);
-    m_control->setSlaves(m_options.slaves);
-    m_input = std::make_unique<StdinLines>([this](const QString& line) { enqueue(line); },
-                                           [this] { enqueue(QStringLiteral("quit")); });
-}
-
-MasterHost::~MasterHost()
-{
-    m_input.reset();
-    m_control.reset();
+    m_control.setMasterFlag(true);
+    m_control.setSlaves(m_options.slaves);
 }
 
 int MasterHost::exec()
@@ -81,28 +83,10 @@ int MasterHost::exec()
     return QCoreApplication::exec();
 }
 
-void MasterHost::enqueue(const QString& line)
-{
-    m_pending.push_back(line);
-    if (!m_draining)
-        drain();
-}
-
-void MasterHost::drain()
-{
-    m_draining = true;
-    while (!m_pending.empty() && !m_quitting) {
-        const QString line = m_pending.front();
-        m_pending.pop_front();
-        execute(line);
-    }
-    m_draining = false;
-}
-
 void MasterHost::execute(const QString& line)
 {
     QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (words.isEmpty() || words.front().startsWith(QLatin1Char('#')))
+    if (m_quitting || words.isEmpty() || words.front().startsWith(QLatin1Char('#')))
         return;
     const QString name = words.takeFirst().toLower();
     for (const Command& command : commands()) {
@@ -142,7 +126,7 @@ void MasterHost::printSent(const char* name, bool result, qint64 monoUs, int lay
 void MasterHost::find(CommandArgs&)
 {
     const qint64 mono = HostClock::monotonicUs();
-    printSent("find", m_control->findSlavePlayer(), mono);
+    printSent("find", m_control.findSlavePlayer(), mono);
 }
 
 void MasterHost::prepare(CommandArgs& args)
@@ -150,7 +134,7 @@ void MasterHost::prepare(CommandArgs& args)
     const int layer = args.layer(0);
     if (!args.ok())
         return;
-    sendPlayback("prepare", layer, [&](char* tag, int len) { return m_control->notifySlavePrepareAsync(layer, tag, len); });
+    sendPlayback("prepare", layer, [&](char* tag, int len) { return m_control.notifySlavePrepareAsync(layer, tag, len); });
 }
 
 void MasterHost::start(CommandArgs& args)
@@ -160,7 +144,7 @@ void MasterHost::start(CommandArgs& args)
     const int layer = args.layer(2);
     if (!args.ok())
         return;
-    sendPlayback("start", layer, [&](char* tag, int len) { return m_control->notifySlaveStart(from, speed, layer, tag, len); });
+    sendPlayback("start", layer, [&](char* tag, int len) { return m_control.notifySlaveStart(from, speed, layer, tag, len); });
 }
 
 void MasterHost::pause(CommandArgs& args)
@@ -169,7 +153,7 @@ void MasterHost::pause(CommandArgs& args)
     const int layer = args.layer(1);
     if (!args.ok())
         return;
-    sendPlayback("pause", layer, [&](char* tag, int len) { return m_control->notifySlavePause(value, layer, tag, len); });
+    sendPlayback("pause", layer, [&](char* tag, int len) { return m_control.notifySlavePause(value, layer, tag, len); });
 }
 
 void MasterHost::stop(CommandArgs& args)
@@ -178,7 +162,7 @@ void MasterHost::stop(CommandArgs& args)
     const int layer = args.layer(1);
     if (!args.ok())
         return;
-    sendPlayback("stop", layer, [&](char* tag, int len) { return m_control->notifySlaveStop(value, layer, tag, len); });
+    sendPlayback("stop", layer, [&](char* tag, int len) { return m_control.notifySlaveStop(value, layer, tag, len); });
 }
 
 void MasterHost::seek(CommandArgs& args)
@@ -195,7 +179,7 @@ void MasterHost::seek(CommandArgs& args)
     if (!args.ok())
         return;
     sendPlayback("seek", layer,
-                 [&](char* tag, int len) { return m_control->notifySlaveSeek(position, flag, layer, value, tag, len); });
+                 [&](char* tag, int len) { return m_control.notifySlaveSeek(position, flag, layer, value, tag, len); });
 }
 
 void MasterHost::speed(CommandArgs& args)
@@ -208,7 +192,7 @@ void MasterHost::speed(CommandArgs& args)
     const int layer = args.layer(1);
     if (!args.ok())
         return;
-    sendPlayback("speed", layer, [&](char* tag, int len) { return m_control->notifySlaveSpeed(speed, layer, tag, len); });
+    sendPlayback("speed", layer, [&](char* tag, int len) { return m_control.notifySlaveSpeed(speed, layer, tag, len); });
 }
 
 void MasterHost::step(CommandArgs& args)
@@ -216,7 +200,7 @@ void MasterHost::step(CommandArgs& args)
     const int layer = args.layer(0);
     if (!args.ok())
         return;
-    sendPlayback("step", layer, [&](char* tag, int len) { return m_control->notifySlaveStep(layer, tag, len); });
+    sendPlayback("step", layer, [&](char* tag, int len) { return m_control.notifySlaveStep(layer, tag, len); });
 }
 
 void MasterHost::stepBack(CommandArgs& args)
@@ -224,7 +208,7 @@ void MasterHost::stepBack(CommandArgs& args)
     const int layer = args.layer(0);
     if (!args.ok())
         return;
-    sendPlayback("stepback", layer, [&](char* tag, int len) { return m_control->notifySlaveStepBack(layer, tag, len); });
+    sendPlayback("stepback", layer, [&](char* tag, int len) { return m_control.notifySlaveStepBack(layer, tag, len); });
 }
 
 void MasterHost::clockSync(CommandArgs&)
@@ -232,21 +216,21 @@ void MasterHost::clockSync(CommandArgs&)
     // The library sends the start once per process; this host allows it again after a stop.
     MultiNetControl::m_haveStartClockSync = false;
     const qint64 mono = HostClock::monotonicUs();
-    printSent("clocksync", m_control->notifySlaveStartClockSync(), mono);
+    printSent("clocksync", m_control.notifySlaveStartClockSync(), mono);
 }
 
 void MasterHost::stopClockSync(CommandArgs&)
 {
     const qint64 mono = HostClock::monotonicUs();
-    printSent("stopclocksync", m_control->notifySlaveStopClockSync(), mono);
+    printSent("stopclocksync", m_control.notifySlaveStopClockSync(), mono);
 }
 
 void MasterHost::status(CommandArgs&)
 {
-    const bool allPrepared = m_control->isAllSlavePrepared(-1);
-    const bool allComplete = m_control->isAllSlaveComplete(-1);
-    const bool allClockSynced = m_control->isAllSlaveClockSucced();
-    const std::vector<NetControlNS::struAddress> roster = m_control->getSlavesPlayer();
+    const bool allPrepared = m_control.isAllSlavePrepared(-1);
+    const bool allComplete = m_control.isAllSlaveComplete(-1);
+    const bool allClockSynced = m_control.isAllSlaveClockSucced();
+    const std::vector<NetControlNS::struAddress> roster = m_control.getSlavesPlayer();
     const qint64 now = m_clock.nowUs();
 
     TextTable table({QStringLiteral("ip"), QStringLiteral("port"), QStringLiteral("process"), QStringLiteral("layer"),
@@ -297,16 +281,16 @@ void MasterHost::wait(CommandArgs& args)
     std::function<bool(const Entry&)> entryDone;
     std::function<bool()> libraryAgrees;
     if (rosterCount) {
-        libraryAgrees = [this, rosterCount] { return qint64(m_control->getSlavesPlayer().size()) >= rosterCount; };
+        libraryAgrees = [this, rosterCount] { return qint64(m_control.getSlavesPlayer().size()) >= rosterCount; };
     } else if (what == QLatin1String("prepared")) {
         entryDone = [](const Entry& e) { return e.isPrepared; };
-        libraryAgrees = [this] { return m_control->isAllSlavePrepared(-1); };
+        libraryAgrees = [this] { return m_control.isAllSlavePrepared(-1); };
     } else if (what == QLatin1String("complete")) {
         entryDone = [this](const Entry& e) { return e.isComplete || m_clock.nowUs() - e.lastOnlineTime > kOfflineAfterUs; };
-        libraryAgrees = [this] { return m_control->isAllSlaveComplete(-1); };
+        libraryAgrees = [this] { return m_control.isAllSlaveComplete(-1); };
     } else if (what == QLatin1String("clocksync")) {
         entryDone = [](const Entry& e) { return e.isClockSynced; };
-        libraryAgrees = [this] { return m_control->isAllSlaveClockSucced(); };
+        libraryAgrees = [this] { return m_control.isAllSlaveClockSucced(); };
     } else {
         printOutputLine(QStringLiteral("multinet-demo master: wait takes roster COUNT, prepared, complete or clocksync; "
                                        "the line was ignored"));
@@ -314,7 +298,7 @@ void MasterHost::wait(CommandArgs& args)
     }
     auto met = [&] {
         if (entryDone) {
-            const std::vector<Entry> roster = m_control->getSlavesPlayer();
+            const std::vector<Entry> roster = m_control.getSlavesPlayer();
             if (roster.empty() || !std::all_of(roster.begin(), roster.end(), entryDone))
                 return false;
         }

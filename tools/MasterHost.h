@@ -13,15 +13,12 @@
 
 #include <QByteArray>
 
-#include <deque>
 #include <functional>
-#include <memory>
 
 class MasterHost
 {
 public:
     explicit MasterHost(MasterOptions options);
-    ~MasterHost();
 
     MasterHost(const MasterHost&) = delete;
     MasterHost& operator=(const MasterHost&) = delete;
@@ -41,9 +38,6 @@ private:
     };
     static const std::vector<Command>& commands();
 
-    void enqueue(const QString& line);
-    // Carries out queued lines in order; a wait inside one lets more lines queue up behind it.
-    void drain();
     void execute(const QString& line);
 
     // The playback commands share one way out: a fresh tag as user data, the send time, the result.
@@ -70,11 +64,8 @@ private:
     const MasterOptions m_options;
     HostClock m_clock;
     NetControlNS::slaveControlCbk m_callbacks;  // outlives m_control; its clock is read from several threads
-    std::unique_ptr<MultiNetControl> m_control;  // made and destroyed on the main thread
-    std::unique_ptr<StdinLines> m_input;
-    // Main thread only.
-    std::deque<QString> m_pending;
-    bool m_draining = false;
-    bool m_quitting = false;
+    MultiNetControl m_control;                  // made and destroyed on the main thread
+    StdinLines m_input;
+    bool m_quitting = false;  // main thread only
     int m_nextTag = 1;
 };

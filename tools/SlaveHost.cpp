@@ -31,20 +31,15 @@ QString joinNumbers(const std::vector<int>& numbers)
 } // namespace
 
 SlaveHost::SlaveHost(SlaveOptions options)
-    : m_options(std::move(options)), m_clock(m_options.clockOffsetUs), m_player(m_clock, m_options.layers)
+    : m_options(std::move(options)),
+      m_clock(m_options.clockOffsetUs),
+      m_player(m_clock, m_options.layers),
+      m_callbacks(makeCallbacks()),
+      m_control(&m_callbacks, m_options.group, m_options.ip.toStdString(), m_options.port),
+      m_input([this](const QString& line) { handleInput(line); }, [] {})
 {
-    fillCallbacks();
-    m_control = std::make_unique<MultiNetControl>(&m_callbacks, m_options.group, m_options.ip.toStdString(),
-                                                  m_options.port);
-    m_control->setSlaveFlag(true);
-    m_control->setMasterIp(m_options.masterIp.toStdString());
-    m_input = std::make_unique<StdinLines>([this](const QString& line) { handleInput(line); }, [] {});
-}
-
-SlaveHost::~SlaveHost()
-{
-    m_input.reset();
-    m_control.reset();  // joins the library's threads before the callbacks go
+    m_control.setSlaveFlag(true);
+    m_control.setMasterIp(m_options.masterIp.toStdString());
 }
 
 int SlaveHost::exec()
@@ -65,32 +60,33 @@ int SlaveHost::exec()
     return QCoreApplication::exec();
 }
 
-void SlaveHost::fillCallbacks()
+NetControlNS::slaveControlCbk SlaveHost::makeCallbacks()
 {
+    NetControlNS::slaveControlCbk callbacks;
     auto received = [](const char* command) { return EventLine(QStringLiteral("received")).add(QStringLiteral("command"), command); };
-    m_callbacks.prepareCbk = [this, received](char* userData, int len) {
+    callbacks.prepareCbk = [this, received](char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         const std::vector<int> changed = m_player.prepare();
         printReceived(received("prepare"), mono, -1, userData, len, changed);
         report(&MultiNetControl::reportPrepared, "prepared", changed);
     };
-    m_callbacks.startCbk = [this, received](int layer, double first, double second, char* userData, int len) {
+    callbacks.startCbk = [this, received](int layer, double first, double second, char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         printReceived(received("start").add(QStringLiteral("first"), first, 3).add(QStringLiteral("second"), second, 3),
                       mono, layer, userData, len, m_player.start(layer, first, second));
     };
-    m_callbacks.pauseCbk = [this, received](int layer, double value, char* userData, int len) {
+    callbacks.pauseCbk = [this, received](int layer, double value, char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         printReceived(received("pause").add(QStringLiteral("value"), value, 3), mono, layer, userData, len,
                       m_player.pause(layer));
     };
-    m_callbacks.stopCbk = [this, received](int layer, double value, char* userData, int len) {
+    callbacks.stopCbk = [this, received](int layer, double value, char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         const std::vector<int> changed = m_player.stop(layer);
         printReceived(received("stop").add(QStringLiteral("value"), value, 3), mono, layer, userData, len, changed);
         report(&MultiNetControl::reportComplete, "complete", changed);  // a stopped layer has finished its programme
     };
-    m_callbacks.seekCbk = [this, received](int layer, qint64 position, bool flag, double value, char* userData, int len) {
+    callbacks.seekCbk = [this, received](int layer, qint64 position, bool flag, double value, char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         printReceived(received("seek")
                           .add(QStringLiteral("position"), position)
@@ -98,28 +94,29 @@ void SlaveHost::fillCallbacks()
                           .add(QStringLiteral("value"), value, 3),
                       mono, layer, userData, len, m_player.seek(layer, position));
     };
-    m_callbacks.speedCbk = [this, received](int layer, double speed, char* userData, int len) {
+    callbacks.speedCbk = [this, received](int layer, double speed, char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         printReceived(received("speed").add(QStringLiteral("speed"), speed, 3), mono, layer, userData, len,
                       m_player.setSpeed(layer, speed));
     };
-    m_callbacks.stepCbk = [this, received](int layer, char* userData, int len) {
+    callbacks.stepCbk = [this, received](int layer, char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         printReceived(received("step"), mono, layer, userData, len, m_player.step(layer, 1));
     };
-    m_callbacks.stepBackCbk = [this, received](int layer, char* userData, int len) {
+    callbacks.stepBackCbk = [this, received](int layer, char* userData, int len) {
         const qint64 mono = HostClock::monotonicUs();
         printReceived(received("stepback"), mono, layer, userData, len, m_player.step(layer, -1));
     };
-    m_callbacks.getLayerIdsCbk = [this] { return m_player.layerIds(); };
-    m_callbacks.clockOffsetCbk = [](double seconds) {
+    callbacks.getLayerIdsCbk = [this] { return m_player.layerIds(); };
+    callbacks.clockOffsetCbk = [](double seconds) {
         EventLine(QStringLiteral("clock-offset"))
             .add(QStringLiteral("seconds"), seconds, 6)
             .add(QStringLiteral("us"), static_cast<qint64>(seconds * 1e6))
             .print();
     };
-    m_callbacks.getClockTimeCbk = [this] { return m_clock.nowUs(); };
-    m_callbacks.masterLostCbk = [](bool) { EventLine(QStringLiteral("master-lost")).print(); };
+    callbacks.getClockTimeCbk = [this] { return m_clock.nowUs(); };
+    callbacks.masterLostCbk = [](bool) { EventLine(QStringLiteral("master-lost")).print(); };
+    return callbacks;
 }
 
 void SlaveHost::printReceived(EventLine received, qint64 monoUs, int layerId, const char* userData, int userDataLen,
@@ -151,7 +148,7 @@ void SlaveHost::printLayers(const std::vector<int>& layerIds) const
 void SlaveHost::report(Report send, const char* what, const std::vector<int>& layerIds)
 {
     for (int layer : layerIds) {
-        const bool sent = (m_control.get()->*send)(layer);
+        const bool sent = (m_control.*send)(layer);
         EventLine(QStringLiteral("reported"))
             .add(QStringLiteral("what"), what)
             .add(QStringLiteral("layer"), layer)

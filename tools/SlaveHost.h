@@ -13,14 +13,12 @@
 
 #include <MultiNetControl.h>
 
-#include <memory>
 #include <vector>
 
 class SlaveHost
 {
 public:
     explicit SlaveHost(SlaveOptions options);
-    ~SlaveHost();
 
     SlaveHost(const SlaveHost&) = delete;
     SlaveHost& operator=(const SlaveHost&) = delete;
@@ -29,7 +27,7 @@ public:
     int exec();
 
 private:
-    void fillCallbacks();
+    NetControlNS::slaveControlCbk makeCallbacks();
     // Prints the received command with the time of its callback and the player layers it changed.
     void printReceived(EventLine received, qint64 monoUs, int layerId, const char* userData, int userDataLen,
                        const std::vector<int>& changedLayers) const;
@@ -42,10 +40,11 @@ private:
     const SlaveOptions m_options;
     HostClock m_clock;
     SimulatedPlayer m_player;
-    // Filled before m_control is made and outlives it; the library calls it from its worker and
-    // heartbeat threads.
+    // Made before m_control and destroyed after it; the library calls it from its worker and heartbeat
+    // threads.
     NetControlNS::slaveControlCbk m_callbacks;
-    // Made and destroyed on the main thread, whose event loop receives for it.
-    std::unique_ptr<MultiNetControl> m_control;
-    std::unique_ptr<StdinLines> m_input;
+    // Made and destroyed on the main thread, whose event loop receives for it. A member, not a pointer:
+    // the callbacks still reach it while its destructor stops the worker.
+    MultiNetControl m_control;
+    StdinLines m_input;
 };

@@ -4,31 +4,50 @@
 #include <string>
 #include <thread>
 
+namespace {
+
+// Typed lines need no quicker answer; the timer costs nothing worth counting in between.
+constexpr int kHandOverIntervalMs = 20;
+
+} // namespace
+
 StdinLines::StdinLines(std::function<void(const QString&)> onLine, std::function<void()> onEnd)
     : m_onLine(std::move(onLine)), m_onEnd(std::move(onEnd)), m_shared(std::make_shared<Shared>())
 {
     // Detached: a read blocked on a terminal cannot be called off; the thread ends with the process.
-    std::thread(&StdinLines::readUntilEnd, this, m_shared).detach();
+    std::thread(&StdinLines::readUntilEnd, m_shared).detach();
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { handOver(); });
+    m_timer.start(kHandOverIntervalMs);
 }
 
-StdinLines::~StdinLines()
-{
-    std::lock_guard<std::mutex> lock(m_shared->mutex);
-    m_shared->ownerGone = true;
-}
-
-void StdinLines::readUntilEnd(std::shared_ptr<Shared> shared)
+void StdinLines::readUntilEnd(const std::shared_ptr<Shared>& shared)
 {
     std::string line;
     while (std::getline(std::cin, line)) {
-        const QString text = QString::fromLocal8Bit(line.c_str()).trimmed();
         std::lock_guard<std::mutex> lock(shared->mutex);
-        if (shared->ownerGone)
-            return;
-        // Queued to this object: Qt drops the call if the object is destroyed before it runs.
-        QMetaObject::invokeMethod(this, [this, text] { m_onLine(text); }, Qt::QueuedConnection);
+        shared->lines.push_back(QString::fromLocal8Bit(line.c_str()).trimmed());
     }
     std::lock_guard<std::mutex> lock(shared->mutex);
-    if (!shared->ownerGone)
-        QMetaObject::invokeMethod(this, [this] { m_onEnd(); }, Qt::QueuedConnection);
+    shared->ended = true;
+}
+
+void StdinLines::handOver()
+{
+    if (m_handingOver)
+        return;
+    m_handingOver = true;
+    std::deque<QString> lines;
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        lines.swap(m_shared->lines);
+        ended = m_shared->ended;
+    }
+    for (const QString& line : lines)
+        m_onLine(line);
+    if (ended) {
+        m_timer.stop();
+        m_onEnd();
+    }
+    m_handingOver = false;
 }
