@@ -99,7 +99,7 @@ std::vector<int> SimulatedPlayer::step(int layerId, int frames)
     return apply(layerId, [&](Layer& layer) {
         if (layer.state == State::Playing)
             layer.state = State::Paused;
-        layer.anchorPositionUs = std::max<qint64>(0, saturatedUs(static_cast<double>(layer.anchorPositionUs + frames * kFrameUs)));
+        layer.anchorPositionUs = std::max<qint64>(0, saturatedUs(static_cast<double>(layer.anchorPositionUs) + static_cast<double>(frames * kFrameUs)));
     });
 }
 
