@@ -37,9 +37,8 @@ private:
 
     // Has the master send a playback command, then shows how it reached the slaves.
     bool sendPlayback(const QString& line);
-    // Has the master wait (its "wait" command); the monotonic time at which the wait was met, or nothing.
-    std::optional<qint64> masterWait(const QString& what, int timeoutMs);
-    static QString since(qint64 fromMonoUs, qint64 toMonoUs);
+    // Has the master wait (its "wait" command); true when the wait was met.
+    bool masterWait(const QString& what, int timeoutMs);
     // Sends `line` to the master and waits for its next `event` line.
     std::optional<EventLine> askMaster(const QString& line, const QString& event, int timeoutMs);
     bool fail(const QString& message, const DemoChild* culprit = nullptr);

@@ -311,7 +311,6 @@ void MasterHost::wait(CommandArgs& args)
         .add(QStringLiteral("what"), what)
         .add(QStringLiteral("met"), ok)
         .add(QStringLiteral("ms"), waited.elapsed())
-        .add(QStringLiteral("mono-us"), HostClock::monotonicUs())
         .print();
 }
 
