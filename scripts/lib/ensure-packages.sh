@@ -24,3 +24,5 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev)
 TEST_PACKAGES=(iproute2)
 # What the benchmarks need beyond the build (their quick form runs among the tests).
 BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev)
+# What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
+SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
