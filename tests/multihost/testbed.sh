@@ -29,6 +29,18 @@ tb_require_namespaces() {
     tb_skip "'ip netns add' does not work here (no permission to make network namespaces)"
   fi
   ip netns del "${TB_PREFIX}probe"
+  tb_remove_stale
+}
+
+# Namespaces of earlier runs that were killed before their cleanup (a time-out's SIGKILL): their prefix
+# names a process that no longer exists.
+tb_remove_stale() {
+  local ns pid
+  for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
+    [[ "$ns" =~ ^tmnc([0-9]+)- ]] || continue
+    pid=${BASH_REMATCH[1]}
+    kill -0 "$pid" 2>/dev/null || ip netns del "$ns" 2>/dev/null || true
+  done
 }
 
 # Run on every exit: what this run started goes, and a failed run shows its processes' last lines.
