@@ -51,8 +51,6 @@ bool isEvent(const EventLine& line, const char* event)
 
 DemoRun::DemoRun(RunOptions options) : m_options(std::move(options)) {}
 
-DemoRun::~DemoRun() = default;
-
 int DemoRun::exec()
 {
     m_port = m_options.port ? m_options.port : pickFreePort();
@@ -67,7 +65,13 @@ int DemoRun::exec()
                         .arg(slaveIp(0), slaveIp(m_options.slaves - 1))
                         .arg(m_port)
                         .arg(m_options.group));
+    const bool stepsDone = runSteps();
+    const bool endedCleanly = shutDown();
+    return verdict(stepsDone, endedCleanly) ? 0 : 1;
+}
 
+bool DemoRun::runSteps()
+{
     static const struct
     {
         const char* title;
@@ -82,20 +86,24 @@ int DemoRun::exec()
         {"roster and heartbeats", &DemoRun::readRoster},
     };
     const int count = int(std::size(kSteps));
-    bool ok = true;
-    for (int i = 0; ok && i < count; ++i) {
+    for (int i = 0; i < count; ++i) {
         m_stepResult.clear();
         m_stepDetails.clear();
         // Called through a reference: g++ 12 with -fsanitize=bounds reads an uninitialised index when the
         // array is indexed inside a pointer-to-member call, and reports a false out-of-bounds access.
         const auto& entry = kSteps[i];
-        ok = (this->*entry.step)();
+        const bool ok = (this->*entry.step)();
         printStep(i + 1, count, entry.title, ok ? m_stepResult : QStringLiteral("FAILED"));
         for (const QString& detail : m_stepDetails)
             printOutputLine(detail);
+        if (!ok)
+            return false;
     }
-    const bool endedCleanly = shutDown();
+    return true;
+}
 
+bool DemoRun::verdict(bool stepsDone, bool endedCleanly) const
+{
     const std::vector<SlaveRecord> records = slaveRecords();
     const RunSummary summary(m_sent, records, m_roster);
     printOutputLine(QString());
@@ -104,7 +112,7 @@ int DemoRun::exec()
     printOutputLine(QString());
 
     QStringList shortfalls;
-    if (!ok)
+    if (!stepsDone)
         shortfalls.append(QStringLiteral("a step failed"));
     if (!summary.everyCommandDelivered())
         shortfalls.append(QStringLiteral("a command did not reach every slave"));
@@ -116,14 +124,14 @@ int DemoRun::exec()
         shortfalls.append(QStringLiteral("a process did not end cleanly"));
     if (!shortfalls.isEmpty()) {
         printOutputLine(QStringLiteral("FAILED: ") + shortfalls.join(QStringLiteral("; ")) + QLatin1Char('.'));
-        return 1;
+        return false;
     }
     printOutputLine(QStringLiteral("OK: %1 commands reached each of the %2 slaves, every wait was met and every clock "
                                    "offset was found within %3 us.")
                         .arg(m_sent.size())
                         .arg(m_slaves.size())
                         .arg(RunSummary::kOffsetToleranceUs));
-    return 0;
+    return true;
 }
 
 bool DemoRun::startProcesses()

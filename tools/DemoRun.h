@@ -15,7 +15,6 @@ class DemoRun
 {
 public:
     explicit DemoRun(RunOptions options);
-    ~DemoRun();
 
     DemoRun(const DemoRun&) = delete;
     DemoRun& operator=(const DemoRun&) = delete;
@@ -25,6 +24,11 @@ public:
 
 private:
     using Step = bool (DemoRun::*)();
+
+    // The steps in order, each shown with its outcome; false at the first that fails.
+    bool runSteps();
+    // The summary table and the closing line; true when the run succeeded in every respect.
+    bool verdict(bool stepsDone, bool endedCleanly) const;
 
     bool startProcesses();
     bool discover();
