@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <memory>
 #include <thread>
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 class ChildProcess
@@ -29,7 +30,6 @@ public:
     Lines stopAndCollect(int timeoutMs);
     // Process CPU time (us) and monotonic time (ns) of the role, read now.
     std::pair<std::int64_t, std::int64_t> cpuMark();
-    qint64 pid() const { return m_process.processId(); }
 
 private:
     bool readLine(int timeoutMs);
