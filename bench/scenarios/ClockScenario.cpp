@@ -144,8 +144,8 @@ QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table
         table.add(scenario, figure, fixed(ours), gst ? fixed(theirs) : "n/a (built without GStreamer)",
                   gst ? ratioOf(ours, theirs) : std::nullopt);
     };
-    addRow("|error| p50 (us)", library.absErrorUs.p50, gst ? gst->absErrorUs.p50 : 0);
-    addRow("|error| p99 (us)", library.absErrorUs.p99, gst ? gst->absErrorUs.p99 : 0);
+    addRow("abs. error p50 (us)", library.absErrorUs.p50, gst ? gst->absErrorUs.p50 : 0);
+    addRow("abs. error p99 (us)", library.absErrorUs.p99, gst ? gst->absErrorUs.p99 : 0);
     table.add(scenario, "values measured; samples dropped by 0.8 ms gate",
               str(static_cast<std::int64_t>(library.absErrorUs.count)) + "; " + str(static_cast<std::int64_t>(discarded)),
               gst ? str(static_cast<std::int64_t>(gst->absErrorUs.count)) + "; -" : "-");
