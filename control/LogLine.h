@@ -15,3 +15,8 @@ void logLine(const char* format, ...) TAMO_PRINTF_FORMAT(1, 2);
 
 // The time stamp of the log lines: "yyyy-MM-dd hh:mm:ss.zzz".
 std::string formatLogTime(const QDateTime& time);
+
+// The local time now, as formatLogTime gives it. Cheap enough for every handled command: the local
+// time's offset from UTC is looked up once a minute per thread, not on every call (each lookup asks the
+// C library to re-read the time zone).
+std::string currentLogTime();

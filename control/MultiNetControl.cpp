@@ -3,8 +3,6 @@
 #include "control/LogLine.h"
 #include "net/UdpClient.h"
 
-#include <QDateTime>
-
 #include <cstring>
 
 namespace {
@@ -101,7 +99,7 @@ void MultiNetControl::recvUnicastMsgHandle(const char* data, int len, NetControl
 
 std::string MultiNetControl::getCurrentTime()
 {
-    return formatLogTime(QDateTime::currentDateTime());
+    return currentLogTime();
 }
 
 NetControlNS::struAddress MultiNetControl::masterAddress() const

@@ -58,7 +58,7 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
     table.add("micro", "test and decode a header (ns)", fixed(decode, 2), copyCell, ratioOf(decode, copy));
     table.add("micro", "one clock sample: delay, offset, gate, mean (ns)", fixed(clockSample, 2));
     table.add("micro", "time stamp of a slave's command log line (ns)", fixed(logTime, 0),
-              fixed(logTimeTzSet, 0) + " (TZ set)", ratioOf(logTime, logTimeTzSet));
+              fixed(logTimeTzSet, 0) + " (Qt local time, TZ set)", ratioOf(logTime, logTimeTzSet));
     return QJsonObject{{"build_datagram_ns", build},
                        {"copy_datagram_ns", copy},
                        {"decode_header_ns", decode},
