@@ -19,6 +19,20 @@ public:
 
     std::function<void(const ControlMessage&)> onMessage;
 
+    // Posts a message whose handling blocks the worker until release() is called; returns once it blocks.
+    void blockWorker()
+    {
+        onMessage = [this](const ControlMessage& msg) {
+            if (msg.msgType == kBlockingType) {
+                m_entered.set_value();
+                m_released.wait();
+            }
+        };
+        postMessage(ControlMessage(kBlockingType, 0, 0, 0));
+        m_entered.get_future().wait();
+    }
+    void release() { m_release.set_value(); }
+
     std::vector<std::pair<int, int>> handled() const
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -35,6 +49,10 @@ private:
         m_handled.emplace_back(msg.arg1, msg.arg2);
     }
 
+    static constexpr int kBlockingType = 1;
+    std::promise<void> m_entered;
+    std::promise<void> m_release;
+    std::shared_future<void> m_released = m_release.get_future().share();
     mutable std::mutex m_mutex;
     std::vector<std::pair<int, int>> m_handled;
 };
@@ -93,22 +111,13 @@ void tst_TaskExecute::stopDuringHandlingLeavesTheRest()
 {
     StdoutCapture out;
     RecordingExecutor executor;
-    std::promise<void> entered;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    executor.onMessage = [&](const ControlMessage& msg) {
-        if (msg.arg2 == 0) {
-            entered.set_value();
-            released.wait();
-        }
-    };
+    executor.blockWorker();
     for (int i = 0; i < 3; ++i)
         executor.postMessage(numbered(0, i));
-    entered.get_future().wait();
 
     std::thread stopper([&executor] { executor.stop(); });
     QTest::qWait(200);  // let stop() clear the running flag before the handler returns
-    release.set_value();
+    executor.release();
     stopper.join();
 
     QCOMPARE(executor.handledCount(), 1);
@@ -135,17 +144,7 @@ void tst_TaskExecute::floodBeyondTheBoundIsDroppedAndReported()
 {
     StdoutCapture out;
     RecordingExecutor executor;
-    std::promise<void> entered;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    executor.onMessage = [&](const ControlMessage& msg) {
-        if (msg.arg1 == 1) {
-            entered.set_value();
-            released.wait();
-        }
-    };
-    executor.postMessage(numbered(1, 0));
-    entered.get_future().wait();
+    executor.blockWorker();
 
     int refused = 0;
     for (std::size_t i = 0; i < TaskExecute::kMaxQueuedMessages + 5; ++i)
@@ -153,7 +152,7 @@ void tst_TaskExecute::floodBeyondTheBoundIsDroppedAndReported()
     QCOMPARE(refused, 5);
     QCOMPARE(out.text().count("queue full"), 1);
 
-    release.set_value();
+    executor.release();
     const int accepted = static_cast<int>(TaskExecute::kMaxQueuedMessages) + 1;
     QTRY_COMPARE_WITH_TIMEOUT(executor.handledCount(), accepted, 20000);
     QVERIFY(executor.postMessage(numbered(0, -1)));
