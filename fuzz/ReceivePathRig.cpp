@@ -101,7 +101,8 @@ ReceivePathRig::ReceivePathRig()
     NetControlNS::struAddress local;
     local.ip = kOwnIp;
     m_endpoint = std::make_unique<UdpClient>(local);
-    m_endpoint->init(m_endpointHost.callbacks());
+    m_endpointClock.getClockTimeCbk = [] { return kEndpointClockUs; };
+    m_endpoint->init(&m_endpointClock);
     m_endpoint->setRecvCallback(
         [this](const char* bytes, int len, NetControlNS::struAddress from) { onDelivered(bytes, len, std::move(from)); });
 }

@@ -20,6 +20,7 @@ public:
     static constexpr char kMasterIp[] = "127.0.0.2";   // the slaves' master, also admitted by the masters
     static constexpr char kSlaveIp[] = "127.0.0.3";    // admitted by the masters
     static constexpr int kPrefixSize = 2;
+    static constexpr qint64 kEndpointClockUs = 5000000000;
 
     ReceivePathRig();
     ~ReceivePathRig();
@@ -42,6 +43,8 @@ private:
 
     std::array<Node, 4> m_nodes;  // slave, master, both roles, no role
     Node* m_receiver = nullptr;   // the node of the input being run
-    RecordingHost m_endpointHost;  // the endpoint's host clock
+    // A host clock that stands still, so that the stamps the endpoint writes, and the clock arithmetic on
+    // them, are the same at every run of an input.
+    NetControlNS::slaveControlCbk m_endpointClock;
     std::unique_ptr<UdpClient> m_endpoint;
 };

@@ -15,7 +15,11 @@ def datagram(code, layer, payload=b"", user_data=b"", seq=1):
 
 doubles = lambda *values: struct.pack("<" + "d" * len(values), *values)
 seek = struct.pack("<q?7xd", 90000, True, 1.5)
-stamps = struct.pack("<qqqq", 1000, 1100, 900, 0)
+# Replies are stamped on receipt with the rig's fixed host clock (ReceivePathRig::kEndpointClockUs); these
+# stamps make a delay of 450 us (a sample that is taken) and of 1350 us (one that is discarded as slow).
+CLOCK = 5_000_000_000
+def reply_stamps(master_sent_before_us):
+    return struct.pack("<qqqq", CLOCK - 800, CLOCK - master_sent_before_us, CLOCK - 1000, 0)
 
 SEEDS = {
     "200-report-prepared": (ROLE_MASTER, FROM_ADMITTED_SLAVE, datagram(200, 0)),
@@ -31,7 +35,8 @@ SEEDS = {
     "303-stop": (ROLE_SLAVE, FROM_MASTER, datagram(303, 0, doubles(9.75), b"abc")),
     "304-prepare": (ROLE_SLAVE, FROM_MASTER, datagram(304, 0, b"", b"abc")),
     "305-seek": (ROLE_SLAVE, FROM_MASTER, datagram(305, 0, seek, b"abc")),
-    "307-clock-sync-reply": (ROLE_SLAVE, FROM_MASTER, datagram(307, -1, stamps)),
+    "307-clock-sync-reply": (ROLE_SLAVE, FROM_MASTER, datagram(307, -1, reply_stamps(700))),
+    "307-clock-sync-reply-slow": (ROLE_SLAVE, FROM_MASTER, datagram(307, -1, reply_stamps(2500))),
     "308-start-clock-sync": (ROLE_SLAVE, FROM_MASTER, datagram(308, -1)),
     "309-stop-clock-sync": (ROLE_SLAVE, FROM_MASTER, datagram(309, -1)),
     "310-speed": (ROLE_SLAVE, FROM_MASTER, datagram(310, 0, doubles(1.5), b"abc")),
