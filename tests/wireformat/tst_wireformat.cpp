@@ -1,4 +1,5 @@
-// The datagram codec on its own: header and payload layouts byte for byte, and the completeness test.
+// The datagram codec on its own: header and payload layouts byte for byte, and the round trip. The
+// completeness test meets malformed datagrams over real sockets in tests/malformed.
 #include "common/LoopbackPeers.h"
 #include "protocol/DatagramCodec.h"
 #include "protocol/MessageCode.h"
@@ -23,8 +24,6 @@ private slots:
     void header();
     void payloads_data();
     void payloads();
-    void completeness_data();
-    void completeness();
     void decodeThenEncodeGivesTheSameBytes();
 };
 
@@ -84,42 +83,6 @@ void tst_WireFormat::payloads()
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, bytes);
     QCOMPARE(payload.toHex(), bytes.toHex());
-}
-
-void tst_WireFormat::completeness_data()
-{
-    QTest::addColumn<QByteArray>("datagram");
-    QTest::addColumn<bool>("complete");
-    const QByteArray stop = buildDatagram(enM2SStopCmd, 0, 1, QByteArray(8, 'p'), "ud");
-    const QByteArray header = stop.left(24);
-    QByteArray wrongMagic = stop;
-    wrongMagic[0] = '\x00';
-    QByteArray userDataPastEnd = stop;
-    userDataPastEnd[20] = 3;  // announces 3 bytes of user data, 2 are there
-    QByteArray lengthsAtTheirMaximum = header;
-    lengthsAtTheirMaximum[18] = lengthsAtTheirMaximum[19] = lengthsAtTheirMaximum[20] = lengthsAtTheirMaximum[21] = '\xFF';
-
-    QTest::newRow("empty") << QByteArray() << false;
-    QTest::newRow("10 bytes with the magic") << stop.left(10) << false;
-    QTest::newRow("23 bytes") << stop.left(23) << false;
-    QTest::newRow("wrong magic") << wrongMagic << false;
-    QTest::newRow("payload cut short") << stop.left(30) << false;
-    QTest::newRow("user data past the end") << userDataPastEnd << false;
-    QTest::newRow("lengths at their maximum") << lengthsAtTheirMaximum << false;
-    QTest::newRow("stop without its double") << buildDatagram(enM2SStopCmd, 0, 1) << false;
-    QTest::newRow("seek with 23 payload bytes") << buildDatagram(enM2SSeekCmd, 0, 1, QByteArray(23, 's')) << false;
-    QTest::newRow("reply with 31 payload bytes") << buildDatagram(enM2SClockSyncReplyCmd, 0, 1, QByteArray(31, 's')) << false;
-    QTest::newRow("complete stop") << stop << true;
-    QTest::newRow("bytes after the user data") << stop + "trailing" << true;
-    QTest::newRow("payload longer than needed") << buildDatagram(enM2SStartCmd, 0, 1, QByteArray(20, 's')) << true;
-    QTest::newRow("unknown code") << buildDatagram(999, 0, 1) << true;
-}
-
-void tst_WireFormat::completeness()
-{
-    QFETCH(QByteArray, datagram);
-    QFETCH(bool, complete);
-    QCOMPARE(bool(decodeDatagram(datagram.constData(), static_cast<std::size_t>(datagram.size()))), complete);
 }
 
 void tst_WireFormat::decodeThenEncodeGivesTheSameBytes()
