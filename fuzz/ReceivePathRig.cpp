@@ -1,6 +1,6 @@
 #include "ReceivePathRig.h"
 
-#include "common/MultiNetControlInspector.h"
+#include "common/MultiNetControlTestAccess.h"
 #include "protocol/DatagramCodec.h"
 
 #include <QByteArray>
@@ -134,7 +134,7 @@ void ReceivePathRig::onDelivered(const char* bytes, int len, NetControlNS::struA
     const int guard = std::min(kGuardBytes, UdpClient::kRecvBufferSize - len);
     char* beyond = const_cast<char*>(bytes) + len;
     TAMO_POISON(beyond, guard);
-    MultiNetControlInspector(*m_receiver->control)
+    MultiNetControlTestAccess(*m_receiver->control)
         .handle(QByteArray::fromRawData(bytes, len), from.ip, from.port);
     TAMO_UNPOISON(beyond, guard);
     const std::vector<HostCall> calls = m_receiver->host->callCount() == callsBefore

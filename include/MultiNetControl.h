@@ -132,7 +132,7 @@ private:
 class UdpClient;
 class SlaveCommandHandler;
 class MasterReportHandler;
-class MultiNetControlInspector;
+class MultiNetControlTestAccess;
 
 // The control object: one per player instance. See README.md for a walk through its use.
 //
@@ -192,7 +192,7 @@ public:
 private:
     friend class SlaveCommandHandler;
     friend class MasterReportHandler;
-    friend class MultiNetControlInspector;
+    friend class MultiNetControlTestAccess;
 
     void handle_message(ControlMessage msg) override;
     void recvBroadcastMsgHandle(const char* data, int len, NetControlNS::struAddress from);

@@ -2,7 +2,7 @@
 #include "common/EventLoopWait.h"
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
-#include "common/MultiNetControlInspector.h"
+#include "common/MultiNetControlTestAccess.h"
 #include "common/StdoutCapture.h"
 #include "protocol/MessageCode.h"
 #include "slave/ClockSampleMath.h"
@@ -114,7 +114,7 @@ void tst_ClockSync::offsetFoundOverLoopback()
     QVERIFY(master.notifySlaveStopClockSync());
     QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::syncThread exit!...\n"); }));
     QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::heartSyncThread exit!...\n"); }));
-    QVERIFY(!MultiNetControlInspector(*slave.control).clockSyncRunning());
+    QVERIFY(!MultiNetControlTestAccess(*slave.control).clockSyncRunning());
 }
 
 void tst_ClockSync::masterLossReportedOnce()
@@ -146,9 +146,9 @@ void tst_ClockSync::slaveOnMasterPcRunsNoSyncThread()
     // worker is done with the start and its thread members may be read here.
     QVERIFY(group.master().control->notifySlaveStep(0, nullptr, 0));
     QVERIFY(runEventLoopUntil([&] { return slave.host->callCount() == 1; }));
-    MultiNetControlInspector inspector(*slave.control);
-    QVERIFY(inspector.heartThreadStarted());
-    QVERIFY(!inspector.syncThreadStarted());
+    MultiNetControlTestAccess internals(*slave.control);
+    QVERIFY(internals.heartThreadStarted());
+    QVERIFY(!internals.syncThreadStarted());
     QVERIFY(runEventLoopUntil([&] { return group.master().control->getSlavesPlayer().front().lastOnlineTime > 0; }, 5000));
     QVERIFY(slave.host->clockOffsets().empty());
     QVERIFY(!group.master().control->isAllSlaveClockSucced());

@@ -4,7 +4,7 @@
 
 #include "common/EventLoopWait.h"
 #include "common/LoopbackPeers.h"
-#include "common/MultiNetControlInspector.h"
+#include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "common/StdoutCapture.h"
 #include "control/LogLine.h"
@@ -52,7 +52,7 @@ struct Fixture
     explicit Fixture(const std::string& ip = "127.0.0.1")
         : port(pickFreePort()),
           control(host.callbacks(), kGroup, ip, port),
-          inspector(control),
+          internals(control),
           listener(QStringLiteral("255.255.255.255"), port)
     {
     }
@@ -60,7 +60,7 @@ struct Fixture
     quint16 port;
     RecordingHost host;
     MultiNetControl control;
-    MultiNetControlInspector inspector;
+    MultiNetControlTestAccess internals;
     RawPeer listener;
 };
 
@@ -91,15 +91,15 @@ void tst_MultiNetControl::freshObject()
 {
     Fixture f;
     QVERIFY(f.control.getSlavesPlayer().empty());
-    QVERIFY(!f.inspector.isMaster() && !f.inspector.isSlave());
-    QVERIFY(f.inspector.masterIp().empty());
-    QCOMPARE(f.inspector.syncIntervalMs(), 1000);
-    const NetControlNS::struAddress target = f.inspector.broadcastAddr();
+    QVERIFY(!f.internals.isMaster() && !f.internals.isSlave());
+    QVERIFY(f.internals.masterIp().empty());
+    QCOMPARE(f.internals.syncIntervalMs(), 1000);
+    const NetControlNS::struAddress target = f.internals.broadcastAddr();
     QCOMPARE(target.ip, std::string("255.255.255.255"));
     QCOMPARE(target.port, int(f.port));
     QCOMPARE(target.addrType, 1);
-    QCOMPARE(f.inspector.broadcastPort(), f.port);
-    QVERIFY(f.inspector.unicastPort() != 0 && f.inspector.unicastPort() != f.port);
+    QCOMPARE(f.internals.broadcastPort(), f.port);
+    QVERIFY(f.internals.unicastPort() != 0 && f.internals.unicastPort() != f.port);
 }
 
 void tst_MultiNetControl::configurationLines()
@@ -118,15 +118,15 @@ void tst_MultiNetControl::configurationLines()
                                     "MultiNetControl::setGroupId group_id = -3\n"
                                     "MultiNetControl::setSlaves slave's count = 2\n"
                                     "MultiNetControl::setSlaves slave's count = 0\n"));
-    QVERIFY(f.inspector.isMaster() && f.inspector.isSlave());
-    QCOMPARE(f.inspector.masterIp(), std::string("10.0.0.1"));
+    QVERIFY(f.internals.isMaster() && f.internals.isSlave());
+    QCOMPARE(f.internals.masterIp(), std::string("10.0.0.1"));
 }
 
 void tst_MultiNetControl::logTime()
 {
     QCOMPARE(formatLogTime(QDateTime(QDate(2021, 3, 9), QTime(15, 5, 0, 7))), std::string("2021-03-09 15:05:00.007"));
     Fixture f;
-    const QString now = QString::fromStdString(f.inspector.currentTime());
+    const QString now = QString::fromStdString(f.internals.currentTime());
     const QDateTime parsed = QDateTime::fromString(now, QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
     QVERIFY2(parsed.isValid(), qPrintable(now));
     QVERIFY2(std::abs(parsed.msecsTo(QDateTime::currentDateTime())) < 2000, qPrintable(now));  // local time
@@ -183,7 +183,7 @@ void tst_MultiNetControl::sendersOnTheWire()
     Fixture f;
     QVERIFY2(f.listener.isBound(), qPrintable(f.listener.errorString()));
     f.control.setMasterFlag(true);
-    f.inspector.setSeq(41);
+    f.internals.setSeq(41);
 
     StdoutCapture out;
     QVERIFY(give(f.control, operation));
@@ -191,7 +191,7 @@ void tst_MultiNetControl::sendersOnTheWire()
     const auto received = f.listener.waitFor(1);
     QCOMPARE(received.size(), 1);
     const QByteArray& d = received.front().bytes;
-    QCOMPARE(received.front().senderPort, f.inspector.unicastPort());
+    QCOMPARE(received.front().senderPort, f.internals.unicastPort());
     QCOMPARE(d.size(), 24 + body.size());
     const auto decoded = decodeDatagram(d.constData(), static_cast<std::size_t>(d.size()));
     QVERIFY(decoded);
@@ -205,14 +205,14 @@ void tst_MultiNetControl::sendersOnTheWire()
     QCOMPARE(int(decoded->header.userDataLen), userDataLen);
     QCOMPARE(int(decoded->header.dataLen), body.size() - userDataLen);
     QCOMPARE(d.mid(24).toHex(), body.toHex());
-    QCOMPARE(f.inspector.seq(), quint16(42));
+    QCOMPARE(f.internals.seq(), quint16(42));
 }
 
 void tst_MultiNetControl::sequenceWrapsAndOversizedUserDataIsRefused()
 {
     Fixture f;
     f.control.setMasterFlag(true);
-    f.inspector.setSeq(65535);
+    f.internals.setSeq(65535);
     QVERIFY(f.control.notifySlaveStep(0, nullptr, 0));
     QVERIFY(f.control.notifySlaveStep(0, nullptr, 0));
     const auto steps = f.listener.waitFor(2);
@@ -227,12 +227,12 @@ void tst_MultiNetControl::sequenceWrapsAndOversizedUserDataIsRefused()
     QVERIFY(!f.control.notifySlaveStart(0, 0, 0, userData.data(), userData.size()));
     QCOMPARE(out.text(), QByteArray("MultiNetControl::notifySlaveStart WARING user data of 4057 bytes does not fit, "
                                     "at most 4056 bytes do: not sent\n"));
-    QCOMPARE(f.inspector.seq(), quint16(1));  // nothing was built
+    QCOMPARE(f.internals.seq(), quint16(1));  // nothing was built
     QVERIFY(f.control.notifySlaveStart(0, 0, 0, userData.data(), 4056));
     const auto starts = f.listener.waitFor(1);
     QCOMPARE(starts.size(), 1);
     QCOMPARE(starts.front().bytes.size(), 4096);
-    QCOMPARE(f.inspector.syncIntervalMs(), 3000);
+    QCOMPARE(f.internals.syncIntervalMs(), 3000);
 }
 
 void tst_MultiNetControl::wrongRoleSendsNothing()
@@ -242,7 +242,7 @@ void tst_MultiNetControl::wrongRoleSendsNothing()
     StdoutCapture out;
     for (const QString& operation : kMasterOperations)
         QVERIFY2(!give(f.control, operation), qPrintable(operation));
-    QCOMPARE(f.inspector.syncIntervalMs(), 1000);
+    QCOMPARE(f.internals.syncIntervalMs(), 1000);
     QVERIFY(!MultiNetControl::m_haveStartClockSync);
 
     f.control.setSlaveFlag(false);
@@ -346,7 +346,7 @@ void tst_MultiNetControl::receiveFilters()
     control.setMasterFlag(role == "master" || role == "both");
 
     StdoutCapture out;
-    MultiNetControlInspector(control).handle(datagram, senderIp.toStdString(), 5000);
+    MultiNetControlTestAccess(control).handle(datagram, senderIp.toStdString(), 5000);
     const QByteArray text = out.text();
     if (printed.isEmpty())
         QCOMPARE(text, QByteArray());

@@ -1,7 +1,7 @@
 // The master's roster: admission from partner reports, the prepared/complete/clock flags, the roster
 // tests with their layer filter and off-line rule, and the sign-of-life rule.
 #include "common/LoopbackPeers.h"
-#include "common/MultiNetControlInspector.h"
+#include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "common/StdoutCapture.h"
 #include "protocol/MessageCode.h"
@@ -19,7 +19,7 @@ constexpr quint32 kSlavePid = 77;
 struct Master
 {
     explicit Master(std::initializer_list<int> layers)
-        : control(host.callbacks(), kGroup, "127.0.0.1", pickFreePort()), inspector(control)
+        : control(host.callbacks(), kGroup, "127.0.0.1", pickFreePort()), internals(control)
     {
         control.setMasterFlag(true);
         control.setSlaves({QString::fromStdString(kSlaveIp + "_" + std::to_string(kSlavePid))});
@@ -29,7 +29,7 @@ struct Master
 
     void report(quint16 code, int layer, int port = kSlavePort, quint32 pid = kSlavePid, const std::string& ip = kSlaveIp)
     {
-        inspector.handle(buildDatagram(code, layer, kGroup, {}, {}, pid, 9), ip, port);
+        internals.handle(buildDatagram(code, layer, kGroup, {}, {}, pid, 9), ip, port);
     }
 
     NetControlNS::struAddress entry(int layer)
@@ -42,7 +42,7 @@ struct Master
 
     RecordingHost host;
     MultiNetControl control;
-    MultiNetControlInspector inspector;
+    MultiNetControlTestAccess internals;
 };
 
 } // namespace
@@ -116,7 +116,7 @@ void tst_Roster::completeReportsAndOfflineRule()
     QVERIFY(m.control.isAllSlaveComplete(2));
     QCOMPARE(out.text().count("isAllSlaveComplete slave(ip:port_proc = 10.0.0.5:4000_77) is off line!\n"), 3);
 
-    m.inspector.recordSignOfLife(m.host.now(), m.entry(1));
+    m.internals.recordSignOfLife(m.host.now(), m.entry(1));
     QVERIFY(!m.control.isAllSlaveComplete(-1));
 
     m.report(enS2MNotifyComplete, 1);
@@ -148,18 +148,18 @@ void tst_Roster::signOfLifeRule()
     sender.ip = kSlaveIp;
     sender.processId = kSlavePid;
     const qint64 t0 = 100000000;
-    m.inspector.recordSignOfLife(t0, sender);
+    m.internals.recordSignOfLife(t0, sender);
     QCOMPARE(m.entry(0).lastOnlineTime, t0);
     QCOMPARE(m.entry(1).lastOnlineTime, t0);  // every entry of the process
-    m.inspector.recordSignOfLife(t0 + 4499999, sender);
+    m.internals.recordSignOfLife(t0 + 4499999, sender);
     QCOMPARE(m.entry(0).lastOnlineTime, t0 + 4499999);
     // 4.5 s of silence: the entry stays off line until the roster is rebuilt.
-    m.inspector.recordSignOfLife(t0 + 4499999 + 4500000, sender);
-    m.inspector.recordSignOfLife(t0 + 4499999 + 4500001, sender);
+    m.internals.recordSignOfLife(t0 + 4499999 + 4500000, sender);
+    m.internals.recordSignOfLife(t0 + 4499999 + 4500001, sender);
     QCOMPARE(m.entry(0).lastOnlineTime, t0 + 4499999);
 
     sender.processId = 78;  // another process of the same PC is another slave
-    m.inspector.recordSignOfLife(1, sender);
+    m.internals.recordSignOfLife(1, sender);
     QCOMPARE(m.entry(1).lastOnlineTime, t0 + 4499999);
 }
 

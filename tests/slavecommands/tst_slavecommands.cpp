@@ -1,7 +1,7 @@
 // A master's commands, end to end over loopback, to the hosts of its slaves.
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
-#include "common/MultiNetControlInspector.h"
+#include "common/MultiNetControlTestAccess.h"
 #include "common/StdoutCapture.h"
 #include "protocol/MessageCode.h"
 
@@ -109,8 +109,8 @@ void tst_SlaveCommands::partnerReportsBuildTheRoster()
     QTest::qWait(100);  // the stranger, not admitted, must not appear late either
     const auto roster = group.master().control->getSlavesPlayer();
     QCOMPARE(roster.size(), std::size_t(3));
-    const int firstPort = MultiNetControlInspector(*first.control).unicastPort();
-    const int secondPort = MultiNetControlInspector(*second.control).unicastPort();
+    const int firstPort = MultiNetControlTestAccess(*first.control).unicastPort();
+    const int secondPort = MultiNetControlTestAccess(*second.control).unicastPort();
     QVERIFY(firstPort != secondPort);
     for (const NetControlNS::struAddress& entry : roster) {
         QCOMPARE(entry.ip, std::string("127.0.0.2"));
@@ -146,7 +146,7 @@ void tst_SlaveCommands::partnerReportsBuildTheRoster()
     }
 
     // A repeated partner report adds nothing.
-    MultiNetControlInspector(*group.master().control)
+    MultiNetControlTestAccess(*group.master().control)
         .handle(buildDatagram(enS2MReportPartnerCmd, 1, LoopbackGroup::kGroupId, {}, {},
                               static_cast<quint32>(QCoreApplication::applicationPid())),
                 "127.0.0.2", firstPort);
@@ -160,16 +160,16 @@ void tst_SlaveCommands::slaveLinesAndMasterAddress()
     MultiNetControl slave(host.callbacks(), 3, "127.0.0.2", pickFreePort());
     slave.setSlaveFlag(true);
     slave.setMasterIp("127.0.0.1");
-    MultiNetControlInspector inspector(slave);
+    MultiNetControlTestAccess internals(slave);
     RawPeer master(QStringLiteral("127.0.0.1"));
     RawPeer masterOtherPort(QStringLiteral("127.0.0.1"));
 
     StdoutCapture out;
     const QByteArray find = buildDatagram(enM2SFindPartnerCmd, -1, 3, {}, {}, 77, 12);
-    master.send(find, QStringLiteral("127.0.0.2"), inspector.unicastPort());
+    master.send(find, QStringLiteral("127.0.0.2"), internals.unicastPort());
     const auto reports = master.waitFor(2);
     QCOMPARE(reports.size(), 2);
-    QCOMPARE(inspector.masterAddr().port, int(master.port()));
+    QCOMPARE(internals.masterAddr().port, int(master.port()));
     for (int i = 0; i < 2; ++i) {
         const QByteArray& r = reports[i].bytes;
         QCOMPARE(r.size(), 24);
@@ -179,14 +179,14 @@ void tst_SlaveCommands::slaveLinesAndMasterAddress()
                  int(qFromLittleEndian<quint16>(reports[0].bytes.constData() + 16)) + i);
     }
     // A second search from another port is answered there, but the master's address stays the first.
-    masterOtherPort.send(find, QStringLiteral("127.0.0.2"), inspector.unicastPort());
+    masterOtherPort.send(find, QStringLiteral("127.0.0.2"), internals.unicastPort());
     QCOMPARE(masterOtherPort.waitFor(2).size(), 2);
-    QCOMPARE(inspector.masterAddr().port, int(master.port()));
+    QCOMPARE(internals.masterAddr().port, int(master.port()));
 
     // Commands from another IP are dropped with a warning; a stop clears nothing it should not.
     RawPeer other(QStringLiteral("127.0.0.9"));
-    other.send(buildDatagram(enM2SStepCmd, 0, 3), QStringLiteral("127.0.0.2"), inspector.unicastPort());
-    master.send(buildDatagram(enM2SStepCmd, 0, 3, {}, {}, 77, 13), QStringLiteral("127.0.0.2"), inspector.unicastPort());
+    other.send(buildDatagram(enM2SStepCmd, 0, 3), QStringLiteral("127.0.0.2"), internals.unicastPort());
+    master.send(buildDatagram(enM2SStepCmd, 0, 3, {}, {}, 77, 13), QStringLiteral("127.0.0.2"), internals.unicastPort());
     QTRY_COMPARE(host.callCount(), 1);
 
     const QByteArray text = out.text();

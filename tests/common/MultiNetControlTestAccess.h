@@ -6,10 +6,10 @@
 
 #include <QByteArray>
 
-class MultiNetControlInspector
+class MultiNetControlTestAccess
 {
 public:
-    explicit MultiNetControlInspector(MultiNetControl& control) : m_c(control) {}
+    explicit MultiNetControlTestAccess(MultiNetControl& control) : m_c(control) {}
 
     quint16 unicastPort() const { return m_c.m_unicastClient->boundPort(); }
     quint16 broadcastPort() const { return m_c.m_broadcastClient->boundPort(); }
