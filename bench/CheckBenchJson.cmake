@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs "tamo_bench --quick" and checks that it produced every figure: the JSON parses and holds each
 # key below. Timings are not judged. Use: cmake -DBENCH=<tamo_bench> -DJSON=<file> -P CheckBenchJson.cmake
 execute_process(COMMAND ${BENCH} --quick --json ${JSON} RESULT_VARIABLE result)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tamo_bench: the benchmarks of TamoMultiNetControl. Without --role it is the driver: it runs the
 // scenarios (each starts this program again in the roles it needs), prints one table and writes the
 // same figures as JSON.

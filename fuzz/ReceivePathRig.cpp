@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ReceivePathRig.h"
 
 #include "common/MultiNetControlTestAccess.h"
@@ -15,6 +16,8 @@
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #include <sanitizer/asan_interface.h>
+
+using namespace tamo::detail;
 #define TAMO_POISON(addr, size) ASAN_POISON_MEMORY_REGION(addr, size)
 #define TAMO_UNPOISON(addr, size) ASAN_UNPOISON_MEMORY_REGION(addr, size)
 #endif

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Control objects in each role, with recording hosts, and an endpoint that delivers into their message
 // handler on the calling thread: the receive path of a node without its socket and queue.
 #pragma once
@@ -46,5 +47,5 @@ private:
     // A host clock that stands still, so that the stamps the endpoint writes, and the clock arithmetic on
     // them, are the same at every run of an input.
     NetControlNS::slaveControlCbk m_endpointClock;
-    std::unique_ptr<UdpClient> m_endpoint;
+    std::unique_ptr<tamo::detail::UdpClient> m_endpoint;
 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: arbitrary bytes from an arbitrary loopback sender through a node's receive path.
 // See README.md ("Reliability checks") for how to run it.
 #include "ReceivePathRig.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seed corpus of fuzz_receive_path: one valid datagram per message code, each behind the
 two-byte prefix that picks the receiving role and the sender (see ReceivePathRig.h)."""
 import os

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets (preset "fuzz", clang) and runs the receive-path fuzzer for the given number of
 # seconds (default 60). The corpus it grows is kept in build/fuzz/corpus; the seeds stay as they are.
 # A crash, a sanitizer report or a broken property stops the run with a non-zero exit and leaves the input

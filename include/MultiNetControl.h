@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TamoMultiNetControl: play one programme on several player instances and keep them in step over a LAN.
 //
 // This is the only header a host application needs. It holds the host-facing value types of the
@@ -129,9 +130,12 @@ private:
     std::atomic<bool> m_running{true};       // written by stop(), read by the worker
 };
 
+// The library's internal classes; nothing of them is exported.
+namespace tamo::detail {
 class UdpClient;
 class SlaveCommandHandler;
 class MasterReportHandler;
+} // namespace tamo::detail
 class MultiNetControlTestAccess;
 
 // The control object: one per player instance. See README.md for a walk through its use.
@@ -190,8 +194,8 @@ public:
     static std::atomic<bool> m_haveStartClockSync;
 
 private:
-    friend class SlaveCommandHandler;
-    friend class MasterReportHandler;
+    friend class tamo::detail::SlaveCommandHandler;
+    friend class tamo::detail::MasterReportHandler;
     friend class MultiNetControlTestAccess;
 
     void handle_message(ControlMessage msg) override;
@@ -229,8 +233,8 @@ private:
     NetControlNS::struAddress m_broadcastAddr;  // set by the constructor, then only read
     NetControlNS::struAddress m_masterAddr;     // guarded by m_addressMutex; written by the worker, read by all senders
     // Owned; created by the constructor, closed and released by the destructor on the constructing thread.
-    std::unique_ptr<UdpClient> m_unicastClient;
-    std::unique_ptr<UdpClient> m_broadcastClient;
+    std::unique_ptr<tamo::detail::UdpClient> m_unicastClient;
+    std::unique_ptr<tamo::detail::UdpClient> m_broadcastClient;
     unsigned int m_port;
     char m_sendBuf[kSendBufferSize];            // guarded by m_sendMutex
     std::vector<NetControlNS::struAddress> m_slaves;  // guarded by m_rosterMutex; host threads and the worker

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The values of one command line typed to the master, read by position with defaults. The first value
 // that does not parse is remembered, with a message that names it; later reads return their defaults.
 #pragma once

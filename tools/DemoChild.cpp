@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DemoChild.h"
 
 #include "EventLoopWait.h"

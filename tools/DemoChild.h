@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One process that `run` starts: this program again, as master or slave. Its output is read line by line;
 // its event lines are kept for the summary, its other lines only shown with --verbose, and the last few
 // kept to explain a failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command lines of the three subcommands. Each parse function prints the help and returns nothing
 // with exit code 0 for --help, prints a clear message and returns nothing with exit code 2 for a wrong
 // or missing value, and otherwise returns the options.

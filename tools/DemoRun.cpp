@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DemoRun.h"
 
 #include "EventLoopWait.h"

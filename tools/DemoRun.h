@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The `run` subcommand: the one-command demo. It starts a master and N slaves as processes of this
 // machine on loopback addresses, admits the slaves and plays a scripted session through the master's
 // standard input, showing progress as it goes; every wait has a time-out that ends the run with a clear

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "EventLine.h"
 
 #include <QStringList>

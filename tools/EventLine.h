@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo's own output lines: "[demo] <event> key=value ...". They share standard output with the
 // library's diagnostic lines, so they carry a prefix of their own, and `run` and the multi-host tests
 // read them back with parse().

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waiting with the Qt event loop running, so that reception goes on while a host waits.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "HostClock.h"
 
 #include <chrono>

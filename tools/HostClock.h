@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The demo host's clock: the monotonic clock that every process of this machine shares, plus an offset
 // of this host's own, so that clock synchronisation has something to find. The offset can be moved
 // forward while the host runs (to let a slave's clock run far ahead without waiting).

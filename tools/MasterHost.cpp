@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MasterHost.h"
 
 #include "EventLine.h"

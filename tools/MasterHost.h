@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The `master` subcommand: the master player host. It reads commands from standard input, one a line,
 // and carries them out one after the other; "help" lists them. Each playback command carries the text
 // "cmd<N>" as user data, so that the slaves' lines can be matched to the master's "sent" lines. A "wait"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "RunSummary.h"
 
 #include "TextTable.h"

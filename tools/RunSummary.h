@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The closing table of `run`: per slave, the commands that reached its host of those the master sent,
 // the delivery latency (master's send to the slave's callback, both read on the monotonic clock that all
 // processes here share), the clock offset it was told against the one it was given, and whether the

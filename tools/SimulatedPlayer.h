@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A player without pictures: per layer a playback position that advances with the speed while the
 // layer plays, and that pauses, seeks and steps frame by frame. Positions are programme time in
 // microseconds, measured against the host clock.

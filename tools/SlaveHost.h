@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The `slave` subcommand: a player host that follows its master. Every command that reaches the host's
 // callbacks is printed with the monotonic time of the call, and every clock offset the host is told on a
 // line of its own. The player reports prepared when it prepares and complete when a layer stops.

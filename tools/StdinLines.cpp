@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StdinLines.h"
 
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard input, line by line, for a host whose main thread runs the Qt event loop: a thread of its
 // own blocks on reading and queues each line; a timer of the event loop hands the queued lines to
 // `onLine` on the thread that made this object, in order, then calls `onEnd` once when the input has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A plain text table with aligned columns, for people reading a terminal.
 #pragma once
 

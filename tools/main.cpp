@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // multinet-demo: a host application of the library, for watching it work and for testing it between
 // real processes. See `multinet-demo --help`.
 #include "DemoOptions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks of the library's inner steps: building a start datagram, the completeness test and
 // header decoding of a received one, the slave's arithmetic for one clock sample, and the time stamp of
 // the slave's per-command log line. Copying the same bytes is the baseline of the first two; the time
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+using namespace tamo::detail;
 
 namespace {
 

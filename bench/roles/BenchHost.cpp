@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "roles/BenchHost.h"
 
 #include "support/BenchClock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host side of a benchmark node: a host clock that is the monotonic clock plus a fixed offset, and
 // records of the start commands and clock offsets that the library hands over.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The clock scenario's comparison: GStreamer's network clock on the same loopback addresses.
 //   gst-provider --ip IP --port P: a GstNetTimeProvider serving the system clock (CLOCK_MONOTONIC)
 //   gst-client   --ip IP --port P --duration-ms D --sample-ms S: on go, a GstNetClientClock that starts

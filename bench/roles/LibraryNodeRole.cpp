@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Role "library-node": one MultiNetControl in a process of its own, as a player would hold it, with the
 // Qt event loop running on the thread that constructed it. Options:
 //   --ip IP --port P           the node's address and group port

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Role "memory-probe" --port P: resident memory of this process before any control object, with one,
 // and with ten (slaves on 127.0.0.2 ...), each measured after the objects have run their event loop a while.
 #include "roles/Roles.h"

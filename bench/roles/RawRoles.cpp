@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The baselines of the delivery scenarios: plain sockets doing what the library does, without it.
 //   raw-sender   --bind-ip IP --to-ip IP --port P, and either --commands C --interval-us I (paced,
 //                numbered start commands) or --flood-ms D (as many start commands as it can for D ms)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "roles/Roles.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The processes that the scenarios are made of. The driver starts this same program with
 // "--role <name> <options>"; each role talks to it through ChildControl.
 #pragma once

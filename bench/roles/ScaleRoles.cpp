@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The master-scale scenario's processes.
 //   scale-peers      --count K --master-ip IP --port P --duration-ms D: K simulated slaves, each a socket
 //                    of its own on 127.1.x.y, sending a clock-sync request every 100 ms and a heartbeat

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clock accuracy beside a peer. A slave on 127.0.0.2 whose host clock is the monotonic clock plus a known
 // offset runs clock synchronisation against a master on 127.0.0.1; its error is the mean offset handed
 // to the host minus the injected offset, over the values after the first ten. In the same run, for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost inside the host. An idle slave whose clock synchronisation runs at its 3000 ms period (a master
 // started it, then sent one start command): its CPU use over a window, against a bare Qt process
 // running its event loop in the same window. Then the resident memory per MultiNetControl object, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Delivery latency, fan-out: a master and N slaves as processes of their own; each command's time from
 // the master's notifySlaveStart call to each slave's callback. Baseline: a raw socket on 127.0.0.1
 // broadcasting the same datagrams to N raw receivers (wildcard bind, blocking read).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Master scale: one master answering K simulated slaves (raw sockets on 127.1.x.y), each sending a
 // clock-sync request every 100 ms and a heartbeat every 2 s: the share of requests answered, the
 // answer's turnaround inside the master (slot 1 minus slot 0) and the master's CPU use. Baseline: a

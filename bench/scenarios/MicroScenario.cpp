@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks: runs tamo_microbench (Google Benchmark, beside this program) and reads its JSON.
 #include "scenarios/Scenarios.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "scenarios/Scenarios.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The scenarios that the driver runs. Each starts its role processes, measures the library and its
 // baseline in the same run, adds its rows to the table and returns its figures for the JSON file.
 // Each throws std::runtime_error when a role fails or falls silent.

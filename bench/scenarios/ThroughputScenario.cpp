@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receive throughput: a raw sender on 127.0.0.1 floods one slave (127.0.0.2) with valid start commands;
 // callbacks per second over the span from the first to the last callback, and how many of the sent
 // commands never reached the host. Baseline: a raw receiver on the same address and port reading with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of a benchmark process: "--name value" options and "--name" flags.
 #pragma once
 

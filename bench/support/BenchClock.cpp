@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/BenchClock.h"
 
 #include <sys/resource.h>

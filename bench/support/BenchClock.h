@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time, CPU and memory readings shared by every benchmark process. CLOCK_MONOTONIC is one clock for all
 // processes of this machine, so stamps taken in different processes can be subtracted from each other.
 #pragma once

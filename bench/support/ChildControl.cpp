@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/ChildControl.h"
 
 #include "support/BenchClock.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A role process's end of its channel to the driver. Lines to the driver go to a private copy of the
 // standard output that the driver reads; standard output itself, where the library writes its log
 // lines, is sent to a log file or /dev/null. Commands come on standard input, one a line:

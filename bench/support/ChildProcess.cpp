@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/ChildProcess.h"
 
 #include "support/Args.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver's end of one role process: this same program started with "--role <name>", spoken to
 // through the line channel that ChildControl describes. Every wait has a time limit; a role that
 // misses it, or exits early, throws std::runtime_error with the role's name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/DeliveryRecords.h"
 
 #include "support/ChildControl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a sender and a receiver of numbered commands note, how a role hands it to the driver, and how
 // the driver reads it back. Command i carries i as its first value; times are monotonic ns.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/PortPicker.h"
 
 #include "support/RawSocket.h"

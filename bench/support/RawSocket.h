@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A plain blocking IPv4 UDP socket of the operating system, for the baselines and the simulated peers.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/ResultTable.h"
 
 #include <algorithm>

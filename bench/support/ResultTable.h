@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one table that a benchmark run prints: a row per figure, the library's value beside the
 // baseline measured in the same run, and their ratio.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Datagrams of the library's protocol as a raw peer builds and reads them, without the library: the
 // 24-byte little-endian header (magic, process id, code, tag, group, layer, seq, payload and user-data
 // lengths), then the payload.

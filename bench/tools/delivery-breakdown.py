@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Where a command's time goes on its way from the master's notifySlaveStart to the slave's callback.
 
 Runs one master and one slave (tamo_bench roles, 127.0.0.1 and 127.0.0.2) under `perf record` with

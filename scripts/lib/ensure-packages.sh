@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages given as arguments that are not installed yet (nothing when all are).
 # Sourced by the scripts in scripts/.
 ensure_packages() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clock synchronisation and heartbeats: the sample arithmetic, and the exchange between real objects.
 #include "common/EventLoopWait.h"
 #include "common/LoopbackGroup.h"
@@ -11,6 +12,8 @@
 #include <QTest>
 
 #include <cmath>
+
+using namespace tamo::detail;
 
 class tst_ClockSync : public QObject
 {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Waiting in tests with a real event loop. QTest::qWait and the QTRY macros sleep 10 ms between event
 // passes, which delays reception and would spoil every clock-sync time stamp taken on this thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "common/LoopbackGroup.h"
 
 #include "common/EventLoopWait.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A master and its slaves as control objects of this process on loopback addresses, each with a
 // recording host. Every slave is admitted by the master.
 #pragma once

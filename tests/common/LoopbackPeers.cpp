@@ -1,8 +1,11 @@
+// SPDX-License-Identifier: MIT
 #include "common/LoopbackPeers.h"
 
 #include "protocol/DatagramCodec.h"
 
 #include "common/EventLoopWait.h"
+
+using namespace tamo::detail;
 
 quint16 pickFreePort()
 {

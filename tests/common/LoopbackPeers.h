@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Plain sockets on loopback addresses that stand in for other nodes, and a datagram builder.
 #pragma once
 

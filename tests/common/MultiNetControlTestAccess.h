@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test access to the control object's internals: its state, and a way to hand it a datagram directly.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host for tests: fills every callback, records each call with its values, and supplies a host clock
 // that the test controls (the monotonic clock plus an offset that the test may change at any time).
 #pragma once

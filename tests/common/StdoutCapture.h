@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Captures what the library prints on standard output while the object lives.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Malformed datagrams over real sockets to an object that is both master and slave: each one gets its line
 // or is ignored, and the object then still carries out a valid command from its master.
 #include "MultiNetControl.h"
@@ -10,6 +11,8 @@
 #include "protocol/MessageCode.h"
 
 #include <QTest>
+
+using namespace tamo::detail;
 
 namespace {
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Multi-host tests: real multinet-demo processes on separate hosts of a test network made of namespaces.
 # usage: multihost.sh SCENARIO PATH_TO_MULTINET_DEMO
 # Scenarios: session, slave-killed, master-killed, link-outage, foreign-traffic. Exit status 77: skipped.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A network of test hosts made of namespaces, and multinet-demo processes on them. Sourced by multihost.sh.
 #
 # The network: a bridge in a namespace of its own and hosts h1..hN, each a namespace joined to the bridge

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The control object: construction and destruction, configuration, what its senders put on the wire, and
 // the tests that a received datagram passes before any branch sees it. Senders on several threads and
 // destruction under load: tests/stress.
@@ -17,6 +18,8 @@
 #include <QTest>
 
 #include <cmath>
+
+using namespace tamo::detail;
 
 namespace {
 

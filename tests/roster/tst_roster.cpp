@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The master's roster: admission from partner reports, the prepared/complete/clock flags, the roster
 // tests with their layer filter and off-line rule, and the sign-of-life rule.
 #include "common/LoopbackPeers.h"
@@ -7,6 +8,8 @@
 #include "protocol/MessageCode.h"
 
 #include <QTest>
+
+using namespace tamo::detail;
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A master's commands, end to end over loopback, to the hosts of its slaves.
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <QTest>
 #include <QtEndian>
+
+using namespace tamo::detail;
 
 namespace {
 

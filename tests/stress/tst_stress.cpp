@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Objects under load: destroyed while busy, a flood of commands at one slave, and senders on four threads.
 // Each case is bounded in count and time; what they assert is order and integrity, never speed.
 #include "MultiNetControl.h"
@@ -26,6 +27,8 @@
 
 #ifdef Q_OS_LINUX
 #include <sys/socket.h>
+
+using namespace tamo::detail;
 #endif
 
 namespace {

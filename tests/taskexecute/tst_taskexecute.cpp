@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "MultiNetControl.h"
 
 #include "common/StdoutCapture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "net/UdpClient.h"
 
 #include "common/LoopbackPeers.h"
@@ -6,6 +7,8 @@
 #include "protocol/ByteOrder.h"
 
 #include <QTest>
+
+using namespace tamo::detail;
 
 namespace {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The datagram codec on its own: header and payload layouts byte for byte, and the round trip. The
 // completeness test meets malformed datagrams over real sockets in tests/malformed.
 #include "common/LoopbackPeers.h"
@@ -6,6 +7,8 @@
 #include "protocol/Payloads.h"
 
 #include <QTest>
+
+using namespace tamo::detail;
 
 namespace {
 

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// Diagnostic lines on standard output, flushed at once so that a reader of a pipe sees them as they happen.
+#pragma once
+
+#include <QDateTime>
+
+#include <string>
+
+namespace tamo::detail {
+
+#if defined(__GNUC__) || defined(__clang__)
+#define TAMO_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TAMO_PRINTF_FORMAT(fmt, args)
+#endif
+
+void logLine(const char* format, ...) TAMO_PRINTF_FORMAT(1, 2);
+
+// The time stamp of the log lines: "yyyy-MM-dd hh:mm:ss.zzz".
+std::string formatLogTime(const QDateTime& time);
+
+// The local time now, as formatLogTime gives it. Cheap enough for every handled command: the local
+// time's offset from UTC is looked up once a minute per thread, not on every call (each lookup asks the
+// C library to re-read the time zone).
+std::string currentLogTime();
+
+} // namespace tamo::detail

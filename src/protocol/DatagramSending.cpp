@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+// Every outgoing datagram is built here, in the one send buffer, and handed to the unicast endpoint.
+#include "MultiNetControl.h"
+
+#include "control/LogLine.h"
+#include "net/UdpClient.h"
+#include "protocol/DatagramCodec.h"
+
+#include <QCoreApplication>
+
+using namespace tamo::detail;
+
+namespace {
+
+std::uint32_t ownProcessId()
+{
+    static const auto pid = static_cast<std::uint32_t>(QCoreApplication::applicationPid());
+    return pid;
+}
+
+} // namespace
+
+int MultiNetControl::assembleData(unsigned short code, short layerId, const void* data, int dataLen,
+                                  const char* userData, int userDataLen)
+{
+    DatagramHeader header;
+    header.processId = ownProcessId();
+    header.code = code;
+    header.groupId = static_cast<std::uint16_t>(m_groupId.load());
+    header.layerId = layerId;
+    header.dataLen = static_cast<std::uint16_t>(dataLen > 0 ? dataLen : 0);
+    header.userDataLen = static_cast<std::uint16_t>(userDataLen > 0 ? userDataLen : 0);
+    if (dataLen > 0xFFFF || userDataLen > kSendBufferSize || header.datagramLength() > kSendBufferSize)
+        return -1;
+    header.seq = m_seq++;
+    return encodeDatagram(header, dataLen > 0 ? data : nullptr, userDataLen > 0 ? userData : nullptr, m_sendBuf,
+                          kSendBufferSize);
+}
+
+bool MultiNetControl::sendDatagram(unsigned short code, int layerId, const void* payload, int payloadLen,
+                                   const char* userData, int userDataLen, const NetControlNS::struAddress& dest)
+{
+    std::lock_guard<std::mutex> lock(m_sendMutex);
+    const int len = assembleData(code, static_cast<short>(layerId), payload, payloadLen, userData, userDataLen);
+    if (len < 0)
+        return false;
+    if (m_unicastClient)
+        m_unicastClient->sendData(m_sendBuf, len, dest, false);
+    return true;
+}
+
+bool MultiNetControl::sendMasterCommand(unsigned short code, const char* operation, int layerId, const void* payload,
+                                        int payloadLen, const char* userData, int userDataLen, const char* sentLine)
+{
+    if (!m_isMaster)
+        return false;
+    if (!sendDatagram(code, layerId, payload, payloadLen, userData, userDataLen, m_broadcastAddr)) {
+        logLine("MultiNetControl::%s WARING user data of %d bytes does not fit, at most %d bytes do: not sent\n",
+                operation, userDataLen, kSendBufferSize - DatagramHeader::kSize - payloadLen);
+        return false;
+    }
+    if (sentLine)
+        logLine("%s", sentLine);
+    return true;
+}
+
+bool MultiNetControl::sendSlaveReport(unsigned short code, int layerId)
+{
+    if (!m_isSlave)
+        return false;
+    sendDatagram(code, layerId, nullptr, 0, nullptr, 0, masterAddress());
+    return true;
+}

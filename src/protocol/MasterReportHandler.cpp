@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: MIT
+#include "protocol/MasterReportHandler.h"
+
+#include "control/HostCalls.h"
+#include "control/LogLine.h"
+#include "protocol/MessageCode.h"
+#include "protocol/Payloads.h"
+#include "protocol/ReceivedDatagram.h"
+
+#include <string>
+
+namespace tamo::detail {
+
+namespace {
+
+bool sameEndpointAndLayer(const NetControlNS::struAddress& entry, const NetControlNS::struAddress& sender, int layerId)
+{
+    return entry.ip == sender.ip && entry.port == sender.port && entry.layerId == layerId;
+}
+
+} // namespace
+
+void MasterReportHandler::handle(const ReceivedDatagram& datagram)
+{
+    using Handler = void (MasterReportHandler::*)(const ReceivedDatagram&);
+    static const struct
+    {
+        std::uint16_t code;
+        Handler handler;
+    } kHandlers[] = {
+        {enS2MClockSyncRequestCmd, &MasterReportHandler::answerClockSyncRequest},
+        {enS2MHeartbeatCmd, &MasterReportHandler::answerHeartbeat},
+        {enS2MReportPartnerCmd, &MasterReportHandler::admitPartner},
+        {enS2MNotifyMasterClockPrepared, &MasterReportHandler::markClockSynced},
+        {enS2MReportPreparedCmd, &MasterReportHandler::markPrepared},
+        {enS2MNotifyComplete, &MasterReportHandler::markComplete},
+    };
+    for (const auto& entry : kHandlers) {
+        if (entry.code == datagram.code()) {
+            (this->*entry.handler)(datagram);
+            return;
+        }
+    }
+}
+
+void MasterReportHandler::answerClockSyncRequest(const ReceivedDatagram& datagram)
+{
+    // The request's stamps go back unchanged; the endpoint writes the reply's send time into slot 1.
+    m_control.sendDatagram(enM2SClockSyncReplyCmd, -1, datagram.payload(), kClockSyncStampsSize, nullptr, 0,
+                           datagram.sender);
+}
+
+void MasterReportHandler::answerHeartbeat(const ReceivedDatagram& datagram)
+{
+    if (const std::optional<qint64> now = hostClock(m_control.m_cbk))
+        m_control.setSlaveLastOnlineTime(*now, datagram.sender);
+    m_control.sendDatagram(enM2SHeartbeatReplyCmd, -1, nullptr, 0, nullptr, 0, datagram.sender);
+}
+
+void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
+{
+    NetControlNS::struAddress partner = datagram.sender;
+    const QString key = QString::fromStdString(partner.ip + "_" + std::to_string(partner.processId));
+    partner.layerId = datagram.layerId();
+    {
+        std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
+        if (!m_control.m_slaveSet.contains(key))
+            return;
+        for (const NetControlNS::struAddress& entry : m_control.m_slaves) {
+            if (sameEndpointAndLayer(entry, partner, partner.layerId))
+                return;
+        }
+        m_control.m_slaves.push_back(partner);
+    }
+    logLine("enS2MReportPartnerCmd   slave_addr.ip = %s, slave_addr.port = %d, slave_addr.layerId = %d\n",
+            partner.ip.c_str(), partner.port, partner.layerId);
+}
+
+void MasterReportHandler::markClockSynced(const ReceivedDatagram& datagram)
+{
+    std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
+    for (NetControlNS::struAddress& entry : m_control.m_slaves) {
+        if (entry.ip == datagram.sender.ip)
+            entry.isClockSynced = true;
+    }
+}
+
+void MasterReportHandler::markPrepared(const ReceivedDatagram& datagram)
+{
+    logLine("=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report prepared!\n",
+            m_control.getCurrentTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port);
+    setFlagOfSenderLayer(datagram, &NetControlNS::struAddress::isPrepared,
+                         "======> enS2MReportPreparedCmd it->ip = %s, it->port = %d, parseLayerId = %d\n");
+}
+
+void MasterReportHandler::markComplete(const ReceivedDatagram& datagram)
+{
+    std::size_t rosterSize = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
+        rosterSize = m_control.m_slaves.size();
+    }
+    logLine("=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report complete! "
+            "slaves count = %d\n",
+            m_control.getCurrentTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port,
+            static_cast<int>(rosterSize));
+    setFlagOfSenderLayer(datagram, &NetControlNS::struAddress::isComplete,
+                         "======> enS2MNotifyComplete it->ip = %s, it->port = %d, parseLayerId = %d\n");
+}
+
+void MasterReportHandler::setFlagOfSenderLayer(const ReceivedDatagram& datagram,
+                                               bool NetControlNS::struAddress::*flag, const char* entryLine)
+{
+    std::vector<NetControlNS::struAddress> marked;
+    {
+        std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
+        for (NetControlNS::struAddress& entry : m_control.m_slaves) {
+            if (sameEndpointAndLayer(entry, datagram.sender, datagram.layerId())) {
+                entry.*flag = true;
+                marked.push_back(entry);
+            }
+        }
+    }
+    for (const NetControlNS::struAddress& entry : marked)
+        logLine(entryLine, entry.ip.c_str(), entry.port, datagram.layerId());
+}
+
+} // namespace tamo::detail

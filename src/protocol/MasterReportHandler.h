@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// The master branch of handle_message: what a master does with the datagrams of its slaves.
+#pragma once
+
+#include "MultiNetControl.h"
+
+namespace tamo::detail {
+
+struct ReceivedDatagram;
+
+class MasterReportHandler
+{
+public:
+    explicit MasterReportHandler(MultiNetControl& control) : m_control(control) {}
+
+    // Codes other than 200 to 205 do nothing.
+    void handle(const ReceivedDatagram& datagram);
+
+private:
+    void answerClockSyncRequest(const ReceivedDatagram& datagram);
+    void answerHeartbeat(const ReceivedDatagram& datagram);
+    void admitPartner(const ReceivedDatagram& datagram);
+    void markClockSynced(const ReceivedDatagram& datagram);
+    void markPrepared(const ReceivedDatagram& datagram);
+    void markComplete(const ReceivedDatagram& datagram);
+    // Sets `flag` on every entry of the sender's endpoint and layer, then prints `entryLine` for each.
+    void setFlagOfSenderLayer(const ReceivedDatagram& datagram, bool NetControlNS::struAddress::*flag,
+                              const char* entryLine);
+
+    MultiNetControl& m_control;
+};
+
+} // namespace tamo::detail

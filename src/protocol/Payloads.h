@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: MIT
+// The fixed payloads that follow the header, and where the clock-sync time stamps lie in a datagram.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace tamo::detail {
+
+constexpr int kOneDoubleSize = 8;
+constexpr int kTwoDoublesSize = 16;
+constexpr int kSeekRecordSize = 24;
+constexpr int kClockSyncStampsSize = 32;
+constexpr int kMaxPayloadSize = kClockSyncStampsSize;
+
+// A payload as it is built for sending: up to kMaxPayloadSize bytes.
+struct Payload
+{
+    std::array<char, kMaxPayloadSize> bytes{};
+    int size = 0;
+
+    const char* data() const { return bytes.data(); }
+};
+
+Payload encodeDoubles(double first);
+Payload encodeDoubles(double first, double second);
+
+// Payload of a seek: int64 at 0, bool at 8, seven zero bytes, double at 16.
+struct SeekRecord
+{
+    std::int64_t position = 0;
+    bool flag = false;
+    double value = 0;
+};
+Payload encodeSeekRecord(const SeekRecord& seek);
+std::optional<SeekRecord> decodeSeekRecord(const char* payload, std::size_t len);
+
+// The four host-clock readings of a clock-sync exchange, in microseconds:
+// s0 master receives the request, s1 master sends the reply, s2 slave sends the request, s3 slave receives the reply.
+struct ClockSyncStamps
+{
+    std::array<std::int64_t, 4> slot{};
+};
+Payload encodeClockSyncStamps(const ClockSyncStamps& stamps);
+std::optional<ClockSyncStamps> decodeClockSyncStamps(const char* payload, std::size_t len);
+
+// The double at `offset` of a payload of `len` bytes, when it lies inside.
+std::optional<double> decodeDouble(const char* payload, std::size_t len, std::size_t offset);
+
+// Offset, within the whole datagram, of a clock-sync slot; the datagram must be at least
+// clockSyncSlotOffset(slot) + 8 bytes long for the slot to be stamped.
+constexpr int clockSyncSlotOffset(int slot) { return 24 + 8 * slot; }
+
+} // namespace tamo::detail

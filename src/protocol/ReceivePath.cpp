@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// The first part of handle_message: completeness, group, role and sender tests, then the two branches.
+#include "MultiNetControl.h"
+
+#include "control/HostCalls.h"
+#include "control/LogLine.h"
+#include "protocol/MasterReportHandler.h"
+#include "protocol/ReceivedDatagram.h"
+#include "slave/SlaveCommandHandler.h"
+
+using namespace tamo::detail;
+
+
+void MultiNetControl::handle_message(ControlMessage msg)
+{
+    const std::optional<DecodedDatagram> decoded = decodeDatagram(msg.data.data(), msg.data.size());
+    if (!decoded) {
+        logLine("handle_message: WARING  received message from netaddr(%s_%d) maybe incomplete!\n",
+                msg.sender.ip.c_str(), msg.sender.port);
+        return;
+    }
+    ReceivedDatagram datagram{msg.data.data(), *decoded, msg.sender};
+    datagram.sender.processId = static_cast<int>(decoded->header.processId);
+
+    if (static_cast<int>(decoded->header.groupId) != m_groupId)
+        return;
+    const bool isSlave = m_isSlave;
+    const bool isMaster = m_isMaster;
+    if (!isSlave && !isMaster) {
+        logLine("handle_message: ERROR  this net control is not slave and master!\n");
+        return;
+    }
+    // The host's callbacks run inside; whatever they throw must not end the worker.
+    runGuarded("handle_message", [&] {
+        if (isSlave) {
+            const std::string master = masterIp();
+            if (datagram.sender.ip != master) {
+                logLine("handle_message: WARING  receive other master's(ip:%s) cmd! self master is %s\n",
+                        datagram.sender.ip.c_str(), master.c_str());
+                return;
+            }
+            SlaveCommandHandler(*this).handle(datagram);
+        }
+        if (isMaster)
+            MasterReportHandler(*this).handle(datagram);
+    });
+}

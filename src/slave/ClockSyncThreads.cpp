@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+// The slave's clock-sync and heartbeat threads, and their lifetime: the object owns and joins them.
+#include "MultiNetControl.h"
+
+#include "control/HostCalls.h"
+#include "control/LogLine.h"
+#include "protocol/MessageCode.h"
+#include "protocol/Payloads.h"
+
+#include <chrono>
+#include <system_error>
+
+using namespace tamo::detail;
+
+namespace {
+
+constexpr quint16 kSyncIntervalAfterClockSyncStartMs = 100;
+constexpr int kHeartbeatIntervalMs = 2000;
+constexpr qint64 kMasterLostAfterUs = 50000000;
+
+} // namespace
+
+void MultiNetControl::startClockSyncThreads()
+{
+    if (!m_clockSyncRunning) {
+        // The threads of a stopped start are leaving their loops: collect them before starting anew.
+        joinClockSyncThreads();
+    } else {
+        // Threads of an earlier start keep running beside the new ones.
+        for (std::thread* t : {&m_syncThread, &m_heartThread}) {
+            if (t->joinable())
+                m_earlierClockThreads.push_back(std::move(*t));
+        }
+    }
+    m_clockSyncRunning = true;
+    m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
+    try {
+        if (m_localIp == masterIp())
+            logLine("slave and master player in same PC, not need start clock sync!\n");
+        else
+            m_syncThread = std::thread(&MultiNetControl::syncThread, this);
+        m_heartThread = std::thread(&MultiNetControl::heartSyncThread, this);
+    } catch (const std::system_error& e) {
+        logLine("MultiNetControl::startClockSyncThreads WARING cannot start a thread: %s\n", e.what());
+    }
+}
+
+void MultiNetControl::stopClockSyncThreads()
+{
+    {
+        // Cleared under the sleepers' mutex, so that no thread misses the wake-up between test and wait.
+        std::lock_guard<std::mutex> lock(m_clockSyncWakeMutex);
+        m_clockSyncRunning = false;
+    }
+    m_clockSyncWake.notify_all();
+}
+
+bool MultiNetControl::sleepWhileClockSyncRuns(int ms)
+{
+    std::unique_lock<std::mutex> lock(m_clockSyncWakeMutex);
+    return !m_clockSyncWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !m_clockSyncRunning; });
+}
+
+void MultiNetControl::joinClockSyncThreads()
+{
+    for (std::thread* t : {&m_syncThread, &m_heartThread}) {
+        if (t->joinable())
+            t->join();
+    }
+    for (std::thread& t : m_earlierClockThreads)
+        t.join();
+    m_earlierClockThreads.clear();
+}
+
+bool MultiNetControl::syncThread()
+{
+    if (!m_isSlave)
+        return false;
+    while (m_clockSyncRunning) {
+        // Sent with all four slots zero: the endpoints write the stamps as the datagrams pass.
+        sendDatagram(enS2MClockSyncRequestCmd, -1, nullptr, kClockSyncStampsSize, nullptr, 0, masterAddress());
+        if (!sleepWhileClockSyncRuns(m_syncIntervalMs))
+            break;
+    }
+    logLine("MultiNetControl::syncThread exit!...\n");
+    return true;
+}
+
+bool MultiNetControl::heartSyncThread()
+{
+    if (!m_isSlave)
+        return false;
+    while (m_clockSyncRunning) {
+        sendDatagram(enS2MHeartbeatCmd, -1, nullptr, 0, nullptr, 0, masterAddress());
+        if (!sleepWhileClockSyncRuns(kHeartbeatIntervalMs))
+            break;
+        if (!m_cbk || !m_cbk->masterLostCbk)
+            continue;
+        const std::optional<qint64> now = hostClock(m_cbk);
+        if (now && *now - m_lastMasterTime > kMasterLostAfterUs && !m_masterLostNotified.exchange(true))
+            runGuarded("heartSyncThread", [this] { m_cbk->masterLostCbk(true); });
+    }
+    logLine("MultiNetControl::heartSyncThread exit!...\n");
+    return true;
+}

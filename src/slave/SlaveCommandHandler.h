@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// The slave branch of handle_message: the master's commands become calls of the host's callbacks.
+#pragma once
+
+#include "MultiNetControl.h"
+
+namespace tamo::detail {
+
+struct ReceivedDatagram;
+
+class SlaveCommandHandler
+{
+public:
+    explicit SlaveCommandHandler(MultiNetControl& control) : m_control(control) {}
+
+    // Codes that a slave does not handle do nothing.
+    void handle(const ReceivedDatagram& datagram);
+
+private:
+    void start(const ReceivedDatagram& datagram);
+    void speed(const ReceivedDatagram& datagram);
+    void step(const ReceivedDatagram& datagram);
+    void stepBack(const ReceivedDatagram& datagram);
+    void pause(const ReceivedDatagram& datagram);
+    void stopClockSync(const ReceivedDatagram& datagram);
+    void startClockSync(const ReceivedDatagram& datagram);
+    void prepare(const ReceivedDatagram& datagram);
+    void stop(const ReceivedDatagram& datagram);
+    void seek(const ReceivedDatagram& datagram);
+    void reportPosition(const ReceivedDatagram& datagram);
+    void heartbeatAnswered(const ReceivedDatagram& datagram);
+    void takeClockSample(const ReceivedDatagram& datagram);
+
+    // Keeps the sender as the master's address unless one is known already; prints `line` when it does.
+    void learnMasterAddress(const NetControlNS::struAddress& sender, const char* line);
+    double doubleAt(const ReceivedDatagram& datagram, std::size_t offset) const;
+
+    MultiNetControl& m_control;
+};
+
+} // namespace tamo::detail
