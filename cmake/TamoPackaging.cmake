@@ -1,0 +1,51 @@
+# SPDX-License-Identifier: MIT
+# CPack: three Debian packages from the install components (scripts/package builds them).
+#   libtamomultinetcontrol1       runtime  the shared library
+#   libtamomultinetcontrol-dev    dev      headers, CMake package, pkg-config file, the .so link
+#   tamomultinetcontrol-tools     tools    multinet-demo, and the player when it is built
+# Library dependencies come from dpkg-shlibdeps; what it cannot see is named here.
+set(CPACK_PACKAGE_NAME tamomultinetcontrol)
+set(CPACK_PACKAGE_VENDOR "TamoMultiNetControl developers")
+set(CPACK_PACKAGE_CONTACT "TamoMultiNetControl developers <tamomultinetcontrol@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_COMPONENTS_ALL runtime dev tools)
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(deb_version ${PROJECT_VERSION})
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtamomultinetcontrol${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+# A shlibs file, so that packages built against it depend on it through dpkg-shlibdeps.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+  "${PROJECT_DESCRIPTION}\nThe shared library that a player application links.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtamomultinetcontrol-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+# The headers include QtCore's, and the CMake package and .pc file ask for Qt5Core.
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+  "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (= ${deb_version}), qtbase5-dev (>= 5.15)")
+set(CPACK_COMPONENT_DEV_DESCRIPTION
+  "${PROJECT_DESCRIPTION}\nHeaders, CMake package and pkg-config file for building player applications.")
+
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME tamomultinetcontrol-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)
+set(tools_depends "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (= ${deb_version})")
+if(TARGET multinet-player)
+  # The player loads GStreamer's elements as plugins at run time, which dpkg-shlibdeps cannot see.
+  string(APPEND tools_depends ", gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
+endif()
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${tools_depends}")
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION
+  "${PROJECT_DESCRIPTION}\nmulti-process demo host (multinet-demo) and the reference player.")
+# dpkg-shlibdeps looks for the library the tools need in the runtime package being built beside them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
+  ${CMAKE_BINARY_DIR}/_CPack_Packages/Linux/DEB/${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-Linux/runtime${CMAKE_INSTALL_FULL_LIBDIR})
+
+include(CPack)
