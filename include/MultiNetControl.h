@@ -71,6 +71,13 @@ public:
     std::function<void(bool)> masterLostCbk;
 };
 
+// Receives each diagnostic line of the library: the exact text it would print, newline included.
+using LogHandler = void (*)(const char* line);
+
+// Sends every line of the library, from every object of the process, to `handler` instead of standard
+// output; nullptr goes back to standard output. Returns the handler installed before.
+TAMO_MULTINETCONTROL_EXPORT LogHandler installLogHandler(LogHandler handler);
+
 } // namespace NetControlNS
 
 // One received datagram with its sender, as queued for the worker thread.

@@ -1,8 +1,74 @@
 // SPDX-License-Identifier: MIT
 #include "control/LogLine.h"
 
+#include "MultiNetControl.h"
+#include "control/LogFloodGate.h"
+
+#include <QElapsedTimer>
+
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Read by every thread that logs, written by the host's installLogHandler.
+std::atomic<NetControlNS::LogHandler> g_logHandler{nullptr};
+
+void deliver(const char* text)
+{
+    if (const NetControlNS::LogHandler handler = g_logHandler.load(std::memory_order_acquire)) {
+        try {
+            handler(text);
+            return;
+        } catch (...) {
+            // A handler that throws must not unwind through the library's threads: print the line instead.
+        }
+    }
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+std::string formatText(const char* format, va_list args)
+{
+    va_list sizing;
+    va_copy(sizing, args);
+    char small[512];
+    const int length = std::vsnprintf(small, sizeof small, format, sizing);
+    va_end(sizing);
+    if (length < 0)
+        return {};
+    if (static_cast<std::size_t>(length) < sizeof small)
+        return std::string(small, static_cast<std::size_t>(length));
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+qint64 monotonicMs()
+{
+    static const QElapsedTimer started = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    return started.elapsed();
+}
+
+// A format that is nothing but its one text argument says nothing of the kind of line: the text does.
+bool isBareText(const char* format)
+{
+    return std::strcmp(format, "%s") == 0 || std::strcmp(format, "%s\n") == 0;
+}
+
+} // namespace
+
+NetControlNS::LogHandler NetControlNS::installLogHandler(LogHandler handler)
+{
+    return g_logHandler.exchange(handler, std::memory_order_acq_rel);
+}
 
 namespace tamo::detail {
 
@@ -10,9 +76,21 @@ void logLine(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    const bool bare = isBareText(format);
+    std::string text;
+    if (bare)
+        text = formatText(format, args);
+    const LogFloodGate::Verdict verdict =
+        LogFloodGate::processWide().admit(bare ? std::string_view(text) : std::string_view(format), monotonicMs());
+    for (const std::string& summary : verdict.summaries)
+        deliver(summary.c_str());
+    if (verdict.print) {
+        if (!bare)
+            text = formatText(format, args);
+        if (!text.empty())
+            deliver(text.c_str());
+    }
     va_end(args);
-    std::fflush(stdout);
 }
 
 std::string formatLogTime(const QDateTime& time)

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Diagnostic lines on standard output, flushed at once so that a reader of a pipe sees them as they happen.
+// The library's one way to print a diagnostic line: to the host's log handler when one is installed,
+// else to standard output, flushed at once so that a reader of a pipe sees each line as it happens.
+// Floods of one kind of line are cut down to a few a second and a summary (LogFloodGate).
 #pragma once
 
 #include <QDateTime>

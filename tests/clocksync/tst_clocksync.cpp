@@ -4,7 +4,7 @@
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 #include "protocol/MessageCode.h"
 #include "slave/ClockSampleMath.h"
 
@@ -94,7 +94,7 @@ void tst_ClockSync::offsetFoundOverLoopback()
     slave.host->setClockOffsetUs(kInjectedUs);
     QVERIFY(group.discover());
 
-    StdoutCapture out;
+    LogCapture out;
     MultiNetControl& master = *group.master().control;
     QVERIFY(master.notifySlaveStartClockSync());
     QVERIFY(!master.notifySlaveStartClockSync());  // once per process
@@ -142,7 +142,7 @@ void tst_ClockSync::slaveOnMasterPcRunsNoSyncThread()
     LoopbackGroup group;
     LoopbackNode& slave = group.addSlave("127.0.0.1");
     QVERIFY(group.discover());
-    StdoutCapture out;
+    LogCapture out;
     QVERIFY(group.master().control->notifySlaveStartClockSync());
     QVERIFY(runEventLoopUntil([&] { return out.text().contains("slave and master player in same PC, not need start clock sync!\n"); }));
     // The line comes before the worker stores the thread: once the host has recorded a later command, the

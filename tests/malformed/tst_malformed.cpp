@@ -6,7 +6,7 @@
 #include "common/EventLoopWait.h"
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 #include "protocol/ByteOrder.h"
 #include "protocol/MessageCode.h"
 
@@ -107,7 +107,7 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()
     QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
     QVERIFY2(master.isBound(), qPrintable(master.errorString()));
 
-    StdoutCapture out;
+    LogCapture out;
     QCOMPARE(sender.send(datagram, kNodeIp, port), qint64(datagram.size()));
     const QByteArray speed = buildDatagram(enM2SSpeedCmd, 5, kGroup, QByteArray(8, '\0'));
     QCOMPARE(master.send(speed, kNodeIp, port), qint64(speed.size()));

@@ -8,7 +8,7 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 #include "control/LogLine.h"
 #include "protocol/ByteOrder.h"
 #include "protocol/DatagramCodec.h"
@@ -106,7 +106,7 @@ void tst_MultiNetControl::freshObject()
 void tst_MultiNetControl::configurationLines()
 {
     Fixture f;
-    StdoutCapture out;
+    LogCapture out;
     f.control.setMasterFlag(true);
     f.control.setSlaveFlag(true);
     f.control.setMasterIp("10.0.0.1");
@@ -136,7 +136,7 @@ void tst_MultiNetControl::logTime()
 void tst_MultiNetControl::destroyingUnconfiguredObject()
 {
     auto control = std::make_unique<MultiNetControl>(nullptr, kGroup, "127.0.0.1", pickFreePort());
-    StdoutCapture out;
+    LogCapture out;
     control.reset();
     QCOMPARE(out.text(), QByteArray("~MultiNetControl() \nTaskExecute::run thread exit!\n"));
 }
@@ -186,7 +186,7 @@ void tst_MultiNetControl::sendersOnTheWire()
     f.control.setMasterFlag(true);
     f.internals.setSeq(41);
 
-    StdoutCapture out;
+    LogCapture out;
     QVERIFY(give(f.control, operation));
     QCOMPARE(out.text(), printed);
     const auto received = f.listener.waitFor(1);
@@ -224,7 +224,7 @@ void tst_MultiNetControl::sequenceWrapsAndOversizedUserDataIsRefused()
 
     // A start holds 16 payload bytes, so 4056 bytes of user data fill the 4096-byte buffer exactly.
     QByteArray userData(4057, 'x');
-    StdoutCapture out;
+    LogCapture out;
     QVERIFY(!f.control.notifySlaveStart(0, 0, 0, userData.data(), userData.size()));
     QCOMPARE(out.text(), QByteArray("MultiNetControl::notifySlaveStart WARING user data of 4057 bytes does not fit, "
                                     "at most 4056 bytes do: not sent\n"));
@@ -240,7 +240,7 @@ void tst_MultiNetControl::wrongRoleSendsNothing()
 {
     Fixture f;
     f.control.setSlaveFlag(true);
-    StdoutCapture out;
+    LogCapture out;
     for (const QString& operation : kMasterOperations)
         QVERIFY2(!give(f.control, operation), qPrintable(operation));
     QCOMPARE(f.internals.syncIntervalMs(), 1000);
@@ -311,7 +311,7 @@ void tst_MultiNetControl::receiveFilters()
     control.setSlaveFlag(role == "slave" || role == "both");
     control.setMasterFlag(role == "master" || role == "both");
 
-    StdoutCapture out;
+    LogCapture out;
     MultiNetControlTestAccess(control).handle(datagram, senderIp.toStdString(), 5000);
     const QByteArray text = out.text();
     if (printed.isEmpty())

@@ -4,7 +4,7 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 #include "protocol/MessageCode.h"
 
 #include <QTest>
@@ -64,7 +64,7 @@ private slots:
 
 void tst_Roster::admission()
 {
-    StdoutCapture out;
+    LogCapture out;
     Master m({0});
     m.report(enS2MReportPartnerCmd, 0);                  // a repetition
     m.report(enS2MReportPartnerCmd, 1);                  // a second layer
@@ -90,7 +90,7 @@ void tst_Roster::admission()
 void tst_Roster::preparedReports()
 {
     Master m({1, 2});
-    StdoutCapture out;
+    LogCapture out;
     m.report(enS2MReportPreparedCmd, 1);
     m.report(enS2MReportPreparedCmd, 7);                // a layer the slave never announced
     m.report(enS2MReportPreparedCmd, 2, kSlavePort + 1);  // another endpoint
@@ -101,7 +101,7 @@ void tst_Roster::preparedReports()
     QCOMPARE(reports.count("======> enS2MReportPreparedCmd it->ip = 10.0.0.5, it->port = 4000, parseLayerId = 1\n"), 1);
     QCOMPARE(reports.count("======>"), 1);
 
-    StdoutCapture tests;
+    LogCapture tests;
     QVERIFY(!m.control.isAllSlavePrepared(-1));
     QVERIFY(m.control.isAllSlavePrepared(1));
     QVERIFY(!m.control.isAllSlavePrepared(2));
@@ -115,7 +115,7 @@ void tst_Roster::completeReportsAndOfflineRule()
 {
     Master m({-1, 1, 2});
     // No heartbeat yet: with the host clock past 5 s every entry is off line and counts as complete.
-    StdoutCapture out;
+    LogCapture out;
     QVERIFY(m.control.isAllSlaveComplete(2));
     QCOMPARE(out.text().count("isAllSlaveComplete slave(ip:port_proc = 10.0.0.5:4000_77) is off line!\n"), 3);
 
@@ -171,7 +171,7 @@ void tst_Roster::clockSyncedMarksEveryEntryOfTheIp()
     Master m({0, 1});
     QVERIFY(!m.control.isAllSlaveClockSucced());
     m.report(enS2MNotifyMasterClockPrepared, -1, 9999, 1);  // port, process and layer are not compared
-    StdoutCapture out;
+    LogCapture out;
     QVERIFY(m.control.isAllSlaveClockSucced());
     QCOMPARE(out.text(), QByteArray("isAllSlaveClockSucced it->isClockSynced = 1\n").repeated(2));
 }
@@ -186,7 +186,7 @@ void tst_Roster::discoveryNeedsTheMasterRole()
     m.control.setMasterFlag(true);
     QVERIFY(m.control.findSlavePlayer());
     QVERIFY(m.control.getSlavesPlayer().empty());
-    StdoutCapture out;
+    LogCapture out;
     QVERIFY(m.control.isAllSlavePrepared(-1) && m.control.isAllSlaveComplete(-1) && m.control.isAllSlaveClockSucced());
     QCOMPARE(out.text(), QByteArray());
 }

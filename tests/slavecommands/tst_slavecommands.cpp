@@ -3,7 +3,7 @@
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 #include "protocol/MessageCode.h"
 
 #include <QCoreApplication>
@@ -167,7 +167,7 @@ void tst_SlaveCommands::slaveLinesAndMasterAddress()
     RawPeer master(QStringLiteral("127.0.0.1"));
     RawPeer masterOtherPort(QStringLiteral("127.0.0.1"));
 
-    StdoutCapture out;
+    LogCapture out;
     const QByteArray find = buildDatagram(enM2SFindPartnerCmd, -1, 3, {}, {}, 77, 12);
     master.send(find, QStringLiteral("127.0.0.2"), internals.unicastPort());
     const auto reports = master.waitFor(2);

@@ -7,7 +7,7 @@
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 #include "protocol/ByteOrder.h"
 #include "protocol/DatagramCodec.h"
 #include "protocol/MessageCode.h"
@@ -145,7 +145,7 @@ void tst_Stress::destroyWhileBusy()
     constexpr int kRounds = 4;
     qint64 slowestDestructorMs = 0;
     {
-        StdoutCapture quiet;  // a few lines per handled datagram
+        LogCapture quiet;  // a few lines per handled datagram
         RawPeer flooder(QStringLiteral("127.0.0.73"));
         QVERIFY2(flooder.isBound(), qPrintable(flooder.errorString()));
         for (int round = 0; round < kRounds; ++round) {
@@ -203,7 +203,7 @@ void tst_Stress::commandFloodArrivesCompleteAndInOrder()
     const QString slaveIp = QStringLiteral("127.0.0.81");
     const QString masterIp = QStringLiteral("127.0.0.82");
     const quint16 port = pickFreePort();
-    auto quiet = std::make_unique<StdoutCapture>();  // one line per handled command
+    auto quiet = std::make_unique<LogCapture>();  // one line per handled command
     GatedSpeedHost host;
     MultiNetControl slave(host.callbacks(), kGroup, slaveIp.toStdString(), port);
     slave.setSlaveFlag(true);
@@ -247,7 +247,7 @@ void tst_Stress::fourSendersKeepSequenceAndBodies()
     auto fill = [](int thread, int counter) { return char((counter * 7 + thread) & 0xFF); };
 
     const quint16 port = pickFreePort();
-    auto quiet = std::make_unique<StdoutCapture>();  // one line per command sent
+    auto quiet = std::make_unique<LogCapture>();  // one line per command sent
     RecordingHost host;
     MultiNetControl master(host.callbacks(), kGroup, "127.0.0.91", port);
     master.setMasterFlag(true);

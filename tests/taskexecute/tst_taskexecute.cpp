@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "MultiNetControl.h"
 
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 
 #include <QTest>
 
@@ -99,7 +99,7 @@ void tst_TaskExecute::orderKeptAcrossProducers()
 
 void tst_TaskExecute::stopOnIdleWorkerPrintsExitLine()
 {
-    StdoutCapture out;
+    LogCapture out;
     RecordingExecutor executor;
     executor.postMessage(numbered(0, 0));
     QTRY_COMPARE(executor.handledCount(), 1);
@@ -110,7 +110,7 @@ void tst_TaskExecute::stopOnIdleWorkerPrintsExitLine()
 
 void tst_TaskExecute::stopDuringHandlingLeavesTheRest()
 {
-    StdoutCapture out;
+    LogCapture out;
     RecordingExecutor executor;
     executor.blockWorker();
     for (int i = 0; i < 3; ++i)
@@ -143,7 +143,7 @@ void tst_TaskExecute::stopFromWorkerThrows()
 
 void tst_TaskExecute::floodBeyondTheBoundIsDroppedAndReported()
 {
-    StdoutCapture out;
+    LogCapture out;
     RecordingExecutor executor;
     executor.blockWorker();
 

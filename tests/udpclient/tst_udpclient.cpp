@@ -3,7 +3,7 @@
 
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
-#include "common/StdoutCapture.h"
+#include "common/LogCapture.h"
 #include "protocol/ByteOrder.h"
 
 #include <QTest>
@@ -100,7 +100,7 @@ void tst_UdpClient::bindLine()
 {
     QFETCH(QString, ip);
     QFETCH(bool, bindable);
-    StdoutCapture out;
+    LogCapture out;
     UdpClient client(Endpoint::address(ip.toStdString(), 0));
     QVERIFY(client.init(nullptr));
     const QByteArray expected = kBindPrefix + (bindable ? ip.toLatin1() : QByteArray()) + " "

@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+#include "control/LogFloodGate.h"
+
+#include <algorithm>
+
+namespace tamo::detail {
+
+namespace {
+
+// Kinds are few (one per format text); a bare "%s" line adds one per distinct text, so idle kinds are
+// forgotten once there are more than this.
+constexpr std::size_t kMaxRememberedKinds = 256;
+
+std::uint64_t hashKind(std::string_view kind)
+{
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const char c : kind) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+} // namespace
+
+LogFloodGate& LogFloodGate::processWide()
+{
+    static LogFloodGate gate;
+    return gate;
+}
+
+LogFloodGate::Verdict LogFloodGate::admit(std::string_view kind, qint64 nowMs)
+{
+    Verdict verdict;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (nowMs >= m_nextSummaryDueMs)
+        collectEndedWindows(nowMs, verdict.summaries);
+
+    auto [it, inserted] = m_kinds.try_emplace(hashKind(kind));
+    Kind& entry = it->second;
+    if (inserted) {
+        entry.text.assign(kind);
+        entry.windowStartMs = nowMs;
+    } else if (nowMs - entry.windowStartMs >= kWindowMs) {
+        // The summary of the ended window, if any, was collected above.
+        entry.windowStartMs = nowMs;
+        entry.printed = 0;
+    }
+    if (entry.printed < kLinesPerSecond) {
+        ++entry.printed;
+    } else {
+        if (entry.suppressed == 0)
+            m_nextSummaryDueMs = std::min(m_nextSummaryDueMs, entry.windowStartMs + kWindowMs);
+        ++entry.suppressed;
+        verdict.print = false;
+    }
+    if (inserted && m_kinds.size() > kMaxRememberedKinds)
+        forgetIdleKindsWhenMany(nowMs);
+    return verdict;
+}
+
+void LogFloodGate::collectEndedWindows(qint64 nowMs, std::vector<std::string>& summaries)
+{
+    m_nextSummaryDueMs = std::numeric_limits<qint64>::max();
+    for (auto& [hash, entry] : m_kinds) {
+        if (entry.suppressed == 0)
+            continue;
+        const qint64 windowEndMs = entry.windowStartMs + kWindowMs;
+        if (nowMs >= windowEndMs) {
+            summaries.push_back(summaryLine(entry.text, entry.suppressed));
+            entry.suppressed = 0;
+        } else {
+            m_nextSummaryDueMs = std::min(m_nextSummaryDueMs, windowEndMs);
+        }
+    }
+}
+
+void LogFloodGate::forgetIdleKindsWhenMany(qint64 nowMs)
+{
+    for (auto it = m_kinds.begin(); it != m_kinds.end();) {
+        const bool idle = it->second.suppressed == 0 && nowMs - it->second.windowStartMs >= kWindowMs;
+        it = idle ? m_kinds.erase(it) : std::next(it);
+    }
+}
+
+void LogFloodGate::reset()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_kinds.clear();
+    m_nextSummaryDueMs = std::numeric_limits<qint64>::max();
+}
+
+std::string LogFloodGate::summaryLine(std::string_view kind, quint64 count)
+{
+    std::string_view shown = kind;
+    while (!shown.empty() && shown.back() == '\n')
+        shown.remove_suffix(1);
+    return "logLine: " + std::to_string(count) + " more lines like \"" + std::string(shown)
+           + "\" were left out within one second (at most " + std::to_string(kLinesPerSecond)
+           + " alike are printed a second)\n";
+}
+
+} // namespace tamo::detail
