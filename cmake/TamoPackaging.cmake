@@ -44,8 +44,7 @@ endif()
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${tools_depends}")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
   "${PROJECT_DESCRIPTION}\nmulti-process demo host (multinet-demo) and the reference player.")
-# dpkg-shlibdeps looks for the library the tools need in the runtime package being built beside them.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
-  ${CMAKE_BINARY_DIR}/_CPack_Packages/Linux/DEB/${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-Linux/runtime${CMAKE_INSTALL_FULL_LIBDIR})
+# dpkg-shlibdeps finds the library that the tools need in this build tree (it is not installed yet).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 
 include(CPack)

@@ -27,3 +27,5 @@ TEST_PACKAGES=(iproute2)
 BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev)
 # What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
 SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
+# What building the Debian packages needs beyond the build (dpkg-shlibdeps, and the player's GStreamer).
+PACKAGE_PACKAGES=(dpkg-dev fakeroot file libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
