@@ -1,0 +1,282 @@
+// SPDX-License-Identifier: MIT
+// The Wireshark dissector against the library's own traffic: a master and a slave of this process talk
+// over loopback while dumpcap records them; tshark with the dissector must then show every code that
+// was sent, with the header and payload values that the session used.
+#include "MultiNetControl.h"
+
+#include "common/EventLoopWait.h"
+#include "common/LogCapture.h"
+#include "common/LoopbackGroup.h"
+#include "common/MultiNetControlTestAccess.h"
+
+#include <QCoreApplication>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <set>
+
+namespace {
+
+const std::string kMasterIp = "127.0.0.61";
+const std::string kSlaveIp = "127.0.0.62";
+
+const QStringList kFields = {
+    "ip.src", "udp.srcport", "ip.dst", "udp.dstport", "udp.length", "tamo.magic", "tamo.pid", "tamo.code",
+    "tamo.tag", "tamo.group", "tamo.layer", "tamo.seq", "tamo.datalen", "tamo.userdatalen", "tamo.direction",
+    "tamo.start.first", "tamo.start.second", "tamo.value", "tamo.speed", "tamo.seek.position",
+    "tamo.seek.flag", "tamo.seek.value", "tamo.clock.s0", "tamo.clock.s1", "tamo.clock.s2", "tamo.clock.s3",
+    "tamo.userdata"};
+
+using Row = QMap<QString, QString>;
+
+// dumpcap on the loopback interface, limited to the session's two addresses.
+class LoopbackCapture
+{
+public:
+    explicit LoopbackCapture(const QString& file)
+    {
+        m_process.start(QStringLiteral("dumpcap"),
+                        {"-q", "-i", "lo", "-f",
+                         QString::fromStdString("udp and (host " + kMasterIp + " or host " + kSlaveIp + ")"), "-w",
+                         file});
+    }
+    ~LoopbackCapture() { stop(); }
+
+    // True once dumpcap has opened the interface; its error text otherwise.
+    bool waitUntilCapturing(QString& error)
+    {
+        const bool started = runEventLoopUntil([this] {
+            m_stderr += m_process.readAllStandardError();
+            return m_stderr.contains("File:") || m_process.state() == QProcess::NotRunning;
+        }, 10000);
+        error = QString::fromLocal8Bit(m_stderr);
+        return started && m_process.state() == QProcess::Running;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        m_process.waitForFinished(10000);
+    }
+
+private:
+    QProcess m_process;
+    QByteArray m_stderr;
+};
+
+QString hexOf(const char* text)
+{
+    return QString::fromLatin1(QByteArray(text).toHex());
+}
+
+} // namespace
+
+class tst_Dissector : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void sessionDecodesWithItsValues();
+
+private:
+    // Runs a session that sends every code once at least, while `capture` records it.
+    void runSession(LoopbackCapture& capture);
+    QList<Row> decode(const QString& pcap);
+
+    QString m_script;
+    quint16 m_groupPort = 0;
+    quint16 m_masterPort = 0;
+    quint16 m_slavePort = 0;
+};
+
+void tst_Dissector::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("tshark")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("dumpcap")).isEmpty())
+        QSKIP("tshark and dumpcap are not installed (Debian package tshark)");
+    m_script = QFINDTESTDATA("../../tools/wireshark/tamo_multinetcontrol.lua");
+    QVERIFY2(!m_script.isEmpty(), "tools/wireshark/tamo_multinetcontrol.lua not found");
+}
+
+void tst_Dissector::runSession(LoopbackCapture& capture)
+{
+    LogCapture quiet;  // the session's own lines are not what is tested here
+    LoopbackGroup group(kMasterIp);
+    LoopbackNode& slave = group.addSlave(kSlaveIp, {0});
+    MultiNetControl& master = *group.master().control;
+    m_groupPort = group.port();
+    m_masterPort = MultiNetControlTestAccess(master).unicastPort();
+    m_slavePort = MultiNetControlTestAccess(*slave.control).unicastPort();
+    const auto entry = [&master] { return master.getSlavesPlayer().at(0); };
+
+    QVERIFY(group.discover());  // 300, 201
+    MultiNetControl::m_haveStartClockSync = false;
+    QVERIFY(master.notifySlaveStartClockSync());  // 308, then 202, 307, 203, 205, 206
+    QVERIFY(runEventLoopUntil([&] {
+        return entry().isClockSynced && entry().lastOnlineTime != -1 && !slave.host->clockOffsets().empty();
+    }));
+
+    char prepareData[] = "prep-ud";
+    char startData[] = "start-ud";
+    char stopData[] = "s";
+    QVERIFY(master.notifySlavePrepareAsync(0, prepareData, 7));
+    QVERIFY(slave.control->reportPrepared(0));
+    QVERIFY(master.notifySlaveStart(1.5, 2.5, 3, startData, 8));
+    QVERIFY(master.notifySlavePause(0.25, 4, nullptr, 0));
+    QVERIFY(master.notifySlaveStop(7.75, 5, stopData, 1));
+    QVERIFY(master.notifySlaveSeek(123456789012LL, true, 6, -2.5, nullptr, 0));
+    QVERIFY(master.notifySlaveSpeed(1.5, 7, nullptr, 0));
+    QVERIFY(master.notifySlaveStep(8, nullptr, 0));
+    QVERIFY(master.notifySlaveStepBack(9, nullptr, 0));
+    QVERIFY(runEventLoopUntil([&] { return slave.host->callCount() == 8 && entry().isPrepared; }));
+    QVERIFY(slave.control->reportComplete(0));
+    QVERIFY(runEventLoopUntil([&] { return entry().isComplete; }));
+    QVERIFY(master.notifySlaveStopClockSync());
+    MultiNetControlTestAccess slaveInternals(*slave.control);
+    QVERIFY(runEventLoopUntil([&] { return !slaveInternals.clockSyncRunning(); }));
+    runEventLoopFor(300);  // lets dumpcap take the last datagrams off the interface
+    capture.stop();
+}
+
+QList<Row> tst_Dissector::decode(const QString& pcap)
+{
+    QStringList arguments = {"-r", pcap, "-X", "lua_script:" + m_script, "-Y", "tamo", "-T", "fields",
+                             "-E", "separator=\t", "-E", "occurrence=f"};
+    for (const QString& field : kFields)
+        arguments << "-e" << field;
+    QProcess tshark;
+    tshark.start(QStringLiteral("tshark"), arguments);
+    if (!tshark.waitForFinished(60000) || tshark.exitCode() != 0) {
+        qWarning("tshark: %s", tshark.readAllStandardError().constData());
+        return {};
+    }
+    QList<Row> rows;
+    for (const QByteArray& line : tshark.readAllStandardOutput().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QStringList values = QString::fromLatin1(line).split('\t');
+        Row row;
+        for (int i = 0; i < kFields.size() && i < values.size(); ++i)
+            row.insert(kFields[i], QString(values[i]).remove(':'));
+        rows << row;
+    }
+    return rows;
+}
+
+void tst_Dissector::sessionDecodesWithItsValues()
+{
+    QTemporaryDir dir;
+    QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
+    const QString pcap = dir.filePath(QStringLiteral("session.pcapng"));
+    {
+        LoopbackCapture capture(pcap);
+        QString captureError;
+        if (!capture.waitUntilCapturing(captureError))
+            QSKIP(qPrintable("dumpcap cannot capture on the loopback interface: " + captureError));
+        runSession(capture);
+    }
+    if (QTest::currentTestFailed())
+        return;
+    const QList<Row> rows = decode(pcap);
+    QVERIFY2(!rows.isEmpty(), "tshark decoded nothing");
+
+    // The header of every datagram, and who sent it to where.
+    std::set<int> codes;
+    QMap<QString, int> lastSeqBySender;
+    const QString masterIp = QString::fromStdString(kMasterIp);
+    const QString slaveIp = QString::fromStdString(kSlaveIp);
+    for (const Row& row : rows) {
+        const int code = row["tamo.code"].toInt();
+        codes.insert(code);
+        const QByteArray where = QByteArray::number(code) + " seq " + row["tamo.seq"].toLatin1();
+        QVERIFY2(row["tamo.magic"] == "0x55cc55cc", where);
+        QVERIFY2(row["tamo.tag"] == "0x0100", where);
+        QVERIFY2(row["tamo.group"] == QString::number(LoopbackGroup::kGroupId), where);
+        QVERIFY2(row["tamo.pid"] == QString::number(QCoreApplication::applicationPid()), where);
+        QVERIFY2(!row["tamo.direction"].isEmpty(), where);
+        QVERIFY2(24 + row["tamo.datalen"].toInt() + row["tamo.userdatalen"].toInt() == row["udp.length"].toInt() - 8,
+                 where);
+        const bool fromMaster = code >= 300 || code == 206;
+        QVERIFY2(row["ip.src"] == (fromMaster ? masterIp : slaveIp), where);
+        QVERIFY2(row["udp.srcport"].toInt() == (fromMaster ? m_masterPort : m_slavePort), where);
+        if (code >= 300 && code != 307) {
+            QVERIFY2(row["ip.dst"] == "255.255.255.255", where);
+            QVERIFY2(row["udp.dstport"].toInt() == m_groupPort, where);
+        } else {
+            QVERIFY2(row["ip.dst"] == (fromMaster ? slaveIp : masterIp), where);
+            QVERIFY2(row["udp.dstport"].toInt() == (fromMaster ? m_slavePort : m_masterPort), where);
+        }
+        // Each sender numbers its datagrams one after the other, whatever thread sent them.
+        const int seq = row["tamo.seq"].toInt();
+        const QString sender = row["ip.src"];
+        if (lastSeqBySender.contains(sender))
+            QVERIFY2(seq == (lastSeqBySender[sender] + 1) % 65536, where);
+        lastSeqBySender[sender] = seq;
+        const int layer = row["tamo.layer"].toInt();
+        if ((code >= 202 && code <= 206 && code != 204) || code == 300 || (code >= 307 && code <= 309))
+            QVERIFY2(layer == -1, where);
+    }
+    const std::set<int> allCodes = {200, 201, 202, 203, 204, 205, 206, 300, 301, 302,
+                                    303, 304, 305, 307, 308, 309, 310, 311, 312};
+    QCOMPARE(codes, allCodes);
+
+    // The payloads and user data of the commands, as the session gave them.
+    const auto first = [&rows](int code) {
+        for (const Row& row : rows)
+            if (row["tamo.code"].toInt() == code)
+                return row;
+        return Row();
+    };
+    QCOMPARE(first(304)["tamo.userdata"], hexOf("prep-ud"));
+    QCOMPARE(first(301)["tamo.layer"], QStringLiteral("3"));
+    QCOMPARE(first(301)["tamo.start.first"], QStringLiteral("1.5"));
+    QCOMPARE(first(301)["tamo.start.second"], QStringLiteral("2.5"));
+    QCOMPARE(first(301)["tamo.userdata"], hexOf("start-ud"));
+    QCOMPARE(first(302)["tamo.value"], QStringLiteral("0.25"));
+    QCOMPARE(first(302)["tamo.userdata"], QString());
+    QCOMPARE(first(303)["tamo.value"], QStringLiteral("7.75"));
+    QCOMPARE(first(303)["tamo.userdata"], hexOf("s"));
+    QCOMPARE(first(305)["tamo.seek.position"], QStringLiteral("123456789012"));
+    QCOMPARE(first(305)["tamo.seek.flag"], QStringLiteral("1"));
+    QCOMPARE(first(305)["tamo.seek.value"], QStringLiteral("-2.5"));
+    QCOMPARE(first(310)["tamo.speed"], QStringLiteral("1.5"));
+    QCOMPARE(first(310)["tamo.layer"], QStringLiteral("7"));
+    QCOMPARE(first(311)["tamo.layer"], QStringLiteral("8"));
+    QCOMPARE(first(312)["tamo.layer"], QStringLiteral("9"));
+    QCOMPARE(first(200)["tamo.layer"], QStringLiteral("0"));
+    QCOMPARE(first(201)["tamo.layer"], QStringLiteral("0"));
+    QCOMPARE(first(204)["tamo.layer"], QStringLiteral("0"));
+
+    // Clock stamps: a request leaves with the slave's send time only; the reply carries it back with the
+    // master's receive and send times.
+    QSet<QString> requestSendTimes;
+    for (const Row& row : rows) {
+        const int code = row["tamo.code"].toInt();
+        if (code != 202 && code != 307)
+            continue;
+        QCOMPARE(row["tamo.datalen"], QStringLiteral("32"));
+        const qint64 s0 = row["tamo.clock.s0"].toLongLong();
+        const qint64 s1 = row["tamo.clock.s1"].toLongLong();
+        const qint64 s2 = row["tamo.clock.s2"].toLongLong();
+        QCOMPARE(row["tamo.clock.s3"], QStringLiteral("0"));
+        QVERIFY(s2 > 0);
+        if (code == 202) {
+            QCOMPARE(s0, 0);
+            QCOMPARE(s1, 0);
+            requestSendTimes.insert(row["tamo.clock.s2"]);
+        } else {
+            QVERIFY(s0 > 0);
+            QVERIFY(s1 >= s0);
+            QVERIFY2(requestSendTimes.contains(row["tamo.clock.s2"]), "a reply to no captured request");
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Dissector)
+#include "tst_dissector.moc"
