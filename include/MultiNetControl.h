@@ -196,6 +196,15 @@ public:
     bool reportPrepared(int layerId);
     bool reportComplete(int layerId);
 
+    /// Whether both sockets are bound to the IP text and port given to the constructor. False when the text
+    /// is not a dotted IPv4 address, the machine has no such address or the port is taken; the object then
+    /// receives nothing there, and its operations still return as usual: a host should check this after
+    /// construction and refuse to go on. Safe from any thread.
+    bool isListening() const;
+    /// Why isListening() is false: the address, the port and the system's reason, one text per socket
+    /// that failed (for example "192.0.2.1 port 47000: The address is not available"); empty while it is true.
+    std::string errorString() const;
+
     // True once any object of this process has sent the start of clock synchronisation; the host may
     // set it back to false to allow another start.
     static std::atomic<bool> m_haveStartClockSync;

@@ -3,6 +3,8 @@
 
 #include "control/HostCalls.h"
 #include "control/LogLine.h"
+#include "net/KernelReceiptTime.h"
+#include "net/PreparedDestination.h"
 #include "protocol/ByteOrder.h"
 #include "protocol/DatagramHeader.h"
 #include "protocol/MessageCode.h"
@@ -11,8 +13,14 @@
 #include <QHostAddress>
 #include <QUdpSocket>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
 
 namespace tamo::detail {
 
@@ -27,11 +35,37 @@ constexpr bool kUnicastBindSeesLimitedBroadcasts = true;
 constexpr bool kUnicastBindSeesLimitedBroadcasts = false;
 #endif
 
+// The payload slot that an endpoint stamps in a clock-sync datagram, or -1 for any other code.
+int sendSlotOf(std::optional<std::uint16_t> code)
+{
+    if (code == enM2SClockSyncReplyCmd)
+        return 1;
+    return code == enS2MClockSyncRequestCmd ? 2 : -1;
+}
+
+int receiptSlotOf(std::optional<std::uint16_t> code)
+{
+    if (code == enM2SClockSyncReplyCmd)
+        return 3;
+    return code == enS2MClockSyncRequestCmd ? 0 : -1;
+}
+
 void stampSlot(char* data, int len, int slot, qint64 time)
 {
     const int offset = clockSyncSlotOffset(slot);
-    if (len >= offset + 8)
+    if (slot >= 0 && len >= offset + 8)
         wire::putI64(data + offset, time);
+}
+
+std::optional<std::uint16_t> codeOf(const char* data, int len)
+{
+    return len > 0 ? peekMessageCode(data, static_cast<std::size_t>(len)) : std::nullopt;
+}
+
+std::int64_t steadyClockNs()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
@@ -53,16 +87,18 @@ bool UdpClient::init(NetControlNS::slaveControlCbk* callbacks)
 {
     m_callbacks = callbacks;
     auto socket = std::make_unique<QUdpSocket>();
-    socket->bind(QHostAddress(QString::fromLatin1(m_localAddress.ip.c_str())),
-                 static_cast<quint16>(m_localAddress.port), QAbstractSocket::ReuseAddressHint);
+    m_bound = bindSocket(*socket);
 
     const std::string text = kBindLinePrefix + socket->localAddress().toString().toStdString() + " "
                              + std::to_string(socket->localPort());
     logLine("%s\n", text.c_str());
+    if (!m_bound) {
+        logLine("UdpClient::init ERROR  cannot bind to address \"%s\" port %d: %s\n", m_localAddress.ip.c_str(),
+                m_localAddress.port, m_bindError.c_str());
+    }
 
-    QUdpSocket* raw = socket.get();
-    QObject::connect(raw, &QUdpSocket::readyRead, raw, [this, raw] { readPendingDatagrams(raw); },
-                     Qt::DirectConnection);
+    m_kernelReceiptTimes = m_bound && enableKernelReceiptTimes(socket->socketDescriptor());
+    connectReception(*socket);
     {
         std::lock_guard<std::mutex> lock(m_socketMutex);
         m_socket = std::move(socket);
@@ -72,23 +108,47 @@ bool UdpClient::init(NetControlNS::slaveControlCbk* callbacks)
     return true;
 }
 
+bool UdpClient::bindSocket(QUdpSocket& socket)
+{
+    // Only a dotted IPv4 text is an address here: an empty or malformed text must not become the wildcard.
+    const QHostAddress wanted(QString::fromLatin1(m_localAddress.ip.c_str()));
+    if (wanted.protocol() != QAbstractSocket::IPv4Protocol) {
+        m_bindError = "not an IPv4 address";
+        return false;
+    }
+    if (!socket.bind(wanted, static_cast<quint16>(m_localAddress.port), QAbstractSocket::ReuseAddressHint)) {
+        m_bindError = socket.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+void UdpClient::connectReception(QUdpSocket& socket)
+{
+    QUdpSocket* raw = &socket;
+    QObject::connect(raw, &QUdpSocket::readyRead, raw, [this, raw] { readPendingDatagrams(raw); },
+                     Qt::DirectConnection);
+}
+
 void UdpClient::listenForLimitedBroadcasts()
 {
-    if (kUnicastBindSeesLimitedBroadcasts || m_localAddress.port == 0)
+    if (kUnicastBindSeesLimitedBroadcasts || m_localAddress.port == 0 || !m_bound)
         return;
-    const QHostAddress configured(QString::fromLatin1(m_localAddress.ip.c_str()));
-    if (configured == QHostAddress::AnyIPv4 || configured == QHostAddress::Broadcast)
+    // Decided from what the socket is bound to: the wildcard and the broadcast address see limited
+    // broadcasts already, and a second listener would deliver each one twice.
+    const QHostAddress bound = m_socket->localAddress();
+    if (bound.protocol() != QAbstractSocket::IPv4Protocol || bound == QHostAddress::AnyIPv4
+        || bound == QHostAddress::Broadcast)
         return;
     auto listener = std::make_unique<QUdpSocket>();
-    if (!listener->bind(QHostAddress::Broadcast, static_cast<quint16>(m_localAddress.port),
+    if (!listener->bind(QHostAddress::Broadcast, m_socket->localPort(),
                         QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
         logLine("UdpClient::init WARING cannot listen for broadcasts on port %d: %s\n", m_localAddress.port,
                 listener->errorString().toLocal8Bit().constData());
         return;
     }
-    QUdpSocket* raw = listener.get();
-    QObject::connect(raw, &QUdpSocket::readyRead, raw, [this, raw] { readPendingDatagrams(raw); },
-                     Qt::DirectConnection);
+    enableKernelReceiptTimes(listener->socketDescriptor());
+    connectReception(*listener);
     m_broadcastListener = std::move(listener);
 }
 
@@ -114,24 +174,66 @@ int UdpClient::sendData(char* data, int len, NetControlNS::struAddress dest, boo
 {
     if (!m_running)
         return -1;
-    std::lock_guard<std::mutex> lock(m_socketMutex);
     if (broadcast) {
+        std::lock_guard<std::mutex> lock(m_socketMutex);
         if (!m_socket)
             return -1;
         return static_cast<int>(
             m_socket->writeDatagram(data, len, QHostAddress::Broadcast, static_cast<quint16>(dest.port)));
     }
-    stampOnSend(data, len);
+    const PreparedDestination to(dest.ip, dest.port);
+    const std::optional<std::uint16_t> code = codeOf(data, len);
+    return sendPrepared(data, len, to, code ? sendClockFor(*code) : std::nullopt);
+}
+
+std::optional<ClockPair> UdpClient::sendClockFor(std::uint16_t code) const
+{
+    if (sendSlotOf(code) < 0)
+        return std::nullopt;
+    return readHostClockPair(steadyClockNs);
+}
+
+int UdpClient::sendPrepared(char* data, int len, const PreparedDestination& to,
+                            const std::optional<ClockPair>& sendClock)
+{
+    if (!m_running)
+        return -1;
+    const int slot = sendSlotOf(codeOf(data, len));
+    std::lock_guard<std::mutex> lock(m_socketMutex);
+    if (slot >= 0) {
+        // Without a reading (no host clock) the stamp is 0, as the host clock itself would give.
+        stampSlot(data, len, slot, sendClock ? hostTimeAt(steadyClockNs(), MomentIs::After, *sendClock) : 0);
+    }
+    return writeLocked(data, len, to);
+}
+
+int UdpClient::writeLocked(const char* data, int len, const PreparedDestination& to)
+{
     if (!m_socket)
         return -1;
-    return static_cast<int>(m_socket->writeDatagram(data, len, QHostAddress(QString::fromLatin1(dest.ip.c_str())),
-                                                    static_cast<quint16>(dest.port)));
+#ifdef Q_OS_LINUX
+    const int fd = static_cast<int>(m_socket->socketDescriptor());
+    if (fd >= 0 && to.native()) {
+        ssize_t sent;
+        do {
+            sent = ::sendto(fd, data, static_cast<std::size_t>(len), 0, reinterpret_cast<const sockaddr*>(to.native()),
+                            sizeof(sockaddr_in));
+        } while (sent < 0 && errno == EINTR);
+        return static_cast<int>(sent);
+    }
+#endif
+    return static_cast<int>(m_socket->writeDatagram(data, len, to.address(), to.port()));
 }
 
 void UdpClient::readPendingDatagrams(QUdpSocket* socket)
 {
     char* buffer = m_recvBuffer.get();
+    const qintptr fd = socket->socketDescriptor();
     while (m_running && socket->hasPendingDatagrams()) {
+        // The receipt time is peeked, and the datagram then read through the socket, so that the socket's
+        // own record of pending datagrams stays right.
+        const std::optional<std::int64_t> receiptNs =
+            m_kernelReceiptTimes ? peekKernelReceiptTimeNs(fd) : std::nullopt;
         QHostAddress senderAddress;
         quint16 senderPort = 0;
         // The buffer is larger than any UDP datagram, so one read takes a whole datagram.
@@ -141,7 +243,7 @@ void UdpClient::readPendingDatagrams(QUdpSocket* socket)
         NetControlNS::struAddress from;
         from.ip = senderAddress.toString().toStdString();
         from.port = senderPort;
-        stampOnReceipt(buffer, static_cast<int>(len));
+        stampOnReceipt(buffer, static_cast<int>(len), receiptNs);
         deliverDatagram(buffer, static_cast<int>(len), std::move(from));
     }
 }
@@ -164,28 +266,26 @@ qint64 UdpClient::currentHostTime() const
     return hostClock(m_callbacks).value_or(0);
 }
 
+std::optional<ClockPair> UdpClient::readHostClockPair(std::int64_t (*systemClock)()) const
+{
+    if (!m_callbacks || !m_callbacks->getClockTimeCbk)
+        return std::nullopt;
+    return readClockPair([this] { return currentHostTime(); }, systemClock);
+}
+
 quint16 UdpClient::boundPort() const
 {
     std::lock_guard<std::mutex> lock(m_socketMutex);
     return m_socket ? m_socket->localPort() : 0;
 }
 
-void UdpClient::stampOnReceipt(char* data, int len) const
+void UdpClient::stampOnReceipt(char* data, int len, std::optional<std::int64_t> receiptNs) const
 {
-    const auto code = peekMessageCode(data, static_cast<std::size_t>(len));
-    if (code == enM2SClockSyncReplyCmd)
-        stampSlot(data, len, 3, currentHostTime());
-    else if (code == enS2MClockSyncRequestCmd)
-        stampSlot(data, len, 0, currentHostTime());
-}
-
-void UdpClient::stampOnSend(char* data, int len) const
-{
-    const auto code = peekMessageCode(data, static_cast<std::size_t>(len));
-    if (code == enM2SClockSyncReplyCmd)
-        stampSlot(data, len, 1, currentHostTime());
-    else if (code == enS2MClockSyncRequestCmd)
-        stampSlot(data, len, 2, currentHostTime());
+    const int slot = receiptSlotOf(codeOf(data, len));
+    if (slot < 0)
+        return;
+    const std::optional<ClockPair> now = readHostClockPair(systemClockNs);
+    stampSlot(data, len, slot, now ? hostTimeAt(receiptNs, MomentIs::Before, *now) : 0);
 }
 
 } // namespace tamo::detail

@@ -3,6 +3,7 @@
 #include "MultiNetControl.h"
 
 #include "control/LogLine.h"
+#include "net/PreparedDestination.h"
 #include "net/UdpClient.h"
 #include "protocol/DatagramCodec.h"
 
@@ -40,12 +41,16 @@ int MultiNetControl::assembleData(unsigned short code, short layerId, const void
 bool MultiNetControl::sendDatagram(unsigned short code, int layerId, const void* payload, int payloadLen,
                                    const char* userData, int userDataLen, const NetControlNS::struAddress& dest)
 {
+    // Everything that may parse, allocate or call the host happens before the lock: the destination is
+    // resolved and the host clock read here, and the endpoint carries that reading to its send.
+    const PreparedDestination to(dest.ip, dest.port);
+    const std::optional<ClockPair> sendClock = m_unicastClient ? m_unicastClient->sendClockFor(code) : std::nullopt;
     std::lock_guard<std::mutex> lock(m_sendMutex);
     const int len = assembleData(code, static_cast<short>(layerId), payload, payloadLen, userData, userDataLen);
     if (len < 0)
         return false;
     if (m_unicastClient)
-        m_unicastClient->sendData(m_sendBuf, len, dest, false);
+        m_unicastClient->sendPrepared(m_sendBuf, len, to, sendClock);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "protocol/ByteOrder.h"
 
 #include <QTest>
+#include <QUdpSocket>
 
 using namespace tamo::detail;
 
@@ -77,12 +78,17 @@ class tst_UdpClient : public QObject
 private slots:
     void bindLine_data();
     void bindLine();
+    void limitedBroadcastHeardOnce_data();
+    void limitedBroadcastHeardOnce();
     void broadcastReachesEveryEndpointOnThePort();
     void stampsOnSend_data();
     void stampsOnSend();
     void stampsOnReceipt_data();
     void stampsOnReceipt();
     void stampsAreZeroWithoutHost();
+    void receiptStampIsTheKernelsReceiptTime();
+    void hostClockThatStandsStillStampsItsOwnValue();
+    void receiptStampWithoutKernelTime();
     void ownEchoIsDropped();
     void sendOutsideRunningStateFails();
 };
@@ -90,23 +96,69 @@ private slots:
 void tst_UdpClient::bindLine_data()
 {
     QTest::addColumn<QString>("ip");
-    QTest::addColumn<bool>("bindable");
-    QTest::newRow("loopback") << "127.0.0.1" << true;
-    // Not an address of this machine: the bind fails quietly and the line shows what the socket reports.
-    QTest::newRow("foreign") << "192.0.2.1" << false;
+    QTest::addColumn<bool>("takePort");
+    QTest::addColumn<QString>("reason");  // empty: the bind succeeds
+    QTest::newRow("loopback") << "127.0.0.1" << false << QString();
+    // The bind line shows what the socket reports; a second line names the address, port and reason.
+    QTest::newRow("not an address of this machine") << "192.0.2.1" << false << "The address is not available";
+    QTest::newRow("port taken") << "127.0.0.1" << true << "The bound address is already in use";
+    // Never the wildcard for a text that is not an address.
+    QTest::newRow("not an address") << "not-an-ip" << false << "not an IPv4 address";
+    QTest::newRow("out of range") << "999.1.1.1" << false << "not an IPv4 address";
+    QTest::newRow("empty") << "" << false << "not an IPv4 address";
 }
 
 void tst_UdpClient::bindLine()
 {
     QFETCH(QString, ip);
-    QFETCH(bool, bindable);
+    QFETCH(bool, takePort);
+    QFETCH(QString, reason);
+    QUdpSocket taker;  // bound without address reuse, so that nobody else may bind the port
+    int port = 0;
+    if (takePort) {
+        QVERIFY2(taker.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0), qPrintable(taker.errorString()));
+        port = taker.localPort();
+    }
     LogCapture out;
-    UdpClient client(Endpoint::address(ip.toStdString(), 0));
+    UdpClient client(Endpoint::address(ip.toStdString(), port));
     QVERIFY(client.init(nullptr));
-    const QByteArray expected = kBindPrefix + (bindable ? ip.toLatin1() : QByteArray()) + " "
-                                + QByteArray::number(client.boundPort()) + "\n";
+    const bool bindable = reason.isEmpty();
+    QByteArray expected = kBindPrefix + (bindable ? ip.toLatin1() : QByteArray()) + " "
+                          + QByteArray::number(client.boundPort()) + "\n";
+    if (!bindable) {
+        expected += "UdpClient::init ERROR  cannot bind to address \"" + ip.toLatin1() + "\" port "
+                    + QByteArray::number(port) + ": " + reason.toLatin1() + "\n";
+    }
     QCOMPARE(out.text(), expected);
     QCOMPARE(client.boundPort() != 0, bindable);
+    QCOMPARE(client.isBound(), bindable);
+    QCOMPARE(QString::fromStdString(client.bindError()), reason);
+}
+
+void tst_UdpClient::limitedBroadcastHeardOnce_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<int>("copies");
+    // A specific address needs the extra listener; a text that binds nothing must not open it (it used to
+    // bind both sockets to the wildcard: every broadcast arrived twice).
+    QTest::newRow("loopback address") << "127.0.0.1" << 1;
+    QTest::newRow("not an address") << "not-an-ip" << 0;
+    QTest::newRow("empty") << "" << 0;
+}
+
+void tst_UdpClient::limitedBroadcastHeardOnce()
+{
+    QFETCH(QString, ip);
+    QFETCH(int, copies);
+    const quint16 port = pickFreePort();
+    Endpoint endpoint(ip.toStdString(), port);
+    Endpoint witness("127.0.0.1", port);
+    RawPeer sender(QStringLiteral("127.0.0.1"));
+    QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
+    sender.send(patterned(301, 40), QStringLiteral("255.255.255.255"), port);
+    QTRY_COMPARE(witness.m_delivered.size(), std::size_t(1));
+    QTest::qWait(50);
+    QCOMPARE(endpoint.m_delivered.size(), std::size_t(copies));
 }
 
 void tst_UdpClient::broadcastReachesEveryEndpointOnThePort()
@@ -216,6 +268,61 @@ void tst_UdpClient::stampsAreZeroWithoutHost()
     peer.send(patterned(307, 56), QStringLiteral("127.0.0.1"), endpoint.m_client.boundPort());
     QTRY_COMPARE(endpoint.m_delivered.size(), std::size_t(1));
     QCOMPARE(wire::getI64(endpoint.m_delivered.front().bytes.constData() + 48), qint64(0));
+}
+
+void tst_UdpClient::receiptStampIsTheKernelsReceiptTime()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("kernel receipt times are read on Linux only");
+#endif
+    RecordingHost host;
+    host.setClockOffsetUs(987654321);
+    Endpoint endpoint("127.0.0.1", 0, host.callbacks());
+    RawPeer sender(QStringLiteral("127.0.0.8"));
+    QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
+    // Two bursts, each queued while the event loop does not run: every datagram of both is delivered (the
+    // socket's own record of pending datagrams stays right), and each reply's stamp is its arrival, before
+    // the loop read it, not the read.
+    for (int burst = 0; burst < 2; ++burst) {
+        const std::size_t already = endpoint.m_delivered.size();
+        const qint64 sentAfter = host.now();
+        for (int i = 0; i < 3; ++i)
+            sender.send(patterned(307, 56), QStringLiteral("127.0.0.1"), endpoint.m_client.boundPort());
+        QTest::qSleep(20);
+        const qint64 queuedBefore = host.now();
+        QTRY_COMPARE(endpoint.m_delivered.size(), already + 3);
+        for (std::size_t i = already; i < already + 3; ++i)
+            verifyStamp(endpoint.m_delivered[i].bytes, patterned(307, 56), 48, sentAfter, queuedBefore);
+    }
+}
+
+void tst_UdpClient::hostClockThatStandsStillStampsItsOwnValue()
+{
+    NetControlNS::slaveControlCbk frozen;
+    frozen.getClockTimeCbk = [] { return qint64(777); };
+    Endpoint endpoint("127.0.0.1", 0, &frozen);
+    RawPeer peer(QStringLiteral("127.0.0.9"));
+    QByteArray request = patterned(202, 56);
+    endpoint.m_client.sendData(request.data(), request.size(), Endpoint::address("127.0.0.9", peer.port()), false);
+    QCOMPARE(wire::getI64(request.constData() + 40), qint64(777));
+
+    peer.send(patterned(307, 56), QStringLiteral("127.0.0.1"), endpoint.m_client.boundPort());
+    QTest::qSleep(5);  // the kernel's stamp lies well before the read
+    QTRY_COMPARE(endpoint.m_delivered.size(), std::size_t(1));
+    QCOMPARE(wire::getI64(endpoint.m_delivered.front().bytes.constData() + 48), qint64(777));
+}
+
+void tst_UdpClient::receiptStampWithoutKernelTime()
+{
+    RecordingHost host;
+    host.setClockOffsetUs(-42);
+    UdpClient client(Endpoint::address("127.0.0.1", 0));
+    client.init(host.callbacks());
+    const QByteArray before = patterned(202, 56);
+    QByteArray bytes = before;
+    const qint64 from = host.now();
+    client.stampOnReceipt(bytes.data(), bytes.size());
+    verifyStamp(bytes, before, 24, from, host.now());
 }
 
 void tst_UdpClient::ownEchoIsDropped()

@@ -1,0 +1,20 @@
+// SPDX-License-Identifier: MIT
+#include "net/PreparedDestination.h"
+
+#ifdef Q_OS_LINUX
+#include <arpa/inet.h>
+#endif
+
+namespace tamo::detail {
+
+PreparedDestination::PreparedDestination(const std::string& ip, int port)
+    : m_address(QString::fromLatin1(ip.c_str())), m_port(static_cast<quint16>(port))
+{
+#ifdef Q_OS_LINUX
+    m_native.sin_family = AF_INET;
+    m_native.sin_port = htons(m_port);
+    m_hasNative = inet_pton(AF_INET, ip.c_str(), &m_native.sin_addr) == 1;
+#endif
+}
+
+} // namespace tamo::detail
