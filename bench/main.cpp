@@ -1,19 +1,21 @@
 // SPDX-License-Identifier: MIT
 // tamo_bench: the benchmarks of TamoMultiNetControl. Without --role it is the driver: it runs the
 // scenarios (each starts this program again in the roles it needs), prints one table and writes the
-// same figures as JSON.
-//   tamo_bench [--quick] [--scenario NAME ...] [--json FILE]
-// Scenarios: latency, throughput, clock, master-scale, host-cost, micro (default: all of them).
+// same figures as JSON. See tamo_bench --help.
 #include "roles/Roles.h"
 #include "scenarios/Scenarios.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 
 namespace {
@@ -30,10 +32,53 @@ constexpr Scenario kScenarios[] = {
     {"host-cost", runHostCostScenario},       {"micro", runMicroScenario},
 };
 
-bool selected(const Args& args, const char* name)
+QStringList scenarioNames()
 {
-    const std::vector<std::string> chosen = args.all("scenario");
-    return chosen.empty() || std::find(chosen.begin(), chosen.end(), name) != chosen.end();
+    QStringList names;
+    for (const Scenario& scenario : kScenarios)
+        names << QString::fromLatin1(scenario.name);
+    return names;
+}
+
+// The driver's command line; the role processes it starts take Args instead (see Roles.h).
+struct DriverOptions
+{
+    bool quick = false;
+    QStringList scenarios;  // empty: all of them
+    QString jsonPath;
+};
+
+// Parses the driver's options; prints the help or a usage error and exits the process for those.
+DriverOptions parseDriverOptions(const QCoreApplication& app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Runs the benchmarks of TamoMultiNetControl across processes on loopback, prints one table\n"
+                       "and writes the same figures as JSON.\nScenarios: %1 (default: all of them).")
+            .arg(scenarioNames().join(QStringLiteral(", "))));
+    parser.addHelpOption();
+    const QCommandLineOption quick(QStringLiteral("quick"), QStringLiteral("The quick form of each scenario: a few seconds each."));
+    const QCommandLineOption scenario(QStringLiteral("scenario"),
+                                      QStringLiteral("Runs only this scenario; may be given more than once."),
+                                      QStringLiteral("NAME"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Where the figures go (default: bench-results.json)."),
+                                  QStringLiteral("FILE"), QStringLiteral("bench-results.json"));
+    parser.addOptions({quick, scenario, json});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tamo_bench: unexpected argument '%s'\n(see tamo_bench --help)\n",
+                     qPrintable(parser.positionalArguments().front()));
+        std::exit(2);
+    }
+    DriverOptions options{parser.isSet(quick), parser.values(scenario), parser.value(json)};
+    for (const QString& name : options.scenarios) {
+        if (!scenarioNames().contains(name)) {
+            std::fprintf(stderr, "tamo_bench: unknown scenario '%s'; the scenarios are %s\n", qPrintable(name),
+                         qPrintable(scenarioNames().join(QStringLiteral(", "))));
+            std::exit(2);
+        }
+    }
+    return options;
 }
 
 QString commandLine(int argc, char** argv)
@@ -44,11 +89,12 @@ QString commandLine(int argc, char** argv)
     return words.join(QLatin1Char(' '));
 }
 
-int runDriver(const Args& args, int argc, char** argv)
+int runDriver(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const DriverOptions options = parseDriverOptions(app);
     ScenarioSettings settings;
-    settings.quick = args.has("quick");
+    settings.quick = options.quick;
     QJsonObject results{{"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                         {"command", commandLine(argc, argv)},
                         {"quick", settings.quick},
@@ -56,7 +102,7 @@ int runDriver(const Args& args, int argc, char** argv)
     ResultTable table;
     bool failed = false;
     for (const Scenario& scenario : kScenarios) {
-        if (!selected(args, scenario.name))
+        if (!options.scenarios.isEmpty() && !options.scenarios.contains(QString::fromLatin1(scenario.name)))
             continue;
         try {
             results.insert(QString::fromLatin1(scenario.name), scenario.run(settings, table));
@@ -66,7 +112,7 @@ int runDriver(const Args& args, int argc, char** argv)
         }
     }
     std::printf("%s", table.markdown().c_str());
-    const QString jsonPath = QString::fromStdString(args.text("json", "bench-results.json"));
+    const QString& jsonPath = options.jsonPath;
     QFile json(jsonPath);
     if (!json.open(QIODevice::WriteOnly | QIODevice::Truncate)
         || json.write(QJsonDocument(results).toJson()) < 0) {
@@ -82,10 +128,10 @@ int runDriver(const Args& args, int argc, char** argv)
 int main(int argc, char** argv)
 {
     try {
-        const Args args(argc, argv);
-        if (args.has("role"))
-            return runRole(args);
-        return runDriver(args, argc, argv);
+        // The processes a scenario starts carry --role; only the driver is for people.
+        if (std::any_of(argv + 1, argv + argc, [](const char* word) { return std::strcmp(word, "--role") == 0; }))
+            return runRole(Args(argc, argv));
+        return runDriver(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tamo_bench: %s\n", e.what());
         return 2;

@@ -6,6 +6,8 @@
 #include "MasterHost.h"
 #include "SlaveHost.h"
 
+#include <tamomultinetcontrol_version.h>
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -19,7 +21,7 @@ constexpr char kUsage[] =
     "  slave    a slave player host: prints each command it receives and the clock offset it is told\n"
     "  master   the master player host: reads commands from standard input ('help' lists them)\n"
     "\n"
-    "multinet-demo <subcommand> --help shows the options of each.\n";
+    "multinet-demo <subcommand> --help shows the options of each; multinet-demo --version the version.\n";
 
 } // namespace
 
@@ -40,6 +42,8 @@ int main(int argc, char* argv[])
             return DemoRun(std::move(*options)).exec();
     } else if (subcommand == QLatin1String("--help") || subcommand == QLatin1String("-h")) {
         std::fputs(kUsage, stdout);
+    } else if (subcommand == QLatin1String("--version")) {
+        std::puts("multinet-demo " TAMO_MULTINETCONTROL_VERSION_STRING);
     } else {
         std::fprintf(stderr, "multinet-demo: %s\n%s",
                      subcommand.isEmpty() ? "a subcommand is missing"

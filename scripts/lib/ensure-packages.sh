@@ -27,5 +27,11 @@ TEST_PACKAGES=(iproute2)
 BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev)
 # What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
 SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
-# What building the Debian packages needs beyond the build (dpkg-shlibdeps, and the player's GStreamer).
-PACKAGE_PACKAGES=(dpkg-dev fakeroot file libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good)
+# What the reference player and its tests need: GStreamer with its base and good plugins, gst-launch, a
+# virtual display.
+PLAYER_PACKAGES=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
+                 gstreamer1.0-plugins-good gstreamer1.0-tools xvfb)
+# What the API reference (doxygen, with graphviz for its diagrams) and the wire dissector's test need.
+DOCS_PACKAGES=(doxygen graphviz tshark)
+# What building the Debian packages needs beyond the build (dpkg-shlibdeps reads the binaries' ELF data).
+PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
