@@ -36,12 +36,9 @@ using Row = QMap<QString, QString>;
 class LoopbackCapture
 {
 public:
-    explicit LoopbackCapture(const QString& file)
+    LoopbackCapture(const QString& file, const QString& filter)
     {
-        m_process.start(QStringLiteral("dumpcap"),
-                        {"-q", "-i", "lo", "-f",
-                         QString::fromStdString("udp and (host " + kMasterIp + " or host " + kSlaveIp + ")"), "-w",
-                         file});
+        m_process.start(QStringLiteral("dumpcap"), {"-q", "-i", "lo", "-f", filter, "-w", file});
     }
     ~LoopbackCapture() { stop(); }
 
@@ -85,8 +82,8 @@ private slots:
     void sessionDecodesWithItsValues();
 
 private:
-    // Runs a session that sends every code once at least, while `capture` records it.
-    void runSession(LoopbackCapture& capture);
+    // Runs a session that sends every code once at least.
+    void runSession(LoopbackGroup& group, LoopbackNode& slave);
     QList<Row> decode(const QString& pcap);
 
     QString m_script;
@@ -104,15 +101,9 @@ void tst_Dissector::initTestCase()
     QVERIFY2(!m_script.isEmpty(), "tools/wireshark/tamo_multinetcontrol.lua not found");
 }
 
-void tst_Dissector::runSession(LoopbackCapture& capture)
+void tst_Dissector::runSession(LoopbackGroup& group, LoopbackNode& slave)
 {
-    LogCapture quiet;  // the session's own lines are not what is tested here
-    LoopbackGroup group(kMasterIp);
-    LoopbackNode& slave = group.addSlave(kSlaveIp, {0});
     MultiNetControl& master = *group.master().control;
-    m_groupPort = group.port();
-    m_masterPort = MultiNetControlTestAccess(master).unicastPort();
-    m_slavePort = MultiNetControlTestAccess(*slave.control).unicastPort();
     const auto entry = [&master] { return master.getSlavesPlayer().at(0); };
 
     QVERIFY(group.discover());  // 300, 201
@@ -140,8 +131,6 @@ void tst_Dissector::runSession(LoopbackCapture& capture)
     QVERIFY(master.notifySlaveStopClockSync());
     MultiNetControlTestAccess slaveInternals(*slave.control);
     QVERIFY(runEventLoopUntil([&] { return !slaveInternals.clockSyncRunning(); }));
-    runEventLoopFor(300);  // lets dumpcap take the last datagrams off the interface
-    capture.stop();
 }
 
 QList<Row> tst_Dissector::decode(const QString& pcap)
@@ -175,11 +164,22 @@ void tst_Dissector::sessionDecodesWithItsValues()
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString pcap = dir.filePath(QStringLiteral("session.pcapng"));
     {
-        LoopbackCapture capture(pcap);
+        LogCapture quiet;  // the session's own lines are not what is tested here
+        LoopbackGroup group(kMasterIp);  // nothing is sent before findSlavePlayer
+        LoopbackNode& slave = group.addSlave(kSlaveIp, {0});
+        m_groupPort = group.port();
+        m_masterPort = MultiNetControlTestAccess(*group.master().control).unicastPort();
+        m_slavePort = MultiNetControlTestAccess(*slave.control).unicastPort();
+        // Only this session's sockets: another run of this test at the same time uses the same addresses.
+        const QString filter = QStringLiteral("udp and ((src host %1 and src port %2) or (src host %3 and src port %4))")
+                                   .arg(QString::fromStdString(kMasterIp)).arg(m_masterPort)
+                                   .arg(QString::fromStdString(kSlaveIp)).arg(m_slavePort);
+        LoopbackCapture capture(pcap, filter);
         QString captureError;
         if (!capture.waitUntilCapturing(captureError))
             QSKIP(qPrintable("dumpcap cannot capture on the loopback interface: " + captureError));
-        runSession(capture);
+        runSession(group, slave);
+        runEventLoopFor(300);  // lets dumpcap take the last datagrams off the interface
     }
     if (QTest::currentTestFailed())
         return;
