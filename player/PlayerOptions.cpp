@@ -1,0 +1,220 @@
+// SPDX-License-Identifier: MIT
+#include "PlayerOptions.h"
+
+#include <QCommandLineParser>
+#include <QHostAddress>
+
+#include <cstdio>
+
+namespace {
+
+// Parses `arguments` (program, subcommand, options); false with exitCode set when the caller must stop.
+bool parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* synopsis, int& exitCode)
+{
+    parser.setApplicationDescription(QString::fromLatin1(synopsis));
+    parser.addHelpOption();
+    QStringList withoutSubcommand = arguments;
+    if (withoutSubcommand.size() > 1)
+        withoutSubcommand.removeAt(1);
+    if (!parser.parse(withoutSubcommand)) {
+        std::fprintf(stderr, "multinet-player: %s\n", qPrintable(parser.errorText()));
+        exitCode = 2;
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        exitCode = 0;
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "multinet-player: unexpected argument '%s'\n", qPrintable(parser.positionalArguments().front()));
+        exitCode = 2;
+        return false;
+    }
+    return true;
+}
+
+// Reads an integer option within [min, max]; a wrong value prints a message and sets exitCode 2.
+template <typename T>
+bool readInteger(const QCommandLineParser& parser, const char* name, qint64 min, qint64 max, T& out, int& exitCode)
+{
+    const QString option = QString::fromLatin1(name);
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const qint64 value = parser.value(option).toLongLong(&ok);
+    if (!ok || value < min || value > max) {
+        std::fprintf(stderr, "multinet-player: --%s takes a whole number from %lld to %lld, got '%s'\n", name,
+                     static_cast<long long>(min), static_cast<long long>(max), qPrintable(parser.value(option)));
+        exitCode = 2;
+        return false;
+    }
+    out = T(value);
+    return true;
+}
+
+bool isIpv4(const QString& text)
+{
+    QHostAddress address;
+    return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+bool missing(const char* what, int& exitCode)
+{
+    std::fprintf(stderr, "multinet-player: %s is missing\n", what);
+    exitCode = 2;
+    return true;
+}
+
+} // namespace
+
+std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bool master, int& exitCode)
+{
+    QCommandLineParser parser;
+    parser.addOptions({
+        {QStringLiteral("ip"), QStringLiteral("The IPv4 address to bind (a loopback or test-host address)."), QStringLiteral("IP")},
+        {QStringLiteral("port"), QStringLiteral("The group's UDP port."), QStringLiteral("PORT")},
+        {QStringLiteral("group"), QStringLiteral("The group id (default 0)."), QStringLiteral("ID")},
+        {QStringLiteral("clock-offset-us"), QStringLiteral("This host's clock is off by this much."), QStringLiteral("US")},
+        {QStringLiteral("frame-log"), QStringLiteral("Write every shown frame to FILE at the end."), QStringLiteral("FILE")},
+        {QStringLiteral("window"), QStringLiteral("Show the frames in a window (needs a display).")},
+        {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
+        {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
+    });
+    if (master) {
+        parser.addOptions({
+            {QStringLiteral("slaves"), QStringLiteral("The slaves to admit, as ip_pid keys separated by commas."), QStringLiteral("KEYS")},
+            {QStringLiteral("media"), QStringLiteral("The media file (path or URI) to play."), QStringLiteral("MEDIA")},
+            {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
+        });
+    } else {
+        parser.addOptions({
+            {QStringLiteral("master"), QStringLiteral("The master's IPv4 address."), QStringLiteral("IP")},
+            {QStringLiteral("ignore-offset"), QStringLiteral("Control run: take the master's instants as if both clocks agreed.")},
+        });
+    }
+    const char* synopsis = master ? "multinet-player master: plays MEDIA and leads the slaves through a session"
+                                  : "multinet-player slave: plays what the master prepares, in step with it";
+    if (!parseCommandLine(parser, arguments, synopsis, exitCode))
+        return std::nullopt;
+
+    PlayerOptions options;
+    options.master = master;
+    options.ip = parser.value(QStringLiteral("ip"));
+    if (options.ip.isEmpty() && missing("--ip", exitCode))
+        return std::nullopt;
+    if (!isIpv4(options.ip)) {
+        std::fprintf(stderr, "multinet-player: --ip takes an IPv4 address, got '%s'\n", qPrintable(options.ip));
+        exitCode = 2;
+        return std::nullopt;
+    }
+    constexpr qint64 kTenDaysUs = 10LL * 86400 * 1000000;
+    if (!parser.isSet(QStringLiteral("port")) && missing("--port", exitCode))
+        return std::nullopt;
+    if (!readInteger(parser, "port", 1, 65535, options.port, exitCode) ||
+        !readInteger(parser, "group", 0, 0x7fffffff, options.group, exitCode) ||
+        !readInteger(parser, "clock-offset-us", -kTenDaysUs, kTenDaysUs, options.clockOffsetUs, exitCode) ||
+        !readInteger(parser, "net-clock", 1, 65535, options.netClockPort, exitCode))
+        return std::nullopt;
+    if (parser.isSet(QStringLiteral("net-clock")))
+        options.clock = SyncClock::GstNet;
+    options.frameLog = parser.value(QStringLiteral("frame-log"));
+    options.window = parser.isSet(QStringLiteral("window"));
+    options.label = parser.isSet(QStringLiteral("label")) ? parser.value(QStringLiteral("label"))
+                                                          : (master ? QStringLiteral("master") : options.ip);
+    if (master) {
+        for (const QString& key : parser.value(QStringLiteral("slaves")).split(QLatin1Char(','), Qt::SkipEmptyParts))
+            options.slaves.insert(key.trimmed());
+        options.media = parser.value(QStringLiteral("media"));
+        if (options.media.isEmpty() && missing("--media", exitCode))
+            return std::nullopt;
+        if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode))
+            return std::nullopt;
+    } else {
+        options.masterIp = parser.value(QStringLiteral("master"));
+        if (options.masterIp.isEmpty() && missing("--master", exitCode))
+            return std::nullopt;
+        if (!isIpv4(options.masterIp)) {
+            std::fprintf(stderr, "multinet-player: --master takes an IPv4 address, got '%s'\n", qPrintable(options.masterIp));
+            exitCode = 2;
+            return std::nullopt;
+        }
+        options.ignoreOffset = parser.isSet(QStringLiteral("ignore-offset"));
+    }
+    return options;
+}
+
+std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, int& exitCode)
+{
+    QCommandLineParser parser;
+    parser.addOptions({
+        {QStringLiteral("slaves"), QStringLiteral("How many slaves (1 to 16, default 3)."), QStringLiteral("N")},
+        {QStringLiteral("port"), QStringLiteral("The UDP port (default: a free one)."), QStringLiteral("PORT")},
+        {QStringLiteral("clip"), QStringLiteral("The media file to play (default: a test clip made on first use)."), QStringLiteral("FILE")},
+        {QStringLiteral("work-dir"), QStringLiteral("Keep the clip and the frame logs in DIR."), QStringLiteral("DIR")},
+        {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
+        {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
+        {QStringLiteral("anchor"), QStringLiteral("Also play the session on GStreamer's network clock, for comparison.")},
+        {QStringLiteral("window"), QStringLiteral("A window per player (needs a display).")},
+        {QStringLiteral("bound-us"), QStringLiteral("The p99 skew a passing run stays within (default 1000)."), QStringLiteral("US")},
+        {QStringLiteral("json"), QStringLiteral("Write the figures to FILE as JSON."), QStringLiteral("FILE")},
+        {QStringLiteral("verbose"), QStringLiteral("Show every line the players print.")},
+    });
+    if (!parseCommandLine(parser, arguments, "multinet-player run: a master and N slaves on loopback play a real clip in step, "
+                                             "and the skew between their screens is measured", exitCode))
+        return std::nullopt;
+    PlayerRunOptions options;
+    if (!readInteger(parser, "slaves", 1, 16, options.slaves, exitCode) ||
+        !readInteger(parser, "port", 1, 65535, options.port, exitCode) ||
+        !readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
+        !readInteger(parser, "bound-us", 1, 10000000, options.boundUs, exitCode))
+        return std::nullopt;
+    options.clip = parser.value(QStringLiteral("clip"));
+    options.workDir = parser.value(QStringLiteral("work-dir"));
+    options.control = parser.isSet(QStringLiteral("control"));
+    options.anchor = parser.isSet(QStringLiteral("anchor"));
+    options.window = parser.isSet(QStringLiteral("window"));
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
+    options.json = parser.value(QStringLiteral("json"));
+    return options;
+}
+
+std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& exitCode)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The clip to write (AVI, Motion JPEG)."));
+    parser.addOptions({
+        {QStringLiteral("seconds"), QStringLiteral("Its length (default 6)."), QStringLiteral("S")},
+        {QStringLiteral("fps"), QStringLiteral("Frames per second (default 30)."), QStringLiteral("N")},
+    });
+    parser.setApplicationDescription(QStringLiteral("multinet-player make-clip: a test clip with the frame number drawn on each frame"));
+    parser.addHelpOption();
+    QStringList withoutSubcommand = arguments;
+    if (withoutSubcommand.size() > 1)
+        withoutSubcommand.removeAt(1);
+    const bool parsed = parser.parse(withoutSubcommand);
+    if (parsed && parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        exitCode = 0;
+        return std::nullopt;
+    }
+    if (!parsed || parser.positionalArguments().size() != 1) {
+        std::fprintf(stderr, "multinet-player: %s\n", parsed ? "make-clip takes one FILE" : qPrintable(parser.errorText()));
+        exitCode = 2;
+        return std::nullopt;
+    }
+    ClipOptions options;
+    options.path = parser.positionalArguments().front();
+    if (!readInteger(parser, "fps", 1, 120, options.fps, exitCode))
+        return std::nullopt;
+    if (parser.isSet(QStringLiteral("seconds"))) {
+        bool ok = false;
+        options.seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);
+        if (!ok || options.seconds <= 0 || options.seconds > 3600) {
+            std::fprintf(stderr, "multinet-player: --seconds takes a length above 0 up to 3600\n");
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
+    return options;
+}

@@ -1,0 +1,292 @@
+// SPDX-License-Identifier: MIT
+#include "PlayerRun.h"
+
+#include "ClipMaker.h"
+#include "DemoChild.h"
+#include "EventLine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUdpSocket>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr char kMasterIp[] = "127.0.0.1";
+constexpr int kReadyTimeoutMs = 15000;
+constexpr int kSessionTimeoutMs = 120000;
+constexpr int kExitTimeoutMs = 10000;
+constexpr qint64 kOffsetToleranceUs = 1000;
+constexpr double kClipSeconds = 6.0;
+constexpr int kClipFps = 30;
+
+QString slaveIp(int index)
+{
+    return QStringLiteral("127.0.0.%1").arg(index + 2);
+}
+
+// A few milliseconds, alternately ahead and behind, as the demo host injects them.
+qint64 injectedOffsetUs(int index)
+{
+    return (index % 2 == 0 ? 1 : -1) * (2500 + 1500 * qint64(index));
+}
+
+quint16 pickFreePort()
+{
+    QUdpSocket probe;
+    probe.bind(QHostAddress(QString::fromLatin1(kMasterIp)), 0);
+    return probe.localPort();
+}
+
+const char* modeName(int mode)
+{
+    static const char* const kNames[] = {"library", "control", "gstreamer-net"};
+    return kNames[mode];
+}
+
+const char* modeTitle(int mode)
+{
+    static const char* const kTitles[] = {"library's clock offset", "control run: slaves ignore the clock offset",
+                                          "GStreamer network clock (anchor)"};
+    return kTitles[mode];
+}
+
+std::optional<qint64> lastOffset(const DemoChild& child)
+{
+    std::optional<qint64> found;
+    for (const EventLine& e : child.events()) {
+        if (e.event() == QLatin1String("clock-offset"))
+            found = e.integer(QStringLiteral("us"));
+    }
+    return found;
+}
+
+int countEvents(const DemoChild& child, const char* event)
+{
+    int count = 0;
+    for (const EventLine& e : child.events())
+        count += e.event() == QLatin1String(event) ? 1 : 0;
+    return count;
+}
+
+} // namespace
+
+PlayerRun::PlayerRun(PlayerRunOptions options) : m_options(std::move(options)) {}
+
+int PlayerRun::exec()
+{
+    if (!prepareWorkDir())
+        return 1;
+    std::vector<Mode> modes{m_options.control ? Mode::Control : Mode::Library};
+    if (m_options.anchor)
+        modes.push_back(Mode::GstNet);
+    std::vector<std::pair<Mode, SessionReport>> reports;
+    QStringList shortfalls;
+    for (Mode mode : modes) {
+        printOutputLine(QStringLiteral("multinet-player run: a master on %1 and %2 slaves on %3 to %4, loopback only; "
+                                       "frames placed by the %5")
+                            .arg(QLatin1String(kMasterIp))
+                            .arg(m_options.slaves)
+                            .arg(slaveIp(0), slaveIp(m_options.slaves - 1))
+                            .arg(QLatin1String(modeTitle(int(mode)))));
+        std::optional<SessionReport> report = playSession(mode);
+        if (!report) {
+            shortfalls.append(QStringLiteral("the %1 session did not run").arg(QLatin1String(modeName(int(mode)))));
+            continue;
+        }
+        printOutputLine(QString());
+        for (const QString& line : report->tableLines())
+            printOutputLine(line);
+        printOutputLine(QString());
+        verdict(*report, mode, shortfalls);
+        reports.emplace_back(mode, std::move(*report));
+    }
+    if (reports.size() == 2) {
+        const SkewFigures& ours = reports[0].second.pooled;
+        const SkewFigures& anchor = reports[1].second.pooled;
+        printOutputLine(QStringLiteral("Library clock against GStreamer's network clock: p99 %1 us against %2 us, max %3 us against %4 us.")
+                            .arg(ours.p99Us)
+                            .arg(anchor.p99Us)
+                            .arg(ours.maxUs)
+                            .arg(anchor.maxUs));
+    }
+    writeJson(reports);
+    if (!shortfalls.isEmpty()) {
+        printOutputLine(QStringLiteral("FAILED: ") + shortfalls.join(QStringLiteral("; ")) + QLatin1Char('.'));
+        return 1;
+    }
+    printOutputLine(m_options.control
+                        ? QStringLiteral("OK: every wait was met, and with the offsets ignored every slave's skew came out "
+                                         "at its injected offset within %1 us.")
+                              .arg(kOffsetToleranceUs)
+                        : QStringLiteral("OK: every wait was met, every clock offset was found within %1 us, and the skew "
+                                         "p99 stayed within %2 us.")
+                              .arg(kOffsetToleranceUs)
+                              .arg(m_options.boundUs));
+    return 0;
+}
+
+bool PlayerRun::prepareWorkDir()
+{
+    if (m_options.workDir.isEmpty()) {
+        m_tempDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/multinet-player-XXXXXX"));
+        if (!m_tempDir->isValid()) {
+            printOutputLine(QStringLiteral("error: cannot make a temporary directory"));
+            return false;
+        }
+        m_workDir = m_tempDir->path();
+    } else {
+        m_workDir = m_options.workDir;
+        if (!QDir().mkpath(m_workDir)) {
+            printOutputLine(QStringLiteral("error: cannot make %1").arg(m_workDir));
+            return false;
+        }
+    }
+    m_clip = m_options.clip.isEmpty() ? m_workDir + QStringLiteral("/test-clip.avi") : m_options.clip;
+    if (QFileInfo::exists(m_clip))
+        return true;
+    if (!m_options.clip.isEmpty()) {
+        printOutputLine(QStringLiteral("error: no clip at %1").arg(m_clip));
+        return false;
+    }
+    printOutputLine(QStringLiteral("Making a %1 s test clip with the frame number on each frame: %2").arg(kClipSeconds).arg(m_clip));
+    QString error;
+    if (!ClipMaker::make(m_clip, kClipSeconds, kClipFps, error)) {
+        printOutputLine(QStringLiteral("error: ") + error);
+        return false;
+    }
+    return true;
+}
+
+std::optional<SessionReport> PlayerRun::playSession(Mode mode)
+{
+    const quint16 port = m_options.port ? m_options.port : pickFreePort();
+    const QString netClockPort = QString::number(pickFreePort());
+    const QString tag = QLatin1String(modeName(int(mode)));
+    auto common = [&](const QString& ip, const QString& log, const QString& label) {
+        QStringList args{QStringLiteral("--ip"), ip, QStringLiteral("--port"), QString::number(port), QStringLiteral("--group"),
+                         QString::number(m_options.group), QStringLiteral("--frame-log"), log, QStringLiteral("--label"), label};
+        if (m_options.window)
+            args.append(QStringLiteral("--window"));
+        if (mode == Mode::GstNet)
+            args << QStringLiteral("--net-clock") << netClockPort;
+        return args;
+    };
+
+    std::vector<std::unique_ptr<DemoChild>> slaves;
+    QStringList keys;
+    for (int i = 0; i < m_options.slaves; ++i) {
+        QStringList args = QStringList{QStringLiteral("slave")} +
+                           common(slaveIp(i), m_workDir + QStringLiteral("/%1-slave%2.frames").arg(tag).arg(i + 1),
+                                  QStringLiteral("slave %1").arg(i + 1));
+        args << QStringLiteral("--master") << QLatin1String(kMasterIp) << QStringLiteral("--clock-offset-us")
+             << QString::number(injectedOffsetUs(i));
+        if (mode == Mode::Control)
+            args.append(QStringLiteral("--ignore-offset"));
+        slaves.push_back(std::make_unique<DemoChild>(QStringLiteral("slave %1").arg(slaveIp(i)), args, m_options.verbose));
+        if (!slaves.back()->start(kReadyTimeoutMs)) {
+            printOutputLine(QStringLiteral("error: %1 did not start:\n%2").arg(slaves.back()->name(), slaves.back()->recentOutput()));
+            return std::nullopt;
+        }
+        keys.append(slaveIp(i) + QLatin1Char('_') + QString::number(slaves.back()->pid()));
+    }
+    const QString masterLog = m_workDir + QStringLiteral("/%1-master.frames").arg(tag);
+    QStringList masterArgs = QStringList{QStringLiteral("master")} + common(QLatin1String(kMasterIp), masterLog, QStringLiteral("master"));
+    masterArgs << QStringLiteral("--slaves") << keys.join(QLatin1Char(',')) << QStringLiteral("--media") << m_clip
+               << QStringLiteral("--margin-ms") << QString::number(m_options.marginMs);
+    DemoChild master(QStringLiteral("master %1").arg(QLatin1String(kMasterIp)), masterArgs, m_options.verbose);
+    if (!master.start(kReadyTimeoutMs)) {
+        printOutputLine(QStringLiteral("error: the master did not start:\n%1").arg(master.recentOutput()));
+        return std::nullopt;
+    }
+    const int finished = master.waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("finished"); },
+                                             kSessionTimeoutMs);
+    bool waitsMet = finished >= 0 && master.events()[std::size_t(finished)].integer(QStringLiteral("ok")) == 1;
+    for (const EventLine& e : master.events()) {
+        if (e.event() == QLatin1String("session"))
+            printOutputLine(QStringLiteral("  %1 %2%3")
+                                .arg(e.value(QStringLiteral("step")), -10)
+                                .arg(e.integer(QStringLiteral("met")) == 1 ? QStringLiteral("ok") : QStringLiteral("NOT MET"))
+                                .arg(e.has(QStringLiteral("detail")) ? QStringLiteral("  ") + e.value(QStringLiteral("detail")) : QString()));
+    }
+    waitsMet = master.finish(kExitTimeoutMs) && waitsMet;
+    for (const auto& slave : slaves) {
+        const bool clean = slave->finish(kExitTimeoutMs);
+        if (!clean)
+            printOutputLine(QStringLiteral("%1 did not end cleanly:\n%2").arg(slave->name(), slave->recentOutput()));
+        waitsMet = clean && countEvents(*slave, "complete") >= 1 && waitsMet;
+    }
+
+    SessionReport report;
+    report.title = QLatin1String(modeTitle(int(mode)));
+    report.mode = tag;
+    report.waitsMet = waitsMet;
+    QString error;
+    const std::vector<ShownFrame> masterFrames = FrameLog::read(masterLog, error);
+    std::vector<std::vector<ShownFrame>> everyone{masterFrames};
+    report.rows.push_back(PlayerRow{QStringLiteral("master 127.0.0.1"), countEvents(master, "sent") + 1, std::nullopt,
+                                    std::nullopt, std::nullopt, 1.0, int(masterFrames.size())});
+    std::vector<qint64> pooled;
+    for (int i = 0; i < m_options.slaves; ++i) {
+        const std::vector<ShownFrame> frames =
+            FrameLog::read(m_workDir + QStringLiteral("/%1-slave%2.frames").arg(tag).arg(i + 1), error);
+        const SkewFigures skew = SkewStats::compare(masterFrames, frames);
+        pooled.insert(pooled.end(), skew.magnitudesUs.begin(), skew.magnitudesUs.end());
+        report.rows.push_back(PlayerRow{QStringLiteral("slave %1").arg(slaveIp(i)), countEvents(*slaves[std::size_t(i)], "received"),
+                                        injectedOffsetUs(i), lastOffset(*slaves[std::size_t(i)]), skew,
+                                        SkewStats::sameFrameShare({masterFrames, frames}), int(frames.size())});
+        everyone.push_back(frames);
+    }
+    if (!error.isEmpty())
+        printOutputLine(QStringLiteral("error: ") + error);
+    report.pooled.matched = int(pooled.size());
+    report.pooled.p50Us = SkewStats::percentile(pooled, 0.5);
+    report.pooled.p99Us = SkewStats::percentile(pooled, 0.99);
+    report.pooled.maxUs = SkewStats::percentile(pooled, 1.0);
+    report.allSameShare = SkewStats::sameFrameShare(everyone);
+    return report;
+}
+
+bool PlayerRun::verdict(const SessionReport& report, Mode mode, QStringList& shortfalls) const
+{
+    const QString name = QLatin1String(modeName(int(mode)));
+    const int before = shortfalls.size();
+    if (!report.waitsMet)
+        shortfalls.append(QStringLiteral("%1 session: a wait was not met").arg(name));
+    for (const PlayerRow& row : report.rows) {
+        if (row.frames == 0)
+            shortfalls.append(QStringLiteral("%1 session: %2 showed no frame").arg(name, row.name));
+        if (!row.injectedUs || !row.skew)
+            continue;
+        if (mode != Mode::GstNet && (!row.foundUs || std::llabs(*row.foundUs - *row.injectedUs) > kOffsetToleranceUs))
+            shortfalls.append(QStringLiteral("%1 session: %2 did not find its clock offset").arg(name, row.name));
+        // Ignoring its offset, a slave whose clock is ahead shows each frame that much early.
+        if (mode == Mode::Control && std::llabs(row.skew->signedMedianUs + *row.injectedUs) > kOffsetToleranceUs)
+            shortfalls.append(QStringLiteral("control session: %1's skew %2 us does not show its injected offset %3 us")
+                                  .arg(row.name)
+                                  .arg(row.skew->signedMedianUs)
+                                  .arg(*row.injectedUs));
+    }
+    if (mode == Mode::Library && report.pooled.p99Us > m_options.boundUs)
+        shortfalls.append(QStringLiteral("skew p99 %1 us is beyond the bound of %2 us").arg(report.pooled.p99Us).arg(m_options.boundUs));
+    return shortfalls.size() == before;
+}
+
+void PlayerRun::writeJson(const std::vector<std::pair<Mode, SessionReport>>& reports) const
+{
+    if (m_options.json.isEmpty() || reports.empty())
+        return;
+    QJsonObject root = reports.front().second.toJson();
+    QJsonArray sessions;
+    for (const auto& [mode, report] : reports)
+        sessions.append(report.toJson());
+    root.insert(QStringLiteral("sessions"), sessions);
+    QFile file(m_options.json);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(QJsonDocument(root).toJson()) < 0)
+        printOutputLine(QStringLiteral("error: cannot write %1: %2").arg(m_options.json, file.errorString()));
+}

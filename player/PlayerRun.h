@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// The `run` subcommand: a master and N slaves as processes of this machine on loopback (127.0.0.1 and
+// 127.0.0.2 onwards), slaves with host clocks off by a few milliseconds, play a real clip through one
+// session. Their frame logs give the skew table. With --control the slaves ignore the clock offset (the
+// skew must then show the injected offsets); with --anchor the same session also runs on GStreamer's
+// network clock. Exits 0 when every wait was met and the figures are within their bound.
+#pragma once
+
+#include "PlayerOptions.h"
+#include "SkewReport.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+#include <optional>
+
+class PlayerRun
+{
+public:
+    explicit PlayerRun(PlayerRunOptions options);
+    int exec();
+
+private:
+    enum class Mode { Library, Control, GstNet };
+
+    bool prepareWorkDir();
+    // Plays one session and reads its figures; nothing when a process did not start.
+    std::optional<SessionReport> playSession(Mode mode);
+    bool verdict(const SessionReport& report, Mode mode, QStringList& shortfalls) const;
+    void writeJson(const std::vector<std::pair<Mode, SessionReport>>& reports) const;
+
+    const PlayerRunOptions m_options;
+    std::unique_ptr<QTemporaryDir> m_tempDir;
+    QString m_workDir;
+    QString m_clip;
+};

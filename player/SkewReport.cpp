@@ -1,0 +1,84 @@
+// SPDX-License-Identifier: MIT
+#include "SkewReport.h"
+
+#include "TextTable.h"
+
+#include <QJsonArray>
+
+namespace {
+
+QString percent(double share)
+{
+    return QString::number(share * 100.0, 'f', 2) + QLatin1Char('%');
+}
+
+QString orDash(const std::optional<qint64>& value)
+{
+    return value ? QString::number(*value) : QStringLiteral("-");
+}
+
+QJsonObject skewJson(const SkewFigures& skew)
+{
+    return QJsonObject{{QStringLiteral("p50"), double(skew.p50Us)},
+                       {QStringLiteral("p99"), double(skew.p99Us)},
+                       {QStringLiteral("max"), double(skew.maxUs)},
+                       {QStringLiteral("signed_median"), double(skew.signedMedianUs)},
+                       {QStringLiteral("frames_matched"), skew.matched},
+                       {QStringLiteral("frames_unmatched"), skew.unmatched}};
+}
+
+} // namespace
+
+QStringList SessionReport::tableLines() const
+{
+    TextTable table({QStringLiteral("player"), QStringLiteral("commands"), QStringLiteral("offset found / injected us"),
+                     QStringLiteral("skew p50 / p99 / max us"), QStringLiteral("same frame"), QStringLiteral("frames")});
+    for (const PlayerRow& row : rows) {
+        const QString offset = row.injectedUs ? orDash(row.foundUs) + QStringLiteral(" / ") + orDash(row.injectedUs)
+                                              : QStringLiteral("(reference)");
+        const QString skew = row.skew ? QStringLiteral("%1 / %2 / %3").arg(row.skew->p50Us).arg(row.skew->p99Us).arg(row.skew->maxUs)
+                                      : QStringLiteral("(reference)");
+        table.addRow({row.name, QString::number(row.commands), offset, skew, percent(row.sameFrameShare),
+                      QString::number(row.frames)});
+    }
+    QStringList lines{QStringLiteral("Session on the %1%2").arg(title, waitsMet ? QString() : QStringLiteral(" (a wait was NOT met)"))};
+    lines += table.lines();
+    lines.append(summaryLine());
+    return lines;
+}
+
+QString SessionReport::summaryLine() const
+{
+    return QStringLiteral("All slaves against the master: skew p50 %1 us, p99 %2 us, max %3 us over %4 frames; "
+                          "all %5 players showed the same frame %6 of the time.")
+        .arg(pooled.p50Us)
+        .arg(pooled.p99Us)
+        .arg(pooled.maxUs)
+        .arg(pooled.matched)
+        .arg(rows.size())
+        .arg(percent(allSameShare));
+}
+
+QJsonObject SessionReport::toJson() const
+{
+    QJsonArray players;
+    for (const PlayerRow& row : rows) {
+        QJsonObject player{{QStringLiteral("name"), row.name},
+                           {QStringLiteral("commands"), row.commands},
+                           {QStringLiteral("frames"), row.frames},
+                           {QStringLiteral("same_frame_share"), row.sameFrameShare}};
+        if (row.injectedUs)
+            player.insert(QStringLiteral("injected_offset_us"), double(*row.injectedUs));
+        if (row.foundUs)
+            player.insert(QStringLiteral("found_offset_us"), double(*row.foundUs));
+        if (row.skew)
+            player.insert(QStringLiteral("skew_us"), skewJson(*row.skew));
+        players.append(player);
+    }
+    return QJsonObject{{QStringLiteral("mode"), mode},
+                       {QStringLiteral("waits_met"), waitsMet},
+                       {QStringLiteral("players"), int(rows.size())},
+                       {QStringLiteral("skew_us"), skewJson(pooled)},
+                       {QStringLiteral("same_frame_share"), allSameShare},
+                       {QStringLiteral("per_player"), players}};
+}

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: MIT
+// The figures of one played session, as a table for people and as JSON for scripts.
+#pragma once
+
+#include "SkewStats.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+struct PlayerRow
+{
+    QString name;
+    int commands = 0;                     // master: sent; slave: received
+    std::optional<qint64> injectedUs;     // slave: its host clock's offset against the master's
+    std::optional<qint64> foundUs;        // slave: the library's latest estimate of it
+    std::optional<SkewFigures> skew;      // slave: against the master
+    double sameFrameShare = 0;            // against the master (the master's own: 1)
+    int frames = 0;
+};
+
+struct SessionReport
+{
+    QString title;     // "library clock", "control: offsets ignored", "GStreamer net clock"
+    QString mode;      // "library", "control", "gstreamer-net"
+    bool waitsMet = false;
+    std::vector<PlayerRow> rows;  // the master first
+    SkewFigures pooled;           // every slave's frames together
+    double allSameShare = 0;      // every player at once
+
+    QStringList tableLines() const;
+    QJsonObject toJson() const;
+    // One line: the pooled figures and the share.
+    QString summaryLine() const;
+};

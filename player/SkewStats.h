@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// How far apart players showed the same frames, from their frame logs.
+#pragma once
+
+#include "FrameLog.h"
+
+#include <vector>
+
+struct SkewFigures
+{
+    int matched = 0;          // frames rendered by both players
+    int unmatched = 0;        // frames the other player rendered and the reference did not (near that time)
+    qint64 p50Us = 0;         // of |other - reference|
+    qint64 p99Us = 0;
+    qint64 maxUs = 0;
+    qint64 signedMedianUs = 0;  // other - reference: its sign says who is late
+    std::vector<qint64> magnitudesUs;  // every matched |other - reference|, for pooling players
+};
+
+class SkewStats
+{
+public:
+    // Pairs each frame `other` rendered with the reference's rendering of the same time stamp nearest in
+    // time (a frame shown twice, after a seek back, pairs with the right showing) within `windowNs`.
+    static SkewFigures compare(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
+                               qint64 windowNs = 1000000000);
+
+    // The share of instants, every `stepNs` over the time all players were showing frames, at which every
+    // player showed the same frame. 0 when the players never overlapped.
+    static double sameFrameShare(const std::vector<std::vector<ShownFrame>>& players, qint64 stepNs = 100000);
+
+    // Nearest-rank percentile of `values` (0 for none); `fraction` in [0, 1].
+    static qint64 percentile(std::vector<qint64> values, double fraction);
+};

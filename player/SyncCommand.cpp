@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: MIT
+#include "SyncCommand.h"
+
+#include <MultiNetControl.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kLayer = 0;
+
+SyncCommand made(SyncCommand::Kind kind, qint64 positionUs, double atHostUs, const CommandData& data)
+{
+    SyncCommand command;
+    command.kind = kind;
+    command.positionUs = positionUs;
+    command.atHostUs = atHostUs;
+    command.tag = data.value(QStringLiteral("tag"));
+    return command;
+}
+
+} // namespace
+
+const char* SyncCommand::name(Kind kind)
+{
+    static const char* const kNames[] = {"start", "pause", "seek", "speed", "step", "stepback", "stop"};
+    return kNames[kind];
+}
+
+bool SyncCommand::send(MultiNetControl& control) const
+{
+    CommandData data;
+    data.set(QStringLiteral("tag"), tag);
+    const qint64 at = std::llround(atHostUs);
+    if (kind == Pause || kind == Speed || kind == Step || kind == StepBack)
+        data.set(QStringLiteral("pos"), positionUs);
+    if (kind == Speed || kind == Step || kind == StepBack)
+        data.set(QStringLiteral("at"), at);
+    QByteArray bytes = data.bytes();
+    char* user = bytes.data();
+    const int len = int(bytes.size());
+    switch (kind) {
+    case Start:
+        return control.notifySlaveStart(double(positionUs) / 1e6, atHostUs, kLayer, user, len);
+    case Pause:
+        return control.notifySlavePause(atHostUs, kLayer, user, len);
+    case Seek:
+        return control.notifySlaveSeek(positionUs, playOn, kLayer, atHostUs, user, len);
+    case Speed:
+        return control.notifySlaveSpeed(rate, kLayer, user, len);
+    case Step:
+        return control.notifySlaveStep(kLayer, user, len);
+    case StepBack:
+        return control.notifySlaveStepBack(kLayer, user, len);
+    case Stop:
+        return control.notifySlaveStop(atHostUs, kLayer, user, len);
+    }
+    return false;
+}
+
+SyncCommand SyncCommand::start(double positionS, double atHostUs, const CommandData& data)
+{
+    return made(Start, std::llround(positionS * 1e6), atHostUs, data);
+}
+
+SyncCommand SyncCommand::pause(double atHostUs, const CommandData& data)
+{
+    return made(Pause, data.integer(QStringLiteral("pos")).value_or(-1), atHostUs, data);
+}
+
+SyncCommand SyncCommand::seek(qint64 positionUs, bool playOn, double atHostUs, const CommandData& data)
+{
+    SyncCommand command = made(Seek, positionUs, atHostUs, data);
+    command.playOn = playOn;
+    return command;
+}
+
+std::optional<SyncCommand> SyncCommand::speed(double rate, const CommandData& data)
+{
+    const std::optional<qint64> at = data.integer(QStringLiteral("at"));
+    const std::optional<qint64> pos = data.integer(QStringLiteral("pos"));
+    if (!at || !pos)
+        return std::nullopt;
+    SyncCommand command = made(Speed, *pos, double(*at), data);
+    command.rate = rate;
+    return command;
+}
+
+std::optional<SyncCommand> SyncCommand::step(Kind kind, const CommandData& data)
+{
+    const std::optional<qint64> at = data.integer(QStringLiteral("at"));
+    const std::optional<qint64> pos = data.integer(QStringLiteral("pos"));
+    if (!at || !pos)
+        return std::nullopt;
+    return made(kind, *pos, double(*at), data);
+}
+
+SyncCommand SyncCommand::stop(double atHostUs, const CommandData& data)
+{
+    return made(Stop, 0, atHostUs, data);
+}

@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: MIT
+#include "SyncedPlayback.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 kNsPerUs = 1000;
+constexpr qint64 kNsPerMs = 1000000;
+
+} // namespace
+
+bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString& error)
+{
+    const qint64 positionNs = command.positionUs * kNsPerUs;
+    switch (command.kind) {
+    case SyncCommand::Start:
+        return playAt(snapNs(positionNs), m_timeline.rate, atClockNs, error);
+    case SyncCommand::Seek:
+        if (command.playOn)
+            return playAt(snapNs(positionNs), m_timeline.rate, atClockNs, error);
+        holdAt(snapNs(positionNs), atClockNs);
+        return true;
+    case SyncCommand::Pause:
+        // Without a position from the master, the frame this player shows at the instant.
+        holdAt(snapNs(command.positionUs >= 0 ? positionNs : m_timeline.positionAt(atClockNs)), atClockNs);
+        return true;
+    case SyncCommand::Speed:
+        if (command.rate <= 0) {
+            error = QStringLiteral("speed %1 is not supported (forward rates only)").arg(command.rate);
+            return false;
+        }
+        if (!m_timeline.playing) {
+            m_timeline.rate = command.rate;
+            return true;
+        }
+        return playAt(snapNs(positionNs), command.rate, atClockNs, error);
+    case SyncCommand::Step:
+    case SyncCommand::StepBack:
+        holdAt(snapNs(std::max<qint64>(0, positionNs)), atClockNs);
+        return true;
+    case SyncCommand::Stop:
+        m_timeline.positionNs = m_timeline.positionAt(atClockNs);
+        m_timeline.playing = false;
+        at(atClockNs, [this] { m_media.halt(); });
+        return true;
+    }
+    return false;
+}
+
+bool SyncedPlayback::playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error)
+{
+    if (!m_media.playFrom(positionNs, rate, atClockNs, error))
+        return false;
+    m_timeline = Timeline{true, positionNs, atClockNs, rate};
+    return true;
+}
+
+void SyncedPlayback::holdAt(qint64 positionNs, qint64 atClockNs)
+{
+    m_timeline.playing = false;
+    m_timeline.positionNs = positionNs;
+    m_timeline.clockNs = atClockNs;
+    at(atClockNs, [this, positionNs] {
+        QString error;
+        if (!m_media.holdFrame(positionNs, error) && m_onLateError)
+            m_onLateError(error);
+    });
+}
+
+void SyncedPlayback::at(qint64 clockNs, std::function<void()> action)
+{
+    const qint64 nowNs = m_media.clock() ? qint64(gst_clock_get_time(m_media.clock())) : clockNs;
+    const qint64 delayMs = std::max<qint64>(0, (clockNs - nowNs + kNsPerMs - 1) / kNsPerMs);
+    QTimer::singleShot(int(delayMs), Qt::PreciseTimer, &m_timerContext, std::move(action));
+}

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+// Carries out the players' commands on a MediaPlayer at instants of its pipeline's clock: a start, a
+// seek that plays on and a speed change preroll at once and show their first frame at the instant; a
+// pause, a step and a seek that stays paused show their frame at the instant; a stop ends there.
+// Master and slaves run the same code, so that they differ only in how they convert an instant.
+#pragma once
+
+#include "FrameGrid.h"
+#include "MediaPlayer.h"
+#include "SyncCommand.h"
+
+#include <QObject>
+
+#include <functional>
+
+class SyncedPlayback
+{
+public:
+    explicit SyncedPlayback(FrameLog& log) : m_media(log) {}
+
+    MediaPlayer& media() { return m_media; }
+    // Where the programme is, on the pipeline's clock, after the commands applied so far.
+    const Timeline& timeline() const { return m_timeline; }
+    // The frame start at or before `positionNs`.
+    qint64 snapNs(qint64 positionNs) const { return m_media.grid().snapNs(positionNs); }
+
+    // `atClockNs` is the command's instant converted to the pipeline's clock. A failure that happens at
+    // the instant is handed to `onLateError`.
+    bool apply(const SyncCommand& command, qint64 atClockNs, QString& error);
+    void setLateErrorHandler(std::function<void(const QString&)> onLateError) { m_onLateError = std::move(onLateError); }
+
+private:
+    bool playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error);
+    void holdAt(qint64 positionNs, qint64 atClockNs);
+    // Runs `action` on the main thread when the pipeline's clock reaches `clockNs` (at once when it has).
+    void at(qint64 clockNs, std::function<void()> action);
+
+    MediaPlayer m_media;
+    Timeline m_timeline;
+    QObject m_timerContext;  // scheduled actions die with this object
+    std::function<void(const QString&)> m_onLateError;
+};

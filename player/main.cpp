@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+// multinet-player: a reference player on GStreamer that plays real media in step with other players over
+// the library, and measures the skew between their screens. See `multinet-player --help`.
+#include "ClipMaker.h"
+#include "MasterPlayer.h"
+#include "PlayerOptions.h"
+#include "PlayerRun.h"
+#include "SlavePlayer.h"
+
+#include <QCoreApplication>
+
+#include <gst/gst.h>
+
+#include <csignal>
+#include <cstdio>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: multinet-player <subcommand> [options]\n"
+    "\n"
+    "  run        a master and N slaves on this machine's loopback play a clip in step; prints the skew table\n"
+    "  master     a player that plays a media file and leads its slaves through a session\n"
+    "  slave      a player that plays what its master prepares, at the master's instants\n"
+    "  make-clip  writes a test clip with the frame number on each frame\n"
+    "\n"
+    "multinet-player <subcommand> --help shows the options of each.\n";
+
+// A player that `run` started ends with it, however `run` ends.
+void endWithParent()
+{
+#ifdef __linux__
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+}
+
+// Linux lets a timed wait end up to 50 us late by default; a frame shown at its instant needs better.
+// Threads started later inherit the setting.
+void sharpenTimers()
+{
+#ifdef __linux__
+    prctl(PR_SET_TIMERSLACK, 1UL);
+#endif
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    sharpenTimers();
+    gst_init(&argc, &argv);
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString subcommand = arguments.value(1);
+    int exitCode = 0;
+    if (subcommand == QLatin1String("slave") || subcommand == QLatin1String("master")) {
+        const bool master = subcommand == QLatin1String("master");
+        if (std::optional<PlayerOptions> options = parsePlayerOptions(arguments, master, exitCode)) {
+            endWithParent();
+            return master ? MasterPlayer(std::move(*options)).exec() : SlavePlayer(std::move(*options)).exec();
+        }
+    } else if (subcommand == QLatin1String("run")) {
+        if (std::optional<PlayerRunOptions> options = parseRunOptions(arguments, exitCode))
+            return PlayerRun(std::move(*options)).exec();
+    } else if (subcommand == QLatin1String("make-clip")) {
+        if (std::optional<ClipOptions> options = parseClipOptions(arguments, exitCode)) {
+            QString error;
+            if (ClipMaker::make(options->path, options->seconds, options->fps, error))
+                return 0;
+            std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
+            return 1;
+        }
+    } else if (subcommand == QLatin1String("--help") || subcommand == QLatin1String("-h")) {
+        std::fputs(kUsage, stdout);
+    } else {
+        std::fprintf(stderr, "multinet-player: %s\n%s",
+                     subcommand.isEmpty() ? "a subcommand is missing"
+                                          : qPrintable(QStringLiteral("unknown subcommand '%1'").arg(subcommand)),
+                     kUsage);
+        exitCode = 2;
+    }
+    return exitCode;
+}
