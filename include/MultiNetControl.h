@@ -71,11 +71,34 @@ public:
     std::function<void(bool)> masterLostCbk;
 };
 
-// Receives each diagnostic line of the library: the exact text it would print, newline included.
+/// A host's receiver of the library's diagnostic lines (see installLogHandler()).
+///
+/// @param line one line, exactly as the library would print it on standard output, ending in its newline
+///             ("\n"); valid only during the call.
 using LogHandler = void (*)(const char* line);
 
-// Sends every line of the library, from every object of the process, to `handler` instead of standard
-// output; nullptr goes back to standard output. Returns the handler installed before.
+/// Sends the library's diagnostic lines to `handler` instead of standard output, in the manner of
+/// qInstallMessageHandler().
+///
+/// The handler is process-wide: it receives the lines of every MultiNetControl of the process, from the
+/// moment it is installed. Without a handler (the default, or after installing nullptr) the library prints
+/// each line with printf on standard output and flushes it at once. To silence the library, install a
+/// handler that does nothing.
+///
+/// Threads: the handler is called on whichever thread prints the line: the host's threads inside the
+/// library's operations, the thread that constructed an object (its receive path), each object's worker
+/// thread, and a slave's clock-sync and heartbeat threads. It may be called on several threads at once, so
+/// it must be thread-safe; it is called without any lock of the library held. It must not throw (a line
+/// whose handler throws is printed on standard output instead) and must return quickly, like the callbacks.
+/// A line being printed while the handler is replaced may still reach the previous one.
+///
+/// Floods: when one kind of line (one format text) repeats, only the first 10 of each second reach the
+/// handler or standard output; the rest are counted, and the next line the library prints once that second
+/// is over is preceded by one summary line: `logLine: N more lines like "<format>" were left out within
+/// one second (at most 10 alike are printed a second)`.
+///
+/// @param handler the new handler, or nullptr for standard output.
+/// @return the handler installed before (nullptr when lines went to standard output).
 TAMO_MULTINETCONTROL_EXPORT LogHandler installLogHandler(LogHandler handler);
 
 } // namespace NetControlNS
