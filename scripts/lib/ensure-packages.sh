@@ -16,7 +16,8 @@ ensure_packages() {
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Through env: sudo would drop a variable set before it. Noninteractive: tshark asks a question.
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
 # What building the library, its tools and its tests needs.
@@ -27,11 +28,12 @@ TEST_PACKAGES=(iproute2)
 BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev)
 # What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
 SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
-# What the reference player and its tests need: GStreamer with its base and good plugins, gst-launch, a
-# virtual display.
-PLAYER_PACKAGES=(libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base
-                 gstreamer1.0-plugins-good gstreamer1.0-tools xvfb)
 # What the API reference (doxygen, with graphviz for its diagrams) and the wire dissector's test need.
 DOCS_PACKAGES=(doxygen graphviz tshark)
 # What building the Debian packages needs beyond the build (dpkg-shlibdeps reads the binaries' ELF data).
 PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
+# What the reference player (multinet-player) and the real-media demo need beyond the build: GStreamer's
+# development files, the base and good plugins, and the X11 and Pango plugins (windows, text on frames);
+# gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine.
+PLAYER_PACKAGES=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
+                 gstreamer1.0-tools xvfb)
