@@ -19,10 +19,14 @@ set(required_paths
   throughput/library/lost
   throughput/raw/per_second
   throughput/ratio
-  clock/library/abs_error_us/p50
-  clock/library/abs_error_us/p99
-  clock/library/gate_discarded
-  clock/gstreamer
+  clock/idle/library/abs_error_us/p50
+  clock/idle/library/abs_error_us/p99
+  clock/idle/library/gate_discarded
+  clock/idle/library/settled_ms
+  clock/idle/gstreamer
+  clock/loaded/library/abs_error_us/p99
+  clock/loaded/library/gate_discarded
+  clock/loaded/gstreamer
   master-scale/2/slaves
   master-scale/2/library/answered_share
   master-scale/2/library/turnaround_us/p99

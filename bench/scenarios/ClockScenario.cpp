@@ -1,21 +1,26 @@
 // SPDX-License-Identifier: MIT
-// Clock accuracy beside a peer. A slave on 127.0.0.2 whose host clock is the monotonic clock plus a known
-// offset runs clock synchronisation against a master on 127.0.0.1; its error is the mean offset handed
-// to the host minus the injected offset, over the values after the first ten. In the same run, for the
-// same time, GStreamer's network clock (provider and client on 127.0.0.1); its error is the client
-// clock minus the monotonic clock. The slave's log tells how many samples the 0.8 ms delay gate dropped.
+// Clock accuracy beside a peer, idle and under a CPU load on every core. A slave on 127.0.0.2 whose host
+// clock is the monotonic clock plus a known offset runs clock synchronisation against a master on
+// 127.0.0.1; its error is the mean offset handed to the host minus the injected offset. In the same run,
+// for the same time and under the same load, GStreamer's network clock (provider and client on
+// 127.0.0.1); its error is the client clock minus the monotonic clock. Steady figures leave out the first
+// ten values; the settling figures follow the mean from the start. The slave's log tells how many samples
+// the 0.8 ms delay gate dropped.
 #include "scenarios/Scenarios.h"
 
 #include "support/BenchClock.h"
+#include "support/BusyLoops.h"
 #include "support/ChildProcess.h"
 #include "support/PortPicker.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <cmath>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -28,47 +33,74 @@ constexpr std::int64_t kInjectedOffsetUs = 1234567;
 constexpr std::size_t kSkippedValues = 10;
 constexpr int kSampleMs = 100;
 constexpr int kCollectTimeoutMs = 20000;
+constexpr double kSettledWithinUs = 10.0;
+
+// One value handed over (or read), with its time since the start of synchronisation.
+struct TimedError
+{
+    double sinceStartMs;
+    double errorUs;
+};
 
 struct ClockErrors
 {
     Summary absErrorUs;
     double meanErrorUs = 0;
-    std::size_t valuesSeen = 0;  // before skipping the first ten
+    std::size_t valuesSeen = 0;       // before skipping the first ten
+    std::optional<double> settledMs;  // from the start until every later value lies within kSettledWithinUs
+    std::vector<double> firstErrorsUs;  // the first values, to show how the mean settles
 };
 
-ClockErrors summarizeErrors(const std::vector<double>& errorsUs)
+ClockErrors summarizeErrors(const std::vector<TimedError>& errors)
 {
     ClockErrors result;
-    result.valuesSeen = errorsUs.size();
+    result.valuesSeen = errors.size();
     std::vector<double> kept;
     std::vector<double> absolute;
-    for (std::size_t i = kSkippedValues; i < errorsUs.size(); ++i) {
-        kept.push_back(errorsUs[i]);
-        absolute.push_back(std::fabs(errorsUs[i]));
+    for (std::size_t i = 0; i < errors.size(); ++i) {
+        if (i < kSkippedValues) {
+            result.firstErrorsUs.push_back(errors[i].errorUs);
+            continue;
+        }
+        kept.push_back(errors[i].errorUs);
+        absolute.push_back(std::fabs(errors[i].errorUs));
     }
     result.absErrorUs = summarize(absolute);
     result.meanErrorUs = summarize(kept).mean;
+    for (std::size_t i = errors.size(); i-- > 0;) {
+        if (std::fabs(errors[i].errorUs) > kSettledWithinUs)
+            break;
+        result.settledMs = errors[i].sinceStartMs;
+    }
     return result;
 }
 
-std::vector<double> libraryErrors(const Lines& slaveLines)
+std::vector<TimedError> libraryErrors(const Lines& slaveLines, std::int64_t startNs)
 {
-    std::vector<double> errorsUs;
+    std::vector<TimedError> errors;
     for (const auto& fields : slaveLines) {
-        if (fields.size() == 3 && fields[0] == "offset")
-            errorsUs.push_back(std::stod(fields[2]) * 1e6 - static_cast<double>(kInjectedOffsetUs));
+        if (fields.size() == 3 && fields[0] == "offset") {
+            errors.push_back({static_cast<double>(std::stoll(fields[1]) - startNs) / 1e6,
+                              std::stod(fields[2]) * 1e6 - static_cast<double>(kInjectedOffsetUs)});
+        }
     }
-    return errorsUs;
+    return errors;
 }
 
-std::vector<double> gstErrors(const Lines& clientLines)
+// The client reads its error every kSampleMs from the moment it has synchronised.
+std::vector<TimedError> gstErrors(const Lines& clientLines)
 {
-    std::vector<double> errorsUs;
+    double syncedMs = 0;
+    std::vector<TimedError> errors;
     for (const auto& fields : clientLines) {
-        if (fields.size() == 2 && fields[0] == "error")
-            errorsUs.push_back(static_cast<double>(std::stoll(fields[1])) / 1000.0);
+        if (fields.size() == 2 && fields[0] == "synced")
+            syncedMs = std::stod(fields[1]);
+        if (fields.size() == 2 && fields[0] == "error") {
+            errors.push_back({syncedMs + static_cast<double>(errors.size() * kSampleMs),
+                              static_cast<double>(std::stoll(fields[1])) / 1000.0});
+        }
     }
-    return errorsUs;
+    return errors;
 }
 
 std::size_t countGateDiscards(const QString& logPath)
@@ -86,22 +118,39 @@ std::size_t countGateDiscards(const QString& logPath)
 
 QJsonObject toJson(const ClockErrors& errors)
 {
+    QJsonArray first;
+    for (double e : errors.firstErrorsUs)
+        first.append(e);
     return QJsonObject{{"abs_error_us", toJson(errors.absErrorUs)},
                        {"mean_error_us", errors.meanErrorUs},
-                       {"values", static_cast<double>(errors.valuesSeen)}};
+                       {"values", static_cast<double>(errors.valuesSeen)},
+                       {"first_errors_us", first},
+                       {"settled_ms", errors.settledMs ? QJsonValue(*errors.settledMs) : QJsonValue()}};
 }
 
-} // namespace
-
-QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table)
+struct Condition
 {
-    // Ten values are skipped before the measured span starts.
-    const int durationMs = (settings.quick ? 3000 : 20000) + static_cast<int>(kSkippedValues) * kSampleMs;
+    const char* key;    // in the JSON file
+    const char* label;  // in the table
+    bool loaded;
+};
+
+struct ConditionResult
+{
+    ClockErrors library;
+    std::optional<ClockErrors> gst;
+    std::size_t gateDiscarded = 0;
+};
+
+ConditionResult runCondition(const Condition& condition, int durationMs)
+{
     QTemporaryDir scratch;
     const QString slaveLog = scratch.filePath(QStringLiteral("slave.log"));
     const std::string port = str(pickFreeGroupPort());
 
-    progress("clock: library pair and GStreamer pair side by side for " + str(durationMs) + " ms");
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    progress(std::string("clock, ") + condition.label + ": library pair and GStreamer pair side by side for "
+             + str(durationMs) + " ms");
     ChildProcess slave("library-node", {"--slave", "--ip", "127.0.0.2", "--port", port, "--master-ip", "127.0.0.1",
                                         "--clock-offset-us", str(kInjectedOffsetUs), "--log", slaveLog.toStdString()});
     ChildProcess master("library-node", {"--master", "--ip", "127.0.0.1", "--port", port, "--clock-sync"});
@@ -119,50 +168,91 @@ QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table
         all.push_back(client.get());
     }
     waitUntilReady(all);
-    master.send("go");
-    if (client)
-        client->send("go");
-    sleepForMs(durationMs);
-
-    std::optional<ClockErrors> gst;
-    double gstSyncMs = -1;
+    ConditionResult result;
+    std::int64_t startNs = 0;
+    {
+        const BusyLoops load(condition.loaded ? cores : 0);
+        startNs = monotonicNs();
+        master.send("go");
+        if (client)
+            client->send("go");
+        sleepForMs(durationMs);
+        if (client)
+            client->waitFor("actions-done", kCollectTimeoutMs);
+    }
     if (client) {
-        client->waitFor("actions-done", kCollectTimeoutMs);
-        const Lines clientLines = client->stopAndCollect(kCollectTimeoutMs);
+        result.gst = summarizeErrors(gstErrors(client->stopAndCollect(kCollectTimeoutMs)));
         provider->stopAndCollect(kCollectTimeoutMs);
-        gst = summarizeErrors(gstErrors(clientLines));
-        for (const auto& fields : clientLines) {
-            if (fields.size() == 2 && fields[0] == "synced")
-                gstSyncMs = std::stod(fields[1]);
-        }
     }
-    const ClockErrors library = summarizeErrors(libraryErrors(slave.stopAndCollect(kCollectTimeoutMs)));
+    result.library = summarizeErrors(libraryErrors(slave.stopAndCollect(kCollectTimeoutMs), startNs));
     master.stopAndCollect(kCollectTimeoutMs);
-    const std::size_t discarded = countGateDiscards(slaveLog);
+    result.gateDiscarded = countGateDiscards(slaveLog);
+    return result;
+}
 
-    const std::string scenario = "clock error vs GStreamer net clock";
-    const auto addRow = [&](const std::string& figure, double ours, double theirs) {
-        table.add(scenario, figure, fixed(ours), gst ? fixed(theirs) : "n/a (built without GStreamer)",
-                  gst ? ratioOf(ours, theirs) : std::nullopt);
-    };
-    addRow("abs. error p50 (us)", library.absErrorUs.p50, gst ? gst->absErrorUs.p50 : 0);
-    addRow("abs. error p99 (us)", library.absErrorUs.p99, gst ? gst->absErrorUs.p99 : 0);
-    table.add(scenario, "values measured; samples dropped by 0.8 ms gate",
-              str(static_cast<std::int64_t>(library.absErrorUs.count)) + "; " + str(static_cast<std::int64_t>(discarded)),
-              gst ? str(static_cast<std::int64_t>(gst->absErrorUs.count)) + "; -" : "-");
+std::string settledText(const std::optional<double>& ms)
+{
+    return ms ? fixed(*ms, 0) : "never";
+}
 
-    QJsonObject libraryObject = toJson(library);
-    libraryObject.insert("gate_discarded", static_cast<double>(discarded));
-    QJsonValue gstObject(QJsonValue::Null);
-    if (gst) {
-        QJsonObject object = toJson(*gst);
-        object.insert("ms_to_first_sync", gstSyncMs);
-        gstObject = object;
+std::string firstErrorsText(const ClockErrors& errors)
+{
+    std::string text;
+    for (std::size_t i : {std::size_t(0), std::size_t(4), std::size_t(9)}) {
+        if (i < errors.firstErrorsUs.size())
+            text += (text.empty() ? "" : " / ") + fixed(errors.firstErrorsUs[i]);
     }
-    return QJsonObject{{"duration_ms", durationMs},
-                       {"injected_offset_us", static_cast<double>(kInjectedOffsetUs)},
-                       {"library", libraryObject},
-                       {"gstreamer", gstObject},
-                       {"p50_ratio", gst ? ratioJson(library.absErrorUs.p50, gst->absErrorUs.p50) : QJsonValue()},
-                       {"p99_ratio", gst ? ratioJson(library.absErrorUs.p99, gst->absErrorUs.p99) : QJsonValue()}};
+    return text.empty() ? "-" : text;
+}
+
+void addRows(ResultTable& table, const Condition& condition, const ConditionResult& r)
+{
+    const std::string scenario = std::string("clock error vs GStreamer, ") + condition.label;
+    const std::string noGst = "n/a (built without GStreamer)";
+    const auto addRow = [&](const std::string& figure, double ours, double theirs) {
+        table.add(scenario, figure, fixed(ours), r.gst ? fixed(theirs) : noGst,
+                  r.gst ? ratioOf(ours, theirs) : std::nullopt);
+    };
+    addRow("abs. error p50 (us)", r.library.absErrorUs.p50, r.gst ? r.gst->absErrorUs.p50 : 0);
+    addRow("abs. error p99 (us)", r.library.absErrorUs.p99, r.gst ? r.gst->absErrorUs.p99 : 0);
+    table.add(scenario, "values measured; samples dropped by 0.8 ms gate",
+              str(static_cast<std::int64_t>(r.library.absErrorUs.count)) + "; "
+                  + str(static_cast<std::int64_t>(r.gateDiscarded)),
+              r.gst ? str(static_cast<std::int64_t>(r.gst->absErrorUs.count)) + "; -" : noGst);
+    table.add(scenario, "error of values 1 / 5 / 10 after the start (us)", firstErrorsText(r.library),
+              r.gst ? firstErrorsText(*r.gst) : noGst);
+    table.add(scenario, "within 10 us for good, ms after the start", settledText(r.library.settledMs),
+              r.gst ? settledText(r.gst->settledMs) : noGst);
+}
+
+QJsonObject toJson(const ConditionResult& r)
+{
+    QJsonObject library = toJson(r.library);
+    library.insert("gate_discarded", static_cast<double>(r.gateDiscarded));
+    return QJsonObject{
+        {"library", library},
+        {"gstreamer", r.gst ? QJsonValue(toJson(*r.gst)) : QJsonValue()},
+        {"p50_ratio", r.gst ? ratioJson(r.library.absErrorUs.p50, r.gst->absErrorUs.p50) : QJsonValue()},
+        {"p99_ratio", r.gst ? ratioJson(r.library.absErrorUs.p99, r.gst->absErrorUs.p99) : QJsonValue()}};
+}
+
+} // namespace
+
+QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table)
+{
+    static const Condition kConditions[] = {
+        {"idle", "idle", false},
+        {"loaded", "busy loops on every core", true},
+    };
+    // Ten values are skipped before the measured span starts.
+    const int durationMs = (settings.quick ? 3000 : 20000) + static_cast<int>(kSkippedValues) * kSampleMs;
+    QJsonObject results{{"duration_ms", durationMs},
+                        {"injected_offset_us", static_cast<double>(kInjectedOffsetUs)},
+                        {"cores", static_cast<double>(std::max(1u, std::thread::hardware_concurrency()))}};
+    for (const Condition& condition : kConditions) {
+        const ConditionResult r = runCondition(condition, durationMs);
+        addRows(table, condition, r);
+        results.insert(QString::fromLatin1(condition.key), toJson(r));
+    }
+    return results;
 }
