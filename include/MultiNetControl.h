@@ -66,8 +66,15 @@ public:
     // Mean clock offset, slave minus master, in seconds, after each accepted clock sample.
     std::function<void(double seconds)> clockOffsetCbk;
     // The host clock in microseconds; every time in the library is read from it (0 without it).
+    /// It must be monotonic (CLOCK_MONOTONIC, std::chrono::steady_clock, QElapsedTimer), never the wall
+    /// clock: a slave whose clock steps drags its mean offset through wrong values for the next ten
+    /// samples, and a master whose clock steps forward by 3 s or more marks live slaves off line until the
+    /// next search (isAllSlaveComplete then passes over them). A clock that throws counts as no clock (0),
+    /// with a line at the first throw and at most one every 10 s after.
     std::function<qint64()> getClockTimeCbk;
     // Called once, with true, when the master's heartbeat answers have stopped for 50 s.
+    /// The one callback that may destroy the MultiNetControl object (the heartbeat thread then leaves
+    /// without touching it again); see the class's note on threads.
     std::function<void(bool)> masterLostCbk;
 };
 
@@ -144,6 +151,8 @@ protected:
     // Ends the worker and joins it. Throws std::system_error (resource_deadlock_would_occur) when called
     // on the worker itself. Messages still queued are never handled.
     void stop();
+    // True on the worker thread, that is inside handle_message.
+    bool onWorkerThread() const;
 
 private:
     virtual void handle_message(ControlMessage msg) = 0;
@@ -167,12 +176,17 @@ class SlaveCommandHandler;
 class MasterReportHandler;
 } // namespace tamo::detail
 class MultiNetControlTestAccess;
+class QObject;
 
 // The control object: one per player instance. See README.md for a walk through its use.
 //
-// Threads: construct and destroy the object on a thread that runs a Qt event loop (all reception happens
-// there). The host may call every other operation from any thread. Host callbacks run on the library's
-// worker thread; never destroy the object from inside one.
+// Threads: construct the object on a thread that runs a Qt event loop (all reception happens there). The
+// host may call every other operation from any thread. Host callbacks run on the library's worker thread.
+/// Destruction: on the constructing thread, or on any other thread while the constructing thread either
+/// keeps running its event loop until the destructor returns (the sockets are closed there; a line every
+/// 5 s says so while the destructor waits for it) or has ended. masterLostCbk may destroy the object; the
+/// callbacks that run on the worker thread (startCbk to clockOffsetCbk, and getClockTimeCbk wherever it
+/// runs) may not: that is reported in one line and ends the process.
 //
 // User data: a playback command carries at most 4072 bytes of payload and user data together (4056 bytes
 // of user data for a start, 4064 for pause, stop and speed, 4048 for seek, 4072 for prepare, step and step
@@ -183,6 +197,14 @@ class TAMO_MULTINETCONTROL_EXPORT MultiNetControl : public TaskExecute
 {
 public:
     static constexpr int kSendBufferSize = 4096;
+    /// Most start-clock-sync commands whose clock-sync and heartbeat threads run at once. Each start while
+    /// clock sync runs adds a pair of threads beside the earlier ones; at this bound a further start only
+    /// sets the clock-sync interval back to 100 ms, and one line per run of ignored starts says so. A stop
+    /// ends them all, and the next start begins anew.
+    static constexpr int kMaxClockSyncGenerations = 3;
+    /// Most roster entries (ports and layers) that one admitted slave ("ip_processId") may hold. Far above
+    /// any real player's layer count; reports beyond it are ignored, with one line when the bound is reached.
+    static constexpr int kMaxRosterEntriesPerSlave = 64;
 
     MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp, unsigned int port);
     ~MultiNetControl() override;
@@ -302,6 +324,10 @@ private:
     QSet<QString> m_slaveSet;                   // guarded by m_rosterMutex
     std::atomic<qint64> m_lastMasterTime{-1};   // written by the worker, read by the heartbeat threads
     std::atomic<bool> m_masterLostNotified{false};  // heartbeat threads
+    std::atomic<int> m_clockSyncGenerations{0};   // written by the worker (and the destructor after it), read by tests
+    bool m_ignoredStartsReported = false;         // worker thread (and the destructor after it)
+    // Lives on the constructing thread: the endpoints are closed there, whichever thread destroys the object.
+    std::unique_ptr<QObject> m_endpointThreadContext;
 
     mutable std::mutex m_sendMutex;             // one datagram built and sent at a time
     mutable std::mutex m_rosterMutex;           // m_slaves and m_slaveSet

@@ -4,7 +4,15 @@
 #include "control/LogLine.h"
 #include "net/UdpClient.h"
 
+#include <QObject>
+#include <QThread>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
 
 using namespace tamo::detail;
 
@@ -22,6 +30,72 @@ std::unique_ptr<UdpClient> makeEndpoint(const NetControlNS::struAddress& address
     return endpoint;
 }
 
+// Runs `work` on the thread that `context` lives in and returns once it has run. Runs it here when that is
+// this thread, or when that thread has ended: then no event loop can read the endpoints any more. Otherwise
+// that thread's event loop runs it; while it does not, a line every few seconds says what is awaited.
+void runOnThreadOf(QObject& context, const std::function<void()>& work)
+{
+    QThread* owner = context.thread();
+    if (!owner || owner == QThread::currentThread() || owner->isFinished()) {
+        work();
+        return;
+    }
+    // Whoever takes the work first runs it: the owner's event loop, or this thread once the owner has ended.
+    struct Handover
+    {
+        std::mutex mutex;
+        std::condition_variable doneChanged;
+        bool taken = false;  // guarded by mutex
+        bool done = false;   // guarded by mutex
+    };
+    auto handover = std::make_shared<Handover>();
+    QMetaObject::invokeMethod(
+        &context,
+        [handover, &work] {
+            {
+                std::lock_guard<std::mutex> lock(handover->mutex);
+                if (handover->taken)
+                    return;  // `work` may be gone: the destroying thread ran it itself
+                handover->taken = true;
+            }
+            work();
+            {
+                std::lock_guard<std::mutex> lock(handover->mutex);
+                handover->done = true;
+            }
+            handover->doneChanged.notify_all();
+        },
+        Qt::QueuedConnection);
+
+    using namespace std::chrono;
+    constexpr auto kPoll = milliseconds(100);
+    constexpr auto kReportEvery = seconds(5);
+    auto waited = milliseconds(0);
+    std::unique_lock<std::mutex> lock(handover->mutex);
+    while (!handover->doneChanged.wait_for(lock, kPoll, [&] { return handover->done; })) {
+        if (!handover->taken && owner->isFinished()) {
+            handover->taken = true;
+            lock.unlock();
+            work();
+            return;
+        }
+        waited += kPoll;
+        if (waited % kReportEvery == milliseconds(0))
+            logLine("~MultiNetControl WARING destroyed on another thread: waiting %lld s for the thread that "
+                    "constructed the object to run its event loop, where the sockets are closed\n",
+                    static_cast<long long>(duration_cast<seconds>(waited).count()));
+    }
+}
+
+// Group ids travel as 16 bits; a received one never equals an id outside 0 to 65535.
+void warnIfGroupIdDoesNotFit(int groupId)
+{
+    if (groupId < 0 || groupId > 0xFFFF)
+        logLine("MultiNetControl WARING group id %d is outside 0 to 65535: it is sent as %d and no received "
+                "datagram can match it\n",
+                groupId, groupId & 0xFFFF);
+}
+
 } // namespace
 
 std::atomic<bool> MultiNetControl::m_haveStartClockSync{false};
@@ -31,6 +105,10 @@ MultiNetControl::MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId
     : m_port(port), m_cbk(cbk), m_groupId(groupId), m_localIp(std::move(localIp))
 {
     std::memset(m_sendBuf, 0, sizeof m_sendBuf);
+    if (m_port > 0xFFFF)
+        logLine("MultiNetControl WARING port %u is above 65535: only its low 16 bits are used, port %u\n", m_port,
+                m_port & 0xFFFF);
+    warnIfGroupIdDoesNotFit(groupId);
     try {
         NetControlNS::struAddress endpointAddress;
         endpointAddress.ip = m_localIp;
@@ -52,17 +130,27 @@ MultiNetControl::MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId
     m_broadcastAddr.ip = kLimitedBroadcastIp;
     m_broadcastAddr.port = static_cast<int>(m_port);
     m_broadcastAddr.addrType = kOwnAddressType;
+    m_endpointThreadContext = std::make_unique<QObject>();
 }
 
 MultiNetControl::~MultiNetControl()
 {
     logLine("~MultiNetControl() \n");
+    if (onWorkerThread()) {
+        // The worker cannot join itself, and the code that called the host still uses the object.
+        logLine("~MultiNetControl ERROR  destroyed from a callback on the library's worker thread: not "
+                "supported (only masterLostCbk may destroy the object); the process ends\n");
+        std::abort();
+    }
     stop();
     stopClockSyncThreads();
     joinClockSyncThreads();
-    // The endpoints go before anything their receive callbacks reach.
-    m_broadcastClient.reset();
-    m_unicastClient.reset();
+    // The endpoints go before anything their receive callbacks reach, and on the thread whose event loop
+    // reads them: freed elsewhere, that loop could still be inside one of them.
+    runOnThreadOf(*m_endpointThreadContext, [this] {
+        m_broadcastClient.reset();
+        m_unicastClient.reset();
+    });
 }
 
 void MultiNetControl::setMasterFlag(bool master)
@@ -87,6 +175,7 @@ void MultiNetControl::setMasterIp(std::string masterIp)
 void MultiNetControl::setGroupId(int group_id)
 {
     logLine("MultiNetControl::setGroupId group_id = %d\n", group_id);
+    warnIfGroupIdDoesNotFit(group_id);
     m_groupId = group_id;
 }
 

@@ -102,3 +102,8 @@ void TaskExecute::stop()
         m_thread.reset();
     }
 }
+
+bool TaskExecute::onWorkerThread() const
+{
+    return m_thread && m_thread->get_id() == std::this_thread::get_id();
+}

@@ -62,6 +62,7 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
     NetControlNS::struAddress partner = datagram.sender;
     const QString key = QString::fromStdString(partner.ip + "_" + std::to_string(partner.processId));
     partner.layerId = datagram.layerId();
+    int entriesOfSlave = 0;
     {
         std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
         if (!m_control.m_slaveSet.contains(key))
@@ -69,11 +70,21 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
         for (const NetControlNS::struAddress& entry : m_control.m_slaves) {
             if (sameEndpointAndLayer(entry, partner, partner.layerId))
                 return;
+            if (entry.ip == partner.ip && entry.processId == partner.processId)
+                ++entriesOfSlave;
         }
+        // Forged reports with an admitted key could otherwise add an entry per source port and layer.
+        if (entriesOfSlave >= MultiNetControl::kMaxRosterEntriesPerSlave)
+            return;
         m_control.m_slaves.push_back(partner);
+        ++entriesOfSlave;
     }
     logLine("enS2MReportPartnerCmd   slave_addr.ip = %s, slave_addr.port = %d, slave_addr.layerId = %d\n",
             partner.ip.c_str(), partner.port, partner.layerId);
+    if (entriesOfSlave == MultiNetControl::kMaxRosterEntriesPerSlave)
+        logLine("enS2MReportPartnerCmd WARING slave %s holds %d roster entries, the most one slave may: its reports "
+                "of further ports and layers are ignored until the next search\n",
+                key.toStdString().c_str(), entriesOfSlave);
 }
 
 void MasterReportHandler::markClockSynced(const ReceivedDatagram& datagram)

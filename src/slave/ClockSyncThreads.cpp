@@ -18,6 +18,10 @@ constexpr quint16 kSyncIntervalAfterClockSyncStartMs = 100;
 constexpr int kHeartbeatIntervalMs = 2000;
 constexpr qint64 kMasterLostAfterUs = 50000000;
 
+// Points, while a heartbeat thread calls masterLostCbk, at a flag of that call: when the host destroys the
+// object inside the call, the destructor sets it, and the thread leaves without touching the object again.
+thread_local bool* t_objectDestroyedInCallback = nullptr;
+
 } // namespace
 
 void MultiNetControl::startClockSyncThreads()
@@ -25,6 +29,16 @@ void MultiNetControl::startClockSyncThreads()
     if (!m_clockSyncRunning) {
         // The threads of a stopped start are leaving their loops: collect them before starting anew.
         joinClockSyncThreads();
+    } else if (m_clockSyncGenerations >= kMaxClockSyncGenerations) {
+        // A storm of starts, forged or not, must not multiply threads and heartbeats without end.
+        m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
+        if (!m_ignoredStartsReported) {
+            m_ignoredStartsReported = true;
+            logLine("MultiNetControl::startClockSyncThreads WARING clock sync already runs %d times: further "
+                    "starts only reset the interval until a stop\n",
+                    kMaxClockSyncGenerations);
+        }
+        return;
     } else {
         // Threads of an earlier start keep running beside the new ones.
         for (std::thread* t : {&m_syncThread, &m_heartThread}) {
@@ -34,6 +48,7 @@ void MultiNetControl::startClockSyncThreads()
     }
     m_clockSyncRunning = true;
     m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
+    ++m_clockSyncGenerations;
     try {
         if (m_localIp == masterIp())
             logLine("slave and master player in same PC, not need start clock sync!\n");
@@ -63,13 +78,26 @@ bool MultiNetControl::sleepWhileClockSyncRuns(int ms)
 
 void MultiNetControl::joinClockSyncThreads()
 {
-    for (std::thread* t : {&m_syncThread, &m_heartThread}) {
-        if (t->joinable())
-            t->join();
-    }
+    const auto collect = [](std::thread& t) {
+        if (!t.joinable())
+            return;
+        if (t.get_id() != std::this_thread::get_id()) {
+            t.join();
+            return;
+        }
+        // The host destroys the object from masterLostCbk on this very thread: it cannot join itself, so it
+        // runs on, detached, and returns as soon as the callback does.
+        if (t_objectDestroyedInCallback)
+            *t_objectDestroyedInCallback = true;
+        t.detach();
+    };
+    collect(m_syncThread);
+    collect(m_heartThread);
     for (std::thread& t : m_earlierClockThreads)
-        t.join();
+        collect(t);
     m_earlierClockThreads.clear();
+    m_clockSyncGenerations = 0;
+    m_ignoredStartsReported = false;
 }
 
 bool MultiNetControl::syncThread()
@@ -97,8 +125,14 @@ bool MultiNetControl::heartSyncThread()
         if (!m_cbk || !m_cbk->masterLostCbk)
             continue;
         const std::optional<qint64> now = hostClock(m_cbk);
-        if (now && *now - m_lastMasterTime > kMasterLostAfterUs && !m_masterLostNotified.exchange(true))
-            runGuarded("heartSyncThread", [this] { m_cbk->masterLostCbk(true); });
+        if (now && *now - m_lastMasterTime > kMasterLostAfterUs && !m_masterLostNotified.exchange(true)) {
+            bool destroyed = false;
+            t_objectDestroyedInCallback = &destroyed;
+            runGuarded("heartSyncThread", [cbk = m_cbk] { cbk->masterLostCbk(true); });
+            t_objectDestroyedInCallback = nullptr;
+            if (destroyed)
+                break;  // `this` is gone
+        }
     }
     logLine("MultiNetControl::heartSyncThread exit!...\n");
     return true;

@@ -23,6 +23,8 @@ public:
     bool clockSyncRunning() const { return m_c.m_clockSyncRunning; }
     bool syncThreadStarted() const { return m_c.m_syncThread.joinable(); }
     bool heartThreadStarted() const { return m_c.m_heartThread.joinable(); }
+    // Start-clock-sync commands whose threads run now.
+    int clockSyncGenerations() const { return m_c.m_clockSyncGenerations; }
     void setSeq(quint16 seq)
     {
         std::lock_guard<std::mutex> lock(m_c.m_sendMutex);

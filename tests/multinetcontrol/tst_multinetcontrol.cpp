@@ -117,6 +117,8 @@ void tst_MultiNetControl::configurationLines()
                                     "MultiNetControl::setSlaveFlag slave = 1\n"
                                     "MultiNetControl::setMasterIp masterIp = 10.0.0.1\n"
                                     "MultiNetControl::setGroupId group_id = -3\n"
+                                    "MultiNetControl WARING group id -3 is outside 0 to 65535: it is sent as 65533 "
+                                    "and no received datagram can match it\n"
                                     "MultiNetControl::setSlaves slave's count = 2\n"
                                     "MultiNetControl::setSlaves slave's count = 0\n"));
     QVERIFY(f.internals.isMaster() && f.internals.isSlave());

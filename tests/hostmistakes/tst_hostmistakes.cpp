@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: MIT
+// What a careless host can do to the control object: a clock that throws, destroying the object from
+// masterLostCbk or on a thread other than the one that made it, and values that do not fit the wire.
+// Memory faults here show under the ASan and TSan builds.
+#include "MultiNetControl.h"
+
+#include "common/EventLoopWait.h"
+#include "common/LogCapture.h"
+#include "common/LoopbackPeers.h"
+#include "common/MultiNetControlTestAccess.h"
+#include "common/RecordingHost.h"
+#include "protocol/MessageCode.h"
+
+#include <QEventLoop>
+#include <QTest>
+#include <QtEndian>
+
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+using namespace tamo::detail;
+
+namespace {
+
+constexpr int kGroup = 9;
+constexpr char kMasterIp[] = "127.0.0.1";
+constexpr char kSlaveIp[] = "127.0.0.2";
+const QByteArray kZeroStamps(32, '\0');
+
+quint16 codeOf(const ReceivedDatagramCopy& d)
+{
+    return qFromLittleEndian<quint16>(d.bytes.constData() + 8);
+}
+
+// Waits on `peer` until a datagram with `code` has arrived; false on time-out.
+bool waitForCode(RawPeer& peer, quint16 code, int timeoutMs = 5000)
+{
+    return runEventLoopUntil(
+        [&] {
+            const auto all = peer.received();
+            return std::any_of(all.begin(), all.end(), [&](const auto& d) { return codeOf(d) == code; });
+        },
+        timeoutMs);
+}
+
+// Counts the Qt warnings printed while it lives (Qt warns when a socket is touched from a foreign thread).
+class QtWarningCounter
+{
+public:
+    QtWarningCounter() { s_previous = qInstallMessageHandler(&QtWarningCounter::handle); }
+    ~QtWarningCounter() { qInstallMessageHandler(s_previous); }
+    int count() const { return s_count; }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text)
+    {
+        if (type == QtWarningMsg)
+            ++s_count;
+        s_previous(type, context, text);
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline std::atomic<int> s_count{0};
+};
+
+// A slave on kSlaveIp whose master is kMasterIp, with the host callbacks of `host`.
+std::unique_ptr<MultiNetControl> makeSlave(RecordingHost& host)
+{
+    auto slave = std::make_unique<MultiNetControl>(host.callbacks(), kGroup, kSlaveIp, pickFreePort());
+    slave->setSlaveFlag(true);
+    slave->setMasterIp(kMasterIp);
+    return slave;
+}
+
+} // namespace
+
+class tst_HostMistakes : public QObject
+{
+    Q_OBJECT
+private slots:
+    void throwingHostClockCountsAsNone();
+    void destroyedFromMasterLost();
+    void destroyedOnAnotherThread_data();
+    void destroyedOnAnotherThread();
+    void valuesThatDoNotFitTheWire();
+};
+
+void tst_HostMistakes::throwingHostClockCountsAsNone()
+{
+    LogCapture log;
+    RecordingHost host;
+    host.callbacks()->getClockTimeCbk = []() -> qint64 { throw std::runtime_error("clock unplugged"); };
+    const std::unique_ptr<MultiNetControl> slave = makeSlave(host);
+    MultiNetControl master(host.callbacks(), kGroup, kMasterIp, pickFreePort());
+    master.setMasterFlag(true);
+    const quint16 slavePort = MultiNetControlTestAccess(*slave).unicastPort();
+    const quint16 masterPort = MultiNetControlTestAccess(master).unicastPort();
+    RawPeer fakeMaster(QString::fromLatin1(kMasterIp));
+    RawPeer fakeSlave(QString::fromLatin1(kSlaveIp));
+    QVERIFY2(fakeMaster.isBound(), qPrintable(fakeMaster.errorString()));
+
+    // The slave's clock threads stamp their requests and read the clock before a master-lost test; its
+    // endpoint stamps the answer on receipt, and its worker reads the clock for a heartbeat answer.
+    fakeMaster.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
+    QVERIFY(waitForCode(fakeMaster, enS2MClockSyncRequestCmd));
+    fakeMaster.send(buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, kZeroStamps), QString::fromLatin1(kSlaveIp),
+                    slavePort);
+    fakeMaster.send(buildDatagram(enM2SHeartbeatReplyCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
+    // Every stamp is 0, as without a clock: the sample is accepted with offset 0.
+    QVERIFY(runEventLoopUntil([&] { return !host.clockOffsets().empty(); }));
+    QCOMPARE(host.clockOffsets().front(), 0.0);
+    // The heartbeat thread reads the clock once per heartbeat, after its sleep: two heartbeats in all show
+    // that it has done so once, and a clock that throws never declares the master lost.
+    QVERIFY(runEventLoopUntil(
+        [&] {
+            const auto all = fakeMaster.received();
+            return std::count_if(all.begin(), all.end(), [](const auto& d) { return codeOf(d) == enS2MHeartbeatCmd; })
+                   >= 2;
+        },
+        6000));
+    QCOMPARE(host.masterLostCount(), 0);
+
+    // The master stamps its answer with 0 and still answers a heartbeat.
+    fakeSlave.send(buildDatagram(enS2MClockSyncRequestCmd, -1, kGroup, kZeroStamps), QString::fromLatin1(kMasterIp),
+                   masterPort);
+    fakeSlave.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), QString::fromLatin1(kMasterIp), masterPort);
+    QVERIFY(waitForCode(fakeSlave, enM2SHeartbeatReplyCmd));
+    QVERIFY(waitForCode(fakeSlave, enM2SClockSyncReplyCmd));
+    for (const ReceivedDatagramCopy& d : fakeSlave.received()) {
+        if (codeOf(d) == enM2SClockSyncReplyCmd)
+            QCOMPARE(d.bytes.mid(24, 32), kZeroStamps);
+    }
+    QVERIFY(master.isAllSlaveComplete(-1));
+
+    // Dozens of throws, one line.
+    QCOMPARE(log.text().count("getClockTimeCbk: ERROR  exception from the host: clock unplugged; taken as no clock"), 1);
+}
+
+void tst_HostMistakes::destroyedFromMasterLost()
+{
+    LogCapture log;
+    RecordingHost host;
+    host.setClockOffsetUs(100LL * 1000 * 1000);  // far past the 50 s without an answer
+    std::unique_ptr<MultiNetControl> slave = makeSlave(host);
+    const quint16 slavePort = MultiNetControlTestAccess(*slave).unicastPort();
+    std::atomic<bool> destroyed{false};
+    host.callbacks()->masterLostCbk = [&](bool) {
+        slave.reset();
+        destroyed = true;
+    };
+    RawPeer fakeMaster(QString::fromLatin1(kMasterIp));
+    fakeMaster.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
+
+    // The first master-lost test comes 2 s after the start; this thread's event loop must run meanwhile,
+    // since the sockets are closed on it.
+    QVERIFY(runEventLoopUntil([&] { return destroyed.load(); }, 10000));
+    QVERIFY(runEventLoopUntil([&] { return log.text().contains("MultiNetControl::heartSyncThread exit!"); }));
+    QVERIFY(!slave);
+}
+
+void tst_HostMistakes::destroyedOnAnotherThread_data()
+{
+    QTest::addColumn<bool>("ownerEnded");
+    QTest::newRow("its thread runs its event loop") << false;
+    QTest::newRow("its thread has ended") << true;
+}
+
+void tst_HostMistakes::destroyedOnAnotherThread()
+{
+    QFETCH(bool, ownerEnded);
+    LogCapture log;
+    QtWarningCounter qtWarnings;
+    RecordingHost host;
+    constexpr int kRounds = 5;
+    for (int round = 0; round < kRounds; ++round) {
+        std::unique_ptr<MultiNetControl> slave;
+        std::atomic<bool> readyForTraffic{false};
+        std::thread owner;
+        if (ownerEnded) {
+            // Made on a thread that receives for a while and then ends.
+            owner = std::thread([&] {
+                QEventLoop dispatcherFirst;  // gives the thread the event dispatcher its sockets need
+                slave = makeSlave(host);
+                readyForTraffic = true;
+                runEventLoopFor(100);
+            });
+            QVERIFY(runEventLoopUntil([&] { return readyForTraffic.load(); }));
+        } else {
+            slave = makeSlave(host);
+        }
+        const quint16 slavePort = MultiNetControlTestAccess(*slave).unicastPort();
+        const quint16 groupPort = MultiNetControlTestAccess(*slave).broadcastPort();
+
+        // A flood at both endpoints from a thread of its own, while the object is destroyed.
+        std::atomic<bool> flooding{true};
+        std::thread flood([&] {
+            QUdpSocket socket;
+            const QByteArray step = buildDatagram(enM2SStepCmd, 0, kGroup);
+            while (flooding) {
+                socket.writeDatagram(step, QHostAddress(QString::fromLatin1(kSlaveIp)), slavePort);
+                socket.writeDatagram(step, QHostAddress(QString::fromLatin1(kSlaveIp)), groupPort);
+            }
+        });
+        if (ownerEnded)
+            owner.join();
+        std::atomic<bool> destroyed{false};
+        std::thread destroyer([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            slave.reset();
+            destroyed = true;
+        });
+        const bool done = runEventLoopUntil([&] { return destroyed.load(); }, 10000);
+        flooding = false;
+        flood.join();
+        destroyer.join();
+        QVERIFY(done);
+    }
+    // A socket of an ended thread can only be closed from a foreign one, which Qt warns about harmlessly.
+    if (!ownerEnded)
+        QCOMPARE(qtWarnings.count(), 0);
+    QVERIFY(host.callCount() > 0);
+}
+
+void tst_HostMistakes::valuesThatDoNotFitTheWire()
+{
+    LogCapture log;
+    RecordingHost host;
+    {
+        MultiNetControl control(host.callbacks(), 70000, kSlaveIp, 65536u + pickFreePort());
+        control.setGroupId(-1);
+        control.setGroupId(65535);
+    }
+    // One line for each value that does not fit, none for the one that does.
+    const QByteArray text = log.text();
+    QVERIFY2(text.contains("WARING group id 70000 is outside 0 to 65535"), text.constData());
+    QVERIFY2(text.contains("WARING group id -1 is outside 0 to 65535"), text.constData());
+    QCOMPARE(text.count("WARING group id"), 2);
+    QCOMPARE(text.count(" is above 65535: only its low 16 bits are used, port "), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_HostMistakes)
+#include "tst_hostmistakes.moc"
