@@ -151,6 +151,7 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         {QStringLiteral("slaves"), QStringLiteral("How many slaves (1 to 16, default 3)."), QStringLiteral("N")},
         {QStringLiteral("port"), QStringLiteral("The UDP port (default: a free one)."), QStringLiteral("PORT")},
         {QStringLiteral("clip"), QStringLiteral("The media file to play (default: a test clip made on first use)."), QStringLiteral("FILE")},
+        {QStringLiteral("clip-seconds"), QStringLiteral("The length of the test clip made when --clip is not given (2 to 600, default 6)."), QStringLiteral("S")},
         {QStringLiteral("work-dir"), QStringLiteral("Keep the clip and the frame logs in DIR."), QStringLiteral("DIR")},
         {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
         {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
@@ -170,6 +171,15 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         !readInteger(parser, "bound-us", 1, 10000000, options.boundUs, exitCode))
         return std::nullopt;
     options.clip = parser.value(QStringLiteral("clip"));
+    if (parser.isSet(QStringLiteral("clip-seconds"))) {
+        bool ok = false;
+        options.clipSeconds = parser.value(QStringLiteral("clip-seconds")).toDouble(&ok);
+        if (!ok || options.clipSeconds < 2 || options.clipSeconds > 600) {
+            std::fprintf(stderr, "multinet-player: --clip-seconds takes a length from 2 to 600\n");
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
     options.workDir = parser.value(QStringLiteral("work-dir"));
     options.control = parser.isSet(QStringLiteral("control"));
     options.anchor = parser.isSet(QStringLiteral("anchor"));

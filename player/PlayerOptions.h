@@ -38,6 +38,7 @@ struct PlayerRunOptions
     quint16 port = 0;
     int group = 9;
     QString clip;          // empty: made in the work directory
+    double clipSeconds = 6.0;  // the length of a clip made here
     QString workDir;       // empty: a temporary directory, removed at the end
     int marginMs = 200;
     bool control = false;  // also run with the slaves ignoring the clock offset

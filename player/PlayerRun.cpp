@@ -22,7 +22,6 @@ constexpr int kReadyTimeoutMs = 15000;
 constexpr int kSessionTimeoutMs = 120000;
 constexpr int kExitTimeoutMs = 10000;
 constexpr qint64 kOffsetToleranceUs = 1000;
-constexpr double kClipSeconds = 6.0;
 constexpr int kClipFps = 30;
 
 QString slaveIp(int index)
@@ -147,16 +146,16 @@ bool PlayerRun::prepareWorkDir()
             return false;
         }
     }
-    m_clip = m_options.clip.isEmpty() ? m_workDir + QStringLiteral("/test-clip.avi") : m_options.clip;
+    m_clip = m_options.clip.isEmpty() ? m_workDir + QStringLiteral("/test-clip-%1s.avi").arg(m_options.clipSeconds) : m_options.clip;
     if (QFileInfo::exists(m_clip))
         return true;
     if (!m_options.clip.isEmpty()) {
         printOutputLine(QStringLiteral("error: no clip at %1").arg(m_clip));
         return false;
     }
-    printOutputLine(QStringLiteral("Making a %1 s test clip with the frame number on each frame: %2").arg(kClipSeconds).arg(m_clip));
+    printOutputLine(QStringLiteral("Making a %1 s test clip with the frame number on each frame: %2").arg(m_options.clipSeconds).arg(m_clip));
     QString error;
-    if (!ClipMaker::make(m_clip, kClipSeconds, kClipFps, error)) {
+    if (!ClipMaker::make(m_clip, m_options.clipSeconds, kClipFps, error)) {
         printOutputLine(QStringLiteral("error: ") + error);
         return false;
     }

@@ -9,6 +9,9 @@ namespace {
 
 constexpr qint64 kNsPerUs = 1000;
 constexpr qint64 kNsPerMs = 1000000;
+// How long before its instant a playing pipeline stops to preroll a new position: a seek and the first
+// frame's decoding take a few milliseconds, much more on a loaded machine.
+constexpr qint64 kPrerollLeadNs = 80 * kNsPerMs;
 
 } // namespace
 
@@ -52,9 +55,17 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
 
 bool SyncedPlayback::playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error)
 {
-    if (!m_media.playFrom(positionNs, rate, atClockNs, error))
-        return false;
+    const bool wasPlaying = m_timeline.playing;
     m_timeline = Timeline{true, positionNs, atClockNs, rate};
+    if (!wasPlaying)
+        return m_media.playFrom(positionNs, rate, atClockNs, error);
+    // Playing on until just before the instant: every screen then stops on the same frame at the same
+    // time, rather than each when the command happens to arrive, and prerolls the new position unseen.
+    at(atClockNs - kPrerollLeadNs, [this, positionNs, rate, atClockNs] {
+        QString lateError;
+        if (!m_media.playFrom(positionNs, rate, atClockNs, lateError) && m_onLateError)
+            m_onLateError(lateError);
+    });
     return true;
 }
 
