@@ -39,7 +39,7 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)
 set(tools_depends "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (= ${deb_version})")
 if(TARGET multinet-player)
   # The player loads GStreamer's elements as plugins at run time, which dpkg-shlibdeps cannot see.
-  string(APPEND tools_depends ", gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
+  string(APPEND tools_depends ", gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-x")
 endif()
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${tools_depends}")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
