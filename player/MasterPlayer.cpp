@@ -111,7 +111,8 @@ bool MasterPlayer::runSession()
     m_playback.media().halt();
     QString error;
     EventLine frames(QStringLiteral("frames"));
-    frames.add(QStringLiteral("count"), int(m_log.frames().size()));
+    frames.add(QStringLiteral("count"), int(m_log.frames().size()))
+        .add(QStringLiteral("realtime"), m_playback.media().realtime());
     if (!m_options.frameLog.isEmpty() && !m_log.write(m_options.frameLog, error))
         frames.add(QStringLiteral("error"), error);
     frames.print();
@@ -130,7 +131,7 @@ bool MasterPlayer::findSlaves()
         control.findSlavePlayer();
         met = runEventLoopUntil([&] { return control.getSlavesPlayer().size() >= wanted; }, kFindRepeatMs);
     }
-    return step("find", met, QStringLiteral("%1 of %2 slaves").arg(control.getSlavesPlayer().size()).arg(wanted));
+    return step("find", met, QStringLiteral("slaves=%1/%2").arg(control.getSlavesPlayer().size()).arg(wanted));
 }
 
 bool MasterPlayer::synchroniseClocks()

@@ -65,6 +65,15 @@ std::optional<qint64> lastOffset(const DemoChild& child)
     return found;
 }
 
+bool showedInRealtime(const DemoChild& child)
+{
+    for (const EventLine& e : child.events()) {
+        if (e.event() == QLatin1String("frames"))
+            return e.integer(QStringLiteral("realtime")) == 1;
+    }
+    return false;
+}
+
 int countEvents(const DemoChild& child, const char* event)
 {
     int count = 0;
@@ -229,7 +238,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     const std::vector<ShownFrame> masterFrames = FrameLog::read(masterLog, error);
     std::vector<std::vector<ShownFrame>> everyone{masterFrames};
     report.rows.push_back(PlayerRow{QStringLiteral("master 127.0.0.1"), countEvents(master, "sent") + 1, std::nullopt,
-                                    std::nullopt, std::nullopt, 1.0, int(masterFrames.size())});
+                                    std::nullopt, std::nullopt, 1.0, int(masterFrames.size()), showedInRealtime(master)});
     std::vector<qint64> pooled;
     for (int i = 0; i < m_options.slaves; ++i) {
         const std::vector<ShownFrame> frames =
@@ -238,7 +247,8 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
         pooled.insert(pooled.end(), skew.magnitudesUs.begin(), skew.magnitudesUs.end());
         report.rows.push_back(PlayerRow{QStringLiteral("slave %1").arg(slaveIp(i)), countEvents(*slaves[std::size_t(i)], "received"),
                                         injectedOffsetUs(i), lastOffset(*slaves[std::size_t(i)]), skew,
-                                        SkewStats::sameFrameShare({masterFrames, frames}), int(frames.size())});
+                                        SkewStats::sameFrameShare({masterFrames, frames}), int(frames.size()),
+                                        showedInRealtime(*slaves[std::size_t(i)])});
         everyone.push_back(frames);
     }
     if (!error.isEmpty())

@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
+
 namespace {
 
 QString percent(double share)
@@ -44,6 +46,12 @@ QStringList SessionReport::tableLines() const
     QStringList lines{QStringLiteral("Session on the %1%2").arg(title, waitsMet ? QString() : QStringLiteral(" (a wait was NOT met)"))};
     lines += table.lines();
     lines.append(summaryLine());
+    const auto realtime = std::count_if(rows.begin(), rows.end(), [](const PlayerRow& row) { return row.realtime; });
+    if (realtime < qint64(rows.size()))
+        lines.append(QStringLiteral("Only %1 of %2 players showed their frames from a thread at real-time priority (it needs "
+                                    "root or an rtprio limit): a busy machine then delays the others' frames.")
+                         .arg(realtime)
+                         .arg(rows.size()));
     return lines;
 }
 
@@ -66,6 +74,7 @@ QJsonObject SessionReport::toJson() const
         QJsonObject player{{QStringLiteral("name"), row.name},
                            {QStringLiteral("commands"), row.commands},
                            {QStringLiteral("frames"), row.frames},
+                           {QStringLiteral("realtime"), row.realtime},
                            {QStringLiteral("same_frame_share"), row.sameFrameShare}};
         if (row.injectedUs)
             player.insert(QStringLiteral("injected_offset_us"), double(*row.injectedUs));

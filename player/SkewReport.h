@@ -20,6 +20,7 @@ struct PlayerRow
     std::optional<SkewFigures> skew;      // slave: against the master
     double sameFrameShare = 0;            // against the master (the master's own: 1)
     int frames = 0;
+    bool realtime = false;                // its frames were shown by a thread at real-time priority
 };
 
 struct SessionReport

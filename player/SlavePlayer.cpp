@@ -171,7 +171,8 @@ void SlavePlayer::finish()
     m_finished = true;
     m_playback.media().halt();
     EventLine frames(QStringLiteral("frames"));
-    frames.add(QStringLiteral("count"), int(m_log.frames().size()));
+    frames.add(QStringLiteral("count"), int(m_log.frames().size()))
+        .add(QStringLiteral("realtime"), m_playback.media().realtime());
     QString error;
     if (!m_options.frameLog.isEmpty() && !m_log.write(m_options.frameLog, error))
         frames.add(QStringLiteral("error"), error);

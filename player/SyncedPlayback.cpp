@@ -55,13 +55,19 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
 
 bool SyncedPlayback::playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error)
 {
-    const bool wasPlaying = m_timeline.playing;
+    const Timeline before = m_timeline;
     m_timeline = Timeline{true, positionNs, atClockNs, rate};
-    if (!wasPlaying)
+    if (!before.playing)
         return m_media.playFrom(positionNs, rate, atClockNs, error);
     // Playing on until just before the instant: every screen then stops on the same frame at the same
     // time, rather than each when the command happens to arrive, and prerolls the new position unseen.
-    at(atClockNs - kPrerollLeadNs, [this, positionNs, rate, atClockNs] {
+    // It stops midway between two frames, so that the timer's millisecond never decides which one.
+    const FrameGrid& grid = m_media.grid();
+    const qint64 lastShown = grid.frameStartNs(grid.frameIndexAt(before.positionAt(atClockNs - kPrerollLeadNs)));
+    const double frameOnClockNs = double(grid.frameDurationNs()) / before.rate;
+    const qint64 stopAt =
+        before.clockNs + qint64(double(lastShown - before.positionNs) / before.rate + frameOnClockNs / 2);
+    at(stopAt, [this, positionNs, rate, atClockNs] {
         QString lateError;
         if (!m_media.playFrom(positionNs, rate, atClockNs, lateError) && m_onLateError)
             m_onLateError(lateError);
