@@ -50,6 +50,12 @@ struct struAddress
 // MultiNetControl that it is given to. `userData` is valid only during the call and is null when the
 // master attached none. Members 1 to 10 are called on the library's worker thread, masterLostCbk on the
 // heartbeat thread; getClockTimeCbk is called from several threads at once and must be thread-safe.
+/// Callbacks should return quickly: received commands and clock answers wait for the worker while one
+/// runs. A slow host does not make a live master look lost (its heartbeat answers are noted as they
+/// arrive, on the receiving thread), and the clock samples keep the times of their arrival, but the
+/// offset reaches clockOffsetCbk only when the worker gets to it.
+/// getClockTimeCbk is never called while the library holds one of its locks, so it may take a lock of
+/// the host's own, also one that the host holds while it calls the object's operations.
 class slaveControlCbk
 {
 public:
@@ -262,6 +268,9 @@ private:
     void handle_message(ControlMessage msg) override;
     void recvBroadcastMsgHandle(const char* data, int len, NetControlNS::struAddress from);
     void recvUnicastMsgHandle(const char* data, int len, NetControlNS::struAddress from);
+    // On the receiving thread: notes the time of a heartbeat answer from this slave's master as it arrives,
+    // so that commands queued before it cannot delay it.
+    void noteMasterAnswerOnReceipt(const char* data, int len, const NetControlNS::struAddress& from);
 
     // Builds one datagram in m_sendBuf; returns its length, or -1 when the user data does not fit.
     // Call with m_sendMutex held.
@@ -322,7 +331,7 @@ private:
     std::atomic<bool> m_isSlave{false};         // written by the host, read by every thread
     std::atomic<bool> m_isMaster{false};        // written by the host, read by every thread
     QSet<QString> m_slaveSet;                   // guarded by m_rosterMutex
-    std::atomic<qint64> m_lastMasterTime{-1};   // written by the worker, read by the heartbeat threads
+    std::atomic<qint64> m_lastMasterTime{-1};   // written by the worker and the receiving thread, read by the heartbeat threads
     std::atomic<bool> m_masterLostNotified{false};  // heartbeat threads
     std::atomic<int> m_clockSyncGenerations{0};   // written by the worker (and the destructor after it), read by tests
     bool m_ignoredStartsReported = false;         // worker thread (and the destructor after it)

@@ -186,6 +186,7 @@ void MultiNetControl::recvBroadcastMsgHandle(const char* data, int len, NetContr
 
 void MultiNetControl::recvUnicastMsgHandle(const char* data, int len, NetControlNS::struAddress from)
 {
+    noteMasterAnswerOnReceipt(data, len, from);
     postMessage(ControlMessage(data, len, std::move(from)));
 }
 

@@ -5,11 +5,23 @@
 #include "control/HostCalls.h"
 #include "control/LogLine.h"
 #include "protocol/MasterReportHandler.h"
+#include "protocol/MessageCode.h"
 #include "protocol/ReceivedDatagram.h"
 #include "slave/SlaveCommandHandler.h"
 
 using namespace tamo::detail;
 
+void MultiNetControl::noteMasterAnswerOnReceipt(const char* data, int len, const NetControlNS::struAddress& from)
+{
+    // The same tests as the worker's, for the one code that is taken here; the worker still handles it.
+    if (!m_isSlave || len <= 0 || peekMessageCode(data, static_cast<std::size_t>(len)) != enM2SHeartbeatReplyCmd)
+        return;
+    const std::optional<DecodedDatagram> decoded = decodeDatagram(data, static_cast<std::size_t>(len));
+    if (!decoded || static_cast<int>(decoded->header.groupId) != m_groupId || from.ip != masterIp())
+        return;
+    if (const std::optional<qint64> now = hostClock(m_cbk))
+        m_lastMasterTime = *now;
+}
 
 void MultiNetControl::handle_message(ControlMessage msg)
 {

@@ -21,6 +21,7 @@ public:
     bool isSlave() const { return m_c.m_isSlave; }
     int syncIntervalMs() const { return m_c.m_syncIntervalMs; }
     bool clockSyncRunning() const { return m_c.m_clockSyncRunning; }
+    qint64 lastMasterTime() const { return m_c.m_lastMasterTime; }
     bool syncThreadStarted() const { return m_c.m_syncThread.joinable(); }
     bool heartThreadStarted() const { return m_c.m_heartThread.joinable(); }
     // Start-clock-sync commands whose threads run now.
