@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "net/KernelReceiptTime.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -19,23 +20,28 @@ bool enableKernelReceiptTimes(qintptr fd)
     return setsockopt(static_cast<int>(fd), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0;
 }
 
-std::optional<std::int64_t> peekKernelReceiptTimeNs(qintptr fd)
+NextDatagram peekNextDatagram(qintptr fd)
 {
-    // No payload bytes are copied: only the control message is wanted.
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    // No payload bytes are copied: only whether a datagram is queued, and its control messages.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) * 4];
     msghdr message{};
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    if (recvmsg(static_cast<int>(fd), &message, MSG_PEEK | MSG_DONTWAIT) < 0)
-        return std::nullopt;
+    NextDatagram next;
+    if (recvmsg(static_cast<int>(fd), &message, MSG_PEEK | MSG_DONTWAIT) < 0) {
+        // A pending socket error is left for the socket layer to report.
+        next.queue = errno == EAGAIN || errno == EWOULDBLOCK ? NextDatagram::Queue::Empty : NextDatagram::Queue::Unknown;
+        return next;
+    }
+    next.queue = NextDatagram::Queue::HasDatagram;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
             continue;
         timespec stamp{};
         std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-        return static_cast<std::int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
+        next.receiptNs = static_cast<std::int64_t>(stamp.tv_sec) * 1000000000 + stamp.tv_nsec;
     }
-    return std::nullopt;
+    return next;
 }
 
 std::int64_t systemClockNs()
@@ -52,9 +58,9 @@ bool enableKernelReceiptTimes(qintptr)
     return false;
 }
 
-std::optional<std::int64_t> peekKernelReceiptTimeNs(qintptr)
+NextDatagram peekNextDatagram(qintptr)
 {
-    return std::nullopt;
+    return {};
 }
 
 std::int64_t systemClockNs()

@@ -14,9 +14,13 @@ namespace tamo::detail {
 // or does not exist.
 bool enableKernelReceiptTimes(qintptr fd);
 
-// The receipt time, in ns of the system clock, of the next datagram queued on `fd`, without taking the
-// datagram off the queue (MSG_PEEK). Nothing when no datagram is queued or it carries no time.
-std::optional<std::int64_t> peekKernelReceiptTimeNs(qintptr fd);
+// What the queue of socket `fd` holds next, seen without taking anything off it (MSG_PEEK).
+struct NextDatagram
+{
+    enum class Queue { HasDatagram, Empty, Unknown } queue = Queue::Unknown;  // Unknown: ask the socket layer
+    std::optional<std::int64_t> receiptNs;  // the datagram's receipt time, when the kernel kept one
+};
+NextDatagram peekNextDatagram(qintptr fd);
 
 // The system clock that receipt times are taken on, in ns.
 std::int64_t systemClockNs();

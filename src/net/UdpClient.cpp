@@ -97,7 +97,11 @@ bool UdpClient::init(NetControlNS::slaveControlCbk* callbacks)
                 m_localAddress.port, m_bindError.c_str());
     }
 
-    m_kernelReceiptTimes = m_bound && enableKernelReceiptTimes(socket->socketDescriptor());
+#ifdef Q_OS_LINUX
+    if (m_bound && !enableKernelReceiptTimes(socket->socketDescriptor()))
+        logLine("UdpClient::init WARING no kernel receipt times on this socket: clock stamps are taken as "
+                "datagrams are read\n");
+#endif
     connectReception(*socket);
     {
         std::lock_guard<std::mutex> lock(m_socketMutex);
@@ -229,11 +233,14 @@ void UdpClient::readPendingDatagrams(QUdpSocket* socket)
 {
     char* buffer = m_recvBuffer.get();
     const qintptr fd = socket->socketDescriptor();
-    while (m_running && socket->hasPendingDatagrams()) {
-        // The receipt time is peeked, and the datagram then read through the socket, so that the socket's
-        // own record of pending datagrams stays right.
-        const std::optional<std::int64_t> receiptNs =
-            m_kernelReceiptTimes ? peekKernelReceiptTimeNs(fd) : std::nullopt;
+    while (m_running) {
+        // The queue is peeked for the kernel's receipt time, and the datagram then read through the socket,
+        // so that the socket's own record of pending datagrams stays right. Where the peek cannot tell, the
+        // socket is asked.
+        const NextDatagram next = peekNextDatagram(fd);
+        if (next.queue == NextDatagram::Queue::Empty
+            || (next.queue == NextDatagram::Queue::Unknown && !socket->hasPendingDatagrams()))
+            break;
         QHostAddress senderAddress;
         quint16 senderPort = 0;
         // The buffer is larger than any UDP datagram, so one read takes a whole datagram.
@@ -243,7 +250,7 @@ void UdpClient::readPendingDatagrams(QUdpSocket* socket)
         NetControlNS::struAddress from;
         from.ip = senderAddress.toString().toStdString();
         from.port = senderPort;
-        stampOnReceipt(buffer, static_cast<int>(len), receiptNs);
+        stampOnReceipt(buffer, static_cast<int>(len), next.receiptNs);
         deliverDatagram(buffer, static_cast<int>(len), std::move(from));
     }
 }

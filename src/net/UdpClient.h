@@ -88,7 +88,6 @@ private:
     NetControlNS::slaveControlCbk* m_callbacks = nullptr;  // not owned; read only for the host clock
     bool m_bound = false;                 // written by init, then read-only
     std::string m_bindError;              // written by init, then read-only
-    bool m_kernelReceiptTimes = false;    // written by init, then read on the socket's thread
     mutable std::mutex m_socketMutex;
 };
 
