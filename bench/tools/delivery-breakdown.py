@@ -22,7 +22,7 @@ import tempfile
 import time
 from pathlib import Path
 
-TRACEPOINTS = ["syscalls:sys_enter_sendmsg", "syscalls:sys_exit_poll", "syscalls:sys_exit_recvmsg",
+TRACEPOINTS = ["syscalls:sys_enter_sendto", "syscalls:sys_exit_poll", "syscalls:sys_exit_recvmsg",
                "syscalls:sys_enter_futex", "syscalls:sys_exit_futex", "syscalls:sys_enter_write",
                "sched:sched_wakeup", "sched:sched_switch"]
 
@@ -117,10 +117,11 @@ def stages(master_pid, slave_pid, worker_tid):
         return lambda e: e[3] == "sched_switch" and re.search(r"next_pid=%d\b" % tid, e[4])
 
     return [
-        ("master: sendmsg entered", syscall(master_pid, "sys_enter_sendmsg", by_pid=True)),
+        ("master: sendto entered", syscall(master_pid, "sys_enter_sendto", by_pid=True)),
         ("slave reader thread woken", woken(slave_pid)),
         ("slave reader thread on a CPU", on_cpu(slave_pid)),
         ("slave reader: poll() returns", syscall(slave_pid, "sys_exit_poll")),
+        ("slave reader: queue peeked", syscall(slave_pid, "sys_exit_recvmsg")),
         ("slave reader: datagram read", syscall(slave_pid, "sys_exit_recvmsg")),
         ("slave reader: queues it, wakes worker", syscall(slave_pid, "sys_enter_futex")),
         ("worker woken", woken(worker_tid)),
