@@ -43,6 +43,14 @@ void say(const QString& line)
     std::fflush(stdout);
 }
 
+// The library's own lines go to a handler of the host's (here: standard output, marked as the library's).
+// It is called on several of the library's threads at once; one printf per line keeps lines whole.
+void printLibraryLine(const char* line)
+{
+    std::printf("    [library] %s", line);
+    std::fflush(stdout);
+}
+
 // Calls `step` every kPollMs on the event loop until it returns true (exit 0) or the time is up (exit 1).
 int runUntil(QCoreApplication& app, const std::function<bool()>& step, const char* whatFailed)
 {
@@ -150,6 +158,7 @@ int main(int argc, char* argv[])
                      TAMO_MULTINETCONTROL_VERSION_STRING);
         return 2;
     }
+    NetControlNS::installLogHandler(printLibraryLine);
     return role == QLatin1String("slave") ? runSlave(app, args.at(2), args.at(3), port)
                                           : runMaster(app, args.at(2), args.at(3), port);
 }
