@@ -25,8 +25,9 @@ std::uint64_t hashKind(std::string_view kind)
 
 LogFloodGate& LogFloodGate::processWide()
 {
-    static LogFloodGate gate;
-    return gate;
+    // Never destroyed: threads of objects that a host never destroyed may still log while the process exits.
+    static LogFloodGate* const gate = new LogFloodGate;
+    return *gate;
 }
 
 LogFloodGate::Verdict LogFloodGate::admit(std::string_view kind, qint64 nowMs)
