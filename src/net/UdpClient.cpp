@@ -5,6 +5,7 @@
 #include "control/LogLine.h"
 #include "net/KernelReceiptTime.h"
 #include "net/PreparedDestination.h"
+#include "net/SendPathWarmUp.h"
 #include "protocol/ByteOrder.h"
 #include "protocol/DatagramHeader.h"
 #include "protocol/MessageCode.h"
@@ -205,6 +206,8 @@ int UdpClient::sendPrepared(char* data, int len, const PreparedDestination& to,
     const int slot = sendSlotOf(codeOf(data, len));
     std::lock_guard<std::mutex> lock(m_socketMutex);
     if (slot >= 0) {
+        if (m_socket)
+            warmUpSendPath(m_socket->socketDescriptor(), to);
         // Without a reading (no host clock) the stamp is 0, as the host clock itself would give.
         stampSlot(data, len, slot, sendClock ? hostTimeAt(steadyClockNs(), MomentIs::After, *sendClock) : 0);
     }
