@@ -35,7 +35,19 @@ QString mediaUri(const QString& media)
 } // namespace
 
 MasterPlayer::MasterPlayer(PlayerOptions options)
-    : m_options(std::move(options)), m_clock(m_options.clockOffsetUs), m_playback(m_log)
+    : m_options(std::move(options)),
+      m_clock(m_options.clockOffsetUs),
+      m_playback(m_log),
+      m_admitted(m_options.slaves),
+      m_input(
+          [this](const QString& line) {
+              const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+              if (words.size() == 2 && words[0] == QLatin1String("admit"))
+                  m_pendingKeys.append(words[1]);
+              else if (!words.isEmpty())
+                  printOutputLine(QStringLiteral("multinet-player master: ignored '%1' (input takes: admit IP_PID)").arg(line));
+          },
+          [] {})
 {
     // The pipeline runs on this host's clock, so an instant on the host clock is a base time as it is.
     m_pipelineClock = PipelineClock::monotonic(m_options.clockOffsetUs * 1000);
@@ -122,7 +134,7 @@ bool MasterPlayer::runSession()
 
 bool MasterPlayer::findSlaves()
 {
-    const std::size_t wanted = std::size_t(m_options.slaves.size());
+    const std::size_t wanted = std::size_t(m_admitted.size());
     MultiNetControl& control = m_net->control();
     QElapsedTimer elapsed;
     elapsed.start();
@@ -134,30 +146,61 @@ bool MasterPlayer::findSlaves()
     return step("find", met, QStringLiteral("slaves=%1/%2").arg(control.getSlavesPlayer().size()).arg(wanted));
 }
 
-bool MasterPlayer::synchroniseClocks()
+bool MasterPlayer::synchroniseClocks(const QStringList& newKeys)
 {
     MultiNetControl& control = m_net->control();
     MultiNetControl::m_haveStartClockSync = false;
     control.notifySlaveStartClockSync();
-    const bool met = runEventLoopUntil([&] { return control.isAllSlaveClockSucced(); }, kClockSyncTimeoutMs);
+    auto newOnesSynced = [&] {
+        int synced = 0;
+        for (const NetControlNS::struAddress& entry : control.getSlavesPlayer()) {
+            const QString key = QString::fromStdString(entry.ip) + QLatin1Char('_') + QString::number(entry.processId);
+            synced += newKeys.contains(key) && entry.isClockSynced ? 1 : 0;
+        }
+        return synced >= newKeys.size();
+    };
+    const bool met = runEventLoopUntil([&] { return newKeys.isEmpty() ? control.isAllSlaveClockSucced() : newOnesSynced(); },
+                                       kClockSyncTimeoutMs);
     hold(kOffsetSettleMs);
     return step("clocksync", met, QString());
 }
 
 bool MasterPlayer::prepare()
 {
-    const QString uri = mediaUri(m_options.media);
+    m_uri = mediaUri(m_options.media);
     QString error;
-    if (!m_playback.media().open(uri, m_pipelineClock, m_options.window, m_options.label, error))
+    if (!m_playback.media().open(m_uri, m_pipelineClock, m_options.window, m_options.label, error))
         return step("prepare", false, error);
+    return step("prepare", prepareSlaves(), m_uri);
+}
+
+bool MasterPlayer::prepareSlaves()
+{
     CommandData data;
-    data.set(QStringLiteral("uri"), uri).set(QStringLiteral("tag"), QStringLiteral("cmd%1").arg(m_nextTag++));
+    data.set(QStringLiteral("uri"), m_uri).set(QStringLiteral("tag"), QStringLiteral("cmd%1").arg(m_nextTag++));
     QByteArray bytes = data.bytes();
     MultiNetControl& control = m_net->control();
     if (!control.notifySlavePrepareAsync(kLayer, bytes.data(), int(bytes.size())))
-        return step("prepare", false, QStringLiteral("the library refused the prepare command"));
-    const bool met = runEventLoopUntil([&] { return control.isAllSlavePrepared(kLayer); }, kPrepareTimeoutMs);
-    return step("prepare", met, uri);
+        return false;
+    return runEventLoopUntil([&] { return control.isAllSlavePrepared(kLayer); }, kPrepareTimeoutMs);
+}
+
+bool MasterPlayer::join()
+{
+    m_joining = true;
+    const QStringList keys = m_pendingKeys;
+    m_pendingKeys.clear();
+    for (const QString& key : keys)
+        m_admitted.insert(key);
+    m_net->control().setSlaves(m_admitted);
+    bool ok = findSlaves() && synchroniseClocks(keys);
+    ok = ok && step("prepare", prepareSlaves(), QStringLiteral("again"));
+    if (ok) {
+        const Timeline& now = m_playback.timeline();
+        ok = now.playing ? command(SyncCommand::Start, -1) : command(SyncCommand::Seek, now.positionNs, false);
+    }
+    m_joining = false;
+    return step("join", ok, keys.join(QLatin1Char(',')));
 }
 
 bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playOn, double rate)
@@ -173,6 +216,8 @@ bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playO
     // A pause and a speed change act where the programme is at the instant; others where they are told.
     if (kind == SyncCommand::Pause || kind == SyncCommand::Speed)
         positionNs = m_playback.snapNs(m_playback.timeline().positionAt(atClockNs));
+    else if (kind == SyncCommand::Start && positionNs < 0)
+        positionNs = m_playback.timeline().positionAt(atClockNs);
     sync.positionUs = positionNs / 1000;
     const qint64 mono = HostClock::monotonicUs();
     const bool sent = sync.send(m_net->control());
@@ -197,7 +242,13 @@ bool MasterPlayer::playToEndAndComplete()
 
 void MasterPlayer::hold(int ms)
 {
-    runEventLoopUntil([] { return false; }, ms);
+    QElapsedTimer held;
+    held.start();
+    auto joinWaits = [this] { return !m_pendingKeys.isEmpty() && !m_joining; };
+    for (qint64 left = ms; left > 0; left = ms - held.elapsed()) {
+        if (runEventLoopUntil(joinWaits, int(left)))
+            join();
+    }
 }
 
 bool MasterPlayer::step(const char* name, bool met, const QString& detail)

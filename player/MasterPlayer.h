@@ -10,6 +10,7 @@
 #include "HostClock.h"
 #include "NetControlThread.h"
 #include "PlayerOptions.h"
+#include "StdinLines.h"
 #include "SyncedPlayback.h"
 
 #include <gst/net/net.h>
@@ -31,12 +32,19 @@ public:
 private:
     bool runSession();
     bool findSlaves();
-    bool synchroniseClocks();
+    // Starts clock synchronisation and waits until every slave, or only the slaves with `newKeys` (a
+    // search made the others' entries anew, and they report their synchronisation only once), are synchronised.
+    bool synchroniseClocks(const QStringList& newKeys = {});
     bool prepare();
-    // Sends `command` with its instant a margin ahead, and carries it out here at that instant.
+    bool prepareSlaves();
+    // Admits the slaves named on standard input ("admit KEY"), brings them up and onto the programme's
+    // time line; the others play on undisturbed.
+    bool join();
+    // Sends `command` with its instant a margin ahead, and carries it out here at that instant. A start
+    // with a negative position starts where the programme is at the instant.
     bool command(SyncCommand::Kind kind, qint64 positionNs = 0, bool playOn = true, double rate = 1.0);
     bool playToEndAndComplete();
-    // Lets `ms` pass with the event loop running.
+    // Lets `ms` pass with the event loop running; slaves admitted meanwhile join at once.
     void hold(int ms);
     bool step(const char* name, bool met, const QString& detail);
 
@@ -50,4 +58,9 @@ private:
     std::unique_ptr<NetControlThread> m_net;
     bool m_ended = false;  // main thread: this player reached the end of the stream
     int m_nextTag = 1;
+    QSet<QString> m_admitted;      // main thread: the roster's keys
+    QStringList m_pendingKeys;     // main thread: admitted on standard input, not joined yet
+    bool m_joining = false;        // main thread
+    QString m_uri;                 // main thread: what the session plays
+    StdinLines m_input;
 };

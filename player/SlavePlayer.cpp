@@ -124,6 +124,15 @@ void SlavePlayer::received(const char* name, char* userData, int len, std::funct
 void SlavePlayer::prepare(const CommandData& data)
 {
     const QString uri = data.value(QStringLiteral("uri"));
+    if (!uri.isEmpty() && uri == m_openUri && m_playback.media().isOpen()) {
+        // Prepared again for a player that joins: this one plays on as it is.
+        EventLine(QStringLiteral("prepared"))
+            .add(QStringLiteral("ok"), true)
+            .add(QStringLiteral("again"), true)
+            .add(QStringLiteral("reported"), m_net->control().reportPrepared(kLayer))
+            .print();
+        return;
+    }
     QString error;
     GstClock* clock = m_options.clock == SyncClock::GstNet
                           ? PipelineClock::follow(m_options.masterIp, m_options.netClockPort, error)
@@ -137,6 +146,7 @@ void SlavePlayer::prepare(const CommandData& data)
         prepared.add(QStringLiteral("error"), error).print();
         return;
     }
+    m_openUri = uri;
     prepared.add(QStringLiteral("reported"), m_net->control().reportPrepared(kLayer)).print();
 }
 

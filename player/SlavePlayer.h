@@ -47,4 +47,5 @@ private:
     std::unique_ptr<NetControlThread> m_net;
     StdinLines m_input;
     bool m_finished = false;           // main thread only
+    QString m_openUri;                 // main thread only: what the pipeline plays
 };

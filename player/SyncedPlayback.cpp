@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -19,8 +20,15 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
 {
     const qint64 positionNs = command.positionUs * kNsPerUs;
     switch (command.kind) {
-    case SyncCommand::Start:
-        return playAt(snapNs(positionNs), m_timeline.rate, atClockNs, error);
+    case SyncCommand::Start: {
+        // Already on this time line (a start that lets a player join late): nothing changes here.
+        if (m_timeline.playing && std::llabs(m_timeline.positionAt(atClockNs) - positionNs) < m_media.grid().frameDurationNs() / 4)
+            return true;
+        // A position inside a frame: that frame is shown when the programme passes its start.
+        const qint64 frameStart = snapNs(positionNs);
+        const qint64 shownAt = atClockNs - qint64(double(positionNs - frameStart) / m_timeline.rate);
+        return playAt(frameStart, m_timeline.rate, shownAt, error);
+    }
     case SyncCommand::Seek:
         if (command.playOn)
             return playAt(snapNs(positionNs), m_timeline.rate, atClockNs, error);

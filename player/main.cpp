@@ -2,6 +2,7 @@
 // multinet-player: a reference player on GStreamer that plays real media in step with other players over
 // the library, and measures the skew between their screens. See `multinet-player --help`.
 #include "ClipMaker.h"
+#include "LogCompare.h"
 #include "MasterPlayer.h"
 #include "PlayerOptions.h"
 #include "PlayerRun.h"
@@ -27,6 +28,7 @@ constexpr char kUsage[] =
     "  master     a player that plays a media file and leads its slaves through a session\n"
     "  slave      a player that plays what its master prepares, at the master's instants\n"
     "  make-clip  writes a test clip with the frame number on each frame\n"
+    "  compare    the skew of frame logs against a reference log\n"
     "\n"
     "multinet-player <subcommand> --help shows the options of each.\n";
 
@@ -74,6 +76,8 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
             return 1;
         }
+    } else if (subcommand == QLatin1String("compare")) {
+        return compareFrameLogs(arguments);
     } else if (subcommand == QLatin1String("--help") || subcommand == QLatin1String("-h")) {
         std::fputs(kUsage, stdout);
     } else {

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Real media in step across hosts: multinet-player master and slaves on separate hosts of a test network
+# made of namespaces, each host's clock off by a few milliseconds. One slave joins late, while the
+# programme plays, and must come in on the master's time line; another is killed with SIGKILL while it
+# plays, and the session must still end complete. The players' frame logs give the skew of each survivor.
+# usage: playback.sh PATH_TO_MULTINET_PLAYER        Exit status 77: skipped.
+set -euo pipefail
+source "$(dirname "$0")/testbed.sh"
+
+readonly TB_DEMO=$1
+readonly PORT=45100
+readonly GROUP=3
+# Loose: a check that every survivor plays in step on a machine that may be busy, below the injected
+# offsets (2.5 ms and more), so that a slave off by its offset fails.
+readonly BOUND_US=2000
+TB_PREFIX="tmnc$$-play-"
+
+# start_slave NAME HOST CLOCK_OFFSET_US
+start_slave() {
+  tb_start "$1" "$2" slave --ip "$(tb_ip "$2")" --port "$PORT" --group "$GROUP" --master "$(tb_ip 1)" \
+    --clock-offset-us "$3" --frame-log "$TB_DIR/$1.frames"
+}
+
+slave_key() {
+  tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" key
+}
+
+session_step_met() {
+  tb_wait_for m "^\[demo\] session step=$1 met=1" "${2:-1}" "$3" || tb_fail "the master's '$1' was not met: $(grep -a '^\[demo\] session ' "${TB_LOG[m]}" | tail -n 3)"
+}
+
+tb_require_namespaces
+trap tb_cleanup EXIT
+tb_make_network 4
+"$TB_DEMO" make-clip "$TB_DIR/clip.avi" --seconds 12 >/dev/null
+
+start_slave s1 2 2500
+start_slave s2 3 -4000
+tb_start m 1 master --ip "$(tb_ip 1)" --port "$PORT" --group "$GROUP" --slaves "$(slave_key s1),$(slave_key s2)" \
+  --media "$TB_DIR/clip.avi" --frame-log "$TB_DIR/m.frames"
+
+# While the first stretch plays, a third slave starts on its own host and is admitted.
+session_step_met start 1 30
+start_slave s3 4 5500
+tb_send m "admit $(slave_key s3)"
+session_step_met join 1 30
+tb_wait_for s3 '^\[demo\] applied command=start .* ok=1' 1 5 || tb_fail "the late slave was not started"
+
+# The second slave dies while it plays; the others play the session to its end.
+sleep 0.5
+tb_kill s2 KILL
+tb_wait_for m '^\[demo\] finished ' 1 60 || tb_fail "the master's session did not end"
+grep -a -q '^\[demo\] finished ok=1' "${TB_LOG[m]}" ||
+  tb_fail "the session did not end with every wait met: $(grep -a '^\[demo\] session .*met=0' "${TB_LOG[m]}")"
+for name in s1 s3; do
+  tb_wait_for "$name" '^\[demo\] complete reported=1' 1 5 || tb_fail "$name did not report complete"
+  tb_quit "$name"
+done
+# The master ends by itself once its session is over.
+master_status=0
+wait "$(tb_pid_of m)" || master_status=$?
+unset "TB_PID[m]"
+[ "$master_status" -eq 0 ] || tb_fail "the master exited with status $master_status"
+
+echo "Skew against the master:"
+"$TB_DEMO" compare --bound-us "$BOUND_US" "$TB_DIR/m.frames" "$TB_DIR/s1.frames" "$TB_DIR/s3.frames" ||
+  tb_fail "a surviving slave did not play in step with the master"
+echo "PASS: playback"
