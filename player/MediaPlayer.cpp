@@ -47,8 +47,8 @@ bool MediaPlayer::open(const QString& uri, GstClock* clock, bool window, const Q
     // The queue lets the frames be decoded ahead, so that the sink's thread only wakes to show them: four
     // players waking at one instant then do not wait for each other's decoding.
     const QString description =
-        window ? QStringLiteral("uridecodebin uri=%1 ! videoconvert ! textoverlay text=%2 valignment=bottom "
-                                "halignment=left font-desc=\"Sans 12\" ! videoconvert ! queue max-size-buffers=4 ! ximagesink name=sink")
+        window ? QStringLiteral("uridecodebin uri=%1 ! videoconvert ! textoverlay text=%2 valignment=top "
+                                "halignment=left shaded-background=true font-desc=\"Sans Bold 14\" ! videoconvert ! queue max-size-buffers=4 ! ximagesink name=sink")
                      .arg(quoted(uri), quoted(label))
                : QStringLiteral("uridecodebin uri=%1 ! queue max-size-buffers=4 ! fakesink name=sink sync=true "
                                 "signal-handoffs=true")

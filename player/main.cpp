@@ -63,6 +63,8 @@ int main(int argc, char* argv[])
         const bool master = subcommand == QLatin1String("master");
         if (std::optional<PlayerOptions> options = parsePlayerOptions(arguments, master, exitCode)) {
             endWithParent();
+            // A window sink takes its title from here: the picture script finds each player's window by it.
+            g_set_application_name(options->label.toUtf8().constData());
             return master ? MasterPlayer(std::move(*options)).exec() : SlavePlayer(std::move(*options)).exec();
         }
     } else if (subcommand == QLatin1String("run")) {

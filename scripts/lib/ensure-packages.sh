@@ -37,3 +37,6 @@ PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 # gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine.
 PLAYER_PACKAGES=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
                  gstreamer1.0-tools xvfb)
+# What scripts/player-picture needs beyond the player: a virtual display, a tool to place windows, and
+# ImageMagick to capture and crop the screen.
+PICTURE_PACKAGES=(xvfb x11-utils xdotool imagemagick)
