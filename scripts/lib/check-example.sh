@@ -12,15 +12,15 @@
 # only runs the master and slave session with a minimal-host built elsewhere (the Windows CI job).
 # Work files and logs go to build/example-check/NAME/.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
 
 if [ "${1:-}" = "--run" ]; then
   name=run
-  program="$2"
+  program="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 else
   name="$1"
   prefix="${2:-}"
 fi
+cd "$(dirname "$0")/../.."
 work="$PWD/build/example-check/$name"
 rm -rf "$work"
 mkdir -p "$work"
