@@ -20,11 +20,13 @@ set(deb_version ${PROJECT_VERSION})
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libtamomultinetcontrol${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-# A shlibs file, so that packages built against it depend on it through dpkg-shlibdeps.
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# A shlibs file in the package with the shared library, so that packages built against it depend on it
+# through dpkg-shlibdeps: any 1.x from this version on.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-  "${PROJECT_DESCRIPTION}\nThe shared library that a player application links.")
+# Each package's description follows the common summary line.
+set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "The shared library that a player application links.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtamomultinetcontrol-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -32,7 +34,7 @@ set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
   "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (= ${deb_version}), qtbase5-dev (>= 5.15)")
 set(CPACK_COMPONENT_DEV_DESCRIPTION
-  "${PROJECT_DESCRIPTION}\nHeaders, CMake package and pkg-config file for building player applications.")
+  "Headers, CMake package and pkg-config file for building player applications against the library.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME tamomultinetcontrol-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION net)
@@ -43,7 +45,7 @@ if(TARGET multinet-player)
 endif()
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${tools_depends}")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
-  "${PROJECT_DESCRIPTION}\nmulti-process demo host (multinet-demo) and the reference player.")
+  "The demo host multinet-demo, and the reference player multinet-player on GStreamer.")
 # dpkg-shlibdeps finds the library that the tools need in this build tree (it is not installed yet).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 
