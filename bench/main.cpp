@@ -30,6 +30,7 @@ constexpr Scenario kScenarios[] = {
     {"latency", runLatencyScenario},          {"throughput", runThroughputScenario},
     {"clock", runClockScenario},              {"master-scale", runMasterScaleScenario},
     {"host-cost", runHostCostScenario},       {"micro", runMicroScenario},
+    {"playback", runPlaybackScenario},
 };
 
 QStringList scenarioNames()

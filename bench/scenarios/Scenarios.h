@@ -23,6 +23,7 @@ QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table
 QJsonValue runMasterScaleScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runHostCostScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runPlaybackScenario(const ScenarioSettings& settings, ResultTable& table);
 
 // Helpers shared by the scenarios.
 QJsonObject toJson(const Summary& summary);
