@@ -127,7 +127,6 @@ def stages(master_pid, slave_pid, worker_tid):
         ("worker woken", woken(worker_tid)),
         ("worker on a CPU", on_cpu(worker_tid)),
         ("worker: wait returns", syscall(worker_tid, "sys_exit_futex")),
-        ("worker: log line written", syscall(worker_tid, "sys_enter_write")),
     ]
 
 
@@ -145,20 +144,22 @@ def main():
         data = str(Path(scratch) / "delivery.data")
         master_pid, slave_pid, sent, arrived = record(options.bench, options.commands, data)
         events = read_events(data)
-    writers = [e[2] for e in events if e[1] == slave_pid and e[2] != slave_pid and e[3] == "sys_enter_write"]
-    worker_tid = max(set(writers), key=writers.count)
+    # The worker is the slave's thread that waits on the task queue's condition variable most often.
+    waiters = [e[2] for e in events if e[1] == slave_pid and e[2] != slave_pid and e[3] == "sys_exit_futex"]
+    worker_tid = max(set(waiters), key=waiters.count)
     path = stages(master_pid, slave_pid, worker_tid)
-    names = [name for name, _ in path] + ["host callback (bench stamp)"]
+    names = [name for name, _ in path] + ["log line, host callback (bench stamp)"]
     times = [e[0] for e in events]
     deltas = {name: [] for name in names}
     totals = []
+    stopped_before = {}  # stage a command found no event for -> count
     for index, start in sorted(sent.items()):
         end = arrived.get(index)
         if end is None:
             continue
         row, previous = [], start
         for _, matches in path:
-            position = bisect.bisect_left(times, previous)
+            position = bisect.bisect_right(times, previous)
             while position < len(events) and events[position][0] <= end and not matches(events[position]):
                 position += 1
             if position == len(events) or events[position][0] > end:
@@ -166,12 +167,16 @@ def main():
             row.append(events[position][0] - previous)
             previous = events[position][0]
         if len(row) < len(path):
+            stage = path[len(row)][0]
+            stopped_before[stage] = stopped_before.get(stage, 0) + 1
             continue
         row.append(end - previous)
         for name, delta in zip(names, row):
             deltas[name].append(delta / 1000)
         totals.append((end - start) / 1000)
     print("commands with every stage: %d of %d sent" % (len(totals), len(sent)))
+    for stage, count in sorted(stopped_before.items(), key=lambda item: -item[1]):
+        print("  without an event for '%s' (that thread was awake or on a CPU already): %d" % (stage, count))
     print("%-40s %9s %9s %9s" % ("stage (time since the previous one)", "p50 us", "mean us", "p99 us"))
     for name in names:
         values = deltas[name]
