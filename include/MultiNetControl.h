@@ -77,6 +77,11 @@ public:
     /// samples, and a master whose clock steps forward by 3 s or more marks live slaves off line until the
     /// next search (isAllSlaveComplete then passes over them). A clock that throws counts as no clock (0),
     /// with a line at the first throw and at most one every 10 s after.
+    /// Clock-sync datagrams carry its value at their departure and, on Linux, at the kernel's receipt of
+    /// them: the library reads it beside a system clock and adds or subtracts the system time in between
+    /// (at most 1 s; beyond that, or when the system clock stepped, the value read is taken as it is). A
+    /// clock that gives the same value across 2 us of system time stands still (a test double, or a
+    /// clock coarser than a microsecond) and is taken as it is, never moved.
     std::function<qint64()> getClockTimeCbk;
     // Called once, with true, when the master's heartbeat answers have stopped for 50 s.
     /// The one callback that may destroy the MultiNetControl object (the heartbeat thread then leaves
