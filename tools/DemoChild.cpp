@@ -30,11 +30,26 @@ bool DemoChild::start(int timeoutMs)
 {
     m_process.start(QCoreApplication::applicationFilePath(), m_arguments);
     if (!m_process.waitForStarted(timeoutMs)) {
-        m_recentLines.append(QStringLiteral("could not start: ") + m_process.errorString());
+        m_startFailure = QStringLiteral("could not start: ") + m_process.errorString();
+        m_recentLines.append(m_startFailure);
         return false;
     }
     m_pid = m_process.processId();
-    return waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("ready"); }, timeoutMs) == 0;
+    m_ready = waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("ready"); }, timeoutMs) == 0;
+    if (m_ready)
+        return true;
+    if (running()) {
+        m_startFailure = QStringLiteral("not ready within %1 ms").arg(timeoutMs);
+        return false;
+    }
+    // The program's own last message says why, rather than the library's closing lines after it.
+    QString lastWords = QStringLiteral("nothing");
+    for (const QString& line : m_recentLines) {
+        if (line.startsWith(QLatin1String("multinet-demo")))
+            lastWords = line;
+    }
+    m_startFailure = QStringLiteral("it ended with status %1: %2").arg(m_process.exitCode()).arg(lastWords);
+    return false;
 }
 
 void DemoChild::send(const QString& line)

@@ -23,6 +23,9 @@ public:
 
     // Starts the process and waits for its "ready" line.
     bool start(int timeoutMs);
+    // Why start() failed: the process's own last words when it ended, else the time-out.
+    const QString& startFailure() const { return m_startFailure; }
+    bool ready() const { return m_ready; }
     const QString& name() const { return m_name; }
     qint64 pid() const { return m_pid; }  // kept after the process has ended
     const EventLine& readyLine() const { return m_events.front(); }
@@ -49,4 +52,6 @@ private:
     qint64 m_pid = 0;
     std::vector<EventLine> m_events;
     QStringList m_recentLines;
+    QString m_startFailure;
+    bool m_ready = false;
 };

@@ -91,6 +91,9 @@ const QCommandLineOption kPort = valueOption("port", "The group's UDP port.", "P
 const QCommandLineOption kGroup = valueOption("group", "The group id, 0 to 65535.", "GROUP");
 const QCommandLineOption kClockOffset =
     valueOption("clock-offset-us", "This host's clock runs this many microseconds ahead of the monotonic clock.", "N");
+const QCommandLineOption kParent = valueOption(
+    "parent", "End when process PID, which started this one, ends or closes standard input ('run' gives its own).",
+    "PID");
 
 // Runs the parser over `arguments`; false (with exitCode set) when the run ends here.
 bool runParser(QCommandLineParser& parser, const QStringList& arguments, const QString& subcommand, int& exitCode)
@@ -149,6 +152,11 @@ qint64 readClockOffset(OptionReader& reader)
     return reader.integer(kClockOffset.names().front(), -kOneDayUs, kOneDayUs, 0);
 }
 
+qint64 readParent(OptionReader& reader)
+{
+    return reader.integer(kParent.names().front(), 1, std::numeric_limits<qint32>::max(), 0);
+}
+
 } // namespace
 
 std::optional<SlaveOptions> parseSlaveOptions(const QStringList& arguments, int& exitCode)
@@ -161,7 +169,7 @@ std::optional<SlaveOptions> parseSlaveOptions(const QStringList& arguments, int&
         "and 'quit'."));
     const QCommandLineOption master = valueOption("master", "The master's IPv4 address.", "IP");
     const QCommandLineOption layers = valueOption("layers", "The layer ids this player serves (default 0).", "L,L,...");
-    parser.addOptions({kIp, kPort, kGroup, master, layers, kClockOffset});
+    parser.addOptions({kIp, kPort, kGroup, master, layers, kClockOffset, kParent});
     if (!runParser(parser, arguments, subcommand, exitCode))
         return std::nullopt;
 
@@ -177,6 +185,7 @@ std::optional<SlaveOptions> parseSlaveOptions(const QStringList& arguments, int&
             options.layers.push_back(static_cast<int>(reader.integerText(QStringLiteral("a layer id"), item, 0, 32767)));
     }
     options.clockOffsetUs = readClockOffset(reader);
+    options.parentPid = readParent(reader);
     if (!finish(reader, subcommand, exitCode))
         return std::nullopt;
     return options;
@@ -190,7 +199,7 @@ std::optional<MasterOptions> parseMasterOptions(const QStringList& arguments, in
         "The master player host: reads commands from standard input, one a line ('help' lists them), and\n"
         "sends them to its slaves. Every slave prints its admission key IP_PID when it starts."));
     const QCommandLineOption slaves = valueOption("slaves", "The admitted slaves, as IP_PID keys.", "IP_PID,...");
-    parser.addOptions({kIp, kPort, kGroup, slaves, kClockOffset});
+    parser.addOptions({kIp, kPort, kGroup, slaves, kClockOffset, kParent});
     if (!runParser(parser, arguments, subcommand, exitCode))
         return std::nullopt;
 
@@ -212,6 +221,7 @@ std::optional<MasterOptions> parseMasterOptions(const QStringList& arguments, in
         options.slaves.insert(key);
     }
     options.clockOffsetUs = readClockOffset(reader);
+    options.parentPid = readParent(reader);
     if (!finish(reader, subcommand, exitCode))
         return std::nullopt;
     return options;

@@ -19,6 +19,7 @@ struct SlaveOptions
     QString masterIp;
     std::vector<int> layers{0};
     qint64 clockOffsetUs = 0;
+    qint64 parentPid = 0;  // 0: none; else end with that process and at the end of standard input
 };
 
 struct MasterOptions
@@ -28,6 +29,7 @@ struct MasterOptions
     int group = 0;
     QSet<QString> slaves;  // "ip_pid" admission keys
     qint64 clockOffsetUs = 0;
+    qint64 parentPid = 0;  // 0: none; else end with that process
 };
 
 struct RunOptions

@@ -119,6 +119,8 @@ bool DemoRun::verdict(bool stepsDone, bool endedCleanly) const
         shortfalls.append(QStringLiteral("a command did not reach every slave"));
     if (!summary.everyOffsetFound())
         shortfalls.append(QStringLiteral("a clock offset was not found within %1 us").arg(RunSummary::kOffsetToleranceUs));
+    if (!summary.everyLatencyPossible())
+        shortfalls.append(QStringLiteral("a latency was negative, which is impossible"));
     if (!summary.everySlaveOnline())
         shortfalls.append(QStringLiteral("a slave was not on line"));
     if (!endedCleanly)
@@ -139,6 +141,8 @@ bool DemoRun::startProcesses()
 {
     const QString port = QString::number(m_port);
     const QString group = QString::number(m_options.group);
+    // The players end with this process, even when it is killed.
+    const QString parent = QString::number(QCoreApplication::applicationPid());
     QStringList keys;
     QStringList pids;
     for (int i = 0; i < m_options.slaves; ++i) {
@@ -151,12 +155,12 @@ bool DemoRun::startProcesses()
             QStringList{QStringLiteral("slave"), QStringLiteral("--ip"), slaveIp(i), QStringLiteral("--port"), port,
                         QStringLiteral("--group"), group, QStringLiteral("--master"), QLatin1String(kMasterIp),
                         QStringLiteral("--layers"), m_slaveLayers.back(), QStringLiteral("--clock-offset-us"),
-                        QString::number(m_injectedOffsetsUs.back())},
+                        QString::number(m_injectedOffsetsUs.back()), QStringLiteral("--parent"), parent},
             m_options.verbose);
         const bool started = slave->start(kReadyTimeoutMs);
         m_slaves.push_back(std::move(slave));
         if (!started)
-            return fail(QStringLiteral("%1 did not start within %2 ms").arg(m_slaves.back()->name()).arg(kReadyTimeoutMs),
+            return fail(QStringLiteral("%1 did not start: %2").arg(m_slaves.back()->name(), m_slaves.back()->startFailure()),
                         m_slaves.back().get());
         keys.append(slaveIp(i) + QLatin1Char('_') + QString::number(m_slaves.back()->pid()));
         pids.append(QString::number(m_slaves.back()->pid()));
@@ -164,10 +168,11 @@ bool DemoRun::startProcesses()
     m_master = std::make_unique<DemoChild>(
         QStringLiteral("master %1").arg(QLatin1String(kMasterIp)),
         QStringList{QStringLiteral("master"), QStringLiteral("--ip"), QLatin1String(kMasterIp), QStringLiteral("--port"),
-                    port, QStringLiteral("--group"), group, QStringLiteral("--slaves"), keys.join(QLatin1Char(','))},
+                    port, QStringLiteral("--group"), group, QStringLiteral("--slaves"), keys.join(QLatin1Char(',')),
+                    QStringLiteral("--parent"), parent},
         m_options.verbose);
     if (!m_master->start(kReadyTimeoutMs))
-        return fail(QStringLiteral("the master did not start within %1 ms").arg(kReadyTimeoutMs), m_master.get());
+        return fail(QStringLiteral("the master did not start: %1").arg(m_master->startFailure()), m_master.get());
     m_stepResult = QStringLiteral("master pid %1, slaves %2").arg(m_master->pid()).arg(pids.join(QLatin1Char(' ')));
     return true;
 }
@@ -262,9 +267,10 @@ bool DemoRun::shutDown()
     bool clean = true;
     if (m_master && m_master->running())
         askMaster(QStringLiteral("stopclocksync"), QStringLiteral("sent"), kMasterAnswerMs);
+    // A process that never got ready has been reported already.
     for (const auto& slave : m_slaves)
-        clean = slave->finish(kExitTimeoutMs) && clean;
-    if (m_master)
+        clean = (!slave->ready() || slave->finish(kExitTimeoutMs)) && clean;
+    if (m_master && m_master->ready())
         clean = m_master->finish(kExitTimeoutMs) && clean;
     if (!clean) {
         for (const auto& slave : m_slaves)
@@ -294,12 +300,11 @@ bool DemoRun::sendPlayback(const QString& line)
             std::max(1, kDeliveryTimeoutMs - int(delivery.elapsed())));
     }
     const std::vector<qint64> latencies = RunSummary::latenciesOf(command, slaveRecords());
-    const qint64 worst = latencies.empty() ? 0 : *std::max_element(latencies.begin(), latencies.end());
     m_stepDetails.append(QStringLiteral("      %1 reached %2 slaves, latency median %3, worst %4")
                              .arg(command.name, -9)
                              .arg(QStringLiteral("%1/%2").arg(latencies.size()).arg(m_slaves.size()))
-                             .arg(RunSummary::milliseconds(RunSummary::median(latencies)))
-                             .arg(RunSummary::milliseconds(worst)));
+                             .arg(RunSummary::latencyText(RunSummary::median(latencies)))
+                             .arg(RunSummary::latencyText(RunSummary::worst(latencies))));
     return true;  // a missing delivery shows in the summary and fails the run there
 }
 

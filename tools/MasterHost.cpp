@@ -3,6 +3,7 @@
 
 #include "EventLine.h"
 #include "EventLoopWait.h"
+#include "HostStartup.h"
 #include "TextTable.h"
 
 #include <QCoreApplication>
@@ -71,6 +72,10 @@ MasterHost::MasterHost(MasterOptions options)
 
 int MasterHost::exec()
 {
+    if (!listeningOrSayWhy(m_control, "master"))
+        return 1;
+    if (m_options.parentPid && !endWithParent(m_options.parentPid))
+        return 1;
     EventLine(QStringLiteral("ready"))
         .add(QStringLiteral("role"), "master")
         .add(QStringLiteral("ip"), m_options.ip)
@@ -81,7 +86,12 @@ int MasterHost::exec()
         .add(QStringLiteral("clock-offset-us"), m_options.clockOffsetUs)
         .print();
     printOutputLine(QStringLiteral("Master ready. Type 'help' for the commands."));
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    if (m_unmetWaits == 0)
+        return status;
+    // A script whose waits were not met has failed, whatever came after them.
+    printOutputLine(QStringLiteral("multinet-demo master: %1 wait(s) not met").arg(m_unmetWaits));
+    return 1;
 }
 
 void MasterHost::execute(const QString& line)
@@ -308,6 +318,7 @@ void MasterHost::wait(CommandArgs& args)
     QElapsedTimer waited;
     waited.start();
     const bool ok = runEventLoopUntil(met, int(timeoutMs), kWaitPollMs);
+    m_unmetWaits += ok ? 0 : 1;
     EventLine(QStringLiteral("waited"))
         .add(QStringLiteral("what"), what)
         .add(QStringLiteral("met"), ok)

@@ -24,7 +24,8 @@ public:
     MasterHost(const MasterHost&) = delete;
     MasterHost& operator=(const MasterHost&) = delete;
 
-    // Runs the event loop until "quit" or the end of input; returns the exit status.
+    // Runs the event loop until "quit" or the end of input; returns the exit status: 1 when the library
+    // does not listen or a wait was not met.
     int exec();
 
 private:
@@ -68,5 +69,6 @@ private:
     MultiNetControl m_control;                  // made and destroyed on the main thread
     StdinLines m_input;
     bool m_quitting = false;  // main thread only
+    int m_unmetWaits = 0;     // main thread only; any makes the exit status 1
     int m_nextTag = 1;
 };

@@ -73,9 +73,22 @@ qint64 RunSummary::median(std::vector<qint64> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+qint64 RunSummary::worst(const std::vector<qint64>& latencies)
+{
+    if (latencies.empty())
+        return 0;
+    const auto [lowest, highest] = std::minmax_element(latencies.begin(), latencies.end());
+    return *lowest < 0 ? *lowest : *highest;
+}
+
 QString RunSummary::milliseconds(qint64 us, int decimals)
 {
     return QStringLiteral("%1 ms").arg(double(us) / 1000.0, 0, 'f', decimals);
+}
+
+QString RunSummary::latencyText(qint64 us)
+{
+    return us < 0 ? milliseconds(us) + QStringLiteral(" IMPOSSIBLE") : milliseconds(us);
 }
 
 QStringList RunSummary::tableLines() const
@@ -85,7 +98,6 @@ QStringList RunSummary::tableLines() const
                      QStringLiteral("estimated"), QStringLiteral("error"), QStringLiteral("online")});
     for (const Row& row : m_rows) {
         const bool hasLatency = !row.latenciesUs.empty();
-        const qint64 worst = hasLatency ? *std::max_element(row.latenciesUs.begin(), row.latenciesUs.end()) : 0;
         QString estimated = QStringLiteral("none");
         QString error = QStringLiteral("-");
         if (row.estimatedOffsetUs) {
@@ -96,8 +108,8 @@ QStringList RunSummary::tableLines() const
         }
         table.addRow({row.slave->ip, QString::number(row.slave->pid), row.slave->layers,
                       QStringLiteral("%1/%2").arg(row.latenciesUs.size()).arg(m_sentCount),
-                      hasLatency ? milliseconds(median(row.latenciesUs)) : QStringLiteral("-"),
-                      hasLatency ? milliseconds(worst) : QStringLiteral("-"),
+                      hasLatency ? latencyText(median(row.latenciesUs)) : QStringLiteral("-"),
+                      hasLatency ? latencyText(worst(row.latenciesUs)) : QStringLiteral("-"),
                       signedMilliseconds(row.slave->injectedOffsetUs), estimated, error,
                       row.online ? QStringLiteral("yes") : QStringLiteral("no")});
     }
@@ -115,6 +127,11 @@ bool RunSummary::everyOffsetFound() const
         return row.estimatedOffsetUs
                && std::llabs(*row.estimatedOffsetUs - row.slave->injectedOffsetUs) < kOffsetToleranceUs;
     });
+}
+
+bool RunSummary::everyLatencyPossible() const
+{
+    return std::all_of(m_rows.begin(), m_rows.end(), [](const Row& row) { return worst(row.latenciesUs) >= 0; });
 }
 
 bool RunSummary::everySlaveOnline() const

@@ -41,12 +41,18 @@ public:
     // The latencies of one command to every slave that printed it.
     static std::vector<qint64> latenciesOf(const SentCommand& command, const std::vector<SlaveRecord>& slaves);
     static qint64 median(std::vector<qint64> values);
+    // The latency furthest from a possible one: the lowest when it is negative, else the highest; 0 for none.
+    static qint64 worst(const std::vector<qint64>& latencies);
     static QString milliseconds(qint64 us, int decimals = 2);
+    // A latency in milliseconds, flagged when it is negative: a callback cannot come before its send, so
+    // the processes' clocks or the demo's bookkeeping are wrong.
+    static QString latencyText(qint64 us);
 
     QStringList tableLines() const;
     bool everyCommandDelivered() const;
     bool everyOffsetFound() const;
     bool everySlaveOnline() const;
+    bool everyLatencyPossible() const;
 
 private:
     struct Row

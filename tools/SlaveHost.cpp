@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "SlaveHost.h"
 
+#include "HostStartup.h"
+
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -37,7 +39,12 @@ SlaveHost::SlaveHost(SlaveOptions options)
       m_player(m_clock, m_options.layers),
       m_callbacks(makeCallbacks()),
       m_control(&m_callbacks, m_options.group, m_options.ip.toStdString(), m_options.port),
-      m_input([this](const QString& line) { handleInput(line); }, [] {})
+      m_input([this](const QString& line) { handleInput(line); },
+              [this] {
+                  // Started by `run`: its end closes this input, and nobody is left to say "quit".
+                  if (m_options.parentPid)
+                      QCoreApplication::quit();
+              })
 {
     m_control.setSlaveFlag(true);
     m_control.setMasterIp(m_options.masterIp.toStdString());
@@ -45,6 +52,10 @@ SlaveHost::SlaveHost(SlaveOptions options)
 
 int SlaveHost::exec()
 {
+    if (!listeningOrSayWhy(m_control, "slave"))
+        return 1;
+    if (m_options.parentPid && !endWithParent(m_options.parentPid))
+        return 1;
     const QString key = m_options.ip + QLatin1Char('_') + QString::number(QCoreApplication::applicationPid());
     EventLine(QStringLiteral("ready"))
         .add(QStringLiteral("role"), "slave")

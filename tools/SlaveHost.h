@@ -24,7 +24,8 @@ public:
     SlaveHost(const SlaveHost&) = delete;
     SlaveHost& operator=(const SlaveHost&) = delete;
 
-    // Runs the event loop until "quit"; returns the exit status.
+    // Runs the event loop until "quit" (or, started by `run`, the end of input); returns the exit status:
+    // 1 when the library does not listen.
     int exec();
 
 private:

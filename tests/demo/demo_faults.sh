@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# multinet-demo where things go wrong: players must not outlive a killed `run`, a port that another
+# program holds must be named with the system's reason, a master script whose wait fails must fail, and
+# values that cannot travel on the wire must be refused. Loopback only.
+# usage: demo_faults.sh SCENARIO PATH_TO_MULTINET_DEMO
+# Scenarios: orphans-kill, orphans-term, port-taken, wait-fails, out-of-range.
+set -euo pipefail
+
+readonly SCENARIO=$1
+readonly DEMO=$2
+WORK=$(mktemp -d)
+readonly WORK
+HOLDER=""
+
+cleanup() {
+  [ -n "$HOLDER" ] && kill "$HOLDER" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  [ -f "$WORK/out" ] && sed 's/^/  | /' "$WORK/out" >&2
+  exit 1
+}
+
+# A process that has ended: gone, or a zombie that nobody reaps.
+ended() {
+  [ ! -e "/proc/$1" ] || [ "$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" = Z ]
+}
+
+# Kills `run` with SIGNAL once its players are up, then waits for every player to end.
+orphans() {
+  local signal=$1 line pids pid i
+  "$DEMO" run --slaves 2 >"$WORK/out" 2>&1 &
+  local run=$!
+  for i in $(seq 300); do
+    grep -q 'start the processes' "$WORK/out" && break
+    ended "$run" && fail "run ended before its players were up"
+    sleep 0.1
+  done
+  line=$(grep -a 'start the processes' "$WORK/out") || fail "the players did not come up"
+  pids=$(sed -n 's/.*master pid \([0-9]*\), slaves \(.*\)/\1 \2/p' <<<"$line")
+  [ -n "$pids" ] || fail "no pids in: $line"
+  kill "-$signal" "$run"
+  wait "$run" 2>/dev/null || true
+  # Without a tie to `run` they would live on until their master-lost time (about 50 s).
+  for pid in $pids; do
+    for i in $(seq 100); do
+      ended "$pid" && break
+      sleep 0.1
+    done
+    ended "$pid" || { kill "$pid" 2>/dev/null; fail "player $pid outlived run killed with SIG$signal"; }
+  done
+  echo "every player ended with run (SIG$signal): $pids"
+}
+
+# Holds a UDP port on 127.0.0.1 without address sharing, as an unrelated program would; writes it to
+# $WORK/port.
+hold_port() {
+  perl -MIO::Socket::INET -e '
+    my $s = IO::Socket::INET->new(Proto => "udp", LocalAddr => "127.0.0.1", LocalPort => 0) or die "bind: $!";
+    $| = 1; print $s->sockport, "\n"; sleep 600;' >"$WORK/port" </dev/null &
+  HOLDER=$!
+  local i
+  for i in $(seq 50); do
+    [ -s "$WORK/port" ] && break
+    sleep 0.1
+  done
+  [ -s "$WORK/port" ] || fail "could not hold a port"
+}
+
+port_taken() {
+  local port status=0
+  hold_port
+  port=$(cat "$WORK/port")
+  "$DEMO" run --slaves 1 --port "$port" >"$WORK/out" 2>&1 || status=$?
+  [ "$status" -ne 0 ] || fail "run succeeded on a port that another program holds"
+  grep -a -q "^error: the master did not start: .*cannot listen: 127.0.0.1 port $port: .*in use" "$WORK/out" \
+    || fail "run did not name the taken port and the reason"
+  echo "run named the cause: $(grep -a -m1 '^error:' "$WORK/out")"
+}
+
+wait_fails() {
+  local status=0
+  printf 'find\nwait roster 1 300\nstatus\n' \
+    | "$DEMO" master --ip 127.0.0.1 --port "$(free_port)" --group 7 --slaves 127.0.0.9_1 >"$WORK/out" 2>&1 \
+    || status=$?
+  [ "$status" -ne 0 ] || fail "a master script whose wait failed exited with status 0"
+  grep -a -q '^\[demo\] waited what=roster met=0' "$WORK/out" || fail "the wait did not fail as expected"
+  echo "the master script exited with status $status"
+}
+
+# A free port: one that the kernel hands out and takes back at once.
+free_port() {
+  perl -MIO::Socket::INET -e '
+    my $s = IO::Socket::INET->new(Proto => "udp", LocalAddr => "127.0.0.1", LocalPort => 0) or die "bind: $!";
+    print $s->sockport, "\n";'
+}
+
+out_of_range() {
+  local args
+  for args in "slave --ip 127.0.0.2 --port 70000 --group 7 --master 127.0.0.1" \
+              "slave --ip 127.0.0.2 --port 4000 --group 65536 --master 127.0.0.1" \
+              "master --ip 127.0.0.1 --port 65536 --group 7 --slaves 127.0.0.2_1" \
+              "master --ip 127.0.0.1 --port 4000 --group -1 --slaves 127.0.0.2_1" \
+              "run --port 70000" "run --group 65536"; do
+    local status=0
+    # shellcheck disable=SC2086
+    "$DEMO" $args </dev/null >"$WORK/out" 2>&1 || status=$?
+    [ "$status" -eq 2 ] || fail "'multinet-demo $args' was not refused (status $status)"
+    grep -a -q 'must be a whole number from' "$WORK/out" || fail "'multinet-demo $args' did not say why"
+  done
+  echo "every value that does not fit 16 bits was refused"
+}
+
+case $SCENARIO in
+  orphans-kill) orphans KILL ;;
+  orphans-term) orphans TERM ;;
+  port-taken) port_taken ;;
+  wait-fails) wait_fails ;;
+  out-of-range) out_of_range ;;
+  *) echo "unknown scenario $SCENARIO" >&2; exit 2 ;;
+esac
