@@ -213,9 +213,12 @@ bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playO
     const qint64 atUs = m_clock.nowUs() + qint64(m_options.marginMs) * 1000;
     sync.atHostUs = double(atUs);
     const qint64 atClockNs = atUs * 1000;
-    // A pause and a speed change act where the programme is at the instant; others where they are told.
-    if (kind == SyncCommand::Pause || kind == SyncCommand::Speed)
+    // A pause acts where the programme is at the instant, a speed change goes on from the frame after the
+    // last one shown; others act where they are told.
+    if (kind == SyncCommand::Pause)
         positionNs = m_playback.snapNs(m_playback.timeline().positionAt(atClockNs));
+    else if (kind == SyncCommand::Speed)
+        positionNs = m_playback.continuingPositionNs(atClockNs);
     else if (kind == SyncCommand::Start && positionNs < 0)
         positionNs = m_playback.timeline().positionAt(atClockNs);
     sync.positionUs = positionNs / 1000;

@@ -61,6 +61,14 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
     return false;
 }
 
+qint64 SyncedPlayback::continuingPositionNs(qint64 atClockNs) const
+{
+    if (!m_timeline.playing)
+        return snapNs(m_timeline.positionNs);
+    const FrameGrid& grid = m_media.grid();
+    return grid.frameStartNs(grid.frameIndexAt(m_timeline.positionAt(atClockNs - kPrerollLeadNs)) + 1);
+}
+
 bool SyncedPlayback::playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error)
 {
     const Timeline before = m_timeline;

@@ -23,6 +23,9 @@ public:
     const Timeline& timeline() const { return m_timeline; }
     // The frame start at or before `positionNs`.
     qint64 snapNs(qint64 positionNs) const { return m_media.grid().snapNs(positionNs); }
+    // Where a change of speed at `atClockNs` goes on without losing a frame: the frame after the last one
+    // shown before a playing pipeline stops to preroll (see apply).
+    qint64 continuingPositionNs(qint64 atClockNs) const;
 
     // `atClockNs` is the command's instant converted to the pipeline's clock. A failure that happens at
     // the instant is handed to `onLateError`.

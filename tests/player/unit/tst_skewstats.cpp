@@ -35,7 +35,7 @@ class tst_SkewStats : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void pairsFramesWithTheNearestShowing_data()
     {
         QTest::addColumn<std::vector<ShownFrame>>("reference");

@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: MIT
+// What a player reads from a command: the user data's words, the frame and instant each command names,
+// and the command lines of its subcommands, wrong ones included.
+#include "CommandData.h"
+#include "PlayerOptions.h"
+#include "SyncCommand.h"
+
+#include <QtTest>
+
+class tst_PlayerCommands : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void userDataWords_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("at");
+        QTest::newRow("tag and instant") << QByteArray("at=123456 tag=cmd4") << "cmd4" << "123456";
+        QTest::newRow("blanks around") << QByteArray("  tag=cmd1   at=9  ") << "cmd1" << "9";
+        QTest::newRow("words without =") << QByteArray("hello =x tag=cmd2") << "cmd2" << "";
+        QTest::newRow("a demo host's bare tag") << QByteArray("cmd7") << "" << "";
+        QTest::newRow("empty") << QByteArray() << "" << "";
+        QTest::newRow("binary") << QByteArray("\x01\xff=\x00tag=\xfe", 9) << "" << "";
+    }
+    void userDataWords()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, tag);
+        QFETCH(QString, at);
+        const CommandData data = CommandData::parse(bytes.constData(), int(bytes.size()));
+        QCOMPARE(data.value(QStringLiteral("tag")), tag);
+        QCOMPARE(data.value(QStringLiteral("at")), at);
+        QCOMPARE(CommandData::parse(data.bytes().constData(), int(data.bytes().size())).value(QStringLiteral("tag")), tag);
+    }
+
+    void commandsFromCallbacks()
+    {
+        CommandData data;
+        data.set(QStringLiteral("tag"), QStringLiteral("cmd3")).set(QStringLiteral("pos"), 4066666).set(QStringLiteral("at"), 987654321);
+
+        const SyncCommand start = SyncCommand::start(1.5, 5e6, data);
+        QCOMPARE(start.kind, SyncCommand::Start);
+        QCOMPARE(start.positionUs, qint64(1500000));
+        QCOMPARE(start.atHostUs, 5e6);
+        QCOMPARE(start.tag, QStringLiteral("cmd3"));
+
+        const SyncCommand pause = SyncCommand::pause(7e6, data);
+        QCOMPARE(pause.positionUs, qint64(4066666));
+        QCOMPARE(pause.atHostUs, 7e6);
+        // Without pos=, the player holds the frame it shows at the instant.
+        QCOMPARE(SyncCommand::pause(7e6, CommandData()).positionUs, qint64(-1));
+
+        const SyncCommand seek = SyncCommand::seek(3000000, false, 8e6, data);
+        QCOMPARE(seek.positionUs, qint64(3000000));
+        QVERIFY(!seek.playOn);
+
+        const std::optional<SyncCommand> speed = SyncCommand::speed(2.0, data);
+        QVERIFY(speed);
+        QCOMPARE(speed->rate, 2.0);
+        QCOMPARE(speed->positionUs, qint64(4066666));
+        QCOMPARE(speed->atHostUs, 987654321.0);
+
+        const std::optional<SyncCommand> step = SyncCommand::step(SyncCommand::StepBack, data);
+        QVERIFY(step);
+        QCOMPARE(step->kind, SyncCommand::StepBack);
+
+        // A speed change or a step without its instant and position cannot be placed: refused.
+        CommandData onlyTag;
+        onlyTag.set(QStringLiteral("tag"), QStringLiteral("cmd9"));
+        QVERIFY(!SyncCommand::speed(2.0, onlyTag));
+        QVERIFY(!SyncCommand::step(SyncCommand::Step, onlyTag));
+        CommandData badNumber;
+        badNumber.set(QStringLiteral("at"), QStringLiteral("soon")).set(QStringLiteral("pos"), 1);
+        QVERIFY(!SyncCommand::step(SyncCommand::Step, badNumber));
+    }
+
+    void wrongCommandLines_data()
+    {
+        QTest::addColumn<bool>("master");
+        QTest::addColumn<QStringList>("arguments");
+        const QStringList slave{"--ip", "127.0.0.2", "--port", "45000", "--master", "127.0.0.1"};
+        const QStringList master{"--ip", "127.0.0.1", "--port", "45000", "--media", "clip.avi"};
+        QTest::newRow("slave without --master") << false << QStringList{"--ip", "127.0.0.2", "--port", "45000"};
+        QTest::newRow("slave, master not an address") << false << QStringList(slave).replaceInStrings("127.0.0.1", "host");
+        QTest::newRow("port 0") << false << QStringList(slave).replaceInStrings("45000", "0");
+        QTest::newRow("port too high") << false << QStringList(slave).replaceInStrings("45000", "70000");
+        QTest::newRow("offset not a number") << false << slave + QStringList{"--clock-offset-us", "2.5ms"};
+        QTest::newRow("unknown option") << false << slave + QStringList{"--fast"};
+        QTest::newRow("stray argument") << false << slave + QStringList{"extra"};
+        QTest::newRow("master without --media") << true << QStringList{"--ip", "127.0.0.1", "--port", "45000"};
+        QTest::newRow("margin 0") << true << master + QStringList{"--margin-ms", "0"};
+        QTest::newRow("ip as IPv6") << true << QStringList(master).replaceInStrings("127.0.0.1", "::1");
+    }
+    void wrongCommandLines()
+    {
+        QFETCH(bool, master);
+        QFETCH(QStringList, arguments);
+        int exitCode = -1;
+        const QStringList full = QStringList{"multinet-player", master ? "master" : "slave"} + arguments;
+        QVERIFY(!parsePlayerOptions(full, master, exitCode));
+        QCOMPARE(exitCode, 2);
+    }
+
+    void rightCommandLines()
+    {
+        int exitCode = 0;
+        const std::optional<PlayerOptions> slave = parsePlayerOptions(
+            {"multinet-player", "slave", "--ip", "127.0.0.3", "--port", "45000", "--master", "127.0.0.1",
+             "--clock-offset-us", "-4000", "--ignore-offset", "--net-clock", "46000"},
+            false, exitCode);
+        QVERIFY(slave);
+        QCOMPARE(slave->clockOffsetUs, qint64(-4000));
+        QVERIFY(slave->ignoreOffset);
+        QCOMPARE(slave->clock, SyncClock::GstNet);
+        QCOMPARE(slave->netClockPort, quint16(46000));
+        QCOMPARE(slave->label, QStringLiteral("127.0.0.3"));
+
+        const std::optional<PlayerOptions> master = parsePlayerOptions(
+            {"multinet-player", "master", "--ip", "127.0.0.1", "--port", "45000", "--media", "clip.avi", "--slaves",
+             "127.0.0.2_10, 127.0.0.3_11"},
+            true, exitCode);
+        QVERIFY(master);
+        QCOMPARE(master->slaves, (QSet<QString>{"127.0.0.2_10", "127.0.0.3_11"}));
+        QCOMPARE(master->marginMs, 200);
+        QCOMPARE(master->clock, SyncClock::Library);
+
+        QVERIFY(!parseRunOptions({"multinet-player", "run", "--slaves", "17"}, exitCode));
+        QCOMPARE(exitCode, 2);
+        QVERIFY(!parseRunOptions({"multinet-player", "run", "--clip-seconds", "1"}, exitCode));
+        QCOMPARE(exitCode, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_PlayerCommands)
+#include "tst_playercommands.moc"
