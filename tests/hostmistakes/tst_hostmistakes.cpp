@@ -11,6 +11,7 @@
 #include "common/RecordingHost.h"
 #include "protocol/MessageCode.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
 #include <QtEndian>
@@ -89,8 +90,14 @@ private slots:
 void tst_HostMistakes::throwingHostClockCountsAsNone()
 {
     LogCapture log;
+    QElapsedTimer elapsed;
+    elapsed.start();
     RecordingHost host;
-    host.callbacks()->getClockTimeCbk = []() -> qint64 { throw std::runtime_error("clock unplugged"); };
+    std::atomic<int> throws{0};
+    host.callbacks()->getClockTimeCbk = [&throws]() -> qint64 {
+        ++throws;
+        throw std::runtime_error("clock unplugged");
+    };
     const std::unique_ptr<MultiNetControl> slave = makeSlave(host);
     MultiNetControl master(host.callbacks(), kGroup, kMasterIp, pickFreePort());
     master.setMasterFlag(true);
@@ -133,8 +140,10 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
     }
     QVERIFY(master.isAllSlaveComplete(-1));
 
-    // Dozens of throws, one line.
-    QCOMPARE(log.text().count("getClockTimeCbk: ERROR  exception from the host: clock unplugged; taken as no clock"), 1);
+    // Many throws, one line at the first and at most one per 10 s after it.
+    const int lines = log.text().count("getClockTimeCbk: ERROR  exception from the host: clock unplugged; taken as no clock");
+    QVERIFY2(throws >= 5, qPrintable(QString::number(throws)));
+    QVERIFY2(lines >= 1 && lines <= 1 + elapsed.elapsed() / 10000, qPrintable(QString::number(lines)));
 }
 
 void tst_HostMistakes::destroyedFromMasterLost()
@@ -183,7 +192,7 @@ void tst_HostMistakes::destroyedOnAnotherThread()
                 QEventLoop dispatcherFirst;  // gives the thread the event dispatcher its sockets need
                 slave = makeSlave(host);
                 readyForTraffic = true;
-                runEventLoopFor(100);
+                runEventLoopUntil([&] { return host.callCount() > 0; });
             });
             QVERIFY(runEventLoopUntil([&] { return readyForTraffic.load(); }));
         } else {
