@@ -44,7 +44,7 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
               const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
               if (words.size() == 2 && words[0] == QLatin1String("admit"))
                   m_pendingKeys.append(words[1]);
-              else if (!words.isEmpty())
+              else if (!words.isEmpty() && words != QStringList{QStringLiteral("quit")})  // the session ends by itself
                   printOutputLine(QStringLiteral("multinet-player master: ignored '%1' (input takes: admit IP_PID)").arg(line));
           },
           [] {})

@@ -266,7 +266,10 @@ GstPadProbeReturn MediaPlayer::onWindowFrame(GstPad* pad, GstPadProbeInfo* info,
     // The frame awaited for a hold is that preroll frame; others are rendered at their time, unless they
     // preroll on the way to a pause and are flushed unseen.
     const bool held = qint64(GST_BUFFER_PTS(buffer)) == player->m_holdPts.load();
-    if (held || GST_STATE_TARGET(player->m_pipeline) == GST_STATE_PLAYING)
+    GST_OBJECT_LOCK(player->m_pipeline);
+    const bool playing = GST_STATE_TARGET(player->m_pipeline) == GST_STATE_PLAYING;
+    GST_OBJECT_UNLOCK(player->m_pipeline);
+    if (held || playing)
         player->onFrame(buffer, held, pad);
     return GST_PAD_PROBE_OK;
 }

@@ -63,11 +63,13 @@ private:
     static GstPadProbeReturn onWindowFrame(GstPad* pad, GstPadProbeInfo* info, gpointer self);
 
     FrameLog& m_log;
+    // Set and cleared by the main thread only while no stream runs (before the pipeline leaves NULL, after
+    // it is back there); the streaming thread reads them while it runs.
     GstElement* m_pipeline = nullptr;
     GstElement* m_sink = nullptr;
     GstClock* m_clock = nullptr;
-    FrameGrid m_grid;
-    bool m_window = false;
+    FrameGrid m_grid;       // main thread only
+    bool m_window = false;  // main thread only
     // The time stamp of a frame to be shown and held when it prerolls, or -1. Set by the main thread before
     // the seek; cleared by the streaming thread when it records that frame. (A frame that prerolls on the
     // way to the pause, before the seek, is not the one.)
