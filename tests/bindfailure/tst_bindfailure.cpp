@@ -27,7 +27,10 @@ void tst_BindFailure::listeningState_data()
     QTest::newRow("out of range") << "999.1.1.1" << false << "not an IPv4 address";
     QTest::newRow("empty") << "" << false << "not an IPv4 address";
     QTest::newRow("not an address of this machine") << "192.0.2.1" << false << "The address is not available";
+#ifndef Q_OS_WIN
+    // On Windows the address-reuse hint lets a second socket take a port that another holds.
     QTest::newRow("group port taken") << "127.0.0.1" << true << "The bound address is already in use";
+#endif
 }
 
 void tst_BindFailure::listeningState()
