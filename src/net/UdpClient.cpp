@@ -177,7 +177,9 @@ void UdpClient::close()
 
 int UdpClient::sendData(char* data, int len, NetControlNS::struAddress dest, bool broadcast)
 {
-    if (!m_running)
+    // An endpoint whose bind failed sends nothing: the socket layer would bind it to the wildcard address
+    // on the first send, and the datagram would leave from whatever interface the system picks.
+    if (!m_running || !m_bound)
         return -1;
     if (broadcast) {
         std::lock_guard<std::mutex> lock(m_socketMutex);
@@ -201,7 +203,7 @@ std::optional<ClockPair> UdpClient::sendClockFor(std::uint16_t code) const
 int UdpClient::sendPrepared(char* data, int len, const PreparedDestination& to,
                             const std::optional<ClockPair>& sendClock)
 {
-    if (!m_running)
+    if (!m_running || !m_bound)
         return -1;
     const int slot = sendSlotOf(codeOf(data, len));
     std::lock_guard<std::mutex> lock(m_socketMutex);

@@ -45,7 +45,7 @@ public:
     // `sendClock` carried to the instant before the system call. Safe from any thread.
     int sendPrepared(char* data, int len, const PreparedDestination& to, const std::optional<ClockPair>& sendClock);
     // Binds, prints the bind line and, when the bind fails, a line with the address, port and reason.
-    // Returns true, also when the bind failed (see isBound).
+    // Returns true, also when the bind failed (see isBound); such an endpoint receives and sends nothing.
     bool init(NetControlNS::slaveControlCbk* callbacks) override;
     // Call on the thread that called init.
     void close() override;
