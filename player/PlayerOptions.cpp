@@ -53,6 +53,14 @@ bool readInteger(const QCommandLineParser& parser, const char* name, qint64 min,
     return true;
 }
 
+// A window when asked for, or when a display exists and headless sinks were not asked for.
+bool wantsWindow(const QCommandLineParser& parser)
+{
+    if (parser.isSet(QStringLiteral("window")))
+        return true;
+    return !parser.isSet(QStringLiteral("headless")) && !qEnvironmentVariableIsEmpty("DISPLAY");
+}
+
 bool isIpv4(const QString& text)
 {
     QHostAddress address;
@@ -77,7 +85,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         {QStringLiteral("group"), QStringLiteral("The group id (default 0)."), QStringLiteral("ID")},
         {QStringLiteral("clock-offset-us"), QStringLiteral("This host's clock is off by this much."), QStringLiteral("US")},
         {QStringLiteral("frame-log"), QStringLiteral("Write every shown frame to FILE at the end."), QStringLiteral("FILE")},
-        {QStringLiteral("window"), QStringLiteral("Show the frames in a window (needs a display).")},
+        {QStringLiteral("window"), QStringLiteral("Show the frames in a window (the default when DISPLAY is set).")},
+        {QStringLiteral("headless"), QStringLiteral("Send the frames to a headless sink, even with a display.")},
         {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
     });
@@ -119,7 +128,7 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
     if (parser.isSet(QStringLiteral("net-clock")))
         options.clock = SyncClock::GstNet;
     options.frameLog = parser.value(QStringLiteral("frame-log"));
-    options.window = parser.isSet(QStringLiteral("window"));
+    options.window = wantsWindow(parser);
     options.label = parser.isSet(QStringLiteral("label")) ? parser.value(QStringLiteral("label"))
                                                           : (master ? QStringLiteral("master") : options.ip);
     if (master) {
@@ -156,7 +165,8 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
         {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
         {QStringLiteral("anchor"), QStringLiteral("Also play the session on GStreamer's network clock, for comparison.")},
-        {QStringLiteral("window"), QStringLiteral("A window per player (needs a display).")},
+        {QStringLiteral("window"), QStringLiteral("A window per player (needs a display); headless sinks otherwise, "
+                                                  "whose figures include the wake-up of the thread that shows a frame.")},
         {QStringLiteral("bound-us"), QStringLiteral("The p99 skew a passing run stays within (default 1000)."), QStringLiteral("US")},
         {QStringLiteral("json"), QStringLiteral("Write the figures to FILE as JSON."), QStringLiteral("FILE")},
         {QStringLiteral("verbose"), QStringLiteral("Show every line the players print.")},

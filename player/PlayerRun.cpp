@@ -179,8 +179,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     auto common = [&](const QString& ip, const QString& log, const QString& label) {
         QStringList args{QStringLiteral("--ip"), ip, QStringLiteral("--port"), QString::number(port), QStringLiteral("--group"),
                          QString::number(m_options.group), QStringLiteral("--frame-log"), log, QStringLiteral("--label"), label};
-        if (m_options.window)
-            args.append(QStringLiteral("--window"));
+        args.append(m_options.window ? QStringLiteral("--window") : QStringLiteral("--headless"));
         if (mode == Mode::GstNet)
             args << QStringLiteral("--net-clock") << netClockPort;
         return args;

@@ -19,7 +19,7 @@ TB_PREFIX="tmnc$$-play-"
 # start_slave NAME HOST CLOCK_OFFSET_US
 start_slave() {
   tb_start "$1" "$2" slave --ip "$(tb_ip "$2")" --port "$PORT" --group "$GROUP" --master "$(tb_ip 1)" \
-    --clock-offset-us "$3" --frame-log "$TB_DIR/$1.frames"
+    --clock-offset-us "$3" --frame-log "$TB_DIR/$1.frames" --headless
 }
 
 slave_key() {
@@ -38,7 +38,7 @@ tb_make_network 4
 start_slave s1 2 2500
 start_slave s2 3 -4000
 tb_start m 1 master --ip "$(tb_ip 1)" --port "$PORT" --group "$GROUP" --slaves "$(slave_key s1),$(slave_key s2)" \
-  --media "$TB_DIR/clip.avi" --frame-log "$TB_DIR/m.frames"
+  --media "$TB_DIR/clip.avi" --frame-log "$TB_DIR/m.frames" --headless
 
 # While the first stretch plays, a third slave starts on its own host and is admitted.
 session_step_met start 1 30
