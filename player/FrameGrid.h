@@ -9,15 +9,13 @@
 class FrameGrid
 {
 public:
-    FrameGrid(int fpsNum = 30, int fpsDen = 1);
+    explicit FrameGrid(int fpsNum = 30, int fpsDen = 1);
 
     qint64 frameStartNs(qint64 index) const;
     // The frame shown at `positionNs`: a position a hair before a frame start (rounding) counts as that frame.
     qint64 frameIndexAt(qint64 positionNs) const;
     qint64 snapNs(qint64 positionNs) const { return frameStartNs(frameIndexAt(positionNs)); }
     qint64 frameDurationNs() const { return frameStartNs(1); }
-    int fpsNum() const { return m_num; }
-    int fpsDen() const { return m_den; }
 
 private:
     int m_num;

@@ -79,8 +79,10 @@ bool MediaPlayer::open(const QString& uri, GstClock* clock, bool window, const Q
     gst_element_set_start_time(m_pipeline, GST_CLOCK_TIME_NONE);
     m_holdPts = 0;
     gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
-    if (!waitForPreroll(error))
+    if (!waitForPreroll(error)) {
+        halt();
         return false;
+    }
 
     GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
     if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
