@@ -3,6 +3,9 @@
 
 #include <gst/video/video.h>
 
+#include <algorithm>
+#include <thread>
+
 #ifdef __linux__
 #include <pthread.h>
 #include <sched.h>
@@ -13,6 +16,7 @@ namespace {
 constexpr GstClockTime kPrerollTimeout = 10 * GST_SECOND;
 constexpr int kBusPollMs = 5;
 constexpr int kPresentationPriority = 10;
+constexpr qint64 kEarlyWakeNs = 300000;
 
 QString quoted(const QString& text)
 {
@@ -204,7 +208,7 @@ void MediaPlayer::pollBus()
 
 void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
 {
-    const qint64 now = FrameLog::monotonicNs();
+    qint64 now = FrameLog::monotonicNs();
     raiseThreadPriority();
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(pts))
@@ -215,24 +219,38 @@ void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
             m_log.record(ShownFrame::Held, qint64(pts), now);
         return;
     }
-    if (!pad) {
-        m_log.record(ShownFrame::Rendered, qint64(pts), now);
+    const std::optional<qint64> due = dueOnClockNs(pts, pad);
+    if (!due)
+        return;
+    const qint64 clockNow = qint64(gst_clock_get_time(m_clock));
+    if (m_window) {
+        // The buffer arrives before the sink waits for its time: record that time, read on the monotonic clock.
+        m_log.record(ShownFrame::Rendered, qint64(pts), now + (*due - clockNow));
         return;
     }
-    // A window sink: the buffer arrives before the sink waits for its time, so record that time, read on
-    // the monotonic clock.
+    if (m_realtime) {
+        // Woken a little early on purpose (see raiseThreadPriority): the rest is waited out on the CPU,
+        // yielding to the other players' threads of the same priority.
+        const qint64 until = std::min(*due, clockNow + 2 * kEarlyWakeNs);
+        while (qint64(gst_clock_get_time(m_clock)) < until)
+            std::this_thread::yield();
+        now = FrameLog::monotonicNs();
+    }
+    m_log.record(ShownFrame::Rendered, qint64(pts), now);
+}
+
+std::optional<qint64> MediaPlayer::dueOnClockNs(GstClockTime pts, GstPad* pad) const
+{
     GstEvent* segmentEvent = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
     if (!segmentEvent)
-        return;
+        return std::nullopt;
     const GstSegment* segment = nullptr;
     gst_event_parse_segment(segmentEvent, &segment);
     const guint64 runningTime = gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts);
     gst_event_unref(segmentEvent);
     if (!GST_CLOCK_TIME_IS_VALID(runningTime))
-        return;
-    const qint64 dueOnClock = qint64(gst_element_get_base_time(m_sink) + runningTime);
-    const qint64 clockNow = qint64(gst_clock_get_time(m_clock));
-    m_log.record(ShownFrame::Rendered, qint64(pts), now + (dueOnClock - clockNow));
+        return std::nullopt;
+    return qint64(gst_element_get_base_time(m_sink) + runningTime);
 }
 
 void MediaPlayer::raiseThreadPriority()
@@ -249,11 +267,16 @@ void MediaPlayer::raiseThreadPriority()
     param.sched_priority = kPresentationPriority;
     m_realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 #endif
+    if (m_realtime && !m_window) {
+        // Waking from a sleep still varies by tens of microseconds from one CPU to another (an idle CPU of
+        // a virtual machine wakes slowly): the headless sink wakes a little early and waits out the rest.
+        g_object_set(m_sink, "ts-offset", gint64(-kEarlyWakeNs), nullptr);
+    }
 }
 
-void MediaPlayer::onHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer self)
+void MediaPlayer::onHandoff(GstElement*, GstBuffer* buffer, GstPad* pad, gpointer self)
 {
-    static_cast<MediaPlayer*>(self)->onFrame(buffer, false, nullptr);
+    static_cast<MediaPlayer*>(self)->onFrame(buffer, false, pad);
 }
 
 void MediaPlayer::onPrerollHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpointer self)

@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 
 class MediaPlayer
 {
@@ -55,6 +56,8 @@ private:
     void pollBus();
     void onFrame(GstBuffer* buffer, bool preroll, GstPad* pad);
     void raiseThreadPriority();
+    // When the frame with time stamp `pts` is due on the pipeline's clock, from the segment on `pad`.
+    std::optional<qint64> dueOnClockNs(GstClockTime pts, GstPad* pad) const;
     // Goes to paused without showing the frame that prerolls on the way.
     bool pauseUnseen(QString& error);
 
