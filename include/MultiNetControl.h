@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// TamoMultiNetControl: play one programme on several player instances and keep them in step over a LAN.
-//
-// This is the only header a host application needs. It holds the host-facing value types of the
-// NetControlNS namespace, the task executor that the control object is built on, and the exported
-// control object MultiNetControl itself.
+/// @file MultiNetControl.h
+/// TamoMultiNetControl: play one programme on several player instances and keep them in step over a LAN.
+///
+/// This is the only header a host application needs. It holds the host-facing types of the NetControlNS
+/// namespace (struAddress, slaveControlCbk, the log handler), the task executor that the control object is
+/// built on, and the exported control object MultiNetControl itself.
 #pragma once
 
 #include "tamomultinetcontrol_export.h"
@@ -28,28 +29,45 @@
 #pragma warning(disable : 4251 4275)
 #endif
 
+/// The types a host shares with the library: addresses and roster entries, the host's callbacks, and the
+/// log handler.
 namespace NetControlNS {
 
-// A network address, and also one entry of the master's slave roster.
+/// A network address, and also one entry of the master's slave roster (MultiNetControl::getSlavesPlayer()).
+///
+/// A roster entry stands for one slave endpoint and one layer: a slave that serves two layers has two
+/// entries. The flags are set by the slave's reports and read by the `isAllSlave…` queries.
 struct struAddress
 {
-    std::string ip;               // IPv4 address as dotted text
-    int processId = -1;           // process id of the player that sent from this address
-    int port = 0;                 // UDP port
-    int layerId = -1;             // layer a roster entry stands for; -1 = none
-    bool isPrepared = false;      // roster: the slave reported prepared for this layer
-    bool isClockSynced = false;   // roster: the slave reported its clock synchronised
-    bool isComplete = false;      // roster: the slave reported complete for this layer
-    bool isReserved = false;      // never set by the library
-    qint64 lastOnlineTime = -1;   // roster: host-clock time (us) of the last heartbeat; -1 = none yet
-    int addrType = 3;             // not interpreted; the library's own addresses carry 1
+    std::string ip;               ///< IPv4 address as dotted text.
+    int processId = -1;           ///< Process id of the player that sent from this address.
+    int port = 0;                 ///< UDP port: for a roster entry, the port of the slave's unicast endpoint.
+    int layerId = -1;             ///< Layer a roster entry stands for; -1 = none.
+    bool isPrepared = false;      ///< Roster: the slave reported prepared for this layer.
+    bool isClockSynced = false;   ///< Roster: the slave reported its clock synchronised.
+    bool isComplete = false;      ///< Roster: the slave reported complete for this layer.
+    bool isReserved = false;      ///< Never set by the library.
+    qint64 lastOnlineTime = -1;   ///< Roster: host-clock time (us) of the last heartbeat; -1 = none yet.
+    int addrType = 3;             ///< Not interpreted; the library's own addresses carry 1.
 };
 
-// The host's side of the library: a slave's commands arrive here, and both roles read the host clock here.
-// Every member may be left empty; an empty member is simply not called. The object must outlive the
-// MultiNetControl that it is given to. `userData` is valid only during the call and is null when the
-// master attached none. Members 1 to 10 are called on the library's worker thread, masterLostCbk on the
-// heartbeat thread; getClockTimeCbk is called from several threads at once and must be thread-safe.
+/// The host's side of the library: a slave's commands arrive here, and both roles read the host clock here.
+///
+/// The host fills the members it needs and passes a pointer to the object to the MultiNetControl
+/// constructor, which keeps the pointer: the object must outlive the MultiNetControl. Every member may be
+/// left empty; an empty member is simply not called.
+///
+/// Command callbacks (startCbk to seekCbk) are called on a slave for each command of its master, with
+/// the command's layer id (-1 when the master gave none) and values, in the order of the master's
+/// operation, and with the user data that the master attached: `userData` points into the received
+/// datagram, is valid only during the call, and is null (with `userDataLen` 0) when the master attached
+/// none. The values pass through unchanged; their meaning is the host's.
+///
+/// Threads: startCbk to clockOffsetCbk run on the object's worker thread, one at a time, in the order the
+/// datagrams arrived. masterLostCbk runs on the slave's heartbeat thread. getClockTimeCbk is called from
+/// the worker, the heartbeat and clock-sync threads, the receive path on the constructing thread, and the
+/// host's own threads inside the object's operations, often at once: it must be thread-safe.
+///
 /// Callbacks should return quickly: received commands and clock answers wait for the worker while one
 /// runs. A slow host does not make a live master look lost (its heartbeat answers are noted as they
 /// arrive, on the receiving thread), and the clock samples keep the times of their arrival, but the
@@ -59,19 +77,29 @@ struct struAddress
 class slaveControlCbk
 {
 public:
+    /// Start: the two doubles of MultiNetControl::notifySlaveStart(), in order. Worker thread.
     std::function<void(int layerId, double, double, char* userData, int userDataLen)> startCbk;
+    /// Speed: the speed of MultiNetControl::notifySlaveSpeed(). Worker thread.
     std::function<void(int layerId, double speed, char* userData, int userDataLen)> speedCbk;
+    /// Step (MultiNetControl::notifySlaveStep()). Worker thread.
     std::function<void(int layerId, char* userData, int userDataLen)> stepCbk;
+    /// Step back (MultiNetControl::notifySlaveStepBack()). Worker thread.
     std::function<void(int layerId, char* userData, int userDataLen)> stepBackCbk;
+    /// Pause: the double of MultiNetControl::notifySlavePause(). Worker thread.
     std::function<void(int layerId, double, char* userData, int userDataLen)> pauseCbk;
+    /// Prepare (MultiNetControl::notifySlavePrepareAsync()); the layer id is not passed. Worker thread.
     std::function<void(char* userData, int userDataLen)> prepareCbk;
+    /// Stop: the double of MultiNetControl::notifySlaveStop(). Worker thread.
     std::function<void(int layerId, double, char* userData, int userDataLen)> stopCbk;
+    /// Seek: the position, flag and value of MultiNetControl::notifySlaveSeek(). Worker thread.
     std::function<void(int layerId, qint64 position, bool, double, char* userData, int userDataLen)> seekCbk;
-    // Asked when the master searches for its slaves: one partner report is sent per layer id.
+    /// Asked when the master searches for its slaves: one partner report is sent per layer id, and the
+    /// master's roster gets one entry per layer. Without it the slave stays out of the roster. Worker thread.
     std::function<std::vector<int>()> getLayerIdsCbk;
-    // Mean clock offset, slave minus master, in seconds, after each accepted clock sample.
+    /// Mean clock offset, slave minus master, in seconds, over the last ten accepted clock samples; called
+    /// after each accepted sample. Worker thread.
     std::function<void(double seconds)> clockOffsetCbk;
-    // The host clock in microseconds; every time in the library is read from it (0 without it).
+    /// The host clock in microseconds; every time in the library is read from it (0 without it).
     /// It must be monotonic (CLOCK_MONOTONIC, std::chrono::steady_clock, QElapsedTimer), never the wall
     /// clock: a slave whose clock steps drags its mean offset through wrong values for the next ten
     /// samples, and a master whose clock steps forward by 3 s or more marks live slaves off line until the
@@ -83,7 +111,8 @@ public:
     /// clock that gives the same value across 2 us of system time stands still (a test double, or a
     /// clock coarser than a microsecond) and is taken as it is, never moved.
     std::function<qint64()> getClockTimeCbk;
-    // Called once, with true, when the master's heartbeat answers have stopped for 50 s.
+    /// Called once in the object's life, with true, when the master's heartbeat answers have stopped for
+    /// 50 s on the host clock; never again, even if the master comes back. Heartbeat thread.
     /// The one callback that may destroy the MultiNetControl object (the heartbeat thread then leaves
     /// without touching it again); see the class's note on threads.
     std::function<void(bool)> masterLostCbk;
@@ -121,48 +150,52 @@ TAMO_MULTINETCONTROL_EXPORT LogHandler installLogHandler(LogHandler handler);
 
 } // namespace NetControlNS
 
-// One received datagram with its sender, as queued for the worker thread.
+/// One received datagram with its sender, as queued for the worker thread. A host has no use for it: it
+/// is public only because TaskExecute, the base of MultiNetControl, takes it.
 class TAMO_MULTINETCONTROL_EXPORT ControlMessage
 {
 public:
-    // A message without data; TaskExecute's quit message is (-1, 0, 0, 0).
+    /// A message without data; TaskExecute's quit message is (-1, 0, 0, 0).
     ControlMessage(int msgType, int arg1, int arg2, long long arg3);
-    // A received datagram: copies `len` bytes of `data`; with `len` below 1 both data and sender stay empty.
+    /// A received datagram: copies `len` bytes of `data`; with `len` below 1 both data and sender stay empty.
     ControlMessage(const char* data, int len, NetControlNS::struAddress sender);
 
-    int msgType = 0;         // -1 = quit message, 0 = datagram
-    int arg1 = 0;            // carried, read by nobody
-    int arg2 = 0;
-    long long arg3 = 0;
-    std::vector<char> data;  // the datagram's bytes
-    NetControlNS::struAddress sender;
+    int msgType = 0;         ///< -1 = quit message, 0 = datagram.
+    int arg1 = 0;            ///< Carried, read by nobody.
+    int arg2 = 0;            ///< Carried, read by nobody.
+    long long arg3 = 0;      ///< Carried, read by nobody.
+    std::vector<char> data;  ///< The datagram's bytes.
+    NetControlNS::struAddress sender;  ///< Where the datagram came from (IP text and port).
 };
 
-// A queue and one worker thread that hands each posted message, in posting order, to handle_message.
+/// A queue and one worker thread that hands each posted message, in posting order, to handle_message.
+/// The base of MultiNetControl, whose callbacks run on this worker thread.
 class TAMO_MULTINETCONTROL_EXPORT TaskExecute
 {
 public:
-    // Most messages that may wait for the worker; a flood beyond it is dropped at the door (see postMessage).
+    /// Most messages that may wait for the worker; a flood beyond it is dropped at the door (see postMessage()).
     static constexpr std::size_t kMaxQueuedMessages = 65536;
-    // Most datagram bytes that may wait for the worker.
+    /// Most datagram bytes that may wait for the worker.
     static constexpr std::size_t kMaxQueuedBytes = 64u * 1024u * 1024u;
 
-    // Starts the worker; throws std::system_error when the thread cannot be started.
+    /// Starts the worker; throws std::system_error when the thread cannot be started.
     TaskExecute();
+    /// Stops the worker (see stop()) if the derived class has not done so.
     virtual ~TaskExecute();
 
-    TaskExecute(const TaskExecute&) = delete;
-    TaskExecute& operator=(const TaskExecute&) = delete;
+    TaskExecute(const TaskExecute&) = delete;             ///< Not copyable: it owns a thread.
+    TaskExecute& operator=(const TaskExecute&) = delete;  ///< Not copyable: it owns a thread.
 
 protected:
-    // Queues a copy of `msg` and wakes the worker. Returns false, and drops the message, when the queue
-    // already holds kMaxQueuedMessages messages or kMaxQueuedBytes bytes (a diagnostic line is printed
-    // at the start of each such episode).
+    /// Queues a copy of `msg` and wakes the worker. Any thread.
+    /// @return true when queued; false, and the message is dropped, when the queue already holds
+    ///         kMaxQueuedMessages messages or kMaxQueuedBytes bytes (a diagnostic line is printed at the
+    ///         start and at the end of each such episode).
     bool postMessage(ControlMessage msg);
-    // Ends the worker and joins it. Throws std::system_error (resource_deadlock_would_occur) when called
-    // on the worker itself. Messages still queued are never handled.
+    /// Ends the worker and joins it. Throws std::system_error (resource_deadlock_would_occur) when called
+    /// on the worker itself. Messages still queued are never handled.
     void stop();
-    // True on the worker thread, that is inside handle_message.
+    /// True on the worker thread, that is inside handle_message.
     bool onWorkerThread() const;
 
 private:
@@ -180,6 +213,7 @@ private:
     std::atomic<bool> m_running{true};       // written by stop(), read by the worker
 };
 
+/// @cond INTERNAL
 // The library's internal classes; nothing of them is exported.
 namespace tamo::detail {
 class UdpClient;
@@ -188,25 +222,44 @@ class MasterReportHandler;
 } // namespace tamo::detail
 class MultiNetControlTestAccess;
 class QObject;
+/// @endcond
 
-// The control object: one per player instance. See README.md for a walk through its use.
-//
-// Threads: construct the object on a thread that runs a Qt event loop (all reception happens there). The
-// host may call every other operation from any thread. Host callbacks run on the library's worker thread.
+/// The control object: one per player instance, as master, as slave, or both.
+///
+/// The master finds and admits its slaves (setSlaves(), findSlavePlayer()), keeps a roster of them per
+/// layer, starts their clock synchronisation (notifySlaveStartClockSync()) and broadcasts playback
+/// commands (`notifySlave…`) to the group's port; each slave turns the commands into calls of its host's
+/// NetControlNS::slaveControlCbk and reports with reportPrepared() and reportComplete(). Nothing is
+/// acknowledged or repeated: true from a sending operation means the datagram was handed to the socket,
+/// and the master learns the slaves' state only from their reports, through the roster queries.
+///
+/// Threads: construct the object on a thread that runs a Qt event loop (all reception happens there). The
+/// host may call every other operation from any thread. Host callbacks run on the library's worker thread
+/// (masterLostCbk on the slave's heartbeat thread) and must return quickly.
+///
 /// Destruction: on the constructing thread, or on any other thread while the constructing thread either
 /// keeps running its event loop until the destructor returns (the sockets are closed there; a line every
 /// 5 s says so while the destructor waits for it) or has ended. masterLostCbk may destroy the object; the
 /// callbacks that run on the worker thread (startCbk to clockOffsetCbk, and getClockTimeCbk wherever it
 /// runs) may not: that is reported in one line and ends the process.
-//
-// User data: a playback command carries at most 4072 bytes of payload and user data together (4056 bytes
-// of user data for a start, 4064 for pause, stop and speed, 4048 for seek, 4072 for prepare, step and step
-// back). A command whose user data does not fit is refused: nothing is sent, a line says why, and the
-// operation returns false. A negative or zero length sends no user data; a null pointer with a positive
-// length sends that many zero bytes.
+///
+/// User data: a playback command carries at most 4072 bytes of payload and user data together (4056 bytes
+/// of user data for a start, 4064 for pause, stop and speed, 4048 for seek, 4072 for prepare, step and step
+/// back). A command whose user data does not fit is refused: nothing is sent, a line says why, and the
+/// operation returns false. A negative or zero length sends no user data; a null pointer with a positive
+/// length sends that many zero bytes.
+///
+/// Gotchas:
+/// - the `isAllSlave…` queries answer true on an empty roster: check getSlavesPlayer() first;
+/// - clock synchronisation is started once per process, until the host resets m_haveStartClockSync;
+/// - the host clock (NetControlNS::slaveControlCbk::getClockTimeCbk) must be monotonic and thread-safe;
+/// - callbacks must return quickly;
+/// - the user-data limits above;
+/// - the operations print diagnostic lines (see NetControlNS::installLogHandler()).
 class TAMO_MULTINETCONTROL_EXPORT MultiNetControl : public TaskExecute
 {
 public:
+    /// Size of the send buffer: a datagram's 24-byte header, payload and user data must fit in it.
     static constexpr int kSendBufferSize = 4096;
     /// Most start-clock-sync commands whose clock-sync and heartbeat threads run at once. Each start while
     /// clock sync runs adds a pair of threads beside the earlier ones; at this bound a further start only
@@ -217,39 +270,116 @@ public:
     /// any real player's layer count; reports beyond it are ignored, with one line when the bound is reached.
     static constexpr int kMaxRosterEntriesPerSlave = 64;
 
+    /// Starts the worker thread and opens the object's two UDP sockets on `localIp`: one bound to `port`,
+    /// which receives the master's broadcast commands, and one on a port the system picks, which sends
+    /// every datagram of the object and receives the answers to it. Each bind prints a line. The object
+    /// has no role until setMasterFlag() or setSlaveFlag().
+    ///
+    /// Call it on a thread that runs a Qt event loop: the sockets are read there.
+    /// @param cbk the host's callbacks; kept, not copied: it must outlive the object. May be null.
+    /// @param groupId the group: only datagrams of the same group id are handled. Travels as its low 16
+    ///        bits, so an id outside 0..65535 never matches anything received (a line warns of it).
+    /// @param localIp this player's own IPv4 address, as dotted text. Whether the sockets could bind to
+    ///        it tells isListening().
+    /// @param port the group's UDP port, the same on every node of the group; above 65535 only its low
+    ///        16 bits are used (a line warns of it).
+    /// @throws std::system_error when the worker thread cannot be started.
     MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp, unsigned int port);
+    /// Prints a line, stops the clock-sync threads and the worker (messages still queued are not handled)
+    /// and closes the sockets. See the class's note on the threads that may destroy the object.
     ~MultiNetControl() override;
 
-    // Configuration: each prints one line and stores the value; may be called at any time.
+    /// Makes this object a master (or not); an object may be master and slave at once. Prints one line.
     void setMasterFlag(bool master);
+    /// Makes this object a slave (or not). A slave handles only datagrams from its master's IP
+    /// (setMasterIp()). Prints one line.
     void setSlaveFlag(bool slave);
+    /// Slave: the master's IPv4 address as dotted text. A slave drops, with a warning line, every datagram
+    /// whose source address is not exactly this text, so it accepts nothing before this is set. Prints one line.
     void setMasterIp(std::string masterIp);
+    /// Changes the group id given to the constructor (see there). Prints one line.
     void setGroupId(int group_id);
 
-    // Master: the roster of slaves. Entries of `slaves` have the form "ip_processId".
+    /// Master: the slaves it admits to its roster, each as "ip_processId" (the slave's IPv4 address and
+    /// process id, for example "192.168.1.20_5164"). Replaces the earlier set; entries already in the
+    /// roster stay until the next findSlavePlayer(). Prints one line.
     void setSlaves(QSet<QString> slaves);
+    /// Master: empties the roster and broadcasts a search for slaves. Each slave of the group answers once
+    /// per layer id its host reports (NetControlNS::slaveControlCbk::getLayerIdsCbk); the admitted ones
+    /// (setSlaves()) then appear in getSlavesPlayer(), one entry per slave endpoint and layer, as their
+    /// answers arrive.
+    /// @return true when the search was sent; false on an object that is not master.
     bool findSlavePlayer();
+    /// Master: a copy of the roster, in the order the slaves answered.
     std::vector<NetControlNS::struAddress> getSlavesPlayer();
-    bool isAllSlavePrepared(int layerId);   // layerId -1 = any layer
-    bool isAllSlaveComplete(int layerId);   // layerId -1 = any layer; slaves silent for 5 s don't count
+    /// Master: whether every roster entry of `layerId` (-1: of every layer) has reported prepared.
+    /// Prints one line per entry looked at.
+    /// @return false at the first entry that has not; true otherwise, **also on an empty roster**.
+    bool isAllSlavePrepared(int layerId);
+    /// Master: whether every roster entry of `layerId` (-1: of every layer) that is on line has reported
+    /// complete. An entry whose last heartbeat is more than 5 s old on the host clock counts as off line
+    /// and is passed over (a line says so), and so does one that has sent none yet once the host clock
+    /// reads more than 5 s; an entry that went silent for 4.5 s stays off line until the next
+    /// findSlavePlayer(). Without a host clock no entry is off line. Prints one line per entry looked at.
+    /// @return false at the first entry on line that has not; true otherwise, **also on an empty roster**
+    ///         and when every entry is off line.
+    bool isAllSlaveComplete(int layerId);
+    /// Master: whether every roster entry, of any layer, has reported its clock synchronised (a slave does
+    /// so after its first accepted clock sample). Prints one line per entry looked at.
+    /// @return false at the first entry that has not; true otherwise, **also on an empty roster**.
     bool isAllSlaveClockSucced();
-    void clearSlaveCompleteFlags(int layerId);  // -1 clears only entries of layer -1
+    /// Master: clears the complete flag of the roster entries of exactly `layerId`; -1 clears only the
+    /// entries of layer -1, not every layer.
+    void clearSlaveCompleteFlags(int layerId);
 
-    // Master: playback commands to every slave of the group. False on an object that is not master.
+    /// Master: broadcasts a prepare command; slaves call their host's `prepareCbk` with the user data.
+    /// User data over 2048 bytes prints a warning line, and is sent all the same when it fits.
+    /// @return true when the command was sent; false on an object that is not master, or when the user
+    ///         data does not fit (see the class's note on user data).
     bool notifySlavePrepareAsync(int layerId, char* userData, int userDataLen);
+    /// Master: broadcasts a start command with two values of the host's, passed to the slaves' `startCbk`
+    /// in this order. Slows every slave's clock-sync requests, and this object's own if it is also slave,
+    /// to one every 3 s.
+    /// @return as notifySlavePrepareAsync().
     bool notifySlaveStart(double first, double second, int layerId, char* userData, int userDataLen);
+    /// Master: broadcasts a pause command; slaves call `pauseCbk` with `value`.
+    /// @return as notifySlavePrepareAsync().
     bool notifySlavePause(double value, int layerId, char* userData, int userDataLen);
+    /// Master: broadcasts a stop command; slaves call `stopCbk` with `value`, and will report their clock
+    /// synchronised again after their next clock sample.
+    /// @return as notifySlavePrepareAsync().
     bool notifySlaveStop(double value, int layerId, char* userData, int userDataLen);
+    /// Master: broadcasts a seek command; slaves call `seekCbk` with `position`, `flag` and `value`.
+    /// @return as notifySlavePrepareAsync().
     bool notifySlaveSeek(qint64 position, bool flag, int layerId, double value, char* userData, int userDataLen);
+    /// Master: broadcasts a speed command; slaves call `speedCbk` with `speed`.
+    /// @return as notifySlavePrepareAsync().
     bool notifySlaveSpeed(double speed, int layerId, char* userData, int userDataLen);
+    /// Master: broadcasts a step command; slaves call `stepCbk`.
+    /// @return as notifySlavePrepareAsync().
     bool notifySlaveStep(int layerId, char* userData, int userDataLen);
+    /// Master: broadcasts a step-back command; slaves call `stepBackCbk`.
+    /// @return as notifySlavePrepareAsync().
     bool notifySlaveStepBack(int layerId, char* userData, int userDataLen);
-    // Sent once per process: false while m_haveStartClockSync is true.
+    /// Master: broadcasts the start of clock synchronisation. Each slave learns the master's address
+    /// from it, then sends clock-sync requests (every 100 ms, every 3 s once playback has started) and
+    /// heartbeats (every 2 s) until a stop. Sent **once per process**: it sets m_haveStartClockSync, which
+    /// every object of the process reads, and nothing in the library clears it.
+    /// @return true when sent; false on an object that is not master, or while m_haveStartClockSync is
+    ///         true (nothing is sent).
     bool notifySlaveStartClockSync();
+    /// Master: broadcasts the end of clock synchronisation; the slaves' clock-sync and heartbeat threads
+    /// end. Does not clear m_haveStartClockSync.
+    /// @return true when sent; false on an object that is not master.
     bool notifySlaveStopClockSync();
 
-    // Slave: reports to the master. False on an object that is not slave.
+    /// Slave: reports to the master that `layerId` is prepared. Sent to the master's address that the
+    /// slave learnt from the master's first search or start of clock synchronisation; before that it
+    /// reaches nobody. The master matches it to the roster entry of this endpoint and layer.
+    /// @return true when sent; false on an object that is not slave.
     bool reportPrepared(int layerId);
+    /// Slave: reports to the master that `layerId` is complete; as reportPrepared().
+    /// @return true when sent; false on an object that is not slave.
     bool reportComplete(int layerId);
 
     /// Whether both sockets are bound to the IP text and port given to the constructor. False when the text
@@ -261,8 +391,9 @@ public:
     /// that failed (for example "192.0.2.1 port 47000: The address is not available"); empty while it is true.
     std::string errorString() const;
 
-    // True once any object of this process has sent the start of clock synchronisation; the host may
-    // set it back to false to allow another start.
+    /// True once any object of this process has sent the start of clock synchronisation
+    /// (notifySlaveStartClockSync()); false when the library is loaded. The library never clears it: the
+    /// host may set it back to false to allow another start.
     static std::atomic<bool> m_haveStartClockSync;
 
 private:
