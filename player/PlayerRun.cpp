@@ -4,43 +4,23 @@
 #include "ClipMaker.h"
 #include "DemoChild.h"
 #include "EventLine.h"
+#include "LoopbackPlan.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QUdpSocket>
 
 #include <cstdlib>
 
 namespace {
 
-constexpr char kMasterIp[] = "127.0.0.1";
 constexpr int kReadyTimeoutMs = 15000;
 constexpr int kSessionTimeoutMs = 120000;
 constexpr int kExitTimeoutMs = 10000;
 constexpr qint64 kOffsetToleranceUs = 1000;
 constexpr int kClipFps = 30;
-
-QString slaveIp(int index)
-{
-    return QStringLiteral("127.0.0.%1").arg(index + 2);
-}
-
-// A few milliseconds, alternately ahead and behind, as the demo host injects them.
-qint64 injectedOffsetUs(int index)
-{
-    return (index % 2 == 0 ? 1 : -1) * (2500 + 1500 * qint64(index));
-}
-
-quint16 pickFreePort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QString::fromLatin1(kMasterIp)), 0);
-    return probe.localPort();
-}
 
 const char* modeName(int mode)
 {
@@ -98,9 +78,9 @@ int PlayerRun::exec()
     for (Mode mode : modes) {
         printOutputLine(QStringLiteral("multinet-player run: a master on %1 and %2 slaves on %3 to %4, loopback only; "
                                        "frames placed by the %5")
-                            .arg(QLatin1String(kMasterIp))
+                            .arg(QLatin1String(kLoopbackMasterIp))
                             .arg(m_options.slaves)
-                            .arg(slaveIp(0), slaveIp(m_options.slaves - 1))
+                            .arg(loopbackSlaveIp(0), loopbackSlaveIp(m_options.slaves - 1))
                             .arg(QLatin1String(modeTitle(int(mode)))));
         std::optional<SessionReport> report = playSession(mode);
         if (!report) {
@@ -189,24 +169,24 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     QStringList keys;
     for (int i = 0; i < m_options.slaves; ++i) {
         QStringList args = QStringList{QStringLiteral("slave")} +
-                           common(slaveIp(i), m_workDir + QStringLiteral("/%1-slave%2.frames").arg(tag).arg(i + 1),
+                           common(loopbackSlaveIp(i), m_workDir + QStringLiteral("/%1-slave%2.frames").arg(tag).arg(i + 1),
                                   QStringLiteral("slave %1").arg(i + 1));
-        args << QStringLiteral("--master") << QLatin1String(kMasterIp) << QStringLiteral("--clock-offset-us")
+        args << QStringLiteral("--master") << QLatin1String(kLoopbackMasterIp) << QStringLiteral("--clock-offset-us")
              << QString::number(injectedOffsetUs(i));
         if (mode == Mode::Control)
             args.append(QStringLiteral("--ignore-offset"));
-        slaves.push_back(std::make_unique<DemoChild>(QStringLiteral("slave %1").arg(slaveIp(i)), args, m_options.verbose));
+        slaves.push_back(std::make_unique<DemoChild>(QStringLiteral("slave %1").arg(loopbackSlaveIp(i)), args, m_options.verbose));
         if (!slaves.back()->start(kReadyTimeoutMs)) {
             printOutputLine(QStringLiteral("error: %1 did not start:\n%2").arg(slaves.back()->name(), slaves.back()->recentOutput()));
             return std::nullopt;
         }
-        keys.append(slaveIp(i) + QLatin1Char('_') + QString::number(slaves.back()->pid()));
+        keys.append(loopbackSlaveIp(i) + QLatin1Char('_') + QString::number(slaves.back()->pid()));
     }
     const QString masterLog = m_workDir + QStringLiteral("/%1-master.frames").arg(tag);
-    QStringList masterArgs = QStringList{QStringLiteral("master")} + common(QLatin1String(kMasterIp), masterLog, QStringLiteral("master"));
+    QStringList masterArgs = QStringList{QStringLiteral("master")} + common(QLatin1String(kLoopbackMasterIp), masterLog, QStringLiteral("master"));
     masterArgs << QStringLiteral("--slaves") << keys.join(QLatin1Char(',')) << QStringLiteral("--media") << m_clip
                << QStringLiteral("--margin-ms") << QString::number(m_options.marginMs);
-    DemoChild master(QStringLiteral("master %1").arg(QLatin1String(kMasterIp)), masterArgs, m_options.verbose);
+    DemoChild master(QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)), masterArgs, m_options.verbose);
     if (!master.start(kReadyTimeoutMs)) {
         printOutputLine(QStringLiteral("error: the master did not start:\n%1").arg(master.recentOutput()));
         return std::nullopt;
@@ -244,7 +224,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
             FrameLog::read(m_workDir + QStringLiteral("/%1-slave%2.frames").arg(tag).arg(i + 1), error);
         const SkewFigures skew = SkewStats::compare(masterFrames, frames);
         pooled.insert(pooled.end(), skew.magnitudesUs.begin(), skew.magnitudesUs.end());
-        report.rows.push_back(PlayerRow{QStringLiteral("slave %1").arg(slaveIp(i)), countEvents(*slaves[std::size_t(i)], "received"),
+        report.rows.push_back(PlayerRow{QStringLiteral("slave %1").arg(loopbackSlaveIp(i)), countEvents(*slaves[std::size_t(i)], "received"),
                                         injectedOffsetUs(i), lastOffset(*slaves[std::size_t(i)]), skew,
                                         SkewStats::sameFrameShare({masterFrames, frames}), int(frames.size()),
                                         showedInRealtime(*slaves[std::size_t(i)])});

@@ -2,18 +2,16 @@
 #include "DemoRun.h"
 
 #include "EventLoopWait.h"
+#include "LoopbackPlan.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QHostAddress>
-#include <QUdpSocket>
 
 #include <algorithm>
 #include <iterator>
 
 namespace {
 
-constexpr char kMasterIp[] = "127.0.0.1";
 constexpr int kReadyTimeoutMs = 15000;
 constexpr int kMasterAnswerMs = 5000;
 constexpr int kDiscoveryTimeoutMs = 5000;
@@ -24,24 +22,6 @@ constexpr int kDeliveryTimeoutMs = 2000;
 constexpr int kExitTimeoutMs = 5000;
 constexpr int kFullWindowSamples = 10;  // the library's sliding mean covers ten samples
 constexpr int kPlaybackPaceMs = 300;    // between playback commands, so the players' positions move
-
-QString slaveIp(int index)
-{
-    return QStringLiteral("127.0.0.%1").arg(index + 2);
-}
-
-// A few milliseconds, alternately ahead and behind.
-qint64 injectedOffsetUs(int index)
-{
-    return (index % 2 == 0 ? 1 : -1) * (2500 + 1500 * qint64(index));
-}
-
-quint16 pickFreePort()
-{
-    QUdpSocket probe;
-    probe.bind(QHostAddress(QString::fromLatin1(kMasterIp)), 0);
-    return probe.localPort();
-}
 
 bool isEvent(const EventLine& line, const char* event)
 {
@@ -56,14 +36,14 @@ int DemoRun::exec()
 {
     m_port = m_options.port ? m_options.port : pickFreePort();
     if (!m_port) {
-        fail(QStringLiteral("no free UDP port on %1").arg(QLatin1String(kMasterIp)));
+        fail(QStringLiteral("no free UDP port on %1").arg(QLatin1String(kLoopbackMasterIp)));
         return 1;
     }
     printOutputLine(QStringLiteral("multinet-demo run: a master on %1 and %2 slaves on %3 to %4, loopback only, "
                                    "UDP port %5, group %6")
-                        .arg(QLatin1String(kMasterIp))
+                        .arg(QLatin1String(kLoopbackMasterIp))
                         .arg(m_options.slaves)
-                        .arg(slaveIp(0), slaveIp(m_options.slaves - 1))
+                        .arg(loopbackSlaveIp(0), loopbackSlaveIp(m_options.slaves - 1))
                         .arg(m_port)
                         .arg(m_options.group));
     const bool stepsDone = runSteps();
@@ -151,9 +131,9 @@ bool DemoRun::startProcesses()
         m_slaveLayers.push_back(i % 2 ? QStringLiteral("0,1") : QStringLiteral("0"));
         m_rosterEntries += i % 2 ? 2 : 1;
         auto slave = std::make_unique<DemoChild>(
-            QStringLiteral("slave %1").arg(slaveIp(i)),
-            QStringList{QStringLiteral("slave"), QStringLiteral("--ip"), slaveIp(i), QStringLiteral("--port"), port,
-                        QStringLiteral("--group"), group, QStringLiteral("--master"), QLatin1String(kMasterIp),
+            QStringLiteral("slave %1").arg(loopbackSlaveIp(i)),
+            QStringList{QStringLiteral("slave"), QStringLiteral("--ip"), loopbackSlaveIp(i), QStringLiteral("--port"), port,
+                        QStringLiteral("--group"), group, QStringLiteral("--master"), QLatin1String(kLoopbackMasterIp),
                         QStringLiteral("--layers"), m_slaveLayers.back(), QStringLiteral("--clock-offset-us"),
                         QString::number(m_injectedOffsetsUs.back()), QStringLiteral("--parent"), parent},
             m_options.verbose);
@@ -162,12 +142,12 @@ bool DemoRun::startProcesses()
         if (!started)
             return fail(QStringLiteral("%1 did not start: %2").arg(m_slaves.back()->name(), m_slaves.back()->startFailure()),
                         m_slaves.back().get());
-        keys.append(slaveIp(i) + QLatin1Char('_') + QString::number(m_slaves.back()->pid()));
+        keys.append(loopbackSlaveIp(i) + QLatin1Char('_') + QString::number(m_slaves.back()->pid()));
         pids.append(QString::number(m_slaves.back()->pid()));
     }
     m_master = std::make_unique<DemoChild>(
-        QStringLiteral("master %1").arg(QLatin1String(kMasterIp)),
-        QStringList{QStringLiteral("master"), QStringLiteral("--ip"), QLatin1String(kMasterIp), QStringLiteral("--port"),
+        QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)),
+        QStringList{QStringLiteral("master"), QStringLiteral("--ip"), QLatin1String(kLoopbackMasterIp), QStringLiteral("--port"),
                     port, QStringLiteral("--group"), group, QStringLiteral("--slaves"), keys.join(QLatin1Char(',')),
                     QStringLiteral("--parent"), parent},
         m_options.verbose);
@@ -345,7 +325,7 @@ std::vector<SlaveRecord> DemoRun::slaveRecords() const
 {
     std::vector<SlaveRecord> records;
     for (std::size_t i = 0; i < m_slaves.size(); ++i)
-        records.push_back(SlaveRecord{slaveIp(int(i)), m_slaves[i]->pid(), m_slaveLayers[i], m_injectedOffsetsUs[i],
+        records.push_back(SlaveRecord{loopbackSlaveIp(int(i)), m_slaves[i]->pid(), m_slaveLayers[i], m_injectedOffsetsUs[i],
                                       &m_slaves[i]->events()});
     return records;
 }
