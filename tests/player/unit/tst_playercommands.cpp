@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What a player reads from a command: the user data's words, the frame and instant each command names,
-// and the command lines of its subcommands, wrong ones included.
+// What a player reads from a command: the user data's words, and the frame and instant each command names.
 #include "CommandData.h"
-#include "PlayerOptions.h"
 #include "SyncCommand.h"
 
 #include <QtTest>
@@ -74,62 +72,6 @@ private Q_SLOTS:
         CommandData badNumber;
         badNumber.set(QStringLiteral("at"), QStringLiteral("soon")).set(QStringLiteral("pos"), 1);
         QVERIFY(!SyncCommand::step(SyncCommand::Step, badNumber));
-    }
-
-    void wrongCommandLines_data()
-    {
-        QTest::addColumn<bool>("master");
-        QTest::addColumn<QStringList>("arguments");
-        const QStringList slave{"--ip", "127.0.0.2", "--port", "45000", "--master", "127.0.0.1"};
-        const QStringList master{"--ip", "127.0.0.1", "--port", "45000", "--media", "clip.avi"};
-        QTest::newRow("slave without --master") << false << QStringList{"--ip", "127.0.0.2", "--port", "45000"};
-        QTest::newRow("slave, master not an address") << false << QStringList(slave).replaceInStrings("127.0.0.1", "host");
-        QTest::newRow("port 0") << false << QStringList(slave).replaceInStrings("45000", "0");
-        QTest::newRow("port too high") << false << QStringList(slave).replaceInStrings("45000", "70000");
-        QTest::newRow("offset not a number") << false << slave + QStringList{"--clock-offset-us", "2.5ms"};
-        QTest::newRow("unknown option") << false << slave + QStringList{"--fast"};
-        QTest::newRow("stray argument") << false << slave + QStringList{"extra"};
-        QTest::newRow("master without --media") << true << QStringList{"--ip", "127.0.0.1", "--port", "45000"};
-        QTest::newRow("margin 0") << true << master + QStringList{"--margin-ms", "0"};
-        QTest::newRow("ip as IPv6") << true << QStringList(master).replaceInStrings("127.0.0.1", "::1");
-    }
-    void wrongCommandLines()
-    {
-        QFETCH(bool, master);
-        QFETCH(QStringList, arguments);
-        int exitCode = -1;
-        const QStringList full = QStringList{"multinet-player", master ? "master" : "slave"} + arguments;
-        QVERIFY(!parsePlayerOptions(full, master, exitCode));
-        QCOMPARE(exitCode, 2);
-    }
-
-    void rightCommandLines()
-    {
-        int exitCode = 0;
-        const std::optional<PlayerOptions> slave = parsePlayerOptions(
-            {"multinet-player", "slave", "--ip", "127.0.0.3", "--port", "45000", "--master", "127.0.0.1",
-             "--clock-offset-us", "-4000", "--ignore-offset", "--net-clock", "46000"},
-            false, exitCode);
-        QVERIFY(slave);
-        QCOMPARE(slave->clockOffsetUs, qint64(-4000));
-        QVERIFY(slave->ignoreOffset);
-        QCOMPARE(slave->clock, SyncClock::GstNet);
-        QCOMPARE(slave->netClockPort, quint16(46000));
-        QCOMPARE(slave->label, QStringLiteral("127.0.0.3"));
-
-        const std::optional<PlayerOptions> master = parsePlayerOptions(
-            {"multinet-player", "master", "--ip", "127.0.0.1", "--port", "45000", "--media", "clip.avi", "--slaves",
-             "127.0.0.2_10, 127.0.0.3_11"},
-            true, exitCode);
-        QVERIFY(master);
-        QCOMPARE(master->slaves, (QSet<QString>{"127.0.0.2_10", "127.0.0.3_11"}));
-        QCOMPARE(master->marginMs, 200);
-        QCOMPARE(master->clock, SyncClock::Library);
-
-        QVERIFY(!parseRunOptions({"multinet-player", "run", "--slaves", "17"}, exitCode));
-        QCOMPARE(exitCode, 2);
-        QVERIFY(!parseRunOptions({"multinet-player", "run", "--clip-seconds", "1"}, exitCode));
-        QCOMPARE(exitCode, 2);
     }
 };
 
