@@ -407,6 +407,9 @@ private:
     // On the receiving thread: notes the time of a heartbeat answer from this slave's master as it arrives,
     // so that commands queued before it cannot delay it.
     void noteMasterAnswerOnReceipt(const char* data, int len, const NetControlNS::struAddress& from);
+    // While this object is no slave, the group port no longer hears the object's own broadcasts: nothing
+    // here handles them, and each would wake the receiving thread and the worker. Any thread.
+    void dropOwnBroadcastsUnlessSlave();
 
     // Builds one datagram in m_sendBuf; returns its length, or -1 when the user data does not fit.
     // Call with m_sendMutex held.

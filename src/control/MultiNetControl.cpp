@@ -4,6 +4,7 @@
 #include "control/LogLine.h"
 #include "net/UdpClient.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QThread>
 
@@ -131,6 +132,7 @@ MultiNetControl::MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId
     m_broadcastAddr.port = static_cast<int>(m_port);
     m_broadcastAddr.addrType = kOwnAddressType;
     m_endpointThreadContext = std::make_unique<QObject>();
+    dropOwnBroadcastsUnlessSlave();
 }
 
 MultiNetControl::~MultiNetControl()
@@ -163,6 +165,26 @@ void MultiNetControl::setSlaveFlag(bool slave)
 {
     logLine("MultiNetControl::setSlaveFlag slave = %d\n", slave ? 1 : 0);
     m_isSlave = slave;
+    dropOwnBroadcastsUnlessSlave();
+}
+
+void MultiNetControl::dropOwnBroadcastsUnlessSlave()
+{
+    if (!m_broadcastClient || !m_unicastClient)
+        return;
+    const quint16 ownPort = m_unicastClient->boundPort();
+    if (ownPort == 0)
+        return;
+    // A wildcard-bound sender leaves from whichever address the route picks: its port alone names it.
+    const QHostAddress ownAddress(QString::fromStdString(m_localIp));
+    std::optional<quint32> ownIpv4;
+    if (ownAddress.protocol() == QAbstractSocket::IPv4Protocol && ownAddress != QHostAddress::AnyIPv4)
+        ownIpv4 = ownAddress.toIPv4Address();
+    m_broadcastClient->refreshSenderFilter([&]() -> std::optional<DroppedSender> {
+        if (m_isSlave)
+            return std::nullopt;
+        return DroppedSender{ownIpv4, ownPort};
+    });
 }
 
 void MultiNetControl::setMasterIp(std::string masterIp)

@@ -154,6 +154,7 @@ void UdpClient::listenForLimitedBroadcasts()
     }
     enableKernelReceiptTimes(listener->socketDescriptor());
     connectReception(*listener);
+    std::lock_guard<std::mutex> lock(m_socketMutex);
     m_broadcastListener = std::move(listener);
 }
 
@@ -167,12 +168,24 @@ void UdpClient::close()
 {
     if (!m_running.exchange(false))
         return;
-    m_broadcastListener.reset();
+    // Freed here, on the socket's thread, once no other thread can reach them.
     std::unique_ptr<QUdpSocket> socket;
+    std::unique_ptr<QUdpSocket> listener;
     {
         std::lock_guard<std::mutex> lock(m_socketMutex);
         socket = std::move(m_socket);
+        listener = std::move(m_broadcastListener);
     }
+}
+
+bool UdpClient::refreshSenderFilter(const std::function<std::optional<DroppedSender>()>& sender)
+{
+    std::lock_guard<std::mutex> lock(m_socketMutex);
+    const std::optional<DroppedSender> dropped = sender();
+    bool installed = m_socket && filterSender(m_socket->socketDescriptor(), dropped);
+    if (m_broadcastListener)
+        installed = filterSender(m_broadcastListener->socketDescriptor(), dropped) && installed;
+    return installed;
 }
 
 int UdpClient::sendData(char* data, int len, NetControlNS::struAddress dest, bool broadcast)

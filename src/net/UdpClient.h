@@ -10,6 +10,7 @@
 #pragma once
 
 #include "net/ClockCarry.h"
+#include "net/SenderFilter.h"
 #include "net/SockBase.h"
 
 #include <QtGlobal>
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -59,6 +61,12 @@ public:
     void deliverDatagram(const char* data, int len, NetControlNS::struAddress from);
     qint64 currentHostTime() const;
 
+    // Drops, in the kernel, the datagrams of the sender that `sender` names when called (nothing: drops none),
+    // on every socket of the endpoint. `sender` is called with the endpoint's lock held, so that of two
+    // threads refreshing at once the later one's answer stays. Safe from any thread; false where the
+    // platform has no socket filters (every datagram is then delivered as before).
+    bool refreshSenderFilter(const std::function<std::optional<DroppedSender>()>& sender);
+
     // The port the socket is bound to (0 before init, after close or when the bind failed).
     quint16 boundPort() const;
     // Whether init bound the socket to the wanted address and port, and the reason when it did not. Written
@@ -83,7 +91,8 @@ private:
     std::unique_ptr<char, FreeDeleter> m_recvBuffer;
     std::unique_ptr<QUdpSocket> m_socket;  // guarded by m_socketMutex: senders on any thread, close on the socket's thread
     // Bound to 255.255.255.255 at the same port, where the platform does not show limited broadcasts to a
-    // socket bound to a unicast address. Socket thread only.
+    // socket bound to a unicast address. Guarded by m_socketMutex: made and closed on the socket's thread,
+    // its filter set from any thread.
     std::unique_ptr<QUdpSocket> m_broadcastListener;
     NetControlNS::slaveControlCbk* m_callbacks = nullptr;  // not owned; read only for the host clock
     bool m_bound = false;                 // written by init, then read-only

@@ -86,6 +86,7 @@ private slots:
     void clockSyncStartsOncePerProcess();
     void receiveFilters_data();
     void receiveFilters();
+    void ownCommandsReachOnlyTheSlaveRole();
 };
 
 void tst_MultiNetControl::freshObject()
@@ -327,6 +328,28 @@ void tst_MultiNetControl::receiveFilters()
         QCOMPARE(call.layerId, 4);
         QVERIFY(call.userDataNull);  // no user data announced, whatever bytes follow
     }
+}
+
+void tst_MultiNetControl::ownCommandsReachOnlyTheSlaveRole()
+{
+    // A player that is its own master hears its own commands; while it is master alone it drops them
+    // before they reach it, and taking the slave role again must bring them back.
+    Fixture f;
+    f.control.setMasterFlag(true);
+    f.control.setMasterIp("127.0.0.1");
+    f.control.setSlaveFlag(true);
+    QVERIFY(f.control.notifySlaveStep(1, nullptr, 0));
+    QTRY_COMPARE(f.host.callCount(), 1);
+
+    f.control.setSlaveFlag(false);
+    QVERIFY(f.control.notifySlaveStep(2, nullptr, 0));
+    QVERIFY(!f.listener.waitFor(1).isEmpty());  // it did leave
+    f.control.setSlaveFlag(true);
+    QVERIFY(f.control.notifySlaveStep(3, nullptr, 0));
+    QTRY_COMPARE(f.host.callCount(), 2);
+    QTest::qWait(50);
+    QCOMPARE(f.host.callCount(), 2);
+    QCOMPARE(f.host.calls().back().layerId, 3);
 }
 
 QTEST_GUILESS_MAIN(tst_MultiNetControl)

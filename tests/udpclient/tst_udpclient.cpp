@@ -90,6 +90,8 @@ private slots:
     void hostClockThatStandsStillStampsItsOwnValue();
     void receiptStampWithoutKernelTime();
     void ownEchoIsDropped();
+    void senderFilterDropsOnlyThatSender_data();
+    void senderFilterDropsOnlyThatSender();
     void sendOutsideRunningStateFails();
 };
 
@@ -357,6 +359,58 @@ void tst_UdpClient::ownEchoIsDropped()
         QCOMPARE(int(wire::getU16(d.bytes.constData() + 8)), 500 + i);
         QCOMPARE(d.from.port, int(otherPort.port()));
     }
+}
+
+void tst_UdpClient::senderFilterDropsOnlyThatSender_data()
+{
+    QTest::addColumn<bool>("byAddress");
+    QTest::addColumn<QList<int>>("delivered");  // the codes that arrive while the filter is on
+    // Senders: 600 the filtered one (127.0.0.3, port P), 601 the same address on another port, 602 another
+    // address on the same port P.
+    QTest::newRow("address and port") << true << QList<int>{601, 602};
+    QTest::newRow("port on any address") << false << QList<int>{601};
+}
+
+void tst_UdpClient::senderFilterDropsOnlyThatSender()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("socket filters are Linux only: elsewhere every datagram is delivered");
+#endif
+    QFETCH(bool, byAddress);
+    QFETCH(QList<int>, delivered);
+    const quint16 port = pickFreePort();
+    Endpoint endpoint("127.0.0.4", port);
+    RawPeer filtered(QStringLiteral("127.0.0.3"));
+    QVERIFY2(filtered.isBound(), qPrintable(filtered.errorString()));
+    RawPeer otherPort(QStringLiteral("127.0.0.3"));
+    RawPeer otherAddress(QStringLiteral("127.0.0.5"), filtered.port());
+    QVERIFY2(otherAddress.isBound(), qPrintable(otherAddress.errorString()));
+    const DroppedSender dropped{byAddress ? std::optional<quint32>(0x7F000003) : std::nullopt, filtered.port()};
+    QVERIFY(endpoint.m_client.refreshSenderFilter([&] { return std::optional<DroppedSender>(dropped); }));
+
+    const auto sendAll = [&] {
+        filtered.send(patterned(600, 12), QStringLiteral("255.255.255.255"), port);
+        otherPort.send(patterned(601, 12), QStringLiteral("255.255.255.255"), port);
+        otherAddress.send(patterned(602, 12), QStringLiteral("127.0.0.4"), port);  // unicast: the bound socket
+    };
+    const auto codes = [&] {
+        QList<int> seen;
+        for (const Delivered& d : endpoint.m_delivered)
+            seen.append(wire::getU16(d.bytes.constData() + 8));
+        std::sort(seen.begin(), seen.end());
+        endpoint.m_delivered.clear();
+        return seen;
+    };
+    sendAll();
+    QTRY_COMPARE(endpoint.m_delivered.size(), std::size_t(delivered.size()));
+    QTest::qWait(50);
+    QCOMPARE(codes(), delivered);
+
+    // Lifted, it lets every sender through again.
+    QVERIFY(endpoint.m_client.refreshSenderFilter([] { return std::nullopt; }));
+    sendAll();
+    QTRY_COMPARE(endpoint.m_delivered.size(), std::size_t(3));
+    QCOMPARE(codes(), (QList<int>{600, 601, 602}));
 }
 
 void tst_UdpClient::sendOutsideRunningStateFails()
