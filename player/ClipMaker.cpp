@@ -20,16 +20,18 @@ GstPadProbeReturn numberFrame(GstPad*, GstPadProbeInfo* info, gpointer overlay)
 
 } // namespace
 
-bool ClipMaker::make(const QString& path, double seconds, int fps, QString& error)
+bool ClipMaker::make(const QString& path, double seconds, int fps, const QSize& size, QString& error)
 {
     const int frames = std::max(1, int(std::lround(seconds * fps)));
     QString location = path;
     location.replace(QLatin1Char('"'), QLatin1String("\\\""));
     const QString description =
-        QStringLiteral("videotestsrc num-buffers=%1 pattern=smpte ! video/x-raw,width=320,height=240,framerate=%2/1 "
+        QStringLiteral("videotestsrc num-buffers=%1 pattern=smpte ! video/x-raw,width=%2,height=%3,framerate=%4/1 "
                        "! textoverlay name=number font-desc=\"Sans Bold 40\" valignment=center halignment=center "
-                       "! jpegenc ! avimux ! filesink location=\"%3\"")
+                       "! jpegenc ! avimux ! filesink location=\"%5\"")
             .arg(frames)
+            .arg(size.width())
+            .arg(size.height())
             .arg(fps)
             .arg(location);
     GError* parseError = nullptr;

@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QHostAddress>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -65,6 +66,24 @@ bool isIpv4(const QString& text)
 {
     QHostAddress address;
     return address.setAddress(text) && address.protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+constexpr int kMinClipSide = 16;
+constexpr int kMaxClipSide = 4096;
+
+// "WxH", each side within [kMinClipSide, kMaxClipSide]; nothing for anything else.
+std::optional<QSize> parseSize(const QString& text)
+{
+    const QStringList sides = text.split(QLatin1Char('x'));
+    if (sides.size() != 2)
+        return std::nullopt;
+    bool widthOk = false;
+    bool heightOk = false;
+    const QSize size(sides[0].toInt(&widthOk), sides[1].toInt(&heightOk));
+    if (!widthOk || !heightOk || std::min(size.width(), size.height()) < kMinClipSide ||
+        std::max(size.width(), size.height()) > kMaxClipSide)
+        return std::nullopt;
+    return size;
 }
 
 bool missing(const char* what, int& exitCode)
@@ -206,6 +225,7 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
     parser.addOptions({
         {QStringLiteral("seconds"), QStringLiteral("Its length (default 6)."), QStringLiteral("S")},
         {QStringLiteral("fps"), QStringLiteral("Frames per second (default 30)."), QStringLiteral("N")},
+        {QStringLiteral("size"), QStringLiteral("Width and height in pixels (default 320x240)."), QStringLiteral("WxH")},
     });
     parser.setApplicationDescription(QStringLiteral("multinet-player make-clip: a test clip with the frame number drawn on each frame"));
     parser.addHelpOption();
@@ -227,6 +247,16 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
     options.path = parser.positionalArguments().front();
     if (!readInteger(parser, "fps", 1, 120, options.fps, exitCode))
         return std::nullopt;
+    if (parser.isSet(QStringLiteral("size"))) {
+        const std::optional<QSize> size = parseSize(parser.value(QStringLiteral("size")));
+        if (!size) {
+            std::fprintf(stderr, "multinet-player: --size takes WIDTHxHEIGHT, each from %d to %d pixels, got '%s'\n",
+                         kMinClipSide, kMaxClipSide, qPrintable(parser.value(QStringLiteral("size"))));
+            exitCode = 2;
+            return std::nullopt;
+        }
+        options.size = *size;
+    }
     if (parser.isSet(QStringLiteral("seconds"))) {
         bool ok = false;
         options.seconds = parser.value(QStringLiteral("seconds")).toDouble(&ok);

@@ -4,6 +4,8 @@
 // wrong or missing value, and otherwise returns the options.
 #pragma once
 
+#include "ClipMaker.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -54,6 +56,7 @@ struct ClipOptions
     QString path;
     double seconds = 6.0;
     int fps = 30;
+    QSize size = ClipMaker::kDefaultSize;
 };
 
 std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bool master, int& exitCode);

@@ -144,7 +144,7 @@ bool PlayerRun::prepareWorkDir()
     }
     printOutputLine(QStringLiteral("Making a %1 s test clip with the frame number on each frame: %2").arg(m_options.clipSeconds).arg(m_clip));
     QString error;
-    if (!ClipMaker::make(m_clip, m_options.clipSeconds, kClipFps, error)) {
+    if (!ClipMaker::make(m_clip, m_options.clipSeconds, kClipFps, ClipMaker::kDefaultSize, error)) {
         printOutputLine(QStringLiteral("error: ") + error);
         return false;
     }

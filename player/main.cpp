@@ -73,7 +73,7 @@ int main(int argc, char* argv[])
     } else if (subcommand == QLatin1String("make-clip")) {
         if (std::optional<ClipOptions> options = parseClipOptions(arguments, exitCode)) {
             QString error;
-            if (ClipMaker::make(options->path, options->seconds, options->fps, error))
+            if (ClipMaker::make(options->path, options->seconds, options->fps, options->size, error))
                 return 0;
             std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
             return 1;

@@ -100,7 +100,7 @@ private Q_SLOTS:
         QVERIFY(m_dir.isValid());
         const QString path = m_dir.filePath(QStringLiteral("clip.avi"));
         QString error;
-        QVERIFY2(ClipMaker::make(path, 2.0, 30, error), qPrintable(error));
+        QVERIFY2(ClipMaker::make(path, 2.0, 30, ClipMaker::kDefaultSize, error), qPrintable(error));
         m_uri = QUrl::fromLocalFile(path).toString();
     }
 
