@@ -8,10 +8,9 @@
 #include "scenarios/Scenarios.h"
 
 #include "support/BusyLoops.h"
+#include "support/PlayerBinary.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -30,15 +29,6 @@ struct Condition
     int slaves;
     bool loaded;
 };
-
-// Next to this program in the build tree, or where TAMO_BENCH_PLAYER points.
-QString playerPath()
-{
-    const QByteArray fromEnvironment = qgetenv("TAMO_BENCH_PLAYER");
-    if (!fromEnvironment.isEmpty())
-        return QString::fromLocal8Bit(fromEnvironment);
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../player/multinet-player");
-}
 
 // One `multinet-player run`; returns its JSON.
 QJsonObject runPlayer(const QStringList& arguments, const QString& workDir)
@@ -85,8 +75,8 @@ std::string conditionName(const Condition& condition)
 
 QJsonValue runPlaybackScenario(const ScenarioSettings& settings, ResultTable& table)
 {
-    if (!QFileInfo::exists(playerPath())) {
-        table.add("playback", "skew (us)", "n/a (multinet-player not built: GStreamer missing)");
+    if (!playerBuilt()) {
+        table.add("playback", "skew (us)", kPlayerNotBuilt);
         return QJsonValue(QJsonValue::Null);
     }
     QTemporaryDir workDir;
