@@ -27,6 +27,7 @@ set(required_paths
   clock/loaded/library/abs_error_us/p99
   clock/loaded/library/gate_discarded
   clock/loaded/gstreamer
+  clock/loaded/load_cpu_percent
   master-scale/2/slaves
   master-scale/2/library/answered_share
   master-scale/2/library/turnaround_us/p99

@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: MIT
-// Clock accuracy beside a peer, idle and under a CPU load on every core. A slave on 127.0.0.2 whose host
-// clock is the monotonic clock plus a known offset runs clock synchronisation against a master on
-// 127.0.0.1; its error is the mean offset handed to the host minus the injected offset. In the same run,
-// for the same time and under the same load, GStreamer's network clock (provider and client on
-// 127.0.0.1); its error is the client clock minus the monotonic clock. Steady figures leave out the first
-// ten values; the settling figures follow the mean from the start. The slave's log tells how many samples
-// the 0.8 ms delay gate dropped.
+// Clock accuracy beside a peer: idle, under busy loops on every core, and beside the reference player
+// decoding video (where it is built). A slave on 127.0.0.2 whose host clock is the monotonic clock plus a
+// known offset runs clock synchronisation against a master on 127.0.0.1; its error is the mean offset
+// handed to the host minus the injected offset. In the same run, for the same time and under the same
+// load, GStreamer's network clock (provider and client on 127.0.0.1); its error is the client clock minus
+// the monotonic clock. Steady figures leave out the first ten values; the settling figures follow the
+// mean from the start. The slave's log tells how many samples the 0.8 ms delay gate dropped. A loaded
+// condition also shows how much CPU its load took.
 #include "scenarios/Scenarios.h"
 
 #include "support/BenchClock.h"
 #include "support/BusyLoops.h"
 #include "support/ChildProcess.h"
+#include "support/DecodingLoad.h"
+#include "support/PlayerBinary.h"
 #include "support/PortPicker.h"
 
 #include <QFile>
@@ -34,6 +37,10 @@ constexpr std::size_t kSkippedValues = 10;
 constexpr int kSampleMs = 100;
 constexpr int kCollectTimeoutMs = 20000;
 constexpr double kSettledWithinUs = 10.0;
+// A session of the decoding load lasts about 5/6 of its clip (25 s for 30 s here): the full clip's
+// outlasts its condition; the quick one's may not, and the load then starts the next session.
+constexpr int kClipSeconds = 36;
+constexpr int kQuickClipSeconds = 8;
 
 // One value handed over (or read), with its time since the start of synchronisation.
 struct TimedError
@@ -128,11 +135,14 @@ QJsonObject toJson(const ClockErrors& errors)
                        {"settled_ms", errors.settledMs ? QJsonValue(*errors.settledMs) : QJsonValue()}};
 }
 
+enum class Load { None, BusyLoops, Decoding };
+
 struct Condition
 {
-    const char* key;    // in the JSON file
-    const char* label;  // in the table
-    bool loaded;
+    const char* key;         // in the JSON file
+    const char* label;       // in the table
+    Load load;
+    const char* loadFigure;  // the table's figure for the CPU the load took
 };
 
 struct ConditionResult
@@ -140,15 +150,34 @@ struct ConditionResult
     ClockErrors library;
     std::optional<ClockErrors> gst;
     std::size_t gateDiscarded = 0;
+    std::optional<double> loadCpuPercent;  // of all cores, over the measured span
 };
 
-ConditionResult runCondition(const Condition& condition, int durationMs)
+unsigned coreCount()
+{
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+// `clip` and `scratch` serve the decoding load.
+std::unique_ptr<CpuLoad> startLoad(Load load, const QString& clip, const QTemporaryDir& scratch)
+{
+    switch (load) {
+    case Load::BusyLoops:
+        return std::make_unique<BusyLoops>(coreCount());
+    case Load::Decoding:
+        return std::make_unique<DecodingLoad>(clip, scratch.path());
+    case Load::None:
+        break;
+    }
+    return nullptr;
+}
+
+ConditionResult runCondition(const Condition& condition, int durationMs, const QString& clip)
 {
     QTemporaryDir scratch;
     const QString slaveLog = scratch.filePath(QStringLiteral("slave.log"));
     const std::string port = str(pickFreeGroupPort());
 
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     progress(std::string("clock, ") + condition.label + ": library pair and GStreamer pair side by side for "
              + str(durationMs) + " ms");
     ChildProcess slave("library-node", {"--slave", "--ip", "127.0.0.2", "--port", port, "--master-ip", "127.0.0.1",
@@ -171,7 +200,8 @@ ConditionResult runCondition(const Condition& condition, int durationMs)
     ConditionResult result;
     std::int64_t startNs = 0;
     {
-        const BusyLoops load(condition.loaded ? cores : 0);
+        const std::unique_ptr<CpuLoad> load = startLoad(condition.load, clip, scratch);
+        const std::int64_t loadStartUs = load ? load->cpuUs() : 0;
         startNs = monotonicNs();
         master.send("go");
         if (client)
@@ -179,6 +209,10 @@ ConditionResult runCondition(const Condition& condition, int durationMs)
         sleepForMs(durationMs);
         if (client)
             client->waitFor("actions-done", kCollectTimeoutMs);
+        if (load) {
+            const double spanUs = static_cast<double>(monotonicNs() - startNs) / 1000.0;
+            result.loadCpuPercent = 100.0 * static_cast<double>(load->cpuUs() - loadStartUs) / (spanUs * coreCount());
+        }
     }
     if (client) {
         result.gst = summarizeErrors(gstErrors(client->stopAndCollect(kCollectTimeoutMs)));
@@ -205,9 +239,14 @@ std::string firstErrorsText(const ClockErrors& errors)
     return text.empty() ? "-" : text;
 }
 
+std::string scenarioName(const Condition& condition)
+{
+    return std::string("clock error vs GStreamer, ") + condition.label;
+}
+
 void addRows(ResultTable& table, const Condition& condition, const ConditionResult& r)
 {
-    const std::string scenario = std::string("clock error vs GStreamer, ") + condition.label;
+    const std::string scenario = scenarioName(condition);
     const std::string noGst = "n/a (built without GStreamer)";
     const auto addRow = [&](const std::string& figure, double ours, double theirs) {
         table.add(scenario, figure, fixed(ours), r.gst ? fixed(theirs) : noGst,
@@ -223,6 +262,8 @@ void addRows(ResultTable& table, const Condition& condition, const ConditionResu
               r.gst ? firstErrorsText(*r.gst) : noGst);
     table.add(scenario, "within 10 us for good, ms after the start", settledText(r.library.settledMs),
               r.gst ? settledText(r.gst->settledMs) : noGst);
+    if (r.loadCpuPercent)
+        table.add(scenario, condition.loadFigure, fixed(*r.loadCpuPercent), "(the same load)");
 }
 
 QJsonObject toJson(const ConditionResult& r)
@@ -233,7 +274,8 @@ QJsonObject toJson(const ConditionResult& r)
         {"library", library},
         {"gstreamer", r.gst ? QJsonValue(toJson(*r.gst)) : QJsonValue()},
         {"p50_ratio", r.gst ? ratioJson(r.library.absErrorUs.p50, r.gst->absErrorUs.p50) : QJsonValue()},
-        {"p99_ratio", r.gst ? ratioJson(r.library.absErrorUs.p99, r.gst->absErrorUs.p99) : QJsonValue()}};
+        {"p99_ratio", r.gst ? ratioJson(r.library.absErrorUs.p99, r.gst->absErrorUs.p99) : QJsonValue()},
+        {"load_cpu_percent", r.loadCpuPercent ? QJsonValue(*r.loadCpuPercent) : QJsonValue()}};
 }
 
 } // namespace
@@ -241,16 +283,29 @@ QJsonObject toJson(const ConditionResult& r)
 QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table)
 {
     static const Condition kConditions[] = {
-        {"idle", "idle", false},
-        {"loaded", "busy loops on every core", true},
+        {"idle", "idle", Load::None, nullptr},
+        {"loaded", "busy loops on every core", Load::BusyLoops, "load: CPU used by the busy loops (% of all cores)"},
+        {"decoding", "multinet-player decoding", Load::Decoding, "load: CPU used by the players (% of all cores)"},
     };
     // Ten values are skipped before the measured span starts.
     const int durationMs = (settings.quick ? 3000 : 20000) + static_cast<int>(kSkippedValues) * kSampleMs;
     QJsonObject results{{"duration_ms", durationMs},
                         {"injected_offset_us", static_cast<double>(kInjectedOffsetUs)},
-                        {"cores", static_cast<double>(std::max(1u, std::thread::hardware_concurrency()))}};
+                        {"cores", static_cast<double>(coreCount())}};
+    QTemporaryDir clipDir;
+    QString clip;
     for (const Condition& condition : kConditions) {
-        const ConditionResult r = runCondition(condition, durationMs);
+        if (condition.load == Load::Decoding) {
+            if (!playerBuilt()) {
+                table.add(scenarioName(condition), "every figure", kPlayerNotBuilt);
+                results.insert(QString::fromLatin1(condition.key), QJsonValue());
+                continue;
+            }
+            const int clipSeconds = settings.quick ? kQuickClipSeconds : kClipSeconds;
+            progress("clock: making the decoding load's clip (" + str(clipSeconds) + " s)");
+            clip = DecodingLoad::makeClip(clipDir.path(), clipSeconds);
+        }
+        const ConditionResult r = runCondition(condition, durationMs, clip);
         addRows(table, condition, r);
         results.insert(QString::fromLatin1(condition.key), toJson(r));
     }

@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: MIT
-// A CPU load on every core, as a player decoding video puts on its machine: one thread per core that
-// spins until the object is destroyed.
+// The simplest CPU load on every core: one thread per core that spins until the object is destroyed. It
+// takes all the CPU it can get, unlike a player, whose decoding comes and goes with its frames.
 #pragma once
+
+#include "support/CpuLoad.h"
 
 #include <atomic>
 #include <thread>
 #include <vector>
 
-class BusyLoops
+class BusyLoops : public CpuLoad
 {
 public:
     // `threads` 0: none at all (the idle condition).
     explicit BusyLoops(unsigned threads);
-    ~BusyLoops();
+    ~BusyLoops() override;
+
+    std::int64_t cpuUs() override;
 
     BusyLoops(const BusyLoops&) = delete;
     BusyLoops& operator=(const BusyLoops&) = delete;
