@@ -50,9 +50,7 @@ void runMasterActions(const Args& args, MultiNetControl& node, ChildControl& con
     const std::int64_t firstNs = monotonicNs();
     for (std::size_t i = 0; intervalNs > 0 && i < sends.beforeNs.size() && !control.stopRequested(); ++i) {
         sleepUntilNs(firstNs + static_cast<std::int64_t>(i) * intervalNs);
-        sends.beforeNs[i] = monotonicNs();
-        node.notifySlaveStart(static_cast<double>(i), 0, 0, nullptr, 0);
-        sends.afterNs[i] = monotonicNs();
+        sends.time(i, [&] { node.notifySlaveStart(static_cast<double>(i), 0, 0, nullptr, 0); });
     }
 }
 

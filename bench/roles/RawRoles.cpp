@@ -50,9 +50,7 @@ int runRawSenderRole(const Args& args)
             for (std::size_t i = 0; i < sends.beforeNs.size() && !control.stopRequested(); ++i) {
                 sleepUntilNs(firstNs + static_cast<std::int64_t>(i) * intervalNs);
                 const std::vector<char> bytes = wirebytes::startCommand(static_cast<double>(i));
-                sends.beforeNs[i] = monotonicNs();
-                socket.sendTo(bytes.data(), bytes.size(), to, port);
-                sends.afterNs[i] = monotonicNs();
+                sends.time(i, [&] { socket.sendTo(bytes.data(), bytes.size(), to, port); });
             }
             control.send("actions-done");
         }

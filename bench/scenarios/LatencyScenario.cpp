@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Delivery latency, fan-out: a master and N slaves as processes of their own; each command's time from
 // the master's notifySlaveStart call to each slave's callback. Baseline: a raw socket on 127.0.0.1
-// broadcasting the same datagrams to N raw receivers (wildcard bind, blocking read).
+// broadcasting the same datagrams to N raw receivers (wildcard bind, blocking read). The sending call is
+// also measured against that raw socket broadcasting to the library's slaves, so that only the sender differs.
 #include "scenarios/Scenarios.h"
 
 #include "support/BenchClock.h"
@@ -22,49 +23,64 @@ constexpr std::int64_t kIntervalUs = 2000;
 constexpr int kDrainMs = 300;
 constexpr int kCollectTimeoutMs = 20000;
 
-struct FanoutResult
+// The samples of one or more runs, pooled.
+struct FanoutSamples
 {
-    Summary latencyUs;   // every (command, receiver) pair that arrived
-    Summary skewUs;      // last minus first receiver, over commands that reached every receiver
-    Summary sendCallUs;  // how long the sending call took
+    std::vector<double> latencies;  // every (command, receiver) pair that arrived
+    std::vector<double> skews;      // last minus first receiver, over commands that reached every receiver
+    std::vector<double> sendCalls;  // how long the sending call took
+    std::vector<double> sendCpu;    // how much CPU time the calling thread spent in it
     std::size_t lost = 0;
 };
 
-FanoutResult measure(const Sends& sends, const std::vector<Arrivals>& receivers)
+struct FanoutResult
 {
-    FanoutResult result;
-    std::vector<double> latencies;
-    std::vector<double> skews;
-    std::vector<double> sendCalls;
+    Summary latencyUs;
+    Summary skewUs;
+    Summary sendCallUs;
+    Summary sendCpuUs;
+    std::size_t lost = 0;
+};
+
+double usBetween(std::int64_t fromNs, std::int64_t toNs)
+{
+    return static_cast<double>(toNs - fromNs) / 1000.0;
+}
+
+void addRun(FanoutSamples& samples, const Sends& sends, const std::vector<Arrivals>& receivers)
+{
     for (std::size_t i = 0; i < sends.beforeNs.size(); ++i) {
         if (sends.beforeNs[i] < 0)
             continue;
-        sendCalls.push_back(static_cast<double>(sends.afterNs[i] - sends.beforeNs[i]) / 1000.0);
+        samples.sendCalls.push_back(usBetween(sends.beforeNs[i], sends.afterNs[i]));
+        samples.sendCpu.push_back(static_cast<double>(sends.cpuNs[i]) / 1000.0);
         std::int64_t first = INT64_MAX;
         std::int64_t last = INT64_MIN;
         std::size_t reached = 0;
         for (const Arrivals& receiver : receivers) {
             const std::int64_t at = receiver.timeNs[i];
             if (at < 0) {
-                ++result.lost;
+                ++samples.lost;
                 continue;
             }
             ++reached;
-            latencies.push_back(static_cast<double>(at - sends.beforeNs[i]) / 1000.0);
+            samples.latencies.push_back(usBetween(sends.beforeNs[i], at));
             first = std::min(first, at);
             last = std::max(last, at);
         }
         if (reached == receivers.size())
-            skews.push_back(static_cast<double>(last - first) / 1000.0);
+            samples.skews.push_back(usBetween(first, last));
     }
-    result.latencyUs = summarize(latencies);
-    result.skewUs = summarize(skews);
-    result.sendCallUs = summarize(sendCalls);
-    return result;
 }
 
-FanoutResult runFanout(ChildProcess& sender, const std::vector<std::unique_ptr<ChildProcess>>& receivers,
-                       std::size_t commands)
+FanoutResult summarizeFanout(const FanoutSamples& samples)
+{
+    return FanoutResult{summarize(samples.latencies), summarize(samples.skews), summarize(samples.sendCalls),
+                        summarize(samples.sendCpu), samples.lost};
+}
+
+void runFanout(FanoutSamples& samples, ChildProcess& sender,
+               const std::vector<std::unique_ptr<ChildProcess>>& receivers, std::size_t commands)
 {
     std::vector<ChildProcess*> all{&sender};
     for (const auto& receiver : receivers)
@@ -77,35 +93,45 @@ FanoutResult runFanout(ChildProcess& sender, const std::vector<std::unique_ptr<C
     std::vector<Arrivals> arrivals;
     for (const auto& receiver : receivers)
         arrivals.push_back(Arrivals::parse(receiver->stopAndCollect(kCollectTimeoutMs), commands));
-    return measure(sends, arrivals);
+    addRun(samples, sends, arrivals);
 }
 
-FanoutResult runLibraryFanout(int slaves, std::size_t commands)
+enum class Side
 {
-    const std::string port = str(pickFreeGroupPort());
-    std::vector<std::unique_ptr<ChildProcess>> receivers;
-    for (int i = 0; i < slaves; ++i) {
-        receivers.push_back(std::make_unique<ChildProcess>(
-            "library-node", std::vector<std::string>{"--slave", "--ip", "127.0.0." + str(2 + i), "--port", port,
-                                                     "--master-ip", "127.0.0.1", "--commands", str(commands)}));
+    Library,  // the library's master or slaves
+    Raw,      // plain sockets
+};
+
+std::unique_ptr<ChildProcess> startSender(Side side, const std::string& port, std::size_t commands)
+{
+    if (side == Side::Library) {
+        return std::make_unique<ChildProcess>(
+            "library-node", std::vector<std::string>{"--master", "--ip", "127.0.0.1", "--port", port, "--commands",
+                                                     str(commands), "--interval-us", str(kIntervalUs)});
     }
-    ChildProcess master("library-node", {"--master", "--ip", "127.0.0.1", "--port", port, "--commands",
-                                         str(commands), "--interval-us", str(kIntervalUs)});
-    return runFanout(master, receivers, commands);
+    return std::make_unique<ChildProcess>(
+        "raw-sender", std::vector<std::string>{"--bind-ip", "127.0.0.1", "--to-ip", "255.255.255.255", "--port", port,
+                                               "--commands", str(commands), "--interval-us", str(kIntervalUs)});
 }
 
-FanoutResult runRawFanout(int receiverCount, std::size_t commands)
+std::unique_ptr<ChildProcess> startReceiver(Side side, int index, const std::string& port, std::size_t commands)
+{
+    if (side == Side::Library) {
+        return std::make_unique<ChildProcess>(
+            "library-node", std::vector<std::string>{"--slave", "--ip", "127.0.0." + str(2 + index), "--port", port,
+                                                     "--master-ip", "127.0.0.1", "--commands", str(commands)});
+    }
+    return std::make_unique<ChildProcess>(
+        "raw-receiver", std::vector<std::string>{"--ip", "0.0.0.0", "--port", port, "--share", "--commands", str(commands)});
+}
+
+void runFanout(FanoutSamples& samples, Side sender, Side receivers, int receiverCount, std::size_t commands)
 {
     const std::string port = str(pickFreeGroupPort());
-    std::vector<std::unique_ptr<ChildProcess>> receivers;
-    for (int i = 0; i < receiverCount; ++i) {
-        receivers.push_back(std::make_unique<ChildProcess>(
-            "raw-receiver",
-            std::vector<std::string>{"--ip", "0.0.0.0", "--port", port, "--share", "--commands", str(commands)}));
-    }
-    ChildProcess sender("raw-sender", {"--bind-ip", "127.0.0.1", "--to-ip", "255.255.255.255", "--port", port,
-                                       "--commands", str(commands), "--interval-us", str(kIntervalUs)});
-    return runFanout(sender, receivers, commands);
+    std::vector<std::unique_ptr<ChildProcess>> started;
+    for (int i = 0; i < receiverCount; ++i)
+        started.push_back(startReceiver(receivers, i, port, commands));
+    runFanout(samples, *startSender(sender, port, commands), started, commands);
 }
 
 QJsonObject toJson(const FanoutResult& result)
@@ -113,6 +139,7 @@ QJsonObject toJson(const FanoutResult& result)
     return QJsonObject{{"latency_us", toJson(result.latencyUs)},
                        {"skew_us", toJson(result.skewUs)},
                        {"send_call_us", toJson(result.sendCallUs)},
+                       {"send_cpu_us", toJson(result.sendCpuUs)},
                        {"lost", static_cast<double>(result.lost)}};
 }
 
@@ -125,13 +152,30 @@ std::string withLoss(const std::string& text, std::size_t lost)
 
 QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& table)
 {
-    const std::size_t commands = settings.quick ? 200 : 3000;
+    // The library and the raw sockets take turns, so that whatever else the machine does meanwhile falls
+    // on both alike.
+    const int rounds = settings.quick ? 1 : 3;
+    const std::size_t commandsPerRound = settings.quick ? 200 : 1000;
+    const std::size_t commands = commandsPerRound * static_cast<std::size_t>(rounds);
     QJsonArray runs;
     for (int slaves : kSlaveCounts) {
-        progress("latency: library, " + str(slaves) + " slaves");
-        const FanoutResult library = runLibraryFanout(slaves, commands);
-        progress("latency: raw sockets, " + str(slaves) + " receivers");
-        const FanoutResult raw = runRawFanout(slaves, commands);
+        FanoutSamples librarySamples;
+        FanoutSamples rawSamples;
+        FanoutSamples rawSenderSamples;
+        for (int round = 1; round <= rounds; ++round) {
+            const std::string of = " (round " + str(round) + " of " + str(rounds) + ")";
+            progress("latency: library, " + str(slaves) + " slaves" + of);
+            runFanout(librarySamples, Side::Library, Side::Library, slaves, commandsPerRound);
+            progress("latency: raw sockets, " + str(slaves) + " receivers" + of);
+            runFanout(rawSamples, Side::Raw, Side::Raw, slaves, commandsPerRound);
+            progress("latency: raw sender, " + str(slaves) + " library slaves" + of);
+            runFanout(rawSenderSamples, Side::Raw, Side::Library, slaves, commandsPerRound);
+        }
+        const FanoutResult library = summarizeFanout(librarySamples);
+        const FanoutResult raw = summarizeFanout(rawSamples);
+        // On loopback the kernel hands a broadcast to every receiver inside the sender's system call, so
+        // the kind of receiver weighs on the sending call: its baseline sends to the library's slaves too.
+        const FanoutResult rawSender = summarizeFanout(rawSenderSamples);
 
         const std::string scenario = "delivery latency, " + str(slaves) + (slaves == 1 ? " slave" : " slaves");
         table.add(scenario, "p50 / p99 / max (us)", withLoss(percentiles(library.latencyUs, true), library.lost),
@@ -140,12 +184,18 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
             table.add(scenario, "skew first-last p50 / p99 (us)", percentiles(library.skewUs, false),
                       percentiles(raw.skewUs, false), ratioOf(library.skewUs.p99, raw.skewUs.p99));
         }
-        table.add(scenario, "sending call p50 / p99 (us)", percentiles(library.sendCallUs, false),
+        table.add(scenario, "sending call p50 / p99 (us), raw sender to the same slaves", percentiles(library.sendCallUs, false),
+                  percentiles(rawSender.sendCallUs, false), ratioOf(library.sendCallUs.p99, rawSender.sendCallUs.p99));
+        table.add(scenario, "sending call, CPU time of the caller p50 / p99 (us), as above",
+                  percentiles(library.sendCpuUs, false), percentiles(rawSender.sendCpuUs, false),
+                  ratioOf(library.sendCpuUs.p99, rawSender.sendCpuUs.p99));
+        table.add(scenario, "sending call p50 / p99 (us), raw sender to raw receivers", percentiles(library.sendCallUs, false),
                   percentiles(raw.sendCallUs, false), ratioOf(library.sendCallUs.p99, raw.sendCallUs.p99));
         runs.append(QJsonObject{{"slaves", slaves},
                                 {"commands", static_cast<double>(commands)},
                                 {"library", toJson(library)},
                                 {"raw", toJson(raw)},
+                                {"raw_sender_to_library_slaves", toJson(rawSender)},
                                 {"p99_ratio", ratioJson(library.latencyUs.p99, raw.latencyUs.p99)}});
     }
     return runs;

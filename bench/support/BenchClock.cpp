@@ -46,6 +46,13 @@ void sleepForMs(int ms)
     sleepUntilNs(monotonicNs() + static_cast<std::int64_t>(ms) * 1000000);
 }
 
+std::int64_t threadCpuNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 std::int64_t processCpuUs()
 {
     rusage usage{};

@@ -44,7 +44,7 @@ void Sends::report(ChildControl& control) const
     for (std::size_t i = 0; i < beforeNs.size(); ++i) {
         if (beforeNs[i] >= 0)
             control.send("sent " + std::to_string(i) + " " + std::to_string(beforeNs[i]) + " "
-                         + std::to_string(afterNs[i]));
+                         + std::to_string(afterNs[i]) + " " + std::to_string(cpuNs[i]));
     }
 }
 
@@ -52,11 +52,12 @@ Sends Sends::parse(const Lines& lines, std::size_t slotCount)
 {
     Sends sends(slotCount);
     for (const auto& fields : lines) {
-        if (fields.size() == 4 && fields[0] == "sent") {
+        if (fields.size() == 5 && fields[0] == "sent") {
             const std::size_t index = std::stoul(fields[1]);
             if (index < slotCount) {
                 sends.beforeNs[index] = std::stoll(fields[2]);
                 sends.afterNs[index] = std::stoll(fields[3]);
+                sends.cpuNs[index] = std::stoll(fields[4]);
             }
         }
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/Args.h"
+#include "support/BenchClock.h"
 
 class ChildControl;
 
@@ -28,14 +29,31 @@ struct Arrivals
     static Arrivals parse(const Lines& lines, std::size_t slotCount);
 };
 
-// When each command was handed to the sending call (before) and when that call returned (after).
+// When each command was handed to the sending call (before), when that call returned (after), and how much
+// CPU time the calling thread spent in it: the call's own cost, without the time other threads held the
+// CPU while the caller was ready to go on.
 struct Sends
 {
     std::vector<std::int64_t> beforeNs;
     std::vector<std::int64_t> afterNs;
+    std::vector<std::int64_t> cpuNs;
 
-    explicit Sends(std::size_t slotCount = 0) : beforeNs(slotCount, -1), afterNs(slotCount, -1) {}
-    // "sent <index> <before> <after>" lines.
+    explicit Sends(std::size_t slotCount = 0) : beforeNs(slotCount, -1), afterNs(slotCount, -1), cpuNs(slotCount, -1) {}
+    // Runs the sending call of command `index` and notes its times.
+    template <typename Call>
+    void time(std::size_t index, Call&& call);
+    // "sent <index> <before> <after> <cpu>" lines.
     void report(ChildControl& control) const;
     static Sends parse(const Lines& lines, std::size_t slotCount);
 };
+
+template <typename Call>
+void Sends::time(std::size_t index, Call&& call)
+{
+    // The CPU clock is read outside the wall-clock span, so that its cost does not count there.
+    const std::int64_t cpuBefore = threadCpuNs();
+    beforeNs[index] = monotonicNs();
+    call();
+    afterNs[index] = monotonicNs();
+    cpuNs[index] = threadCpuNs() - cpuBefore;
+}
