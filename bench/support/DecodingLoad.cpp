@@ -14,9 +14,9 @@
 namespace {
 
 // Measured on the benchmark machine (2 cores, otherwise quiet): a master and 9 slaves decoding this clip
-// in real time took 87-97% of both cores at normal speed (about 18% of a core each), less while the
-// session paused, all of it at double speed; 82% over a whole session of a 30 s clip, set-up included.
-// With 6 slaves the players took only 55-68% at normal speed.
+// in real time took 70-97% of both cores at normal speed (15-19% of a core each), less while the
+// session paused, all of it at double speed; 82% over a whole session of a 30 s clip, set-up included,
+// and 78% over the clock scenario's 21 s. With 6 slaves the players took only 55-68% at normal speed.
 constexpr char kClipSize[] = "1920x1080";
 constexpr int kMakeClipTimeoutMs = 120000;
 // A session finds its slaves, synchronises their clocks and prepares the clip before the players
