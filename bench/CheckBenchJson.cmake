@@ -12,6 +12,7 @@ set(required_paths
   date
   latency/0/library/latency_us/p99
   latency/0/raw/latency_us/p99
+  latency/0/raw_sender_to_library_slaves/send_call_us/p99
   latency/0/p99_ratio
   latency/2/slaves
   latency/2/library/skew_us/p99
