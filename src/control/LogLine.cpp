@@ -76,19 +76,29 @@ void logLine(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    const bool bare = isBareText(format);
+    // A line that is nothing but its one text argument is taken as it is: the master prints one for every
+    // command it sends, and a copy there is paid on the host's sending thread.
+    const char* verbatim = nullptr;
+    if (std::strcmp(format, "%s") == 0) {
+        va_list peek;
+        va_copy(peek, args);
+        verbatim = va_arg(peek, const char*);
+        va_end(peek);
+    }
+    const bool bare = verbatim || isBareText(format);
     std::string text;
-    if (bare)
+    if (bare && !verbatim)
         text = formatText(format, args);
-    const LogFloodGate::Verdict verdict =
-        LogFloodGate::processWide().admit(bare ? std::string_view(text) : std::string_view(format), monotonicMs());
+    const std::string_view kind = verbatim ? std::string_view(verbatim) : bare ? std::string_view(text) : std::string_view(format);
+    const LogFloodGate::Verdict verdict = LogFloodGate::processWide().admit(kind, monotonicMs());
     for (const std::string& summary : verdict.summaries)
         deliver(summary.c_str());
     if (verdict.print) {
         if (!bare)
             text = formatText(format, args);
-        if (!text.empty())
-            deliver(text.c_str());
+        const char* line = verbatim ? verbatim : text.c_str();
+        if (*line != '\0')
+            deliver(line);
     }
     va_end(args);
 }

@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 
+#include <optional>
 #include <string>
 
 #ifdef Q_OS_LINUX
@@ -18,7 +19,9 @@ class PreparedDestination
 public:
     PreparedDestination(const std::string& ip, int port);
 
-    const QHostAddress& address() const { return m_address; }
+    // For Qt's send path. Where the native form exists it is made from that form when asked, so that a
+    // send on the native path never allocates one.
+    QHostAddress address() const;
     quint16 port() const { return m_port; }
 
 #ifdef Q_OS_LINUX
@@ -27,7 +30,7 @@ public:
 #endif
 
 private:
-    QHostAddress m_address;
+    std::optional<QHostAddress> m_parsed;  // only where there is no native form
     quint16 m_port;
 #ifdef Q_OS_LINUX
     sockaddr_in m_native{};
