@@ -292,7 +292,9 @@ public:
     /// Makes this object a master (or not); an object may be master and slave at once. Prints one line.
     void setMasterFlag(bool master);
     /// Makes this object a slave (or not). A slave handles only datagrams from its master's IP
-    /// (setMasterIp()). Prints one line.
+    /// (setMasterIp()). Prints one line. On Linux an object that is not slave does not even receive its own
+    /// broadcasts (the kernel drops them), so a master's commands cost its own process no wake-up; an object
+    /// that is its own master receives them again once it is slave.
     void setSlaveFlag(bool slave);
     /// Slave: the master's IPv4 address as dotted text. A slave drops, with a warning line, every datagram
     /// whose source address is not exactly this text, so it accepts nothing before this is set. Prints one line.
