@@ -63,6 +63,19 @@ bool isBareText(const char* format)
     return std::strcmp(format, "%s") == 0 || std::strcmp(format, "%s\n") == 0;
 }
 
+// The text of a line whose format is a bare "%s", taken as it is (null otherwise, and for a null text): the
+// master prints one for every command it sends, and a copy there is paid on the host's sending thread.
+const char* verbatimText(const char* format, va_list args)
+{
+    if (std::strcmp(format, "%s") != 0)
+        return nullptr;
+    va_list peek;
+    va_copy(peek, args);
+    const char* text = va_arg(peek, const char*);
+    va_end(peek);
+    return text;
+}
+
 } // namespace
 
 NetControlNS::LogHandler NetControlNS::installLogHandler(LogHandler handler)
@@ -76,16 +89,8 @@ void logLine(const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    // A line that is nothing but its one text argument is taken as it is: the master prints one for every
-    // command it sends, and a copy there is paid on the host's sending thread.
-    const char* verbatim = nullptr;
-    if (std::strcmp(format, "%s") == 0) {
-        va_list peek;
-        va_copy(peek, args);
-        verbatim = va_arg(peek, const char*);
-        va_end(peek);
-    }
-    const bool bare = verbatim || isBareText(format);
+    const char* verbatim = verbatimText(format, args);
+    const bool bare = isBareText(format);
     std::string text;
     if (bare && !verbatim)
         text = formatText(format, args);
