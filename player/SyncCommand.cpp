@@ -19,6 +19,16 @@ SyncCommand made(SyncCommand::Kind kind, qint64 positionUs, double atHostUs, con
     return command;
 }
 
+// A command whose instant ("at") and position ("pos") travel in its user data; nothing when either is missing.
+std::optional<SyncCommand> madeFromData(SyncCommand::Kind kind, const CommandData& data)
+{
+    const std::optional<qint64> at = data.integer(QStringLiteral("at"));
+    const std::optional<qint64> pos = data.integer(QStringLiteral("pos"));
+    if (!at || !pos)
+        return std::nullopt;
+    return made(kind, *pos, double(*at), data);
+}
+
 } // namespace
 
 const char* SyncCommand::name(Kind kind)
@@ -77,22 +87,15 @@ SyncCommand SyncCommand::seek(qint64 positionUs, bool playOn, double atHostUs, c
 
 std::optional<SyncCommand> SyncCommand::speed(double rate, const CommandData& data)
 {
-    const std::optional<qint64> at = data.integer(QStringLiteral("at"));
-    const std::optional<qint64> pos = data.integer(QStringLiteral("pos"));
-    if (!at || !pos)
-        return std::nullopt;
-    SyncCommand command = made(Speed, *pos, double(*at), data);
-    command.rate = rate;
+    std::optional<SyncCommand> command = madeFromData(Speed, data);
+    if (command)
+        command->rate = rate;
     return command;
 }
 
 std::optional<SyncCommand> SyncCommand::step(Kind kind, const CommandData& data)
 {
-    const std::optional<qint64> at = data.integer(QStringLiteral("at"));
-    const std::optional<qint64> pos = data.integer(QStringLiteral("pos"));
-    if (!at || !pos)
-        return std::nullopt;
-    return made(kind, *pos, double(*at), data);
+    return madeFromData(kind, data);
 }
 
 SyncCommand SyncCommand::stop(double atHostUs, const CommandData& data)
