@@ -251,7 +251,10 @@ void UdpClient::readPendingDatagrams(QUdpSocket* socket)
 {
     char* buffer = m_recvBuffer.get();
     const qintptr fd = socket->socketDescriptor();
-    while (m_running) {
+    // A sender that never pauses must not hold this thread, which is the host's: after a batch its event
+    // loop gets a turn, and the socket's notifier, which fires while datagrams wait, brings us back.
+    constexpr int kMaxDatagramsPerBatch = 64;
+    for (int batch = 0; batch < kMaxDatagramsPerBatch && m_running; ++batch) {
         // The queue is peeked for the kernel's receipt time, and the datagram then read through the socket,
         // so that the socket's own record of pending datagrams stays right. Where the peek cannot tell, the
         // socket is asked.

@@ -53,6 +53,7 @@ public:
     void close() override;
     bool setRecvCallback(RecvCallback cb) override;
 
+    // Reads and delivers the waiting datagrams, at most a batch of them: the rest come on the next readyRead.
     void readPendingDatagrams(QUdpSocket* socket);
     // What readPendingDatagrams does to each datagram it reads, in this order; public so that the fuzz
     // target can run the whole receive path without a socket.

@@ -6,8 +6,11 @@
 #include "common/LogCapture.h"
 #include "protocol/ByteOrder.h"
 
+#include <QCoreApplication>
 #include <QTest>
 #include <QUdpSocket>
+
+#include <utility>
 
 using namespace tamo::detail;
 
@@ -90,6 +93,7 @@ private slots:
     void hostClockThatStandsStillStampsItsOwnValue();
     void receiptStampWithoutKernelTime();
     void ownEchoIsDropped();
+    void waitingDatagramsLetTheEventLoopRun();
     void senderFilterDropsOnlyThatSender_data();
     void senderFilterDropsOnlyThatSender();
     void sendOutsideRunningStateFails();
@@ -359,6 +363,33 @@ void tst_UdpClient::ownEchoIsDropped()
         QCOMPARE(int(wire::getU16(d.bytes.constData() + 8)), 500 + i);
         QCOMPARE(d.from.port, int(otherPort.port()));
     }
+}
+
+void tst_UdpClient::waitingDatagramsLetTheEventLoopRun()
+{
+    const quint16 port = pickFreePort();
+    Endpoint endpoint("127.0.0.6", port);
+    RawPeer sender(QStringLiteral("127.0.0.6"));
+    QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
+    // As a flood looks to the reader: many more datagrams waiting than one batch. An event posted when the
+    // first arrives must run before the queue is empty, and none may be lost on the way.
+    constexpr int kWaiting = 150;  // small datagrams: the socket's default buffer holds them all
+    std::size_t deliveredWhenPostedRan = 0;
+    bool posted = false;
+    endpoint.m_client.setRecvCallback([&](const char* data, int len, NetControlNS::struAddress from) {
+        endpoint.m_delivered.push_back({QByteArray(data, len), from});
+        if (!std::exchange(posted, true))
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [&] { deliveredWhenPostedRan = endpoint.m_delivered.size(); },
+                Qt::QueuedConnection);
+    });
+    for (int i = 0; i < kWaiting; ++i)
+        QCOMPARE(sender.send(patterned(static_cast<quint16>(i), 12), QStringLiteral("127.0.0.6"), port), qint64(12));
+    QTRY_COMPARE(endpoint.m_delivered.size(), std::size_t(kWaiting));
+    QVERIFY2(deliveredWhenPostedRan > 0 && deliveredWhenPostedRan < std::size_t(kWaiting),
+             qPrintable(QString::number(deliveredWhenPostedRan)));
+    for (int i = 0; i < kWaiting; ++i)
+        QCOMPARE(int(wire::getU16(endpoint.m_delivered[std::size_t(i)].bytes.constData() + 8)), i);
 }
 
 void tst_UdpClient::senderFilterDropsOnlyThatSender_data()
