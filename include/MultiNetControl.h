@@ -219,9 +219,9 @@ namespace tamo::detail {
 class UdpClient;
 class SlaveCommandHandler;
 class MasterReportHandler;
+class OwnerThreadRunner;
 } // namespace tamo::detail
 class MultiNetControlTestAccess;
-class QObject;
 /// @endcond
 
 /// The control object: one per player instance, as master, as slave, or both.
@@ -477,7 +477,7 @@ private:
     std::atomic<int> m_clockSyncGenerations{0};   // written by the worker (and the destructor after it), read by tests
     bool m_ignoredStartsReported = false;         // worker thread (and the destructor after it)
     // Lives on the constructing thread: the endpoints are closed there, whichever thread destroys the object.
-    std::unique_ptr<QObject> m_endpointThreadContext;
+    std::unique_ptr<tamo::detail::OwnerThreadRunner> m_endpointThreadContext;
 
     mutable std::mutex m_sendMutex;             // one datagram built and sent at a time
     mutable std::mutex m_rosterMutex;           // m_slaves and m_slaveSet

@@ -2,17 +2,13 @@
 #include "MultiNetControl.h"
 
 #include "control/LogLine.h"
+#include "control/OwnerThreadRunner.h"
 #include "net/UdpClient.h"
 
 #include <QHostAddress>
-#include <QObject>
-#include <QThread>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <mutex>
 
 using namespace tamo::detail;
@@ -29,63 +25,6 @@ std::unique_ptr<UdpClient> makeEndpoint(const NetControlNS::struAddress& address
     endpoint->init(cbk);
     endpoint->setRecvCallback(std::move(onReceive));
     return endpoint;
-}
-
-// Runs `work` on the thread that `context` lives in and returns once it has run. Runs it here when that is
-// this thread, or when that thread has ended: then no event loop can read the endpoints any more. Otherwise
-// that thread's event loop runs it; while it does not, a line every few seconds says what is awaited.
-void runOnThreadOf(QObject& context, const std::function<void()>& work)
-{
-    QThread* owner = context.thread();
-    if (!owner || owner == QThread::currentThread() || owner->isFinished()) {
-        work();
-        return;
-    }
-    // Whoever takes the work first runs it: the owner's event loop, or this thread once the owner has ended.
-    struct Handover
-    {
-        std::mutex mutex;
-        std::condition_variable doneChanged;
-        bool taken = false;  // guarded by mutex
-        bool done = false;   // guarded by mutex
-    };
-    auto handover = std::make_shared<Handover>();
-    QMetaObject::invokeMethod(
-        &context,
-        [handover, &work] {
-            {
-                std::lock_guard<std::mutex> lock(handover->mutex);
-                if (handover->taken)
-                    return;  // `work` may be gone: the destroying thread ran it itself
-                handover->taken = true;
-            }
-            work();
-            {
-                std::lock_guard<std::mutex> lock(handover->mutex);
-                handover->done = true;
-            }
-            handover->doneChanged.notify_all();
-        },
-        Qt::QueuedConnection);
-
-    using namespace std::chrono;
-    constexpr auto kPoll = milliseconds(100);
-    constexpr auto kReportEvery = seconds(5);
-    auto waited = milliseconds(0);
-    std::unique_lock<std::mutex> lock(handover->mutex);
-    while (!handover->doneChanged.wait_for(lock, kPoll, [&] { return handover->done; })) {
-        if (!handover->taken && owner->isFinished()) {
-            handover->taken = true;
-            lock.unlock();
-            work();
-            return;
-        }
-        waited += kPoll;
-        if (waited % kReportEvery == milliseconds(0))
-            logLine("~MultiNetControl WARING destroyed on another thread: waiting %lld s for the thread that "
-                    "constructed the object to run its event loop, where the sockets are closed\n",
-                    static_cast<long long>(duration_cast<seconds>(waited).count()));
-    }
 }
 
 // Group ids travel as 16 bits; a received one never equals an id outside 0 to 65535.
@@ -131,7 +70,7 @@ MultiNetControl::MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId
     m_broadcastAddr.ip = kLimitedBroadcastIp;
     m_broadcastAddr.port = static_cast<int>(m_port);
     m_broadcastAddr.addrType = kOwnAddressType;
-    m_endpointThreadContext = std::make_unique<QObject>();
+    m_endpointThreadContext = std::make_unique<OwnerThreadRunner>();
     dropOwnBroadcastsUnlessSlave();
 }
 
@@ -149,10 +88,16 @@ MultiNetControl::~MultiNetControl()
     joinClockSyncThreads();
     // The endpoints go before anything their receive callbacks reach, and on the thread whose event loop
     // reads them: freed elsewhere, that loop could still be inside one of them.
-    runOnThreadOf(*m_endpointThreadContext, [this] {
-        m_broadcastClient.reset();
-        m_unicastClient.reset();
-    });
+    m_endpointThreadContext->runOnOwnerThread(
+        [this] {
+            m_broadcastClient.reset();
+            m_unicastClient.reset();
+        },
+        [](long long waitedSeconds) {
+            logLine("~MultiNetControl WARING destroyed on another thread: waiting %lld s for the thread that "
+                    "constructed the object to run its event loop, where the sockets are closed\n",
+                    waitedSeconds);
+        });
 }
 
 void MultiNetControl::setMasterFlag(bool master)
