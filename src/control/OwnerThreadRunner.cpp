@@ -7,15 +7,11 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <memory>
-#include <mutex>
 
 namespace tamo::detail {
 
-namespace {
-
 // Whoever takes the work first runs it: the owner's event loop, or the waiting thread once the owner has ended.
-struct Handover
+struct OwnerThreadRunner::Handover
 {
     explicit Handover(const std::function<void()>& w) : work(w) {}
     const std::function<void()>& work;  // valid while taken is false, or until done is set
@@ -23,39 +19,44 @@ struct Handover
     std::condition_variable doneChanged;
     bool taken = false;  // guarded by mutex
     bool done = false;   // guarded by mutex
+
+    // On the owner's thread.
+    void runUnlessTaken()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (taken)
+                return;  // `work` may be gone: the waiting thread ran it itself
+            taken = true;
+        }
+        work();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        doneChanged.notify_all();
+    }
 };
 
-// Posted rather than invoked as a queued functor: the receiving thread alone reads and frees an event, where a
+namespace {
+
+// Posted rather than invoked as a queued functor: only the receiving thread reads and frees an event, where a
 // queued functor is freed by whichever of the two threads lets go of it last.
 class HandoverEvent : public QEvent
 {
 public:
-    explicit HandoverEvent(std::shared_ptr<Handover> handover) : QEvent(type()), m_handover(std::move(handover)) {}
+    explicit HandoverEvent(std::shared_ptr<OwnerThreadRunner::Handover> shared)
+        : QEvent(kind()), handover(std::move(shared))
+    {
+    }
 
-    static QEvent::Type type()
+    static QEvent::Type kind()
     {
         static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
         return registered;
     }
 
-    void run() const
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_handover->mutex);
-            if (m_handover->taken)
-                return;  // the work may be gone: the waiting thread ran it itself
-            m_handover->taken = true;
-        }
-        m_handover->work();
-        {
-            std::lock_guard<std::mutex> lock(m_handover->mutex);
-            m_handover->done = true;
-        }
-        m_handover->doneChanged.notify_all();
-    }
-
-private:
-    std::shared_ptr<Handover> m_handover;
+    const std::shared_ptr<OwnerThreadRunner::Handover> handover;
 };
 
 } // namespace
@@ -69,7 +70,10 @@ void OwnerThreadRunner::runOnOwnerThread(const std::function<void()>& work,
         return;
     }
     auto handover = std::make_shared<Handover>(work);
-    QCoreApplication::postEvent(this, new HandoverEvent(handover));
+    {
+        std::lock_guard<std::mutex> lock(m_eventMutex);
+        QCoreApplication::postEvent(this, new HandoverEvent(handover));
+    }
 
     using namespace std::chrono;
     constexpr auto kPoll = milliseconds(100);
@@ -91,9 +95,15 @@ void OwnerThreadRunner::runOnOwnerThread(const std::function<void()>& work,
 
 bool OwnerThreadRunner::event(QEvent* event)
 {
-    if (event->type() != HandoverEvent::type())
+    std::shared_ptr<Handover> handover;
+    {
+        std::lock_guard<std::mutex> lock(m_eventMutex);
+        if (event->type() == HandoverEvent::kind())
+            handover = static_cast<HandoverEvent*>(event)->handover;
+    }
+    if (!handover)
         return QObject::event(event);
-    static_cast<HandoverEvent*>(event)->run();
+    handover->runUnlessTaken();
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include <functional>
+#include <mutex>
 
 namespace tamo::detail {
 
@@ -17,8 +18,16 @@ public:
     void runOnOwnerThread(const std::function<void()>& work,
                           const std::function<void(long long waitedSeconds)>& reportWaiting);
 
+    struct Handover;
+
 protected:
     bool event(QEvent* event) override;
+
+private:
+    // Held by a thread while it posts work, and by this object's thread while it reads an event. Qt's own
+    // event queue orders the two already, but inside Qt, where ThreadSanitizer does not see it: without this
+    // lock it would report the event's creation and its reading as a race.
+    std::mutex m_eventMutex;
 };
 
 } // namespace tamo::detail
