@@ -139,10 +139,17 @@ using LogHandler = void (*)(const char* line);
 /// whose handler throws is printed on standard output instead) and must return quickly, like the callbacks.
 /// A line being printed while the handler is replaced may still reach the previous one.
 ///
-/// Floods: when one kind of line (one format text) repeats, only the first 10 of each second reach the
-/// handler or standard output; the rest are counted, and the next line the library prints once that second
-/// is over is preceded by one summary line: `logLine: N more lines like "<format>" were left out within
-/// one second (at most 10 alike are printed a second)`.
+/// Which lines are limited: the lines of the host's own calls (configuration, sending, the roster queries,
+/// one line per entry however long the roster) and the lines of well-formed datagrams from the peers a
+/// node deals with (on a master its admitted slaves, on a slave its master's address) are printed at any
+/// rate, every one. The lines that anybody on the network can provoke, and those of host mistakes, are
+/// limited, so that a flood cannot fill a disk: malformed datagrams, datagrams for a node without a role,
+/// commands from another address than the master's, reports from slaves that are not admitted, a full
+/// queue, a host clock or callback that throws. When one kind of these lines (one format text) repeats,
+/// only the first 10 of each second reach the handler or standard output; the rest are counted, and the
+/// next line the library prints once that second is over is preceded by one summary line:
+/// `logLine: N more lines like "<format>" were left out within one second (at most 10 alike are printed a
+/// second)`.
 ///
 /// @param handler the new handler, or nullptr for standard output.
 /// @return the handler installed before (nullptr when lines went to standard output).

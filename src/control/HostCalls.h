@@ -42,7 +42,7 @@ inline void reportHostClockThrew(const char* what)
         ++unreported;
         return;
     }
-    logLine("getClockTimeCbk: ERROR  exception from the host: %s; taken as no clock (0), %llu more since the last "
+    logLine(LineRate::FloodLimited, "getClockTimeCbk: ERROR  exception from the host: %s; taken as no clock (0), %llu more since the last "
             "such line\n",
             what ? what : "unknown exception", unreported.exchange(0));
 }
@@ -70,9 +70,9 @@ void runGuarded(const char* context, Work&& work)
     try {
         work();
     } catch (const std::exception& e) {
-        logLine("%s: ERROR  exception from the host: %s\n", context, e.what());
+        logLine(LineRate::FloodLimited, "%s: ERROR  exception from the host: %s\n", context, e.what());
     } catch (...) {
-        logLine("%s: ERROR  unknown exception from the host\n", context);
+        logLine(LineRate::FloodLimited, "%s: ERROR  unknown exception from the host\n", context);
     }
 }
 

@@ -51,13 +51,24 @@ LogFloodGate::Verdict LogFloodGate::admit(std::string_view kind, qint64 nowMs)
         ++entry.printed;
     } else {
         if (entry.suppressed == 0)
-            m_nextSummaryDueMs = std::min(m_nextSummaryDueMs, entry.windowStartMs + kWindowMs);
+            m_nextSummaryDueMs = std::min(m_nextSummaryDueMs.load(), entry.windowStartMs + kWindowMs);
         ++entry.suppressed;
         verdict.print = false;
     }
     if (inserted && m_kinds.size() > kMaxRememberedKinds)
         forgetIdleKindsWhenMany(nowMs);
     return verdict;
+}
+
+std::vector<std::string> LogFloodGate::dueSummaries(qint64 nowMs)
+{
+    std::vector<std::string> summaries;
+    if (nowMs < m_nextSummaryDueMs.load(std::memory_order_relaxed))
+        return summaries;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (nowMs >= m_nextSummaryDueMs)
+        collectEndedWindows(nowMs, summaries);
+    return summaries;
 }
 
 void LogFloodGate::collectEndedWindows(qint64 nowMs, std::vector<std::string>& summaries)
@@ -71,7 +82,7 @@ void LogFloodGate::collectEndedWindows(qint64 nowMs, std::vector<std::string>& s
             summaries.push_back(summaryLine(entry.text, entry.suppressed));
             entry.suppressed = 0;
         } else {
-            m_nextSummaryDueMs = std::min(m_nextSummaryDueMs, windowEndMs);
+            m_nextSummaryDueMs = std::min(m_nextSummaryDueMs.load(), windowEndMs);
         }
     }
 }

@@ -6,6 +6,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <mutex>
@@ -37,6 +38,10 @@ public:
     // "%s"), seen at `nowMs` on a monotonic clock, and says whether to print it.
     Verdict admit(std::string_view kind, qint64 nowMs);
 
+    // The summaries of kinds whose second has ended with lines left out, for a line that is printed
+    // whatever the gate says. Without such a second it costs one atomic read and takes no lock.
+    std::vector<std::string> dueSummaries(qint64 nowMs);
+
     // Forgets every count, and the lines left out but not yet summarised.
     void reset();
 
@@ -57,8 +62,8 @@ private:
 
     std::mutex m_mutex;                           // every thread that logs
     std::unordered_map<std::uint64_t, Kind> m_kinds;   // guarded by m_mutex; keyed by a hash of the kind
-    // Earliest end of a window that left lines out; guarded by m_mutex.
-    qint64 m_nextSummaryDueMs = std::numeric_limits<qint64>::max();
+    // Earliest end of a window that left lines out; written under m_mutex, read without it by dueSummaries.
+    std::atomic<qint64> m_nextSummaryDueMs{std::numeric_limits<qint64>::max()};
 };
 
 } // namespace tamo::detail

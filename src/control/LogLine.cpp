@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -85,10 +86,30 @@ NetControlNS::LogHandler NetControlNS::installLogHandler(LogHandler handler)
 
 namespace tamo::detail {
 
-void logLine(const char* format, ...)
+namespace {
+
+void deliverAll(const std::vector<std::string>& lines)
 {
-    va_list args;
-    va_start(args, format);
+    for (const std::string& line : lines)
+        deliver(line.c_str());
+}
+
+void printEvery(const char* format, va_list args)
+{
+    // Summaries of a flood whose second has ended go out before any later line, whatever its kind.
+    deliverAll(LogFloodGate::processWide().dueSummaries(monotonicMs()));
+    if (const char* verbatim = verbatimText(format, args)) {
+        if (*verbatim != '\0')
+            deliver(verbatim);
+        return;
+    }
+    const std::string text = formatText(format, args);
+    if (!text.empty())
+        deliver(text.c_str());
+}
+
+void printFloodLimited(const char* format, va_list args)
+{
     const char* verbatim = verbatimText(format, args);
     const bool bare = isBareText(format);
     std::string text;
@@ -96,15 +117,34 @@ void logLine(const char* format, ...)
         text = formatText(format, args);
     const std::string_view kind = verbatim ? std::string_view(verbatim) : bare ? std::string_view(text) : std::string_view(format);
     const LogFloodGate::Verdict verdict = LogFloodGate::processWide().admit(kind, monotonicMs());
-    for (const std::string& summary : verdict.summaries)
-        deliver(summary.c_str());
-    if (verdict.print) {
-        if (!bare)
-            text = formatText(format, args);
-        const char* line = verbatim ? verbatim : text.c_str();
-        if (*line != '\0')
-            deliver(line);
-    }
+    deliverAll(verdict.summaries);
+    if (!verdict.print)
+        return;
+    if (!bare)
+        text = formatText(format, args);
+    const char* line = verbatim ? verbatim : text.c_str();
+    if (*line != '\0')
+        deliver(line);
+}
+
+} // namespace
+
+void logLine(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    printEvery(format, args);
+    va_end(args);
+}
+
+void logLine(LineRate rate, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    if (rate == LineRate::Every)
+        printEvery(format, args);
+    else
+        printFloodLimited(format, args);
     va_end(args);
 }
 

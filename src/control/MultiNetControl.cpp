@@ -94,7 +94,7 @@ MultiNetControl::~MultiNetControl()
             m_unicastClient.reset();
         },
         [](long long waitedSeconds) {
-            logLine("~MultiNetControl WARING destroyed on another thread: waiting %lld s for the thread that "
+            logLine(LineRate::FloodLimited, "~MultiNetControl WARING destroyed on another thread: waiting %lld s for the thread that "
                     "constructed the object to run its event loop, where the sockets are closed\n",
                     waitedSeconds);
         });

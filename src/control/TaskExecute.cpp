@@ -55,9 +55,9 @@ bool TaskExecute::postMessage(ControlMessage msg)
     if (accepted) {
         m_cond.notify_all();
         if (droppedBefore > 0)
-            logLine("TaskExecute::postMessage queue has room again: %zu messages were dropped\n", droppedBefore);
+            logLine(LineRate::FloodLimited, "TaskExecute::postMessage queue has room again: %zu messages were dropped\n", droppedBefore);
     } else if (floodBegins) {
-        logLine("TaskExecute::postMessage WARING queue full (%zu messages): dropping received messages\n", queued);
+        logLine(LineRate::FloodLimited, "TaskExecute::postMessage WARING queue full (%zu messages): dropping received messages\n", queued);
     }
     return accepted;
 }

@@ -13,6 +13,11 @@ namespace tamo::detail {
 
 namespace {
 
+QString admissionKey(const NetControlNS::struAddress& sender)
+{
+    return QString::fromStdString(sender.ip + "_" + std::to_string(sender.processId));
+}
+
 bool sameEndpointAndLayer(const NetControlNS::struAddress& entry, const NetControlNS::struAddress& sender, int layerId)
 {
     return entry.ip == sender.ip && entry.port == sender.port && entry.layerId == layerId;
@@ -60,7 +65,7 @@ void MasterReportHandler::answerHeartbeat(const ReceivedDatagram& datagram)
 void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
 {
     NetControlNS::struAddress partner = datagram.sender;
-    const QString key = QString::fromStdString(partner.ip + "_" + std::to_string(partner.processId));
+    const QString key = admissionKey(partner);
     partner.layerId = datagram.layerId();
     int entriesOfSlave = 0;
     {
@@ -82,7 +87,7 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
     logLine("enS2MReportPartnerCmd   slave_addr.ip = %s, slave_addr.port = %d, slave_addr.layerId = %d\n",
             partner.ip.c_str(), partner.port, partner.layerId);
     if (entriesOfSlave == MultiNetControl::kMaxRosterEntriesPerSlave)
-        logLine("enS2MReportPartnerCmd WARING slave %s holds %d roster entries, the most one slave may: its reports "
+        logLine(LineRate::FloodLimited, "enS2MReportPartnerCmd WARING slave %s holds %d roster entries, the most one slave may: its reports "
                 "of further ports and layers are ignored until the next search\n",
                 key.toStdString().c_str(), entriesOfSlave);
 }
@@ -96,9 +101,15 @@ void MasterReportHandler::markClockSynced(const ReceivedDatagram& datagram)
     }
 }
 
+LineRate MasterReportHandler::rateOfReportLine(const NetControlNS::struAddress& sender) const
+{
+    std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
+    return m_control.m_slaveSet.contains(admissionKey(sender)) ? LineRate::Every : LineRate::FloodLimited;
+}
+
 void MasterReportHandler::markPrepared(const ReceivedDatagram& datagram)
 {
-    logLine("=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report prepared!\n",
+    logLine(rateOfReportLine(datagram.sender), "=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report prepared!\n",
             m_control.getCurrentTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port);
     setFlagOfSenderLayer(datagram, &NetControlNS::struAddress::isPrepared,
                          "======> enS2MReportPreparedCmd it->ip = %s, it->port = %d, parseLayerId = %d\n");
@@ -111,7 +122,7 @@ void MasterReportHandler::markComplete(const ReceivedDatagram& datagram)
         std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
         rosterSize = m_control.m_slaves.size();
     }
-    logLine("=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report complete! "
+    logLine(rateOfReportLine(datagram.sender), "=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report complete! "
             "slaves count = %d\n",
             m_control.getCurrentTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port,
             static_cast<int>(rosterSize));

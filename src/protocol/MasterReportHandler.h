@@ -3,6 +3,7 @@
 #pragma once
 
 #include "MultiNetControl.h"
+#include "control/LogLine.h"
 
 namespace tamo::detail {
 
@@ -23,6 +24,9 @@ private:
     void markClockSynced(const ReceivedDatagram& datagram);
     void markPrepared(const ReceivedDatagram& datagram);
     void markComplete(const ReceivedDatagram& datagram);
+    // The lines of a report are printed at any rate when an admitted slave sends it; others may be forged
+    // by anybody, and a flood of them is cut down.
+    LineRate rateOfReportLine(const NetControlNS::struAddress& sender) const;
     // Sets `flag` on every entry of the sender's endpoint and layer, then prints `entryLine` for each.
     void setFlagOfSenderLayer(const ReceivedDatagram& datagram, bool NetControlNS::struAddress::*flag,
                               const char* entryLine);

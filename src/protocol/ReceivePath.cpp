@@ -27,7 +27,7 @@ void MultiNetControl::handle_message(ControlMessage msg)
 {
     const std::optional<DecodedDatagram> decoded = decodeDatagram(msg.data.data(), msg.data.size());
     if (!decoded) {
-        logLine("handle_message: WARING  received message from netaddr(%s_%d) maybe incomplete!\n",
+        logLine(LineRate::FloodLimited, "handle_message: WARING  received message from netaddr(%s_%d) maybe incomplete!\n",
                 msg.sender.ip.c_str(), msg.sender.port);
         return;
     }
@@ -39,7 +39,7 @@ void MultiNetControl::handle_message(ControlMessage msg)
     const bool isSlave = m_isSlave;
     const bool isMaster = m_isMaster;
     if (!isSlave && !isMaster) {
-        logLine("handle_message: ERROR  this net control is not slave and master!\n");
+        logLine(LineRate::FloodLimited, "handle_message: ERROR  this net control is not slave and master!\n");
         return;
     }
     // The host's callbacks run inside; whatever they throw must not end the worker.
@@ -47,7 +47,7 @@ void MultiNetControl::handle_message(ControlMessage msg)
         if (isSlave) {
             const std::string master = masterIp();
             if (datagram.sender.ip != master) {
-                logLine("handle_message: WARING  receive other master's(ip:%s) cmd! self master is %s\n",
+                logLine(LineRate::FloodLimited, "handle_message: WARING  receive other master's(ip:%s) cmd! self master is %s\n",
                         datagram.sender.ip.c_str(), master.c_str());
                 return;
             }

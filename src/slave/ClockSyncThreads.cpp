@@ -34,7 +34,7 @@ void MultiNetControl::startClockSyncThreads()
         m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
         if (!m_ignoredStartsReported) {
             m_ignoredStartsReported = true;
-            logLine("MultiNetControl::startClockSyncThreads WARING clock sync already runs %d times: further "
+            logLine(LineRate::FloodLimited, "MultiNetControl::startClockSyncThreads WARING clock sync already runs %d times: further "
                     "starts only reset the interval until a stop\n",
                     kMaxClockSyncGenerations);
         }
@@ -56,7 +56,7 @@ void MultiNetControl::startClockSyncThreads()
             m_syncThread = std::thread(&MultiNetControl::syncThread, this);
         m_heartThread = std::thread(&MultiNetControl::heartSyncThread, this);
     } catch (const std::system_error& e) {
-        logLine("MultiNetControl::startClockSyncThreads WARING cannot start a thread: %s\n", e.what());
+        logLine(LineRate::FloodLimited, "MultiNetControl::startClockSyncThreads WARING cannot start a thread: %s\n", e.what());
     }
 }
 

@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: MIT
+// Which lines a burst may cut down, over real sockets: the lines of well-formed traffic from the peers a
+// node deals with, and of the host's own queries, come out every one at any rate; a flood of what anybody
+// can send still prints only a few lines a second.
+#include "MultiNetControl.h"
+
+#include "common/EventLoopWait.h"
+#include "common/LogCapture.h"
+#include "common/LoopbackPeers.h"
+#include "common/MultiNetControlTestAccess.h"
+#include "common/RecordingHost.h"
+#include "control/LogFloodGate.h"
+#include "protocol/MessageCode.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <deque>
+#include <memory>
+
+using namespace tamo::detail;
+
+namespace {
+
+constexpr int kGroup = 12;
+constexpr quint32 kSlavePid = 7000;
+const QString kNodeIp = QStringLiteral("127.0.0.1");
+const QString kStrangerIp = QStringLiteral("127.0.0.9");
+
+QString peerIp(int index)
+{
+    return QStringLiteral("127.0.3.%1").arg(index + 1);
+}
+
+// Raw sockets that stand in for admitted slaves of one master on 127.0.3.x, each with the same pid.
+struct AdmittedSlaves
+{
+    AdmittedSlaves(MultiNetControl& master, int count) : access(master)
+    {
+        QSet<QString> keys;
+        for (int i = 0; i < count; ++i) {
+            peers.emplace_back(std::make_unique<RawPeer>(peerIp(i)));
+            keys.insert(peerIp(i) + QStringLiteral("_%1").arg(kSlavePid));
+        }
+        master.setSlaves(keys);
+    }
+    bool bound() const
+    {
+        return std::all_of(peers.begin(), peers.end(), [](const auto& peer) { return peer->isBound(); });
+    }
+    void send(int peer, quint16 code, int layer)
+    {
+        peers[std::size_t(peer)]->send(buildDatagram(code, layer, kGroup, {}, {}, kSlavePid), kNodeIp,
+                                       access.unicastPort());
+    }
+
+    MultiNetControlTestAccess access;
+    std::deque<std::unique_ptr<RawPeer>> peers;
+};
+
+bool rosterMatches(MultiNetControl& master, std::size_t entries, bool allPrepared)
+{
+    const auto roster = master.getSlavesPlayer();
+    return roster.size() == entries
+           && (!allPrepared || std::all_of(roster.begin(), roster.end(), [](const auto& e) { return e.isPrepared; }));
+}
+
+} // namespace
+
+class tst_LineRate : public QObject
+{
+    Q_OBJECT
+private slots:
+    void masterPrintsEveryReportOfItsSlaves();
+    void slavePrintsEveryCommandOfItsMaster();
+    void rosterQueryPrintsEveryEntry();
+    void floodOfStrangersIsCutDown_data();
+    void floodOfStrangersIsCutDown();
+};
+
+void tst_LineRate::masterPrintsEveryReportOfItsSlaves()
+{
+    constexpr int kSlaves = 64;
+    RecordingHost host;
+    MultiNetControl master(host.callbacks(), kGroup, kNodeIp.toStdString(), pickFreePort());
+    master.setMasterFlag(true);
+    AdmittedSlaves slaves(master, kSlaves);
+    QVERIFY(slaves.bound());
+    for (int i = 0; i < kSlaves; ++i)
+        slaves.send(i, enS2MReportPartnerCmd, 0);
+    QVERIFY(runEventLoopUntil([&] { return rosterMatches(master, kSlaves, false); }));
+
+    LogCapture log;
+    // All within the same millisecond or two, as when every screen prerolls at once.
+    for (int i = 0; i < kSlaves; ++i)
+        slaves.send(i, enS2MReportPreparedCmd, 0);
+    QVERIFY(runEventLoopUntil([&] { return rosterMatches(master, kSlaves, true); }));
+    QVERIFY(runEventLoopUntil([&] { return log.text().count("======> enS2MReportPreparedCmd") == kSlaves; }));
+    QCOMPARE(log.text().count(": slave report prepared!\n"), kSlaves);
+    QVERIFY(!log.text().contains("logLine:"));
+}
+
+void tst_LineRate::slavePrintsEveryCommandOfItsMaster()
+{
+    constexpr int kCommands = 100;
+    RecordingHost host;
+    MultiNetControl slave(host.callbacks(), kGroup, "127.0.0.2", pickFreePort());
+    slave.setSlaveFlag(true);
+    slave.setMasterIp(kNodeIp.toStdString());
+    MultiNetControlTestAccess access(slave);
+    RawPeer master(kNodeIp);
+    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+
+    const struct
+    {
+        quint16 code;
+        int payload;
+    } kinds[] = {{enM2SStartCmd, 16}, {enM2SPauseCmd, 8}, {enM2SSeekCmd, 24}, {enM2SSpeedCmd, 8},
+                 {enM2SStepCmd, 0},   {enM2SStepBackCmd, 0}, {enM2SStopCmd, 8}};
+    LogCapture log;
+    for (int i = 0; i < kCommands; ++i) {
+        const auto& kind = kinds[i % std::size(kinds)];
+        master.send(buildDatagram(kind.code, 0, kGroup, QByteArray(kind.payload, '\0'), {}, 4242, quint16(i)),
+                    QStringLiteral("127.0.0.2"), access.unicastPort());
+    }
+    QVERIFY(runEventLoopUntil([&] { return host.callCount() == kCommands; }));
+    QCOMPARE(log.text().count("=====> SLAVE handle_message("), kCommands);
+    QVERIFY(!log.text().contains("logLine:"));
+}
+
+void tst_LineRate::rosterQueryPrintsEveryEntry()
+{
+    constexpr int kSlaves = 4;
+    constexpr int kLayers = 50;
+    RecordingHost host;
+    MultiNetControl master(host.callbacks(), kGroup, kNodeIp.toStdString(), pickFreePort());
+    master.setMasterFlag(true);
+    AdmittedSlaves slaves(master, kSlaves);
+    QVERIFY(slaves.bound());
+    for (int layer = 0; layer < kLayers; ++layer) {
+        for (int i = 0; i < kSlaves; ++i)
+            slaves.send(i, enS2MReportPartnerCmd, layer);
+    }
+    QVERIFY(runEventLoopUntil([&] { return rosterMatches(master, kSlaves * kLayers, false); }));
+    for (int layer = 0; layer < kLayers; ++layer) {
+        for (int i = 0; i < kSlaves; ++i)
+            slaves.send(i, enS2MReportPreparedCmd, layer);
+    }
+    QVERIFY(runEventLoopUntil([&] { return rosterMatches(master, kSlaves * kLayers, true); }));
+
+    LogCapture log;
+    QVERIFY(master.isAllSlavePrepared(-1));
+    QCOMPARE(log.text().count("isAllSlavePrepared(ip:processid = "), kSlaves * kLayers);
+    QVERIFY(!log.text().contains("logLine:"));
+}
+
+void tst_LineRate::floodOfStrangersIsCutDown_data()
+{
+    QTest::addColumn<bool>("toMaster");
+    QTest::addColumn<QString>("senderIp");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<QByteArray>("line");
+
+    const QByteArray step = buildDatagram(enM2SStepCmd, 0, kGroup);
+    QTest::newRow("malformed, from the master's own address")
+        << false << kNodeIp << step.left(10) << QByteArray("maybe incomplete!");
+    QTest::newRow("commands of another master") << false << kStrangerIp << step << QByteArray("receive other master's");
+    QTest::newRow("reports of a slave not admitted")
+        << true << kStrangerIp << buildDatagram(enS2MReportPreparedCmd, 0, kGroup) << QByteArray("slave report prepared!");
+}
+
+void tst_LineRate::floodOfStrangersIsCutDown()
+{
+    QFETCH(bool, toMaster);
+    QFETCH(QString, senderIp);
+    QFETCH(QByteArray, datagram);
+    QFETCH(QByteArray, line);
+    constexpr int kFlood = 3000;
+
+    RecordingHost host;
+    const QString nodeIp = toMaster ? kNodeIp : QStringLiteral("127.0.0.2");
+    MultiNetControl node(host.callbacks(), kGroup, nodeIp.toStdString(), pickFreePort());
+    node.setMasterFlag(toMaster);
+    node.setSlaveFlag(!toMaster);
+    node.setMasterIp(kNodeIp.toStdString());
+    MultiNetControlTestAccess access(node);
+    RawPeer stranger(senderIp);
+    QVERIFY2(stranger.isBound(), qPrintable(stranger.errorString()));
+    // A datagram after the flood that the node answers or acts on: once it has, the worker is through.
+    RawPeer master(kNodeIp);
+    auto handledSoFar = [&] {
+        if (toMaster) {
+            stranger.clear();
+            stranger.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), nodeIp, access.unicastPort());
+            return !stranger.waitFor(1).isEmpty();
+        }
+        const int calls = host.callCount();
+        master.send(buildDatagram(enM2SStepCmd, 0, kGroup), nodeIp, access.unicastPort());
+        return runEventLoopUntil([&] { return host.callCount() == calls + 1; });
+    };
+
+    LogCapture log;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int i = 0; i < kFlood; ++i) {
+        stranger.send(datagram, nodeIp, access.unicastPort());
+        if (i % 200 == 0)
+            runEventLoopFor(1);  // the socket's queue holds a few hundred datagrams
+    }
+    QVERIFY(handledSoFar());
+    const qint64 secondsStarted = elapsed.elapsed() / LogFloodGate::kWindowMs + 1;
+    const int printed = int(log.text().count(line));
+    QVERIFY2(printed > 0 && printed <= secondsStarted * LogFloodGate::kLinesPerSecond, qPrintable(QString::number(printed)));
+
+    // The first line after the flood's second says how many were left out.
+    runEventLoopFor(int(LogFloodGate::kWindowMs));
+    node.setGroupId(kGroup);
+    QVERIFY2(log.text().contains("logLine: ") && log.text().contains("were left out within one second"),
+             log.text().right(400).constData());
+}
+
+QTEST_GUILESS_MAIN(tst_LineRate)
+#include "tst_linerate.moc"
