@@ -2,7 +2,7 @@
 #include "ReceivePathRig.h"
 
 #include "common/MultiNetControlTestAccess.h"
-#include "protocol/DatagramCodec.h"
+#include "wire/DatagramCodec.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -5,7 +5,7 @@
 
 #include "MultiNetControl.h"
 #include "common/RecordingHost.h"
-#include "net/UdpClient.h"
+#include "endpoint/UdpClient.h"
 
 #include <array>
 #include <cstddef>

@@ -3,10 +3,10 @@
 // header decoding of a received one, the slave's arithmetic for one clock sample, and the time stamp of
 // the slave's per-command log line. Copying the same bytes is the baseline of the first two; the time
 // stamp with TZ set is the baseline of the time stamp.
-#include "control/LogLine.h"
-#include "protocol/DatagramCodec.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
+#include "common/LogLine.h"
+#include "wire/DatagramCodec.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 #include "slave/ClockSampleMath.h"
 
 #include <benchmark/benchmark.h>

@@ -2,7 +2,7 @@
 // Whether the object's sockets are bound: the endpoints record their bind at construction and keep it.
 #include "MultiNetControl.h"
 
-#include "net/UdpClient.h"
+#include "endpoint/UdpClient.h"
 
 using namespace tamo::detail;
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "MultiNetControl.h"
 
-#include "control/LogLine.h"
-#include "control/OwnerThreadRunner.h"
-#include "net/UdpClient.h"
+#include "common/LogLine.h"
+#include "common/OwnerThreadRunner.h"
+#include "endpoint/UdpClient.h"
 
 #include <QHostAddress>
 

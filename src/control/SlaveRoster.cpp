@@ -2,9 +2,9 @@
 // The master's roster of slave players and its queries.
 #include "MultiNetControl.h"
 
-#include "control/HostCalls.h"
-#include "control/LogLine.h"
-#include "protocol/MessageCode.h"
+#include "common/HostCalls.h"
+#include "common/LogLine.h"
+#include "wire/MessageCode.h"
 
 using namespace tamo::detail;
 

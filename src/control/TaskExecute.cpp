@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "MultiNetControl.h"
 
-#include "control/LogLine.h"
+#include "common/LogLine.h"
 
 #include <future>
 #include <system_error>

@@ -3,7 +3,7 @@
 // exchange, the delay gate, and the sliding window whose mean is handed to the host.
 #pragma once
 
-#include "protocol/Payloads.h"
+#include "wire/Payloads.h"
 
 #include <cstdint>
 #include <vector>

@@ -2,10 +2,10 @@
 // The slave's clock-sync and heartbeat threads, and their lifetime: the object owns and joins them.
 #include "MultiNetControl.h"
 
-#include "control/HostCalls.h"
-#include "control/LogLine.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
+#include "common/HostCalls.h"
+#include "common/LogLine.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 
 #include <chrono>
 #include <system_error>

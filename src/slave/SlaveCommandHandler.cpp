@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "slave/SlaveCommandHandler.h"
 
-#include "control/HostCalls.h"
-#include "control/LogLine.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
-#include "protocol/ReceivedDatagram.h"
+#include "common/HostCalls.h"
+#include "common/LogLine.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
+#include "wire/ReceivedDatagram.h"
 #include "slave/ClockSampleMath.h"
 
 namespace tamo::detail {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Carrying a system-clock moment over to the host clock: steps of the system clock, a host clock that
 // stands still, and a moment that is not known.
-#include "net/ClockCarry.h"
+#include "endpoint/ClockCarry.h"
 
 #include <QTest>
 

@@ -5,7 +5,7 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/LogCapture.h"
-#include "protocol/MessageCode.h"
+#include "wire/MessageCode.h"
 #include "slave/ClockSampleMath.h"
 
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 #include "common/LogCapture.h"
 
 #include "MultiNetControl.h"
-#include "control/LogFloodGate.h"
+#include "common/LogFloodGate.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "common/LoopbackPeers.h"
 
-#include "protocol/DatagramCodec.h"
+#include "wire/DatagramCodec.h"
 
 #include "common/EventLoopWait.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "MultiNetControl.h"
-#include "net/UdpClient.h"
+#include "endpoint/UdpClient.h"
 
 #include <QByteArray>
 

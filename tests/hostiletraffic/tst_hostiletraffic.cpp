@@ -8,7 +8,7 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
-#include "protocol/MessageCode.h"
+#include "wire/MessageCode.h"
 
 #include <QTest>
 #include <QtEndian>

@@ -9,7 +9,7 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
-#include "protocol/MessageCode.h"
+#include "wire/MessageCode.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

@@ -9,8 +9,8 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
-#include "control/LogFloodGate.h"
-#include "protocol/MessageCode.h"
+#include "common/LogFloodGate.h"
+#include "wire/MessageCode.h"
 
 #include <QElapsedTimer>
 #include <QTest>

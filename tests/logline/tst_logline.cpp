@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "MultiNetControl.h"
 
-#include "control/LogFloodGate.h"
-#include "control/LogLine.h"
+#include "common/LogFloodGate.h"
+#include "common/LogLine.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -7,8 +7,8 @@
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
 #include "common/LogCapture.h"
-#include "protocol/ByteOrder.h"
-#include "protocol/MessageCode.h"
+#include "wire/ByteOrder.h"
+#include "wire/MessageCode.h"
 
 #include <QTest>
 

@@ -9,10 +9,10 @@
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "common/LogCapture.h"
-#include "control/LogLine.h"
-#include "protocol/ByteOrder.h"
-#include "protocol/DatagramCodec.h"
-#include "protocol/MessageCode.h"
+#include "common/LogLine.h"
+#include "wire/ByteOrder.h"
+#include "wire/DatagramCodec.h"
+#include "wire/MessageCode.h"
 
 #include <QCoreApplication>
 #include <QTest>

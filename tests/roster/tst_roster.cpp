@@ -5,7 +5,7 @@
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "common/LogCapture.h"
-#include "protocol/MessageCode.h"
+#include "wire/MessageCode.h"
 
 #include <QTest>
 

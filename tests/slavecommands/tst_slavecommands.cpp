@@ -4,7 +4,7 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/LogCapture.h"
-#include "protocol/MessageCode.h"
+#include "wire/MessageCode.h"
 
 #include <QCoreApplication>
 

@@ -7,8 +7,8 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 
 #include <QTest>
 

@@ -8,9 +8,9 @@
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
 #include "common/LogCapture.h"
-#include "protocol/ByteOrder.h"
-#include "protocol/DatagramCodec.h"
-#include "protocol/MessageCode.h"
+#include "wire/ByteOrder.h"
+#include "wire/DatagramCodec.h"
+#include "wire/MessageCode.h"
 
 #include <QElapsedTimer>
 #include <QTest>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "net/UdpClient.h"
+#include "endpoint/UdpClient.h"
 
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
 #include "common/LogCapture.h"
-#include "protocol/ByteOrder.h"
+#include "wire/ByteOrder.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -2,9 +2,9 @@
 // The datagram codec on its own: header and payload layouts byte for byte, and the round trip. The
 // completeness test meets malformed datagrams over real sockets in tests/malformed.
 #include "common/LoopbackPeers.h"
-#include "protocol/DatagramCodec.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
+#include "wire/DatagramCodec.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 
 #include <QTest>
 

@@ -2,7 +2,7 @@
 // Building a whole datagram into a buffer, and taking a received one apart, without sockets.
 #pragma once
 
-#include "protocol/DatagramHeader.h"
+#include "wire/DatagramHeader.h"
 
 #include <cstddef>
 #include <optional>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "net/SockBase.h"
+#include "endpoint/SockBase.h"
 
 #include <utility>
 

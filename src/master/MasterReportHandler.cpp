@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/MasterReportHandler.h"
+#include "master/MasterReportHandler.h"
 
-#include "control/HostCalls.h"
-#include "control/LogLine.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
-#include "protocol/ReceivedDatagram.h"
+#include "common/HostCalls.h"
+#include "common/LogLine.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
+#include "wire/ReceivedDatagram.h"
 
 #include <string>
 

@@ -9,9 +9,9 @@
 // host clock is never read while the endpoint holds its lock (see ClockCarry.h for how times are carried).
 #pragma once
 
-#include "net/ClockCarry.h"
-#include "net/SenderFilter.h"
-#include "net/SockBase.h"
+#include "endpoint/ClockCarry.h"
+#include "endpoint/SenderFilter.h"
+#include "endpoint/SockBase.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/DatagramHeader.h"
+#include "wire/DatagramHeader.h"
 
-#include "protocol/ByteOrder.h"
+#include "wire/ByteOrder.h"
 
 namespace tamo::detail {
 

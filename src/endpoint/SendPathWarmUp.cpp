@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "net/SendPathWarmUp.h"
+#include "endpoint/SendPathWarmUp.h"
 
-#include "net/PreparedDestination.h"
+#include "endpoint/PreparedDestination.h"
 
 #ifdef Q_OS_LINUX
 #include <sys/socket.h>

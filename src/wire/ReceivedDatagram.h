@@ -3,7 +3,7 @@
 #pragma once
 
 #include "MultiNetControl.h"
-#include "protocol/DatagramCodec.h"
+#include "wire/DatagramCodec.h"
 
 namespace tamo::detail {
 

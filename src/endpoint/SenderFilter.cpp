@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "net/SenderFilter.h"
+#include "endpoint/SenderFilter.h"
 
 #include <iterator>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "net/PreparedDestination.h"
+#include "endpoint/PreparedDestination.h"
 
 #ifdef Q_OS_LINUX
 #include <arpa/inet.h>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "net/KernelReceiptTime.h"
+#include "endpoint/KernelReceiptTime.h"
 
 #include <cerrno>
 #include <chrono>

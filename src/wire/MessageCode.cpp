@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/MessageCode.h"
+#include "wire/MessageCode.h"
 
-#include "protocol/Payloads.h"
+#include "wire/Payloads.h"
 
 namespace tamo::detail {
 

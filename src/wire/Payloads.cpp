@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/Payloads.h"
+#include "wire/Payloads.h"
 
-#include "protocol/ByteOrder.h"
+#include "wire/ByteOrder.h"
 
 namespace tamo::detail {
 

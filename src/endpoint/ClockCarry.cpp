@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "net/ClockCarry.h"
+#include "endpoint/ClockCarry.h"
 
 namespace tamo::detail {
 

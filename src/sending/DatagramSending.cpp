@@ -2,10 +2,10 @@
 // Every outgoing datagram is built here, in the one send buffer, and handed to the unicast endpoint.
 #include "MultiNetControl.h"
 
-#include "control/LogLine.h"
-#include "net/PreparedDestination.h"
-#include "net/UdpClient.h"
-#include "protocol/DatagramCodec.h"
+#include "common/LogLine.h"
+#include "endpoint/PreparedDestination.h"
+#include "endpoint/UdpClient.h"
+#include "wire/DatagramCodec.h"
 
 #include <QCoreApplication>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "MultiNetControl.h"
-#include "control/LogLine.h"
+#include "common/LogLine.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-#include "control/LogLine.h"
+#include "common/LogLine.h"
 
 #include "MultiNetControl.h"
-#include "control/LogFloodGate.h"
+#include "common/LogFloodGate.h"
 
 #include <QElapsedTimer>
 

@@ -2,9 +2,9 @@
 // The master's playback commands and the slave's two reports.
 #include "MultiNetControl.h"
 
-#include "control/LogLine.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
+#include "common/LogLine.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 
 using namespace tamo::detail;
 

@@ -2,11 +2,11 @@
 // The first part of handle_message: completeness, group, role and sender tests, then the two branches.
 #include "MultiNetControl.h"
 
-#include "control/HostCalls.h"
-#include "control/LogLine.h"
-#include "protocol/MasterReportHandler.h"
-#include "protocol/MessageCode.h"
-#include "protocol/ReceivedDatagram.h"
+#include "common/HostCalls.h"
+#include "common/LogLine.h"
+#include "master/MasterReportHandler.h"
+#include "wire/MessageCode.h"
+#include "wire/ReceivedDatagram.h"
 #include "slave/SlaveCommandHandler.h"
 
 using namespace tamo::detail;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "control/OwnerThreadRunner.h"
+#include "common/OwnerThreadRunner.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "protocol/DatagramCodec.h"
+#include "wire/DatagramCodec.h"
 
-#include "protocol/MessageCode.h"
+#include "wire/MessageCode.h"
 
 #include <cstring>
 

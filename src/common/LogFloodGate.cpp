@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "control/LogFloodGate.h"
+#include "common/LogFloodGate.h"
 
 #include <algorithm>
 

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
-#include "net/UdpClient.h"
+#include "endpoint/UdpClient.h"
 
-#include "control/HostCalls.h"
-#include "control/LogLine.h"
-#include "net/KernelReceiptTime.h"
-#include "net/PreparedDestination.h"
-#include "net/SendPathWarmUp.h"
-#include "protocol/ByteOrder.h"
-#include "protocol/DatagramHeader.h"
-#include "protocol/MessageCode.h"
-#include "protocol/Payloads.h"
+#include "common/HostCalls.h"
+#include "common/LogLine.h"
+#include "endpoint/KernelReceiptTime.h"
+#include "endpoint/PreparedDestination.h"
+#include "endpoint/SendPathWarmUp.h"
+#include "wire/ByteOrder.h"
+#include "wire/DatagramHeader.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 
 #include <QHostAddress>
 #include <QUdpSocket>
