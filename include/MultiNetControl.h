@@ -276,6 +276,9 @@ public:
     /// Most roster entries (ports and layers) that one admitted slave ("ip_processId") may hold. Far above
     /// any real player's layer count; reports beyond it are ignored, with one line when the bound is reached.
     static constexpr int kMaxRosterEntriesPerSlave = 64;
+    /// A roster entry whose last heartbeat is more than this old on the master's host clock (microseconds)
+    /// is off line: isAllSlaveComplete() passes over it.
+    static constexpr qint64 kSlaveOfflineAfterUs = 5000000;
 
     /// Starts the worker thread and opens the object's two UDP sockets on `localIp`: one bound to `port`,
     /// which receives the master's broadcast commands, and one on a port the system picks, which sends

@@ -2,6 +2,7 @@
 #include "MasterPlayer.h"
 
 #include "EventLine.h"
+#include "HostStartup.h"
 #include "EventLoopWait.h"
 #include "PipelineClock.h"
 
@@ -24,6 +25,8 @@ constexpr int kCompleteTimeoutMs = 30000;
 constexpr int kPausedHoldMs = 400;
 constexpr int kStepHoldMs = 250;
 constexpr double kFastRate = 2.0;
+// How often a wait asks the roster again; each query prints a line per entry.
+constexpr int kPollMs = 5;
 
 QString mediaUri(const QString& media)
 {
@@ -73,6 +76,9 @@ MasterPlayer::~MasterPlayer()
 
 int MasterPlayer::exec()
 {
+    MultiNetControl& control = m_net->control();
+    if (!listeningOrSayWhy(control.isListening(), control.errorString(), QStringLiteral("multinet-player master")))
+        return 1;
     EventLine(QStringLiteral("ready"))
         .add(QStringLiteral("role"), "master")
         .add(QStringLiteral("ip"), m_options.ip)
@@ -141,7 +147,7 @@ bool MasterPlayer::findSlaves()
     bool met = false;
     while (!met && elapsed.elapsed() < kFindTimeoutMs) {
         control.findSlavePlayer();
-        met = runEventLoopUntil([&] { return control.getSlavesPlayer().size() >= wanted; }, kFindRepeatMs);
+        met = runEventLoopUntil([&] { return control.getSlavesPlayer().size() >= wanted; }, kFindRepeatMs, kPollMs);
     }
     return step("find", met, QStringLiteral("slaves=%1/%2").arg(control.getSlavesPlayer().size()).arg(wanted));
 }
@@ -160,7 +166,7 @@ bool MasterPlayer::synchroniseClocks(const QStringList& newKeys)
         return synced >= newKeys.size();
     };
     const bool met = runEventLoopUntil([&] { return newKeys.isEmpty() ? control.isAllSlaveClockSucced() : newOnesSynced(); },
-                                       kClockSyncTimeoutMs);
+                                       kClockSyncTimeoutMs, kPollMs);
     hold(kOffsetSettleMs);
     return step("clocksync", met, QString());
 }
@@ -182,7 +188,7 @@ bool MasterPlayer::prepareSlaves()
     MultiNetControl& control = m_net->control();
     if (!control.notifySlavePrepareAsync(kLayer, bytes.data(), int(bytes.size())))
         return false;
-    return runEventLoopUntil([&] { return control.isAllSlavePrepared(kLayer); }, kPrepareTimeoutMs);
+    return runEventLoopUntil([&] { return control.isAllSlavePrepared(kLayer); }, kPrepareTimeoutMs, kPollMs);
 }
 
 bool MasterPlayer::join()
@@ -239,7 +245,7 @@ bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playO
 bool MasterPlayer::playToEndAndComplete()
 {
     MultiNetControl& control = m_net->control();
-    const bool met = runEventLoopUntil([&] { return m_ended && control.isAllSlaveComplete(kLayer); }, kCompleteTimeoutMs);
+    const bool met = runEventLoopUntil([&] { return m_ended && control.isAllSlaveComplete(kLayer); }, kCompleteTimeoutMs, kPollMs);
     return step("complete", met, m_ended ? QString() : QStringLiteral("the master did not reach the end"));
 }
 
@@ -249,7 +255,7 @@ void MasterPlayer::hold(int ms)
     held.start();
     auto joinWaits = [this] { return !m_pendingKeys.isEmpty() && !m_joining; };
     for (qint64 left = ms; left > 0; left = ms - held.elapsed()) {
-        if (runEventLoopUntil(joinWaits, int(left)))
+        if (runEventLoopUntil(joinWaits, int(left), kPollMs))
             join();
     }
 }

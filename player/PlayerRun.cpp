@@ -2,7 +2,7 @@
 #include "PlayerRun.h"
 
 #include "ClipMaker.h"
-#include "DemoChild.h"
+#include "HostProcess.h"
 #include "EventLine.h"
 #include "LoopbackPlan.h"
 
@@ -35,7 +35,7 @@ const char* modeTitle(int mode)
     return kTitles[mode];
 }
 
-std::optional<qint64> lastOffset(const DemoChild& child)
+std::optional<qint64> lastOffset(const HostProcess& child)
 {
     std::optional<qint64> found;
     for (const EventLine& e : child.events()) {
@@ -45,7 +45,7 @@ std::optional<qint64> lastOffset(const DemoChild& child)
     return found;
 }
 
-bool showedInRealtime(const DemoChild& child)
+bool showedInRealtime(const HostProcess& child)
 {
     for (const EventLine& e : child.events()) {
         if (e.event() == QLatin1String("frames"))
@@ -54,7 +54,7 @@ bool showedInRealtime(const DemoChild& child)
     return false;
 }
 
-int countEvents(const DemoChild& child, const char* event)
+int countEvents(const HostProcess& child, const char* event)
 {
     int count = 0;
     for (const EventLine& e : child.events())
@@ -165,7 +165,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
         return args;
     };
 
-    std::vector<std::unique_ptr<DemoChild>> slaves;
+    std::vector<std::unique_ptr<HostProcess>> slaves;
     QStringList keys;
     for (int i = 0; i < m_options.slaves; ++i) {
         QStringList args = QStringList{QStringLiteral("slave")} +
@@ -175,7 +175,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
              << QString::number(injectedOffsetUs(i));
         if (mode == Mode::Control)
             args.append(QStringLiteral("--ignore-offset"));
-        slaves.push_back(std::make_unique<DemoChild>(QStringLiteral("slave %1").arg(loopbackSlaveIp(i)), args, m_options.verbose));
+        slaves.push_back(std::make_unique<HostProcess>(QStringLiteral("slave %1").arg(loopbackSlaveIp(i)), args, m_options.verbose));
         if (!slaves.back()->start(kReadyTimeoutMs)) {
             printOutputLine(QStringLiteral("error: %1 did not start:\n%2").arg(slaves.back()->name(), slaves.back()->recentOutput()));
             return std::nullopt;
@@ -186,7 +186,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     QStringList masterArgs = QStringList{QStringLiteral("master")} + common(QLatin1String(kLoopbackMasterIp), masterLog, QStringLiteral("master"));
     masterArgs << QStringLiteral("--slaves") << keys.join(QLatin1Char(',')) << QStringLiteral("--media") << m_clip
                << QStringLiteral("--margin-ms") << QString::number(m_options.marginMs);
-    DemoChild master(QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)), masterArgs, m_options.verbose);
+    HostProcess master(QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)), masterArgs, m_options.verbose);
     if (!master.start(kReadyTimeoutMs)) {
         printOutputLine(QStringLiteral("error: the master did not start:\n%1").arg(master.recentOutput()));
         return std::nullopt;

@@ -2,6 +2,7 @@
 #include "SlavePlayer.h"
 
 #include "EventLine.h"
+#include "HostStartup.h"
 #include "PipelineClock.h"
 
 #include <QCoreApplication>
@@ -45,6 +46,9 @@ SlavePlayer::~SlavePlayer()
 
 int SlavePlayer::exec()
 {
+    MultiNetControl& control = m_net->control();
+    if (!listeningOrSayWhy(control.isListening(), control.errorString(), QStringLiteral("multinet-player slave")))
+        return 1;
     const QString key = m_options.ip + QLatin1Char('_') + QString::number(QCoreApplication::applicationPid());
     EventLine(QStringLiteral("ready"))
         .add(QStringLiteral("role"), "slave")

@@ -2,6 +2,7 @@
 // multinet-player: a reference player on GStreamer that plays real media in step with other players over
 // the library, and measures the skew between their screens. See `multinet-player --help`.
 #include "ClipMaker.h"
+#include "HostStartup.h"
 #include "LogCompare.h"
 #include "MasterPlayer.h"
 #include "PlayerOptions.h"
@@ -12,12 +13,8 @@
 
 #include <gst/gst.h>
 
-#include <csignal>
 #include <cstdio>
 
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace {
 
@@ -31,23 +28,6 @@ constexpr char kUsage[] =
     "  compare    the skew of frame logs against a reference log\n"
     "\n"
     "multinet-player <subcommand> --help shows the options of each.\n";
-
-// A player that `run` started ends with it, however `run` ends.
-void endWithParent()
-{
-#ifdef __linux__
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-#endif
-}
-
-// Linux lets a timed wait end up to 50 us late by default; a frame shown at its instant needs better.
-// Threads started later inherit the setting.
-void sharpenTimers()
-{
-#ifdef __linux__
-    prctl(PR_SET_TIMERSLACK, 1UL);
-#endif
-}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 // records of the start commands and clock offsets that the library hands over.
 #pragma once
 
+#include "HostClock.h"
 #include "MultiNetControl.h"
 #include "support/DeliveryRecords.h"
 
@@ -28,7 +29,7 @@ public:
 
 private:
     NetControlNS::slaveControlCbk m_cbk;
-    const std::int64_t m_clockOffsetUs;
+    const HostClock m_clock;
     Arrivals m_starts;                     // worker thread while the control object lives
     std::vector<OffsetReading> m_offsets;  // worker thread while the control object lives
 };

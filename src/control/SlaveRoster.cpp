@@ -10,7 +10,6 @@ using namespace tamo::detail;
 
 namespace {
 
-constexpr qint64 kOfflineAfterUs = 5000000;
 constexpr qint64 kRefreshWithinUs = 4500000;
 
 bool layerMatches(int wanted, int entryLayer)
@@ -66,7 +65,7 @@ bool MultiNetControl::isAllSlaveComplete(int layerId)
         logLine("isAllSlaveComplete layerid(%d) it->layerId = %d, it->isComplete = %d\n", layerId, entry.layerId,
                 entry.isComplete ? 1 : 0);
         const std::optional<qint64> now = hostClock(m_cbk);
-        if (now && *now - entry.lastOnlineTime > kOfflineAfterUs) {
+        if (now && *now - entry.lastOnlineTime > kSlaveOfflineAfterUs) {
             logLine("isAllSlaveComplete slave(ip:port_proc = %s:%d_%d) is off line!\n", entry.ip.c_str(), entry.port,
                     entry.processId);
             continue;

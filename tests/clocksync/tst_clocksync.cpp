@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Clock synchronisation and heartbeats: the sample arithmetic, and the exchange between real objects.
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "common/LoopbackGroup.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LoopbackPeers.h"
 
 #include <QCoreApplication>

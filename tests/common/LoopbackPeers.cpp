@@ -3,17 +3,9 @@
 
 #include "wire/DatagramCodec.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 
 using namespace tamo::detail;
-
-quint16 pickFreePort()
-{
-    QUdpSocket probe;
-    if (!probe.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0))
-        qFatal("pickFreePort: %s", qPrintable(probe.errorString()));
-    return probe.localPort();
-}
 
 RawPeer::RawPeer(const QString& ip, quint16 port)
 {

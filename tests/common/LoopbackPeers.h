@@ -8,8 +8,7 @@
 #include <QString>
 #include <QUdpSocket>
 
-// A port that is free on 127.0.0.1 right now, for use as a group port.
-quint16 pickFreePort();
+#include "LoopbackPlan.h"  // pickFreePort()
 
 struct ReceivedDatagramCopy
 {

@@ -4,7 +4,7 @@
 // was sent, with the header and payload values that the session used.
 #include "MultiNetControl.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackGroup.h"
 #include "common/MultiNetControlTestAccess.h"

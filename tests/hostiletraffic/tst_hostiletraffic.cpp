@@ -3,7 +3,7 @@
 // partner reports under an admitted key at a master.
 #include "MultiNetControl.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"

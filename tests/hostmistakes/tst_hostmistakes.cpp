@@ -4,7 +4,7 @@
 // Memory faults here show under the ASan and TSan builds.
 #include "MultiNetControl.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"

@@ -3,7 +3,7 @@
 // or is ignored, and the object then still carries out a valid command from its master.
 #include "MultiNetControl.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
 #include "common/LogCapture.h"

@@ -4,7 +4,7 @@
 // destruction under load: tests/stress.
 #include "MultiNetControl.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"

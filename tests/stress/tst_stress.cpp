@@ -3,7 +3,7 @@
 // Each case is bounded in count and time; what they assert is order and integrity, never speed.
 #include "MultiNetControl.h"
 
-#include "common/EventLoopWait.h"
+#include "EventLoopWait.h"
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "DemoChild.h"
+#include "HostProcess.h"
 
 #include "EventLoopWait.h"
 
@@ -11,14 +11,14 @@ constexpr int kRecentLinesKept = 15;
 
 } // namespace
 
-DemoChild::DemoChild(QString name, QStringList arguments, bool echo)
+HostProcess::HostProcess(QString name, QStringList arguments, bool echo)
     : m_name(std::move(name)), m_arguments(std::move(arguments)), m_echo(echo)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { readLines(); });
 }
 
-DemoChild::~DemoChild()
+HostProcess::~HostProcess()
 {
     if (running()) {
         m_process.kill();
@@ -26,7 +26,7 @@ DemoChild::~DemoChild()
     }
 }
 
-bool DemoChild::start(int timeoutMs)
+bool HostProcess::start(int timeoutMs)
 {
     m_process.start(QCoreApplication::applicationFilePath(), m_arguments);
     if (!m_process.waitForStarted(timeoutMs)) {
@@ -52,12 +52,12 @@ bool DemoChild::start(int timeoutMs)
     return false;
 }
 
-void DemoChild::send(const QString& line)
+void HostProcess::send(const QString& line)
 {
     m_process.write((line + QLatin1Char('\n')).toLocal8Bit());
 }
 
-int DemoChild::waitForEvent(const std::function<bool(const EventLine&)>& match, int timeoutMs, std::size_t from)
+int HostProcess::waitForEvent(const std::function<bool(const EventLine&)>& match, int timeoutMs, std::size_t from)
 {
     int found = -1;
     std::size_t next = from;
@@ -74,7 +74,7 @@ int DemoChild::waitForEvent(const std::function<bool(const EventLine&)>& match, 
     return found;
 }
 
-bool DemoChild::finish(int timeoutMs)
+bool HostProcess::finish(int timeoutMs)
 {
     if (running()) {
         send(QStringLiteral("quit"));
@@ -94,12 +94,12 @@ bool DemoChild::finish(int timeoutMs)
     return true;
 }
 
-QString DemoChild::recentOutput() const
+QString HostProcess::recentOutput() const
 {
     return QStringLiteral("    ") + m_recentLines.join(QStringLiteral("\n    "));
 }
 
-void DemoChild::readLines()
+void HostProcess::readLines()
 {
     while (m_process.canReadLine()) {
         const QString line = QString::fromLocal8Bit(m_process.readLine()).trimmed();

@@ -9,12 +9,11 @@
 #include <unistd.h>
 #endif
 
-bool listeningOrSayWhy(const MultiNetControl& control, const char* role)
+bool listeningOrSayWhy(bool listening, const std::string& why, const QString& who)
 {
-    if (control.isListening())
+    if (listening)
         return true;
-    printOutputLine(QStringLiteral("multinet-demo %1: cannot listen: %2")
-                        .arg(QLatin1String(role), QString::fromStdString(control.errorString())));
+    printOutputLine(QStringLiteral("%1: cannot listen: %2").arg(who, QString::fromStdString(why)));
     return false;
 }
 
@@ -24,9 +23,16 @@ bool endWithParent(qint64 parentPid)
     if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0)
         return true;  // the end of standard input still ends the host
     // The parent may have gone before the request took effect: the process was handed to another then.
-    return getppid() == parentPid;
+    return parentPid == 0 || getppid() == parentPid;
 #else
     Q_UNUSED(parentPid);
     return true;
+#endif
+}
+
+void sharpenTimers()
+{
+#ifdef Q_OS_LINUX
+    prctl(PR_SET_TIMERSLACK, 1UL);
 #endif
 }

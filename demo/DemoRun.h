@@ -5,7 +5,7 @@
 // error. A summary per slave closes it.
 #pragma once
 
-#include "DemoChild.h"
+#include "HostProcess.h"
 #include "DemoOptions.h"
 #include "RunSummary.h"
 
@@ -46,14 +46,14 @@ private:
     bool masterWait(const QString& what, int timeoutMs);
     // Sends `line` to the master and waits for its next `event` line.
     std::optional<EventLine> askMaster(const QString& line, const QString& event, int timeoutMs);
-    bool fail(const QString& message, const DemoChild* culprit = nullptr);
+    bool fail(const QString& message, const HostProcess* culprit = nullptr);
     void printStep(int number, int count, const char* title, const QString& result) const;
     std::vector<SlaveRecord> slaveRecords() const;
 
     const RunOptions m_options;
     quint16 m_port = 0;
-    std::unique_ptr<DemoChild> m_master;
-    std::vector<std::unique_ptr<DemoChild>> m_slaves;
+    std::unique_ptr<HostProcess> m_master;
+    std::vector<std::unique_ptr<HostProcess>> m_slaves;
     std::vector<qint64> m_injectedOffsetsUs;   // per slave
     std::vector<QString> m_slaveLayers;        // per slave
     int m_rosterEntries = 0;                   // expected: one per slave and layer

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr qint64 kOfflineAfterUs = 5000000;  // the library's rule for isAllSlaveComplete
 constexpr int kWaitPollMs = 5;
 constexpr qint64 kLongestWaitMs = 600000;
 constexpr qint64 kDefaultWaitMs = 10000;
@@ -72,7 +71,7 @@ MasterHost::MasterHost(MasterOptions options)
 
 int MasterHost::exec()
 {
-    if (!listeningOrSayWhy(m_control, "master"))
+    if (!listeningOrSayWhy(m_control.isListening(), m_control.errorString(), QStringLiteral("multinet-demo master")))
         return 1;
     if (m_options.parentPid && !endWithParent(m_options.parentPid))
         return 1;
@@ -248,7 +247,7 @@ void MasterHost::status(CommandArgs&)
                      QStringLiteral("prepared"), QStringLiteral("complete"), QStringLiteral("clock synced"),
                      QStringLiteral("last seen")});
     for (const NetControlNS::struAddress& entry : roster) {
-        const bool online = now - entry.lastOnlineTime <= kOfflineAfterUs;
+        const bool online = now - entry.lastOnlineTime <= MultiNetControl::kSlaveOfflineAfterUs;
         const qint64 agoMs = entry.lastOnlineTime < 0 ? -1 : (now - entry.lastOnlineTime) / 1000;
         QString seen = agoMs < 0 ? QStringLiteral("never") : QStringLiteral("%1 s ago").arg(double(agoMs) / 1000.0, 0, 'f', 1);
         if (!online)
@@ -297,7 +296,7 @@ void MasterHost::wait(CommandArgs& args)
         entryDone = [](const Entry& e) { return e.isPrepared; };
         libraryAgrees = [this] { return m_control.isAllSlavePrepared(-1); };
     } else if (what == QLatin1String("complete")) {
-        entryDone = [this](const Entry& e) { return e.isComplete || m_clock.nowUs() - e.lastOnlineTime > kOfflineAfterUs; };
+        entryDone = [this](const Entry& e) { return e.isComplete || m_clock.nowUs() - e.lastOnlineTime > MultiNetControl::kSlaveOfflineAfterUs; };
         libraryAgrees = [this] { return m_control.isAllSlaveComplete(-1); };
     } else if (what == QLatin1String("clocksync")) {
         entryDone = [](const Entry& e) { return e.isClockSynced; };
@@ -331,7 +330,7 @@ void MasterHost::sleep(CommandArgs& args)
     const qint64 ms = args.integer(0, "MS", 0, 0, kLongestWaitMs);
     if (!args.ok())
         return;
-    runEventLoopUntil([] { return false; }, int(ms), kWaitPollMs);
+    runEventLoopFor(int(ms));
 }
 
 void MasterHost::help(CommandArgs&)

@@ -12,14 +12,14 @@
 #include <functional>
 #include <vector>
 
-class DemoChild
+class HostProcess
 {
 public:
-    DemoChild(QString name, QStringList arguments, bool echo);
-    ~DemoChild();
+    HostProcess(QString name, QStringList arguments, bool echo);
+    ~HostProcess();
 
-    DemoChild(const DemoChild&) = delete;
-    DemoChild& operator=(const DemoChild&) = delete;
+    HostProcess(const HostProcess&) = delete;
+    HostProcess& operator=(const HostProcess&) = delete;
 
     // Starts the process and waits for its "ready" line.
     bool start(int timeoutMs);

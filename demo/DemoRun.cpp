@@ -130,7 +130,7 @@ bool DemoRun::startProcesses()
         // Every second player serves two layers, as a player with picture and sound layers might.
         m_slaveLayers.push_back(i % 2 ? QStringLiteral("0,1") : QStringLiteral("0"));
         m_rosterEntries += i % 2 ? 2 : 1;
-        auto slave = std::make_unique<DemoChild>(
+        auto slave = std::make_unique<HostProcess>(
             QStringLiteral("slave %1").arg(loopbackSlaveIp(i)),
             QStringList{QStringLiteral("slave"), QStringLiteral("--ip"), loopbackSlaveIp(i), QStringLiteral("--port"), port,
                         QStringLiteral("--group"), group, QStringLiteral("--master"), QLatin1String(kLoopbackMasterIp),
@@ -145,7 +145,7 @@ bool DemoRun::startProcesses()
         keys.append(loopbackSlaveIp(i) + QLatin1Char('_') + QString::number(m_slaves.back()->pid()));
         pids.append(QString::number(m_slaves.back()->pid()));
     }
-    m_master = std::make_unique<DemoChild>(
+    m_master = std::make_unique<HostProcess>(
         QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)),
         QStringList{QStringLiteral("master"), QStringLiteral("--ip"), QLatin1String(kLoopbackMasterIp), QStringLiteral("--port"),
                     port, QStringLiteral("--group"), group, QStringLiteral("--slaves"), keys.join(QLatin1Char(',')),
@@ -205,7 +205,7 @@ bool DemoRun::play()
     for (const char* line : {"start 0 1", "seek 30000 1 0", "speed 2", "pause 0", "step", "stepback"}) {
         if (!sendPlayback(QString::fromLatin1(line)))
             return false;
-        runEventLoopUntil([] { return false; }, kPlaybackPaceMs);
+        runEventLoopFor(kPlaybackPaceMs);
     }
     m_stepResult = QStringLiteral("%1 commands, %2 ms apart").arg(m_stepDetails.size()).arg(kPlaybackPaceMs);
     return true;
@@ -308,7 +308,7 @@ std::optional<EventLine> DemoRun::askMaster(const QString& line, const QString& 
     return m_master->events()[std::size_t(index)];
 }
 
-bool DemoRun::fail(const QString& message, const DemoChild* culprit)
+bool DemoRun::fail(const QString& message, const HostProcess* culprit)
 {
     printOutputLine(QStringLiteral("error: ") + message);
     if (culprit)

@@ -52,7 +52,7 @@ SlaveHost::SlaveHost(SlaveOptions options)
 
 int SlaveHost::exec()
 {
-    if (!listeningOrSayWhy(m_control, "slave"))
+    if (!listeningOrSayWhy(m_control.isListening(), m_control.errorString(), QStringLiteral("multinet-demo slave")))
         return 1;
     if (m_options.parentPid && !endWithParent(m_options.parentPid))
         return 1;
