@@ -40,6 +40,8 @@ set(required_paths
   micro/build_datagram_ns
   micro/decode_header_ns
   micro/clock_sample_ns
+  micro/clock_estimate_sample_41_ns
+  micro/clock_estimate_sample_300_ns
   micro/log_time_stamp_ns
 )
 foreach(path IN LISTS required_paths)

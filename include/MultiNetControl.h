@@ -118,6 +118,50 @@ public:
     std::function<void(bool)> masterLostCbk;
 };
 
+/// A slave's estimate of its master's host clock as a straight line over its own host clock
+/// (MultiNetControl::getClockEstimate()).
+///
+/// The mean offset that slaveControlCbk::clockOffsetCbk receives is the mean of the last ten samples; on
+/// clocks that run at different rates (tens of ppm between PCs) it lags the true offset by half the span
+/// of those samples, 15 s once playback has started. This estimate follows the drift instead: a
+/// least-squares line through the accepted clock samples of the last two minutes (at most the last 300), with
+/// the samples far off the line (more than three robust standard deviations, and more than 10 us) left
+/// out as outliers and the line fitted again.
+///
+/// Units: host-clock microseconds, as everywhere in the library; the offset is the slave's clock minus
+/// the master's, as in clockOffsetCbk; the rate is in ppm (microseconds per second) of the slave's clock.
+///
+/// What to do with it: convert an instant of the master's clock to this host's clock with hostTimeAt(),
+/// or this host's time to the master's with masterTimeAt(), whenever the conversion is needed rather
+/// than once; a player that keeps a pipeline running on the master's time line steers its clock toward
+/// masterTimeAt(now) gradually, by a rate, never by a jump (see the README's pattern).
+struct struClockEstimate
+{
+    bool valid = false;         ///< False until the first accepted sample; every other field is then 0.
+    /// True once six samples span at least 5 s. Before, the offset is the median of the
+    /// samples and the rate 0.
+    bool rateKnown = false;
+    qint64 atHostUs = 0;        ///< Host time of the newest sample: the point the line is anchored at.
+    double offsetUs = 0;        ///< Slave minus master at atHostUs, in microseconds.
+    double ratePpm = 0;         ///< How fast the offset grows: positive when the slave's clock runs fast.
+    int samples = 0;            ///< Samples the line is fitted through.
+    int rejected = 0;           ///< Samples of the window left out as outliers.
+    qint64 spanUs = 0;          ///< Host time from the oldest sample of the window to the newest.
+    double residualUs = 0;      ///< Root mean square distance of the fitted samples from the line.
+
+    /// Slave minus master at host time `hostUs` (microseconds).
+    double offsetAtUs(qint64 hostUs) const { return offsetUs + ratePpm * 1e-6 * double(hostUs - atHostUs); }
+    /// The master's clock when this host's clock reads `hostUs`.
+    double masterTimeAt(qint64 hostUs) const { return double(hostUs) - offsetAtUs(hostUs); }
+    /// This host's clock when the master's clock reads `masterUs`.
+    double hostTimeAt(double masterUs) const
+    {
+        // master = host - offset - rate * (host - at), solved for host.
+        const double rate = ratePpm * 1e-6;
+        return (masterUs + offsetUs - rate * double(atHostUs)) / (1.0 - rate);
+    }
+};
+
 /// A host's receiver of the library's diagnostic lines (see installLogHandler()).
 ///
 /// @param line one line, exactly as the library would print it on standard output, ending in its newline
@@ -225,6 +269,7 @@ private:
 namespace tamo::detail {
 class UdpClient;
 class SlaveCommandHandler;
+class ClockEstimator;
 class MasterReportHandler;
 class OwnerThreadRunner;
 } // namespace tamo::detail
@@ -403,6 +448,12 @@ public:
     /// that failed (for example "192.0.2.1 port 47000: The address is not available"); empty while it is true.
     std::string errorString() const;
 
+    /// Slave: the estimate of the master's clock from the clock samples accepted so far (see
+    /// NetControlNS::struClockEstimate). It changes after each accepted sample, on the worker thread, just
+    /// before clockOffsetCbk is called; a host may ask at any time from any thread (it takes a lock for a
+    /// copy, never calls the host). `valid` is false before the first sample.
+    NetControlNS::struClockEstimate getClockEstimate() const;
+
     /// True once any object of this process has sent the start of clock synchronisation
     /// (notifySlaveStartClockSync()); false when the library is loaded. The library never clears it: the
     /// host may set it back to false to allow another start.
@@ -488,10 +539,13 @@ private:
     bool m_ignoredStartsReported = false;         // worker thread (and the destructor after it)
     // Lives on the constructing thread: the endpoints are closed there, whichever thread destroys the object.
     std::unique_ptr<tamo::detail::OwnerThreadRunner> m_endpointThreadContext;
+    std::unique_ptr<tamo::detail::ClockEstimator> m_clockEstimator;  // worker thread only
+    NetControlNS::struClockEstimate m_clockEstimate;   // guarded by m_clockEstimateMutex; written by the worker
 
     mutable std::mutex m_sendMutex;             // one datagram built and sent at a time
     mutable std::mutex m_rosterMutex;           // m_slaves and m_slaveSet
     mutable std::mutex m_addressMutex;          // m_masterAddr and m_masterIp
+    mutable std::mutex m_clockEstimateMutex;    // m_clockEstimate: the worker writes, any host thread reads
     std::mutex m_clockSyncWakeMutex;            // pairs with m_clockSyncWake
     std::condition_variable m_clockSyncWake;    // wakes sleeping clock threads when clock sync stops
 };

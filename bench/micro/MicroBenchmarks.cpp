@@ -7,6 +7,7 @@
 #include "wire/DatagramCodec.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
+#include "slave/ClockEstimator.h"
 #include "slave/ClockSampleMath.h"
 
 #include <benchmark/benchmark.h>
@@ -95,6 +96,24 @@ void BM_ClockSample(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ClockSample);
+
+// One accepted sample into the estimate of the master's clock, with the window holding range(0) samples:
+// 41 during playback (one every 3 s over two minutes), 300 while clock sync starts (ten a second, the most it keeps).
+void BM_ClockEstimateSample(benchmark::State& state)
+{
+    const auto held = static_cast<qint64>(state.range(0));
+    const qint64 spacingUs = held > 41 ? 100000 : 3000000;
+    ClockEstimator estimator;
+    qint64 hostUs = 0;
+    for (qint64 i = 0; i < held; ++i, hostUs += spacingUs)
+        estimator.add(hostUs, hostUs + 200, (i * 7919) % 23);
+    for (auto _ : state) {
+        estimator.add(hostUs, hostUs + 200, (hostUs / spacingUs * 7919) % 23);
+        benchmark::DoNotOptimize(estimator.estimate());
+        hostUs += spacingUs;
+    }
+}
+BENCHMARK(BM_ClockEstimateSample)->Arg(41)->Arg(300);
 
 // The local time stamp that the slave writes into the log line of every command it handles, before the
 // host's callback runs.

@@ -51,6 +51,8 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
     const double copy = lookUp(nsPerCall, "BM_CopyStartDatagram");
     const double decode = lookUp(nsPerCall, "BM_DecodeHeader");
     const double clockSample = lookUp(nsPerCall, "BM_ClockSample");
+    const double estimatePlaying = lookUp(nsPerCall, "BM_ClockEstimateSample/41");
+    const double estimateStarting = lookUp(nsPerCall, "BM_ClockEstimateSample/300");
     const double logTime = lookUp(nsPerCall, "BM_LogLineTimeStamp");
     const double logTimeTzSet = lookUp(nsPerCall, "BM_LogLineTimeStampWithTzSet");
 
@@ -58,12 +60,19 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
     table.add("micro", "build a start datagram (ns)", fixed(build, 2), copyCell, ratioOf(build, copy));
     table.add("micro", "test and decode a header (ns)", fixed(decode, 2), copyCell, ratioOf(decode, copy));
     table.add("micro", "one clock sample: delay, offset, gate, mean (ns)", fixed(clockSample, 2));
+    // The estimate is refitted once per accepted sample: every 3 s while playing, every 100 ms at the start.
+    table.add("micro", "clock estimate, one sample: 41 held / 300 held (ns)",
+              fixed(estimatePlaying, 0) + " / " + fixed(estimateStarting, 0));
+    table.add("micro", "clock estimate, CPU: every 3 s / every 100 ms (% of one core)",
+              fixed(estimatePlaying / 3e9 * 100, 5) + " / " + fixed(estimateStarting / 1e8 * 100, 4));
     table.add("micro", "time stamp of a slave's command log line (ns)", fixed(logTime, 0),
               fixed(logTimeTzSet, 0) + " (Qt local time, TZ set)", ratioOf(logTime, logTimeTzSet));
     return QJsonObject{{"build_datagram_ns", build},
                        {"copy_datagram_ns", copy},
                        {"decode_header_ns", decode},
                        {"clock_sample_ns", clockSample},
+                       {"clock_estimate_sample_41_ns", estimatePlaying},
+                       {"clock_estimate_sample_300_ns", estimateStarting},
                        {"log_time_stamp_ns", logTime},
                        {"log_time_stamp_tz_set_ns", logTimeTzSet},
                        {"build_ratio", ratioJson(build, copy)},

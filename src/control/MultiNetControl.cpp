@@ -4,6 +4,7 @@
 #include "common/LogLine.h"
 #include "common/OwnerThreadRunner.h"
 #include "endpoint/UdpClient.h"
+#include "slave/ClockEstimator.h"
 
 #include <QHostAddress>
 
@@ -42,7 +43,8 @@ std::atomic<bool> MultiNetControl::m_haveStartClockSync{false};
 
 MultiNetControl::MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp,
                                  unsigned int port)
-    : m_port(port), m_cbk(cbk), m_groupId(groupId), m_localIp(std::move(localIp))
+    : m_port(port), m_cbk(cbk), m_groupId(groupId), m_localIp(std::move(localIp)),
+      m_clockEstimator(std::make_unique<ClockEstimator>())
 {
     std::memset(m_sendBuf, 0, sizeof m_sendBuf);
     if (m_port > 0xFFFF)
@@ -172,4 +174,10 @@ std::string MultiNetControl::masterIp() const
 {
     std::lock_guard<std::mutex> lock(m_addressMutex);
     return m_masterIp;
+}
+
+NetControlNS::struClockEstimate MultiNetControl::getClockEstimate() const
+{
+    std::lock_guard<std::mutex> lock(m_clockEstimateMutex);
+    return m_clockEstimate;
 }

@@ -6,6 +6,7 @@
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 #include "wire/ReceivedDatagram.h"
+#include "slave/ClockEstimator.h"
 #include "slave/ClockSampleMath.h"
 
 namespace tamo::detail {
@@ -156,6 +157,12 @@ void SlaveCommandHandler::takeClockSample(const ReceivedDatagram& datagram)
         return;
     case DelayVerdict::Accepted:
         break;
+    }
+    // Slots 2 and 3 are this host's departure and arrival stamps.
+    m_control.m_clockEstimator->add(stamps.slot[2], stamps.slot[3], measured.offsetUs);
+    {
+        std::lock_guard<std::mutex> lock(m_control.m_clockEstimateMutex);
+        m_control.m_clockEstimate = m_control.m_clockEstimator->estimate();
     }
     m_control.m_offsetMean = addOffsetSample(static_cast<double>(measured.offsetUs) / 1000000.0,
                                              m_control.m_offsetSamples, m_control.m_offsetIndex,

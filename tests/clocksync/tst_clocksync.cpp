@@ -25,6 +25,7 @@ private slots:
     void measurement();
     void windowSlidesOverTenSamples();
     void offsetFoundOverLoopback();
+    void driftingSlaveClockFollowedByTheEstimate();
     void masterLossReportedOnce();
     void slaveOnMasterPcRunsNoSyncThread();
     void destroyingSleepingSlaveIsPrompt();
@@ -118,6 +119,28 @@ void tst_ClockSync::offsetFoundOverLoopback()
     QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::syncThread exit!...\n"); }));
     QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::heartSyncThread exit!...\n"); }));
     QVERIFY(!MultiNetControlTestAccess(*slave.control).clockSyncRunning());
+}
+
+void tst_ClockSync::driftingSlaveClockFollowedByTheEstimate()
+{
+    // Ten times a fast PC's drift, so that a few seconds of samples 100 ms apart show it plainly.
+    constexpr double kDriftPpm = 1000;
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2", {0}, kDriftPpm);
+    QVERIFY(group.discover());
+    QVERIFY(!slave.control->getClockEstimate().valid);
+    QVERIFY(group.master().control->notifySlaveStartClockSync());
+    QVERIFY(runEventLoopUntil([&] { return slave.control->getClockEstimate().spanUs >= 6000000; }, 15000));
+
+    const NetControlNS::struClockEstimate estimate = slave.control->getClockEstimate();
+    QVERIFY(estimate.rateKnown);
+    QVERIFY2(std::abs(estimate.ratePpm - kDriftPpm) < 50, qPrintable(QString::number(estimate.ratePpm)));
+    // The master's clock read through the estimate, against the master's own clock read at the same time.
+    const qint64 slaveNow = slave.host->now();
+    const qint64 masterNow = group.master().host->now();
+    const double error = estimate.masterTimeAt(slaveNow) - double(masterNow);
+    QVERIFY2(std::abs(error) < 300, qPrintable(QString::number(error)));
+    QVERIFY(std::abs(estimate.hostTimeAt(estimate.masterTimeAt(slaveNow)) - double(slaveNow)) < 1);
 }
 
 void tst_ClockSync::masterLossReportedOnce()

@@ -14,11 +14,11 @@ LoopbackGroup::LoopbackGroup(const std::string& masterIp) : m_port(pickFreePort(
     m_master.control->setMasterFlag(true);
 }
 
-LoopbackNode& LoopbackGroup::addSlave(const std::string& ip, std::vector<int> layers)
+LoopbackNode& LoopbackGroup::addSlave(const std::string& ip, std::vector<int> layers, double clockDriftPpm)
 {
     LoopbackNode node;
     node.ip = ip;
-    node.host = std::make_unique<RecordingHost>();
+    node.host = std::make_unique<RecordingHost>(clockDriftPpm);
     node.host->setLayerIds(std::move(layers));
     node.control = std::make_unique<MultiNetControl>(node.host->callbacks(), kGroupId, ip, m_port);
     node.control->setSlaveFlag(true);

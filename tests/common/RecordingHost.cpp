@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "common/RecordingHost.h"
 
-#include <chrono>
-
 namespace {
 
 HostCall makeCall(const char* name, int layerId, std::vector<double> values, char* userData, int userDataLen)
@@ -19,7 +17,7 @@ HostCall makeCall(const char* name, int layerId, std::vector<double> values, cha
 
 } // namespace
 
-RecordingHost::RecordingHost()
+RecordingHost::RecordingHost(double clockDriftPpm) : m_clock(0, clockDriftPpm)
 {
     m_cbk.startCbk = [this](int layer, double a, double b, char* d, int n) { record(makeCall("start", layer, {a, b}, d, n)); };
     m_cbk.speedCbk = [this](int layer, double a, char* d, int n) { record(makeCall("speed", layer, {a}, d, n)); };
@@ -72,14 +70,9 @@ void RecordingHost::setLayerIds(std::vector<int> ids)
 
 qint64 RecordingHost::now() const
 {
-    return monotonicUs() + m_clockOffsetUs;
+    return m_clock.nowUs();
 }
 
-qint64 RecordingHost::monotonicUs()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void RecordingHost::record(HostCall call)
 {

@@ -3,6 +3,7 @@
 // that the test controls (the monotonic clock plus an offset that the test may change at any time).
 #pragma once
 
+#include "HostClock.h"
 #include "MultiNetControl.h"
 
 #include <QByteArray>
@@ -26,7 +27,8 @@ struct HostCall
 class RecordingHost
 {
 public:
-    RecordingHost();
+    // A host whose clock runs `clockDriftPpm` faster than the monotonic clock, as another PC's may.
+    explicit RecordingHost(double clockDriftPpm = 0.0);
 
     NetControlNS::slaveControlCbk* callbacks() { return &m_cbk; }
 
@@ -38,10 +40,10 @@ public:
     // The layer ids answered to a search for partners.
     void setLayerIds(std::vector<int> ids);
     // Moves this host's clock relative to the monotonic clock.
-    void setClockOffsetUs(qint64 offset) { m_clockOffsetUs = offset; }
+    void setClockOffsetUs(qint64 offset) { m_clock.setOffsetUs(offset); }
     qint64 now() const;
 
-    static qint64 monotonicUs();
+    static qint64 monotonicUs() { return HostClock::monotonicUs(); }
 
 private:
     void record(HostCall call);
@@ -51,6 +53,6 @@ private:
     std::vector<HostCall> m_calls;      // guarded by m_mutex
     std::vector<double> m_offsets;      // guarded by m_mutex
     std::vector<int> m_layerIds;        // guarded by m_mutex
-    std::atomic<qint64> m_clockOffsetUs{0};
+    HostClock m_clock;
     std::atomic<int> m_masterLost{0};
 };

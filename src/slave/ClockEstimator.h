@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// The slave's estimate of its master's clock as a straight line over its own host clock: the offset now
+// and the rate at which it changes. Unlike the mean of the last ten samples, which lags a drifting clock
+// by half its span, a line fitted over two minutes of samples follows the drift and averages the noise.
+//
+// The fit is a least-squares line through the accepted samples of the window; samples whose residual is
+// far beyond the others' spread (a datagram that waited in a queue on one way only) are left out and the
+// line is fitted again.
+#pragma once
+
+#include "MultiNetControl.h"
+
+#include <deque>
+
+namespace tamo::detail {
+
+class ClockEstimator
+{
+public:
+    // Samples older than this, on the host clock, before the newest leave the fit: long enough to
+    // average the noise of samples 3 s apart, short enough to follow a machine that warms up.
+    static constexpr qint64 kWindowUs = 120000000;
+    // At most this many samples are kept: the last 30 s while clock sync starts with ten a second, which
+    // average the noise as well as two minutes would, at a quarter of the cost of a fit.
+    static constexpr std::size_t kMaxSamples = 300;
+    // A rate is fitted once this many samples span at least kMinRateSpanUs; before, the offset is the
+    // median of the samples and the rate 0.
+    static constexpr int kMinRateSamples = 6;
+    static constexpr qint64 kMinRateSpanUs = 5000000;
+
+    // One accepted sample: the offset (slave minus master) measured by the exchange whose request left at
+    // `sentUs` and whose answer arrived at `receivedUs`, both on the slave's host clock.
+    void add(qint64 sentUs, qint64 receivedUs, qint64 offsetUs);
+    // Forgets every sample: the master's clock is another one from now on.
+    void reset();
+    const NetControlNS::struClockEstimate& estimate() const { return m_estimate; }
+
+private:
+    struct Sample
+    {
+        qint64 hostUs;    // midway between the request's departure and the answer's arrival
+        double offsetUs;
+    };
+
+    void refit();
+
+    std::deque<Sample> m_samples;  // oldest first
+    NetControlNS::struClockEstimate m_estimate;
+};
+
+} // namespace tamo::detail

@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: MIT
+// The slave's estimate of its master's clock, on synthetic samples: a slave clock that drifts at a known
+// rate, with noise and outliers, measured as the exchanges would measure it.
+#include "slave/ClockEstimator.h"
+
+#include <QTest>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+using tamo::detail::ClockEstimator;
+
+namespace {
+
+constexpr qint64 kUsPerSecond = 1000000;
+
+// Slave minus master, in microseconds, at `seconds` of the slave's host clock.
+using TrueOffset = std::function<double(double seconds)>;
+
+// Feeds a sample every `everyS` seconds from 0 to `forS` seconds: the true offset plus Gaussian noise of
+// `noiseUs`, and every `outlierEvery`-th sample (if any) `outlierUs` further off, as an answer that waited
+// in a queue on one way only.
+void feed(ClockEstimator& estimator, const TrueOffset& offset, double forS, double everyS, double noiseUs,
+          int outlierEvery = 0, double outlierUs = 0)
+{
+    std::mt19937 random(20261206);
+    std::normal_distribution<double> noise(0.0, noiseUs);
+    int index = 0;
+    for (double t = 0; t <= forS + 1e-9; t += everyS, ++index) {
+        const qint64 hostUs = qint64(std::llround(t * kUsPerSecond));
+        double measured = offset(t) + noise(random);
+        if (outlierEvery > 0 && index % outlierEvery == outlierEvery - 1)
+            measured += outlierUs;
+        // The request leaves 150 us before and the answer arrives 150 us after the point it stands for.
+        estimator.add(hostUs - 150, hostUs + 150, qint64(std::llround(measured)));
+    }
+}
+
+} // namespace
+
+class tst_ClockEstimator : public QObject
+{
+    Q_OBJECT
+private slots:
+    void beforeEnoughSamples();
+    void followsADriftingClock_data();
+    void followsADriftingClock();
+    void followsARateThatRamps();
+    void forgetsOnReset();
+};
+
+void tst_ClockEstimator::beforeEnoughSamples()
+{
+    ClockEstimator estimator;
+    QVERIFY(!estimator.estimate().valid);
+    estimator.add(1000000 - 100, 1000000 + 100, 2500);
+    QVERIFY(estimator.estimate().valid);
+    QVERIFY(!estimator.estimate().rateKnown);
+    QCOMPARE(estimator.estimate().offsetUs, 2500.0);
+    QCOMPARE(estimator.estimate().atHostUs, qint64(1000000));
+    // Two more close together, one of them far off: the median stands, no rate yet.
+    estimator.add(1100000, 1100200, 2510);
+    estimator.add(1200000, 1200200, 9000);
+    QVERIFY(!estimator.estimate().rateKnown);
+    QCOMPARE(estimator.estimate().offsetUs, 2510.0);
+    QCOMPARE(estimator.estimate().ratePpm, 0.0);
+}
+
+void tst_ClockEstimator::followsADriftingClock_data()
+{
+    QTest::addColumn<double>("ratePpm");
+    QTest::addColumn<int>("outlierEvery");
+    QTest::newRow("0 ppm") << 0.0 << 0;
+    QTest::newRow("+100 ppm") << 100.0 << 0;
+    QTest::newRow("-100 ppm") << -100.0 << 0;
+    QTest::newRow("+2000 ppm") << 2000.0 << 0;
+    QTest::newRow("-2000 ppm") << -2000.0 << 0;
+    QTest::newRow("+100 ppm, every 5th sample 600 us late") << 100.0 << 5;
+    QTest::newRow("-2000 ppm, every 5th sample 600 us late") << -2000.0 << 5;
+}
+
+// A minute of samples 3 s apart with 12 us of noise, as during playback on a LAN.
+void tst_ClockEstimator::followsADriftingClock()
+{
+    QFETCH(double, ratePpm);
+    QFETCH(int, outlierEvery);
+    const TrueOffset offset = [ratePpm](double t) { return -4000.0 + ratePpm * t; };
+    ClockEstimator estimator;
+    feed(estimator, offset, 60, 3, 12, outlierEvery, 600);
+
+    const NetControlNS::struClockEstimate estimate = estimator.estimate();
+    QVERIFY(estimate.rateKnown);
+    QVERIFY2(std::abs(estimate.ratePpm - ratePpm) < 1.0, qPrintable(QString::number(estimate.ratePpm)));
+    // Now is between two samples, a second and a half after the last.
+    const double nowS = 61.5;
+    const qint64 nowUs = qint64(nowS * kUsPerSecond);
+    const double error = estimate.offsetAtUs(nowUs) - offset(nowS);
+    QVERIFY2(std::abs(error) < 20, qPrintable(QString::number(error)));
+    QVERIFY2(std::abs(estimate.masterTimeAt(nowUs) - (nowUs - offset(nowS))) < 20, "masterTimeAt");
+    QVERIFY2(std::abs(estimate.hostTimeAt(estimate.masterTimeAt(nowUs)) - double(nowUs)) < 1, "hostTimeAt");
+    if (outlierEvery > 0)
+        QVERIFY2(estimate.rejected >= 21 / outlierEvery, qPrintable(QString::number(estimate.rejected)));
+    QVERIFY2(estimate.residualUs < 25, qPrintable(QString::number(estimate.residualUs)));
+}
+
+// A machine that warms up: the rate moves by 1 ppm a minute, for ten minutes.
+void tst_ClockEstimator::followsARateThatRamps()
+{
+    constexpr double kStartPpm = 50;
+    constexpr double kPpmPerSecond = 1.0 / 60;
+    const TrueOffset offset = [](double t) { return kStartPpm * t + kPpmPerSecond * t * t / 2; };
+    ClockEstimator estimator;
+    feed(estimator, offset, 600, 3, 12);
+
+    const NetControlNS::struClockEstimate estimate = estimator.estimate();
+    const double rateNow = kStartPpm + kPpmPerSecond * 600;
+    // A line over the last two minutes stands for their middle: a minute behind, 1 ppm.
+    QVERIFY2(std::abs(estimate.ratePpm - rateNow) < 1.5, qPrintable(QString::number(estimate.ratePpm)));
+    const double error = estimate.offsetAtUs(600 * kUsPerSecond) - offset(600);
+    QVERIFY2(std::abs(error) < 35, qPrintable(QString::number(error)));
+    QVERIFY(estimate.spanUs <= ClockEstimator::kWindowUs);
+}
+
+void tst_ClockEstimator::forgetsOnReset()
+{
+    ClockEstimator estimator;
+    feed(estimator, [](double t) { return 100 * t; }, 30, 1, 5);
+    QVERIFY(estimator.estimate().rateKnown);
+    estimator.reset();
+    QVERIFY(!estimator.estimate().valid);
+    estimator.add(0, 0, -7);
+    QCOMPARE(estimator.estimate().offsetUs, -7.0);
+    QVERIFY(!estimator.estimate().rateKnown);
+}
+
+QTEST_APPLESS_MAIN(tst_ClockEstimator)
+#include "tst_clockestimator.moc"
