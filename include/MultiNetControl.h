@@ -270,6 +270,10 @@ namespace tamo::detail {
 class UdpClient;
 class SlaveCommandHandler;
 class ClockEstimator;
+class DeliveryRepeater;
+struct DeliveryPeer;
+class RecentDatagrams;
+struct ReceivedDatagram;
 class MasterReportHandler;
 class OwnerThreadRunner;
 } // namespace tamo::detail
@@ -324,6 +328,10 @@ public:
     /// A roster entry whose last heartbeat is more than this old on the master's host clock (microseconds)
     /// is off line: isAllSlaveComplete() passes over it.
     static constexpr qint64 kSlaveOfflineAfterUs = 5000000;
+    /// How long acknowledged delivery repeats a datagram that is not acknowledged (setAcknowledgedDelivery()).
+    static constexpr int kRepeatForMs = 3000;
+    /// Most partner reports of unadmitted senders that getUnadmittedPartners() keeps.
+    static constexpr int kMaxUnadmittedPartners = 16;
 
     /// Starts the worker thread and opens the object's two UDP sockets on `localIp`: one bound to `port`,
     /// which receives the master's broadcast commands, and one on a port the system picks, which sends
@@ -439,6 +447,59 @@ public:
     /// @return true when sent; false on an object that is not slave.
     bool reportComplete(int layerId);
 
+    /// @name Riding out loss, outages and restarts
+    /// Additions to the classic behaviour, each off until the host switches it on; with all of them off the
+    /// object behaves, and puts on the wire, exactly what it did before.
+    /// @{
+
+    /// Both roles: acknowledged delivery, for networks that lose datagrams. Switch it on at the master and
+    /// at every slave (a node without it ignores the acknowledgements as unknown codes).
+    /// - A master repeats each command of the library (prepare, start, pause, stop, seek, speed, step, step
+    ///   back, start and stop of clock synchronisation), byte for byte and with its sequence number, to each
+    ///   roster endpoint that has not acknowledged it with code 207: 20, 40, 80, 160 and 320 ms after the
+    ///   send, then every 500 ms, for at most kRepeatForMs. A line names the endpoints that never did.
+    /// - A slave acknowledges each such command from its master (code 207, payload: the command's sequence
+    ///   number and code, two little-endian uint16), also a repeat; a repeat of a command it has handled is
+    ///   not handled again, and prints nothing (it is known by the sender's address, process id, code and
+    ///   sequence number for 10 s).
+    /// - A slave repeats its reports (prepared, complete, clock synchronised) to its master the same way
+    ///   until the master acknowledges them with code 313; the master acknowledges each, also a repeat, and
+    ///   handles a repeat once.
+    /// Cost: a datagram of 28 bytes per command and slave, and one repeat (the command's size) per loss.
+    /// Prints one line.
+    void setAcknowledgedDelivery(bool on);
+    /// Both roles: recovery from restarts and outages.
+    /// - Master: a roster entry that went silent comes back on line with its next heartbeat (classically an
+    ///   entry silent for 4.5 s stays off line until the next findSlavePlayer()), and a line says so.
+    /// - Slave: a search or a start of clock synchronisation from the master's IP with another process id
+    ///   or port (the master's program started again) makes that the master's address: reports, clock
+    ///   requests and heartbeats go there from then on, the clock estimate starts afresh and the clock-ready
+    ///   report is sent again after the next sample. A line says so. A start of clock synchronisation while
+    ///   it already runs starts no further threads; it only sets the clock-sync interval back to 100 ms.
+    /// Prints one line.
+    void setRecovery(bool on);
+    /// Master: admits a slave whose program started again on an admitted PC (same IP, new process id). A
+    /// partner report under a key that is not admitted takes the place of an admitted key of the same IP
+    /// whose roster entries all had heartbeats and then went silent for more than kSlaveOfflineAfterUs:
+    /// the new key replaces the old one in the admitted set (getAdmittedSlaves()), the old entries leave
+    /// the roster, and a line says so. One old key per new process, so that two players of one PC that
+    /// both start again each take one place; a key without roster entries, or with an entry that never
+    /// sent a heartbeat, is never replaced. Needs a host clock.
+    /// Security: any program on an admitted PC, or any host that can forge that PC's address while its
+    /// player is silent, can take the place of its player (see SECURITY.md). Prints one line.
+    void setAdmitRestartedSlaves(bool admit);
+    /// Master: a search like findSlavePlayer() that keeps the roster: entries stay with their flags and
+    /// times, and slaves that answer anew (one that started again, one that joins) are added. Only on an
+    /// object that is master; true when the search was sent.
+    bool refreshSlavePlayers();
+    /// Master: the admitted set, as setSlaves() gave it and setAdmitRestartedSlaves() changed it.
+    QSet<QString> getAdmittedSlaves();
+    /// Master: the latest partner reports whose sender is not admitted (at most 16, one per "ip_pid" key,
+    /// the newest last): ip, port, processId and layerId of the report, lastOnlineTime the host time of its
+    /// arrival. A host can show them to an operator, or admit them with setSlaves().
+    std::vector<NetControlNS::struAddress> getUnadmittedPartners();
+    /// @}
+
     /// Whether both sockets are bound to the IP text and port given to the constructor. False when the text
     /// is not a dotted IPv4 address, the machine has no such address or the port is taken; the object then
     /// receives nothing there, and its operations still return as usual: a host should check this after
@@ -480,12 +541,24 @@ private:
                      const char* userData, int userDataLen);
     // Builds a datagram and hands it to the unicast endpoint as one step against every other sender.
     // False when it does not fit the send buffer (nothing is sent).
+    // With `sentCopy`, the datagram's bytes are copied there as they were sent.
     bool sendDatagram(unsigned short code, int layerId, const void* payload, int payloadLen,
-                      const char* userData, int userDataLen, const NetControlNS::struAddress& dest);
+                      const char* userData, int userDataLen, const NetControlNS::struAddress& dest,
+                      std::vector<char>* sentCopy = nullptr);
     // The shared path of the master's playback commands: role test, refusal line, send, sent line.
     bool sendMasterCommand(unsigned short code, const char* operation, int layerId, const void* payload,
                            int payloadLen, const char* userData, int userDataLen, const char* sentLine);
     bool sendSlaveReport(unsigned short code, int layerId);
+    // Under acknowledged delivery, hands the datagram just sent (a copy of m_sendBuf's first `len` bytes,
+    // taken with m_sendMutex held) to the repeater, for each of `peers` to acknowledge.
+    void repeatUntilAcknowledged(std::vector<char> datagram, std::vector<NetControlNS::struAddress> peers);
+    // Under acknowledged delivery: acknowledges `datagram` if its code calls for it, and tells whether it
+    // was handled before (a repeat). Worker thread.
+    bool acknowledgeAndSpotRepeat(const tamo::detail::ReceivedDatagram& datagram, unsigned short ackCode);
+    // Sends a repeat of acknowledged delivery. The repeater's thread.
+    void repeatTo(const std::vector<char>& datagram, const tamo::detail::DeliveryPeer& to);
+    // The distinct endpoints of the roster: the peers that acknowledge a command.
+    std::vector<NetControlNS::struAddress> rosterEndpoints() const;
 
     bool syncThread();
     bool heartSyncThread();
@@ -540,6 +613,13 @@ private:
     // Lives on the constructing thread: the endpoints are closed there, whichever thread destroys the object.
     std::unique_ptr<tamo::detail::OwnerThreadRunner> m_endpointThreadContext;
     std::unique_ptr<tamo::detail::ClockEstimator> m_clockEstimator;  // worker thread only
+    // Made by the constructor, released by the destructor before the endpoints; its own thread repeats.
+    std::unique_ptr<tamo::detail::DeliveryRepeater> m_repeater;
+    std::unique_ptr<tamo::detail::RecentDatagrams> m_recentDatagrams;  // worker thread only
+    std::atomic<bool> m_acknowledgedDelivery{false};  // written by the host, read by every sender and the worker
+    std::atomic<bool> m_recovery{false};              // written by the host, read by the worker
+    std::atomic<bool> m_admitRestartedSlaves{false};  // written by the host, read by the worker
+    std::vector<NetControlNS::struAddress> m_unadmittedPartners;  // guarded by m_rosterMutex; newest last
     NetControlNS::struClockEstimate m_clockEstimate;   // guarded by m_clockEstimateMutex; written by the worker
 
     mutable std::mutex m_sendMutex;             // one datagram built and sent at a time

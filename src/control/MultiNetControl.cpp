@@ -4,6 +4,9 @@
 #include "common/LogLine.h"
 #include "common/OwnerThreadRunner.h"
 #include "endpoint/UdpClient.h"
+#include "control/RecentDatagrams.h"
+#include "endpoint/PreparedDestination.h"
+#include "sending/DeliveryRepeater.h"
 #include "slave/ClockEstimator.h"
 
 #include <QHostAddress>
@@ -37,6 +40,15 @@ void warnIfGroupIdDoesNotFit(int groupId)
                 groupId, groupId & 0xFFFF);
 }
 
+void reportUnacknowledged(std::uint16_t code, std::uint16_t seq, const std::vector<DeliveryRepeater::Peer>& silent)
+{
+    std::string peers;
+    for (const DeliveryRepeater::Peer& peer : silent)
+        peers += (peers.empty() ? "" : ", ") + peer.ip + ":" + std::to_string(peer.port);
+    logLine("MultiNetControl WARING datagram %u (seq %u) was not acknowledged within %d ms by %s\n", unsigned(code),
+            unsigned(seq), MultiNetControl::kRepeatForMs, peers.c_str());
+}
+
 } // namespace
 
 std::atomic<bool> MultiNetControl::m_haveStartClockSync{false};
@@ -44,7 +56,13 @@ std::atomic<bool> MultiNetControl::m_haveStartClockSync{false};
 MultiNetControl::MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp,
                                  unsigned int port)
     : m_port(port), m_cbk(cbk), m_groupId(groupId), m_localIp(std::move(localIp)),
-      m_clockEstimator(std::make_unique<ClockEstimator>())
+      m_clockEstimator(std::make_unique<ClockEstimator>()),
+      m_repeater(std::make_unique<DeliveryRepeater>(
+          [this](const std::vector<char>& datagram, const DeliveryRepeater::Peer& to) { repeatTo(datagram, to); },
+          [](std::uint16_t code, std::uint16_t seq, const std::vector<DeliveryRepeater::Peer>& silent) {
+              reportUnacknowledged(code, seq, silent);
+          })),
+      m_recentDatagrams(std::make_unique<RecentDatagrams>())
 {
     std::memset(m_sendBuf, 0, sizeof m_sendBuf);
     if (m_port > 0xFFFF)
@@ -88,6 +106,7 @@ MultiNetControl::~MultiNetControl()
     stop();
     stopClockSyncThreads();
     joinClockSyncThreads();
+    m_repeater.reset();  // its thread sends through the endpoints
     // The endpoints go before anything their receive callbacks reach, and on the thread whose event loop
     // reads them: freed elsewhere, that loop could still be inside one of them.
     m_endpointThreadContext->runOnOwnerThread(
@@ -132,6 +151,26 @@ void MultiNetControl::dropOwnBroadcastsUnlessSlave()
             return std::nullopt;
         return DroppedSender{ownIpv4, ownPort};
     });
+}
+
+void MultiNetControl::setAcknowledgedDelivery(bool on)
+{
+    logLine("MultiNetControl::setAcknowledgedDelivery on = %d\n", on ? 1 : 0);
+    m_acknowledgedDelivery = on;
+}
+
+void MultiNetControl::setRecovery(bool on)
+{
+    logLine("MultiNetControl::setRecovery on = %d\n", on ? 1 : 0);
+    m_recovery = on;
+}
+
+void MultiNetControl::repeatTo(const std::vector<char>& datagram, const DeliveryRepeater::Peer& to)
+{
+    if (!m_unicastClient)
+        return;
+    std::vector<char> bytes = datagram;  // the endpoint may write into what it sends
+    m_unicastClient->sendPrepared(bytes.data(), int(bytes.size()), PreparedDestination(to.ip, to.port), std::nullopt);
 }
 
 void MultiNetControl::setMasterIp(std::string masterIp)

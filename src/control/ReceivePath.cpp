@@ -4,10 +4,14 @@
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
+#include "control/RecentDatagrams.h"
 #include "master/MasterReportHandler.h"
 #include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 #include "wire/ReceivedDatagram.h"
 #include "slave/SlaveCommandHandler.h"
+
+#include <chrono>
 
 using namespace tamo::detail;
 
@@ -51,9 +55,27 @@ void MultiNetControl::handle_message(ControlMessage msg)
                         datagram.sender.ip.c_str(), master.c_str());
                 return;
             }
+            if (m_acknowledgedDelivery && isAcknowledgedCommand(datagram.code())
+                && acknowledgeAndSpotRepeat(datagram, enS2MCommandAckCmd))
+                return;
             SlaveCommandHandler(*this).handle(datagram);
         }
-        if (isMaster)
-            MasterReportHandler(*this).handle(datagram);
+        if (!isMaster)
+            return;
+        if (m_acknowledgedDelivery && isAcknowledgedReport(datagram.code())
+            && acknowledgeAndSpotRepeat(datagram, enM2SReportAckCmd))
+            return;
+        MasterReportHandler(*this).handle(datagram);
     });
+}
+
+bool MultiNetControl::acknowledgeAndSpotRepeat(const ReceivedDatagram& datagram, unsigned short ackCode)
+{
+    const Payload ack = encodeAcknowledgement(Acknowledgement{std::uint16_t(datagram.seq()), datagram.code()});
+    sendDatagram(ackCode, -1, ack.data(), ack.size, nullptr, 0, datagram.sender);
+    const qint64 nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now().time_since_epoch())
+                             .count();
+    return m_recentDatagrams->seenBefore(datagram.sender.ip, datagram.sender.processId, datagram.code(),
+                                         std::uint16_t(datagram.seq()), nowMs);
 }

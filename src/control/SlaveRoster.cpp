@@ -6,6 +6,8 @@
 #include "common/LogLine.h"
 #include "wire/MessageCode.h"
 
+#include <algorithm>
+
 using namespace tamo::detail;
 
 namespace {
@@ -24,6 +26,46 @@ void MultiNetControl::setSlaves(QSet<QString> slaves)
     logLine("MultiNetControl::setSlaves slave's count = %d\n", static_cast<int>(slaves.size()));
     std::lock_guard<std::mutex> lock(m_rosterMutex);
     m_slaveSet = std::move(slaves);
+}
+
+bool MultiNetControl::refreshSlavePlayers()
+{
+    if (!m_isMaster || !m_unicastClient)
+        return false;
+    sendDatagram(enM2SFindPartnerCmd, -1, nullptr, 0, nullptr, 0, m_broadcastAddr);
+    return true;
+}
+
+QSet<QString> MultiNetControl::getAdmittedSlaves()
+{
+    std::lock_guard<std::mutex> lock(m_rosterMutex);
+    return m_slaveSet;
+}
+
+std::vector<NetControlNS::struAddress> MultiNetControl::getUnadmittedPartners()
+{
+    std::lock_guard<std::mutex> lock(m_rosterMutex);
+    return m_unadmittedPartners;
+}
+
+void MultiNetControl::setAdmitRestartedSlaves(bool admit)
+{
+    logLine("MultiNetControl::setAdmitRestartedSlaves admit = %d\n", admit ? 1 : 0);
+    m_admitRestartedSlaves = admit;
+}
+
+std::vector<NetControlNS::struAddress> MultiNetControl::rosterEndpoints() const
+{
+    std::vector<NetControlNS::struAddress> endpoints;
+    std::lock_guard<std::mutex> lock(m_rosterMutex);
+    for (const NetControlNS::struAddress& entry : m_slaves) {
+        const bool known = std::any_of(endpoints.begin(), endpoints.end(), [&](const NetControlNS::struAddress& e) {
+            return e.port == entry.port && e.ip == entry.ip;
+        });
+        if (!known)
+            endpoints.push_back(entry);
+    }
+    return endpoints;
 }
 
 bool MultiNetControl::findSlavePlayer()
@@ -97,12 +139,23 @@ void MultiNetControl::clearSlaveCompleteFlags(int layerId)
 
 void MultiNetControl::setSlaveLastOnlineTime(qint64 time, NetControlNS::struAddress addr)
 {
-    std::lock_guard<std::mutex> lock(m_rosterMutex);
-    for (NetControlNS::struAddress& entry : m_slaves) {
-        if (entry.ip != addr.ip || entry.processId != addr.processId)
-            continue;
-        // A slave silent for 4.5 s or more stays off line until the next discovery rebuilds the roster.
-        if (entry.lastOnlineTime < 0 || time - entry.lastOnlineTime < kRefreshWithinUs)
+    qint64 silentUs = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_rosterMutex);
+        for (NetControlNS::struAddress& entry : m_slaves) {
+            if (entry.ip != addr.ip || entry.processId != addr.processId)
+                continue;
+            // A slave silent for 4.5 s or more stays off line until the next discovery rebuilds the roster,
+            // unless the host asked for recovery.
+            const bool fresh = entry.lastOnlineTime < 0 || time - entry.lastOnlineTime < kRefreshWithinUs;
+            if (!fresh && !m_recovery)
+                continue;
+            if (!fresh)
+                silentUs = std::max(silentUs, time - entry.lastOnlineTime);
             entry.lastOnlineTime = time;
+        }
     }
+    if (silentUs > kSlaveOfflineAfterUs)
+        logLine("MultiNetControl::setRecovery slave %s_%d is on line again after %.1f s of silence\n", addr.ip.c_str(),
+                addr.processId, double(silentUs) / 1e6);
 }

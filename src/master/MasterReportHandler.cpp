@@ -3,10 +3,12 @@
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
+#include "sending/DeliveryRepeater.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 #include "wire/ReceivedDatagram.h"
 
+#include <algorithm>
 #include <string>
 
 namespace tamo::detail {
@@ -39,6 +41,7 @@ void MasterReportHandler::handle(const ReceivedDatagram& datagram)
         {enS2MNotifyMasterClockPrepared, &MasterReportHandler::markClockSynced},
         {enS2MReportPreparedCmd, &MasterReportHandler::markPrepared},
         {enS2MNotifyComplete, &MasterReportHandler::markComplete},
+        {enS2MCommandAckCmd, &MasterReportHandler::commandAcknowledged},
     };
     for (const auto& entry : kHandlers) {
         if (entry.code == datagram.code()) {
@@ -67,11 +70,19 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
     NetControlNS::struAddress partner = datagram.sender;
     const QString key = admissionKey(partner);
     partner.layerId = datagram.layerId();
+    const std::optional<qint64> now = hostClock(m_control.m_cbk);  // never with a lock held
+    QString replaced;
     int entriesOfSlave = 0;
     {
         std::lock_guard<std::mutex> lock(m_control.m_rosterMutex);
-        if (!m_control.m_slaveSet.contains(key))
-            return;
+        if (!m_control.m_slaveSet.contains(key)) {
+            if (m_control.m_admitRestartedSlaves)
+                replaced = admitInPlaceOfSilentSlave(partner, key, now);
+            if (replaced.isEmpty()) {
+                noteUnadmitted(partner, key, now);
+                return;
+            }
+        }
         for (const NetControlNS::struAddress& entry : m_control.m_slaves) {
             if (sameEndpointAndLayer(entry, partner, partner.layerId))
                 return;
@@ -84,12 +95,66 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
         m_control.m_slaves.push_back(partner);
         ++entriesOfSlave;
     }
+    if (!replaced.isEmpty())
+        logLine("MultiNetControl::setAdmitRestartedSlaves admitted %s in place of %s, whose entries had gone silent\n",
+                key.toStdString().c_str(), replaced.toStdString().c_str());
     logLine("enS2MReportPartnerCmd   slave_addr.ip = %s, slave_addr.port = %d, slave_addr.layerId = %d\n",
             partner.ip.c_str(), partner.port, partner.layerId);
     if (entriesOfSlave == MultiNetControl::kMaxRosterEntriesPerSlave)
-        logLine(LineRate::FloodLimited, "enS2MReportPartnerCmd WARING slave %s holds %d roster entries, the most one slave may: its reports "
+        logLine(LineRate::FloodLimited,
+                "enS2MReportPartnerCmd WARING slave %s holds %d roster entries, the most one slave may: its reports "
                 "of further ports and layers are ignored until the next search\n",
                 key.toStdString().c_str(), entriesOfSlave);
+}
+
+QString MasterReportHandler::admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key,
+                                                       std::optional<qint64> now)
+{
+    if (!now)
+        return {};  // without a host clock nobody is ever silent
+    std::vector<NetControlNS::struAddress>& roster = m_control.m_slaves;
+    // The first admitted key of this IP with roster entries, all of which heartbeated and then went silent.
+    for (const NetControlNS::struAddress& candidate : roster) {
+        const QString candidateKey = admissionKey(candidate);
+        if (candidate.ip != partner.ip || !m_control.m_slaveSet.contains(candidateKey))
+            continue;
+        const bool silent = std::all_of(roster.begin(), roster.end(), [&](const NetControlNS::struAddress& e) {
+            return e.ip != candidate.ip || e.processId != candidate.processId
+                   || (e.lastOnlineTime >= 0 && *now - e.lastOnlineTime > MultiNetControl::kSlaveOfflineAfterUs);
+        });
+        if (!silent)
+            continue;
+        const int gonePid = candidate.processId;
+        roster.erase(std::remove_if(roster.begin(), roster.end(),
+                                    [&](const NetControlNS::struAddress& e) {
+                                        return e.ip == partner.ip && e.processId == gonePid;
+                                    }),
+                     roster.end());
+        m_control.m_slaveSet.remove(candidateKey);
+        m_control.m_slaveSet.insert(key);
+        return candidateKey;
+    }
+    return {};
+}
+
+void MasterReportHandler::noteUnadmitted(const NetControlNS::struAddress& partner, const QString& key,
+                                         std::optional<qint64> now)
+{
+    std::vector<NetControlNS::struAddress>& noted = m_control.m_unadmittedPartners;
+    noted.erase(std::remove_if(noted.begin(), noted.end(),
+                               [&](const NetControlNS::struAddress& e) { return admissionKey(e) == key; }),
+                noted.end());
+    if (int(noted.size()) >= MultiNetControl::kMaxUnadmittedPartners)
+        noted.erase(noted.begin());
+    NetControlNS::struAddress entry = partner;
+    entry.lastOnlineTime = now.value_or(-1);
+    noted.push_back(entry);
+}
+
+void MasterReportHandler::commandAcknowledged(const ReceivedDatagram& datagram)
+{
+    if (const std::optional<Acknowledgement> ack = decodeAcknowledgement(datagram.payload(), datagram.payloadLength()))
+        m_control.m_repeater->acknowledged(ack->code, ack->seq, DeliveryPeer{datagram.sender.ip, datagram.sender.port});
 }
 
 void MasterReportHandler::markClockSynced(const ReceivedDatagram& datagram)

@@ -5,7 +5,9 @@
 #include "common/LogLine.h"
 #include "endpoint/PreparedDestination.h"
 #include "endpoint/UdpClient.h"
+#include "sending/DeliveryRepeater.h"
 #include "wire/DatagramCodec.h"
+#include "wire/MessageCode.h"
 
 #include <QCoreApplication>
 
@@ -39,7 +41,8 @@ int MultiNetControl::assembleData(unsigned short code, short layerId, const void
 }
 
 bool MultiNetControl::sendDatagram(unsigned short code, int layerId, const void* payload, int payloadLen,
-                                   const char* userData, int userDataLen, const NetControlNS::struAddress& dest)
+                                   const char* userData, int userDataLen, const NetControlNS::struAddress& dest,
+                                   std::vector<char>* sentCopy)
 {
     // Everything that may parse, allocate or call the host happens before the lock: the destination is
     // resolved and the host clock read here, and the endpoint carries that reading to its send.
@@ -51,6 +54,8 @@ bool MultiNetControl::sendDatagram(unsigned short code, int layerId, const void*
         return false;
     if (m_unicastClient)
         m_unicastClient->sendPrepared(m_sendBuf, len, to, sendClock);
+    if (sentCopy)
+        sentCopy->assign(m_sendBuf, m_sendBuf + len);
     return true;
 }
 
@@ -59,11 +64,16 @@ bool MultiNetControl::sendMasterCommand(unsigned short code, const char* operati
 {
     if (!m_isMaster)
         return false;
-    if (!sendDatagram(code, layerId, payload, payloadLen, userData, userDataLen, m_broadcastAddr)) {
+    const bool acknowledged = m_acknowledgedDelivery && isAcknowledgedCommand(code);
+    std::vector<char> sent;
+    if (!sendDatagram(code, layerId, payload, payloadLen, userData, userDataLen, m_broadcastAddr,
+                      acknowledged ? &sent : nullptr)) {
         logLine("MultiNetControl::%s WARING user data of %d bytes does not fit, at most %d bytes do: not sent\n",
                 operation, userDataLen, kSendBufferSize - DatagramHeader::kSize - payloadLen);
         return false;
     }
+    if (acknowledged)
+        repeatUntilAcknowledged(std::move(sent), rosterEndpoints());
     if (sentLine)
         logLine("%s", sentLine);
     return true;
@@ -73,6 +83,23 @@ bool MultiNetControl::sendSlaveReport(unsigned short code, int layerId)
 {
     if (!m_isSlave)
         return false;
-    sendDatagram(code, layerId, nullptr, 0, nullptr, 0, masterAddress());
+    const NetControlNS::struAddress master = masterAddress();
+    std::vector<char> sent;
+    sendDatagram(code, layerId, nullptr, 0, nullptr, 0, master, m_acknowledgedDelivery ? &sent : nullptr);
+    if (m_acknowledgedDelivery)
+        repeatUntilAcknowledged(std::move(sent), {master});
     return true;
+}
+
+void MultiNetControl::repeatUntilAcknowledged(std::vector<char> datagram, std::vector<NetControlNS::struAddress> peers)
+{
+    std::optional<DecodedDatagram> decoded = decodeDatagram(datagram.data(), datagram.size());
+    if (!decoded || !m_repeater)
+        return;
+    std::vector<DeliveryRepeater::Peer> to;
+    for (const NetControlNS::struAddress& peer : peers) {
+        if (!peer.ip.empty() && peer.port != 0)
+            to.push_back(DeliveryRepeater::Peer{peer.ip, peer.port});
+    }
+    m_repeater->track(std::move(datagram), decoded->header.code, decoded->header.seq, std::move(to));
 }

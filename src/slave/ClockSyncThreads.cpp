@@ -29,6 +29,10 @@ void MultiNetControl::startClockSyncThreads()
     if (!m_clockSyncRunning) {
         // The threads of a stopped start are leaving their loops: collect them before starting anew.
         joinClockSyncThreads();
+    } else if (m_recovery) {
+        // A start repeated by the master (or by a master that started again) finds clock sync running.
+        m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
+        return;
     } else if (m_clockSyncGenerations >= kMaxClockSyncGenerations) {
         // A storm of starts, forged or not, must not multiply threads and heartbeats without end.
         m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;

@@ -3,6 +3,7 @@
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
+#include "sending/DeliveryRepeater.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 #include "wire/ReceivedDatagram.h"
@@ -42,6 +43,7 @@ void SlaveCommandHandler::handle(const ReceivedDatagram& datagram)
         {enM2SFindPartnerCmd, nullptr, &SlaveCommandHandler::reportPosition},
         {enM2SHeartbeatReplyCmd, nullptr, &SlaveCommandHandler::heartbeatAnswered},
         {enM2SClockSyncReplyCmd, nullptr, &SlaveCommandHandler::takeClockSample},
+        {enM2SReportAckCmd, nullptr, &SlaveCommandHandler::reportAcknowledged},
     };
     for (const auto& entry : kHandlers) {
         if (entry.code != datagram.code())
@@ -172,19 +174,48 @@ void SlaveCommandHandler::takeClockSample(const ReceivedDatagram& datagram)
     if (!m_control.m_clockPreparedSent) {
         logLine("------------------ SLAVE send message: enS2MNotifyMasterClockPrepared ---------\n");
         m_control.m_clockPreparedSent = true;
-        m_control.sendDatagram(enS2MNotifyMasterClockPrepared, -1, nullptr, 0, nullptr, 0, datagram.sender);
+        std::vector<char> sent;
+        const bool acknowledged = m_control.m_acknowledgedDelivery;
+        m_control.sendDatagram(enS2MNotifyMasterClockPrepared, -1, nullptr, 0, nullptr, 0, datagram.sender,
+                               acknowledged ? &sent : nullptr);
+        if (acknowledged)
+            m_control.repeatUntilAcknowledged(std::move(sent), {datagram.sender});
     }
+}
+
+void SlaveCommandHandler::reportAcknowledged(const ReceivedDatagram& datagram)
+{
+    if (const std::optional<Acknowledgement> ack = decodeAcknowledgement(datagram.payload(), datagram.payloadLength()))
+        m_control.m_repeater->acknowledged(ack->code, ack->seq, DeliveryPeer{datagram.sender.ip, datagram.sender.port});
 }
 
 void SlaveCommandHandler::learnMasterAddress(const NetControlNS::struAddress& sender, const char* line)
 {
+    NetControlNS::struAddress previous;
     {
         std::lock_guard<std::mutex> lock(m_control.m_addressMutex);
-        if (!m_control.m_masterAddr.ip.empty() && m_control.m_masterAddr.port != 0)
+        previous = m_control.m_masterAddr;
+        const bool known = !previous.ip.empty() && previous.port != 0;
+        const bool restarted = previous.port != sender.port || previous.processId != sender.processId;
+        if (known && !(m_control.m_recovery && restarted))
             return;
         m_control.m_masterAddr = sender;
+        if (!known) {
+            logLine(line, sender.ip.c_str(), sender.port);
+            return;
+        }
     }
-    logLine(line, sender.ip.c_str(), sender.port);
+    // The master's program started again: its clock may be another one, and its roster knows nothing of
+    // this slave's clock yet.
+    m_control.m_clockEstimator->reset();
+    {
+        std::lock_guard<std::mutex> lock(m_control.m_clockEstimateMutex);
+        m_control.m_clockEstimate = m_control.m_clockEstimator->estimate();
+    }
+    m_control.m_clockPreparedSent = false;
+    logLine("MultiNetControl::setRecovery master %s started again (process %d, port %d; was process %d, port %d): "
+            "following it\n",
+            sender.ip.c_str(), sender.processId, sender.port, previous.processId, previous.port);
 }
 
 } // namespace tamo::detail

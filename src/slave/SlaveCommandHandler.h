@@ -30,8 +30,10 @@ private:
     void reportPosition(const ReceivedDatagram& datagram);
     void heartbeatAnswered(const ReceivedDatagram& datagram);
     void takeClockSample(const ReceivedDatagram& datagram);
+    void reportAcknowledged(const ReceivedDatagram& datagram);
 
     // Keeps the sender as the master's address unless one is known already; prints `line` when it does.
+    // Under recovery, a sender with another port or process id (the master started again) replaces it.
     void learnMasterAddress(const NetControlNS::struAddress& sender, const char* line);
     double doubleAt(const ReceivedDatagram& datagram, std::size_t offset) const;
 

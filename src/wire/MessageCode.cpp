@@ -24,4 +24,28 @@ int requiredPayloadSize(std::uint16_t code)
     }
 }
 
+bool isAcknowledgedCommand(std::uint16_t code)
+{
+    switch (code) {
+    case enM2SStartCmd:
+    case enM2SPauseCmd:
+    case enM2SStopCmd:
+    case enM2SPrepareCmd:
+    case enM2SSeekCmd:
+    case enM2SStartClockSyncCmd:
+    case enM2SStopClockSyncCmd:
+    case enM2SSpeedCmd:
+    case enM2SStepCmd:
+    case enM2SStepBackCmd:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isAcknowledgedReport(std::uint16_t code)
+{
+    return code == enS2MReportPreparedCmd || code == enS2MNotifyComplete || code == enS2MNotifyMasterClockPrepared;
+}
+
 } // namespace tamo::detail

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The message codes of the protocol: 2xx from a slave, 3xx from the master (206 and 307 are the master's
-// answers to 205 and 202).
+// answers to 205 and 202). 207 and 313 are the acknowledgements of acknowledged delivery, which both ends
+// switch on (MultiNetControl::setAcknowledgedDelivery); a node without it ignores them as unknown codes.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@ enum MessageCode : std::uint16_t {
     enS2MNotifyComplete = 204,
     enS2MHeartbeatCmd = 205,
     enM2SHeartbeatReplyCmd = 206,
+    enS2MCommandAckCmd = 207,
     enM2SFindPartnerCmd = 300,
     enM2SStartCmd = 301,
     enM2SPauseCmd = 302,
@@ -27,7 +29,14 @@ enum MessageCode : std::uint16_t {
     enM2SSpeedCmd = 310,
     enM2SStepCmd = 311,
     enM2SStepBackCmd = 312,
+    enM2SReportAckCmd = 313,
 };
+
+// Master commands that a slave acknowledges with 207 under acknowledged delivery: the playback commands
+// and the start and stop of clock synchronisation (a search is answered by partner reports instead).
+bool isAcknowledgedCommand(std::uint16_t code);
+// Slave reports that a master acknowledges with 313 under acknowledged delivery.
+bool isAcknowledgedReport(std::uint16_t code);
 
 // The least payload a datagram with this code must carry to be handled (0 for codes without payload
 // and for unknown codes).

@@ -43,6 +43,22 @@ std::optional<SeekRecord> decodeSeekRecord(const char* payload, std::size_t len)
     return seek;
 }
 
+Payload encodeAcknowledgement(const Acknowledgement& ack)
+{
+    Payload p;
+    wire::putU16(p.bytes.data(), ack.seq);
+    wire::putU16(p.bytes.data() + 2, ack.code);
+    p.size = kAcknowledgementSize;
+    return p;
+}
+
+std::optional<Acknowledgement> decodeAcknowledgement(const char* payload, std::size_t len)
+{
+    if (len < static_cast<std::size_t>(kAcknowledgementSize))
+        return std::nullopt;
+    return Acknowledgement{wire::getU16(payload), wire::getU16(payload + 2)};
+}
+
 Payload encodeClockSyncStamps(const ClockSyncStamps& stamps)
 {
     Payload p;

@@ -13,6 +13,7 @@ constexpr int kOneDoubleSize = 8;
 constexpr int kTwoDoublesSize = 16;
 constexpr int kSeekRecordSize = 24;
 constexpr int kClockSyncStampsSize = 32;
+constexpr int kAcknowledgementSize = 4;
 constexpr int kMaxPayloadSize = kClockSyncStampsSize;
 
 // A payload as it is built for sending: up to kMaxPayloadSize bytes.
@@ -35,6 +36,16 @@ struct SeekRecord
     double value = 0;
 };
 Payload encodeSeekRecord(const SeekRecord& seek);
+
+// Payload of an acknowledgement (207, 313): the sequence number (uint16 at 0) and the code (uint16 at 2)
+// of the datagram it acknowledges.
+struct Acknowledgement
+{
+    std::uint16_t seq = 0;
+    std::uint16_t code = 0;
+};
+Payload encodeAcknowledgement(const Acknowledgement& ack);
+std::optional<Acknowledgement> decodeAcknowledgement(const char* payload, std::size_t len);
 std::optional<SeekRecord> decodeSeekRecord(const char* payload, std::size_t len);
 
 // The four host-clock readings of a clock-sync exchange, in microseconds:

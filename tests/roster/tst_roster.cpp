@@ -2,6 +2,7 @@
 // The master's roster: admission from partner reports, the prepared/complete/clock flags, the roster
 // tests with their layer filter and off-line rule, and the sign-of-life rule.
 #include "common/LoopbackPeers.h"
+#include "common/MasterWithRoster.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "common/LogCapture.h"
@@ -11,44 +12,8 @@
 
 using namespace tamo::detail;
 
-namespace {
-
-constexpr int kGroup = 7;
-const std::string kSlaveIp = "10.0.0.5";
-constexpr int kSlavePort = 4000;
-constexpr quint32 kSlavePid = 77;
-
-// A master whose roster holds the admitted slave 10.0.0.5 (process 77, port 4000) with the given layers.
-struct Master
-{
-    explicit Master(std::initializer_list<int> layers)
-        : control(host.callbacks(), kGroup, "127.0.0.1", pickFreePort()), internals(control)
-    {
-        control.setMasterFlag(true);
-        control.setSlaves({QString::fromStdString(kSlaveIp + "_" + std::to_string(kSlavePid))});
-        for (int layer : layers)
-            report(enS2MReportPartnerCmd, layer);
-    }
-
-    void report(quint16 code, int layer, int port = kSlavePort, quint32 pid = kSlavePid, const std::string& ip = kSlaveIp)
-    {
-        internals.handle(buildDatagram(code, layer, kGroup, {}, {}, pid, 9), ip, port);
-    }
-
-    NetControlNS::struAddress entry(int layer)
-    {
-        for (const auto& e : control.getSlavesPlayer())
-            if (e.layerId == layer)
-                return e;
-        return {};
-    }
-
-    RecordingHost host;
-    MultiNetControl control;
-    MultiNetControlTestAccess internals;
-};
-
-} // namespace
+using namespace roster_fixture;
+using Master = MasterWithRoster;
 
 class tst_Roster : public QObject
 {

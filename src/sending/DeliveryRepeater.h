@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+// Acknowledged delivery: a datagram sent once is repeated, byte for byte (its sequence number included),
+// to each peer that has not acknowledged it yet, sooner at first and then less often, until every peer
+// has or the deadline has passed. The receivers know a repeat by its sender, process id, code and
+// sequence number: they acknowledge it again and handle it once.
+//
+// A thread of its own repeats (started with the first tracked datagram); any thread may track and
+// acknowledge.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tamo::detail {
+
+// Where a datagram goes, and who acknowledges it.
+struct DeliveryPeer
+{
+    std::string ip;
+    int port = 0;
+    bool operator==(const DeliveryPeer& other) const { return port == other.port && ip == other.ip; }
+};
+
+class DeliveryRepeater
+{
+public:
+    using Peer = DeliveryPeer;
+    using Send = std::function<void(const std::vector<char>& datagram, const Peer& to)>;
+    // Called on the repeating thread for a datagram that some peers never acknowledged.
+    using GiveUp = std::function<void(std::uint16_t code, std::uint16_t seq, const std::vector<Peer>& silent)>;
+
+    // How long a datagram is repeated, and the pauses before the repeats: short ones first, so that a
+    // command whose instant lies 200 ms ahead mostly still arrives in time, then longer ones.
+    static constexpr std::chrono::milliseconds kDeadline{3000};
+    static constexpr std::chrono::milliseconds kPauses[] = {std::chrono::milliseconds(20),
+                                                            std::chrono::milliseconds(40),
+                                                            std::chrono::milliseconds(80),
+                                                            std::chrono::milliseconds(160),
+                                                            std::chrono::milliseconds(320)};
+    static constexpr std::chrono::milliseconds kLongestPause{500};
+    // Datagrams repeated at once; a host that sends faster than they are acknowledged gives up the oldest.
+    static constexpr std::size_t kMaxPending = 1024;
+
+    DeliveryRepeater(Send send, GiveUp giveUp);
+    ~DeliveryRepeater();
+
+    DeliveryRepeater(const DeliveryRepeater&) = delete;
+    DeliveryRepeater& operator=(const DeliveryRepeater&) = delete;
+
+    // `datagram`, with `code` and `seq`, was sent once to `peers`: repeat it to those that do not acknowledge.
+    void track(std::vector<char> datagram, std::uint16_t code, std::uint16_t seq, std::vector<Peer> peers);
+    void acknowledged(std::uint16_t code, std::uint16_t seq, const Peer& from);
+    // Datagrams still repeated.
+    std::size_t pending() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Delivery
+    {
+        std::vector<char> datagram;
+        std::uint16_t code;
+        std::uint16_t seq;
+        std::vector<Peer> waiting;  // peers that have not acknowledged yet
+        Clock::time_point deadline;
+        Clock::time_point nextRepeat;
+        std::size_t repeats = 0;
+    };
+    struct Due
+    {
+        std::vector<char> datagram;
+        std::vector<Peer> to;
+    };
+    struct Expired
+    {
+        std::uint16_t code;
+        std::uint16_t seq;
+        std::vector<Peer> silent;
+    };
+
+    void run();
+    // Takes the repeats that are due and the deliveries that expired; with m_mutex held.
+    void collect(Clock::time_point now, std::vector<Due>& due, std::vector<Expired>& expired);
+
+    const Send m_send;
+    const GiveUp m_giveUp;
+    mutable std::mutex m_mutex;            // the host's threads and the worker track and acknowledge; the repeater reads
+    std::condition_variable m_wake;        // pairs with m_mutex: a new delivery, or the end
+    std::deque<Delivery> m_deliveries;     // guarded by m_mutex; oldest first
+    bool m_stopping = false;               // guarded by m_mutex
+    std::thread m_thread;                  // started by the first track() (under m_mutex), joined by the destructor
+};
+
+} // namespace tamo::detail

@@ -1,0 +1,186 @@
+// SPDX-License-Identifier: MIT
+// Acknowledged delivery over real sockets, with raw sockets as the far end so that each datagram can be
+// lost on purpose: a master repeats a command to the slaves that did not acknowledge it, a slave
+// acknowledges every copy and carries it out once, and reports travel the other way alike.
+#include "MultiNetControl.h"
+
+#include "EventLoopWait.h"
+#include "common/LogCapture.h"
+#include "common/LoopbackPeers.h"
+#include "common/MultiNetControlTestAccess.h"
+#include "common/RecordingHost.h"
+#include "wire/ByteOrder.h"
+#include "wire/MessageCode.h"
+#include "wire/Payloads.h"
+
+#include <QTest>
+
+using namespace tamo::detail;
+
+namespace {
+
+constexpr int kGroup = 13;
+constexpr quint32 kPeerPid = 4242;
+const QString kMasterIp = QStringLiteral("127.0.0.1");
+
+quint16 codeOf(const QByteArray& datagram)
+{
+    return wire::getU16(datagram.constData() + 8);
+}
+
+quint16 seqOf(const QByteArray& datagram)
+{
+    return wire::getU16(datagram.constData() + 16);
+}
+
+QByteArray acknowledgementOf(const QByteArray& datagram, quint16 ackCode)
+{
+    const Payload ack = encodeAcknowledgement(Acknowledgement{seqOf(datagram), codeOf(datagram)});
+    return buildDatagram(ackCode, -1, kGroup, QByteArray(ack.data(), ack.size), {}, kPeerPid);
+}
+
+QList<ReceivedDatagramCopy> withCode(const QList<ReceivedDatagramCopy>& received, quint16 code)
+{
+    QList<ReceivedDatagramCopy> found;
+    for (const ReceivedDatagramCopy& d : received) {
+        if (codeOf(d.bytes) == code)
+            found.append(d);
+    }
+    return found;
+}
+
+} // namespace
+
+class tst_AcknowledgedDelivery : public QObject
+{
+    Q_OBJECT
+private slots:
+    void masterRepeatsUntilEverySlaveAcknowledges();
+    void slaveAcknowledgesEveryCopyAndActsOnce_data();
+    void slaveAcknowledgesEveryCopyAndActsOnce();
+    void reportsAreRepeatedAndHandledOnce();
+};
+
+void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
+{
+    RecordingHost host;
+    MultiNetControl master(host.callbacks(), kGroup, kMasterIp.toStdString(), pickFreePort());
+    master.setMasterFlag(true);
+    master.setAcknowledgedDelivery(true);
+    MultiNetControlTestAccess access(master);
+    RawPeer answering(QStringLiteral("127.0.0.2"));
+    RawPeer silent(QStringLiteral("127.0.0.3"));
+    QVERIFY2(answering.isBound() && silent.isBound(), qPrintable(answering.errorString()));
+    master.setSlaves({QStringLiteral("127.0.0.2_4242"), QStringLiteral("127.0.0.3_4242")});
+    for (RawPeer* peer : {&answering, &silent})
+        peer->send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, access.unicastPort());
+    QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().size() == 2; }));
+
+    LogCapture log;
+    QVERIFY(master.notifySlaveStep(0, const_cast<char*>("tag=cmd1"), 8));
+    // The broadcast itself does not reach a socket bound to a unicast address: what comes are the repeats.
+    const QList<ReceivedDatagramCopy> repeats = answering.waitFor(2, 2000);
+    QVERIFY2(repeats.size() >= 2, qPrintable(QString::number(repeats.size())));
+    QCOMPARE(codeOf(repeats[0].bytes), quint16(enM2SStepCmd));
+    QCOMPARE(repeats[1].bytes, repeats[0].bytes);  // byte for byte, sequence number included
+    QVERIFY(repeats[0].bytes.endsWith("tag=cmd1"));
+
+    answering.send(acknowledgementOf(repeats[0].bytes, enS2MCommandAckCmd), kMasterIp, access.unicastPort());
+    runEventLoopFor(300);
+    const int afterAck = int(answering.received().size());
+    runEventLoopFor(700);
+    QCOMPARE(int(answering.received().size()), afterAck);
+
+    // The slave that never answers is named once the repeats give up, and only it.
+    QVERIFY(runEventLoopUntil([&] { return log.text().contains("was not acknowledged"); }, 4000));
+    const QByteArray line = log.text().mid(log.text().indexOf("MultiNetControl WARING datagram 311"));
+    QVERIFY2(line.contains("by 127.0.0.3:") && !line.contains("127.0.0.2"), line.constData());
+    QVERIFY(silent.received().size() >= 6);
+}
+
+void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce_data()
+{
+    QTest::addColumn<bool>("acknowledged");
+    QTest::newRow("acknowledged delivery") << true;
+    QTest::newRow("classic: every copy is a command") << false;
+}
+
+void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce()
+{
+    QFETCH(bool, acknowledged);
+    RecordingHost host;
+    MultiNetControl slave(host.callbacks(), kGroup, "127.0.0.2", pickFreePort());
+    slave.setSlaveFlag(true);
+    slave.setMasterIp(kMasterIp.toStdString());
+    slave.setAcknowledgedDelivery(acknowledged);
+    MultiNetControlTestAccess access(slave);
+    RawPeer master(kMasterIp);
+    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+
+    LogCapture log;
+    const QByteArray pause = buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 77, 7);
+    for (int copy = 0; copy < 3; ++copy)
+        master.send(pause, QStringLiteral("127.0.0.2"), access.unicastPort());
+    // Another master process (restarted) may use the same sequence number: that is a new command.
+    master.send(buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 78, 7), QStringLiteral("127.0.0.2"),
+                access.unicastPort());
+    QVERIFY(runEventLoopUntil([&] { return host.callCount() == (acknowledged ? 2 : 4); }));
+    runEventLoopFor(100);
+    QCOMPARE(host.callCount(), acknowledged ? 2 : 4);
+    QCOMPARE(int(log.text().count("slave pasue!")), acknowledged ? 2 : 4);
+
+    const QList<ReceivedDatagramCopy> acks = withCode(master.received(), enS2MCommandAckCmd);
+    QCOMPARE(int(acks.size()), acknowledged ? 4 : 0);
+    if (acknowledged) {
+        const std::optional<Acknowledgement> ack =
+            decodeAcknowledgement(acks[0].bytes.constData() + 24, std::size_t(acks[0].bytes.size() - 24));
+        QVERIFY(ack);
+        QCOMPARE(ack->seq, quint16(7));
+        QCOMPARE(ack->code, quint16(enM2SPauseCmd));
+    }
+}
+
+void tst_AcknowledgedDelivery::reportsAreRepeatedAndHandledOnce()
+{
+    // A slave's report, lost and repeated until its master acknowledges it.
+    RecordingHost slaveHost;
+    slaveHost.setLayerIds({0});
+    MultiNetControl slave(slaveHost.callbacks(), kGroup, "127.0.0.2", pickFreePort());
+    slave.setSlaveFlag(true);
+    slave.setMasterIp(kMasterIp.toStdString());
+    slave.setAcknowledgedDelivery(true);
+    MultiNetControlTestAccess slaveAccess(slave);
+    RawPeer rawMaster(kMasterIp);
+    rawMaster.send(buildDatagram(enM2SFindPartnerCmd, -1, kGroup), QStringLiteral("127.0.0.2"), slaveAccess.unicastPort());
+    QVERIFY(runEventLoopUntil([&] { return !withCode(rawMaster.received(), enS2MReportPartnerCmd).isEmpty(); }));
+    QVERIFY(slave.reportPrepared(0));
+    QVERIFY(runEventLoopUntil([&] { return withCode(rawMaster.received(), enS2MReportPreparedCmd).size() >= 3; }));
+    const QByteArray report = withCode(rawMaster.received(), enS2MReportPreparedCmd).front().bytes;
+    QCOMPARE(withCode(rawMaster.received(), enS2MReportPreparedCmd).back().bytes, report);
+    rawMaster.send(acknowledgementOf(report, enM2SReportAckCmd), QStringLiteral("127.0.0.2"), slaveAccess.unicastPort());
+    runEventLoopFor(300);
+    const int afterAck = int(withCode(rawMaster.received(), enS2MReportPreparedCmd).size());
+    runEventLoopFor(700);
+    QCOMPARE(int(withCode(rawMaster.received(), enS2MReportPreparedCmd).size()), afterAck);
+
+    // A master acknowledges each copy of a report and marks its slave prepared once.
+    RecordingHost masterHost;
+    MultiNetControl master(masterHost.callbacks(), kGroup, kMasterIp.toStdString(), pickFreePort());
+    master.setMasterFlag(true);
+    master.setAcknowledgedDelivery(true);
+    master.setSlaves({QStringLiteral("127.0.0.3_4242")});
+    MultiNetControlTestAccess masterAccess(master);
+    RawPeer rawSlave(QStringLiteral("127.0.0.3"));
+    rawSlave.send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, masterAccess.unicastPort());
+    QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().size() == 1; }));
+    LogCapture log;
+    const QByteArray prepared = buildDatagram(enS2MReportPreparedCmd, 0, kGroup, {}, {}, kPeerPid, 9);
+    rawSlave.send(prepared, kMasterIp, masterAccess.unicastPort());
+    rawSlave.send(prepared, kMasterIp, masterAccess.unicastPort());
+    QVERIFY(runEventLoopUntil([&] { return withCode(rawSlave.received(), enM2SReportAckCmd).size() == 2; }));
+    QVERIFY(master.getSlavesPlayer().front().isPrepared);
+    QCOMPARE(int(log.text().count("slave report prepared!")), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_AcknowledgedDelivery)
+#include "tst_acknowledgeddelivery.moc"

@@ -1,0 +1,167 @@
+// SPDX-License-Identifier: MIT
+// Riding out outages and restarts: a slave that went silent comes back on its next heartbeat, a slave
+// whose program started again on an admitted PC takes its old place, a search can keep the roster, and a
+// slave follows a master whose program started again. Each is off until the host asks for it.
+#include "MultiNetControl.h"
+
+#include "EventLoopWait.h"
+#include "common/LogCapture.h"
+#include "common/LoopbackGroup.h"
+#include "common/MasterWithRoster.h"
+
+#include <QTest>
+
+using namespace tamo::detail;
+using namespace roster_fixture;
+
+namespace {
+
+NetControlNS::struAddress slaveProcess(quint32 pid)
+{
+    NetControlNS::struAddress sender;
+    sender.ip = kSlaveIp;
+    sender.processId = int(pid);
+    return sender;
+}
+
+} // namespace
+
+class tst_Recovery : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { MultiNetControl::m_haveStartClockSync = false; }
+
+    void silentSlaveComesBackOnItsNextHeartbeat_data();
+    void silentSlaveComesBackOnItsNextHeartbeat();
+    void restartedSlaveTakesThePlaceOfItsSilentKey_data();
+    void restartedSlaveTakesThePlaceOfItsSilentKey();
+    void refreshKeepsTheRoster();
+    void slaveFollowsARestartedMaster_data();
+    void slaveFollowsARestartedMaster();
+};
+
+void tst_Recovery::silentSlaveComesBackOnItsNextHeartbeat_data()
+{
+    QTest::addColumn<bool>("recovery");
+    QTest::newRow("recovery") << true;
+    QTest::newRow("classic: off line until the next search") << false;
+}
+
+// A cable pulled for 10 s: two heartbeats and more are lost.
+void tst_Recovery::silentSlaveComesBackOnItsNextHeartbeat()
+{
+    QFETCH(bool, recovery);
+    MasterWithRoster m({0, 1});
+    m.control.setRecovery(recovery);
+    LogCapture log;
+    const qint64 t0 = m.host.now();
+    m.internals.recordSignOfLife(t0, slaveProcess(kSlavePid));
+    m.internals.recordSignOfLife(t0 + 10000000, slaveProcess(kSlavePid));
+    QCOMPARE(m.entry(0).lastOnlineTime, recovery ? t0 + 10000000 : t0);
+    QCOMPARE(m.entry(1).lastOnlineTime, m.entry(0).lastOnlineTime);
+    QCOMPARE(int(log.text().count("MultiNetControl::setRecovery slave 10.0.0.5_77 is on line again after 10.0 s")),
+             recovery ? 1 : 0);
+}
+
+void tst_Recovery::restartedSlaveTakesThePlaceOfItsSilentKey_data()
+{
+    QTest::addColumn<bool>("admitRestarted");
+    QTest::addColumn<qint64>("silentUs");
+    QTest::addColumn<bool>("neverHeard");
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("silent for 6 s: replaced") << true << qint64(6000000) << false << true;
+    QTest::newRow("silent for 2 s: still on line") << true << qint64(2000000) << false << false;
+    QTest::newRow("never sent a heartbeat") << true << qint64(6000000) << true << false;
+    QTest::newRow("classic: not admitted") << false << qint64(6000000) << false << false;
+}
+
+void tst_Recovery::restartedSlaveTakesThePlaceOfItsSilentKey()
+{
+    QFETCH(bool, admitRestarted);
+    QFETCH(qint64, silentUs);
+    QFETCH(bool, neverHeard);
+    QFETCH(bool, replaced);
+    constexpr quint32 kNewPid = 91;
+    MasterWithRoster m({0, 1});
+    m.control.setAdmitRestartedSlaves(admitRestarted);
+    if (!neverHeard)
+        m.internals.recordSignOfLife(m.host.now(), slaveProcess(kSlavePid));
+    m.host.setClockOffsetUs(silentUs);
+
+    LogCapture log;
+    m.report(enS2MReportPartnerCmd, 0, kSlavePort + 1, kNewPid);
+    const QString oldKey = QStringLiteral("10.0.0.5_77");
+    const QString newKey = QStringLiteral("10.0.0.5_91");
+    const auto roster = m.control.getSlavesPlayer();
+    QCOMPARE(m.control.getAdmittedSlaves(), replaced ? QSet<QString>{newKey} : QSet<QString>{oldKey});
+    QCOMPARE(int(roster.size()), replaced ? 1 : 2);
+    QCOMPARE(roster.front().processId, replaced ? int(kNewPid) : int(kSlavePid));
+    QCOMPARE(int(log.text().count("admitted 10.0.0.5_91 in place of 10.0.0.5_77")), replaced ? 1 : 0);
+
+    // A report that was not admitted can be found by the host.
+    const auto unadmitted = m.control.getUnadmittedPartners();
+    QCOMPARE(int(unadmitted.size()), replaced ? 0 : 1);
+    if (!replaced) {
+        QCOMPARE(unadmitted.front().processId, int(kNewPid));
+        QCOMPARE(unadmitted.front().port, kSlavePort + 1);
+        QVERIFY(unadmitted.front().lastOnlineTime > 0);
+    }
+}
+
+void tst_Recovery::refreshKeepsTheRoster()
+{
+    MasterWithRoster m({0});
+    m.report(enS2MReportPreparedCmd, 0);
+    QVERIFY(m.control.refreshSlavePlayers());
+    QCOMPARE(m.control.getSlavesPlayer().size(), std::size_t(1));
+    QVERIFY(m.entry(0).isPrepared);
+    m.control.setMasterFlag(false);
+    QVERIFY(!m.control.refreshSlavePlayers());
+}
+
+void tst_Recovery::slaveFollowsARestartedMaster_data()
+{
+    QTest::addColumn<bool>("recovery");
+    QTest::newRow("recovery") << true;
+    QTest::newRow("classic: the first master's address stays") << false;
+}
+
+void tst_Recovery::slaveFollowsARestartedMaster()
+{
+    QFETCH(bool, recovery);
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2");
+    slave.control->setRecovery(recovery);
+    QVERIFY(group.discover());
+    QVERIFY(group.master().control->notifySlaveStartClockSync());
+    QVERIFY(runEventLoopUntil([&] { return group.master().control->isAllSlaveClockSucced(); }));
+    QVERIFY(slave.control->getClockEstimate().valid);
+
+    // The master's program starts again: same PC, another process (here another object, another port).
+    LogCapture log;
+    const quint16 firstPort = MultiNetControlTestAccess(*group.master().control).unicastPort();
+    group.master().control.reset();
+    MultiNetControl::m_haveStartClockSync = false;
+    RecordingHost restartedHost;
+    MultiNetControl restarted(restartedHost.callbacks(), LoopbackGroup::kGroupId, group.master().ip, group.port());
+    restarted.setMasterFlag(true);
+    restarted.setSlaves({LoopbackGroup::admissionKey(slave.ip)});
+    QVERIFY(restarted.findSlavePlayer());
+    QVERIFY(runEventLoopUntil([&] { return restarted.getSlavesPlayer().size() == 1; }));
+    QVERIFY(restarted.notifySlaveStartClockSync());
+
+    const quint16 newPort = MultiNetControlTestAccess(restarted).unicastPort();
+    const MultiNetControlTestAccess slaveInternals(*slave.control);
+    QCOMPARE(slaveInternals.masterAddr().port, recovery ? int(newPort) : int(firstPort));
+    // Clock requests and the clock-ready report reach the new master only when the slave follows it.
+    QCOMPARE(runEventLoopUntil([&] { return restarted.isAllSlaveClockSucced(); }, 2000), recovery);
+    if (recovery) {
+        QVERIFY(log.text().contains("MultiNetControl::setRecovery master 127.0.0.1 started again"));
+        QCOMPARE(slaveInternals.clockSyncGenerations(), 1);  // the new start added no threads
+        QVERIFY(slave.control->getClockEstimate().samples < 40);  // started afresh with the new master
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_Recovery)
+#include "tst_recovery.moc"
