@@ -42,6 +42,8 @@ set(required_paths
   micro/clock_sample_ns
   micro/clock_estimate_sample_41_ns
   micro/clock_estimate_sample_300_ns
+  micro/clock_steering_step_ns
+  micro/rate_correction_cpu_percent
   micro/log_time_stamp_ns
 )
 foreach(path IN LISTS required_paths)

@@ -3,6 +3,7 @@
 // header decoding of a received one, the slave's arithmetic for one clock sample, and the time stamp of
 // the slave's per-command log line. Copying the same bytes is the baseline of the first two; the time
 // stamp with TZ set is the baseline of the time stamp.
+#include "ClockSteering.h"
 #include "common/LogLine.h"
 #include "wire/DatagramCodec.h"
 #include "wire/MessageCode.h"
@@ -114,6 +115,22 @@ void BM_ClockEstimateSample(benchmark::State& state)
     }
 }
 BENCHMARK(BM_ClockEstimateSample)->Arg(41)->Arg(300);
+
+// One step of a player that keeps its pipeline clock on the master's time line (twice a second).
+void BM_ClockSteeringStep(benchmark::State& state)
+{
+    const HostClock host(1500, 100.0);
+    ClockSteering steering(host);
+    qint64 monoNs = host.anchorMonotonicUs() * 1000;
+    MasterLine line{host.anchorMonotonicUs(), 1500.0, 99.99};
+    steering.jumpTo(line, monoNs);
+    for (auto _ : state) {
+        monoNs += 500000000;
+        line.offsetUs += 0.25;
+        benchmark::DoNotOptimize(steering.steer(line, monoNs));
+    }
+}
+BENCHMARK(BM_ClockSteeringStep);
 
 // The local time stamp that the slave writes into the log line of every command it handles, before the
 // host's callback runs.

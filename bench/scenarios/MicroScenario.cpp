@@ -53,6 +53,7 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
     const double clockSample = lookUp(nsPerCall, "BM_ClockSample");
     const double estimatePlaying = lookUp(nsPerCall, "BM_ClockEstimateSample/41");
     const double estimateStarting = lookUp(nsPerCall, "BM_ClockEstimateSample/300");
+    const double steeringStep = lookUp(nsPerCall, "BM_ClockSteeringStep");
     const double logTime = lookUp(nsPerCall, "BM_LogLineTimeStamp");
     const double logTimeTzSet = lookUp(nsPerCall, "BM_LogLineTimeStampWithTzSet");
 
@@ -65,6 +66,10 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
               fixed(estimatePlaying, 0) + " / " + fixed(estimateStarting, 0));
     table.add("micro", "clock estimate, CPU: every 3 s / every 100 ms (% of one core)",
               fixed(estimatePlaying / 3e9 * 100, 5) + " / " + fixed(estimateStarting / 1e8 * 100, 4));
+    // A slave that keeps its pipeline on the master's time line steers twice a second.
+    const double correctionPercent = (estimatePlaying / 3e9 + steeringStep / 5e8) * 100;
+    table.add("micro", "rate correction: one steering step (ns); CPU while playing (% of one core)",
+              fixed(steeringStep, 1) + "; " + fixed(correctionPercent, 5));
     table.add("micro", "time stamp of a slave's command log line (ns)", fixed(logTime, 0),
               fixed(logTimeTzSet, 0) + " (Qt local time, TZ set)", ratioOf(logTime, logTimeTzSet));
     return QJsonObject{{"build_datagram_ns", build},
@@ -73,6 +78,8 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
                        {"clock_sample_ns", clockSample},
                        {"clock_estimate_sample_41_ns", estimatePlaying},
                        {"clock_estimate_sample_300_ns", estimateStarting},
+                       {"clock_steering_step_ns", steeringStep},
+                       {"rate_correction_cpu_percent", correctionPercent},
                        {"log_time_stamp_ns", logTime},
                        {"log_time_stamp_tz_set_ns", logTimeTzSet},
                        {"build_ratio", ratioJson(build, copy)},
