@@ -117,6 +117,7 @@ void ReceivePathRig::run(const std::uint8_t* input, std::size_t size)
     if (size < static_cast<std::size_t>(kPrefixSize))
         return;
     m_receiver = &m_nodes[input[0] & 3];
+    applyOptions(*m_receiver, input[0]);
     const NetControlNS::struAddress from = senderFor(input[1]);
     // The datagram in a buffer of its own exact size, so that the sanitizer sees any access past its end.
     const std::size_t len = size - kPrefixSize;
@@ -126,6 +127,20 @@ void ReceivePathRig::run(const std::uint8_t* input, std::size_t size)
     m_endpoint->stampOnReceipt(datagram.get(), static_cast<int>(len));
     m_endpoint->deliverDatagram(datagram.get(), static_cast<int>(len), from);
     m_receiver = nullptr;
+}
+
+void ReceivePathRig::applyOptions(Node& node, std::uint8_t roleByte)
+{
+    const bool acknowledgedDelivery = (roleByte & kAcknowledgedDeliveryBit) != 0;
+    const bool recovery = (roleByte & kRecoveryBit) != 0;
+    if (acknowledgedDelivery != node.acknowledgedDelivery) {
+        node.control->setAcknowledgedDelivery(acknowledgedDelivery);
+        node.acknowledgedDelivery = acknowledgedDelivery;
+    }
+    if (recovery != node.recovery) {
+        node.control->setRecovery(recovery);
+        node.recovery = recovery;
+    }
 }
 
 void ReceivePathRig::onDelivered(const char* bytes, int len, NetControlNS::struAddress from)

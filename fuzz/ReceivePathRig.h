@@ -21,6 +21,10 @@ public:
     static constexpr char kMasterIp[] = "127.0.0.2";   // the slaves' master, also admitted by the masters
     static constexpr char kSlaveIp[] = "127.0.0.3";    // admitted by the masters
     static constexpr int kPrefixSize = 2;
+    // Bits of the role byte above the role (its two low bits): the options of the receiving object for
+    // this input. Inputs with these bits clear run the object as it was before the options existed.
+    static constexpr std::uint8_t kAcknowledgedDeliveryBit = 0x04;
+    static constexpr std::uint8_t kRecoveryBit = 0x08;
     static constexpr qint64 kEndpointClockUs = 5000000000;
 
     ReceivePathRig();
@@ -29,7 +33,8 @@ public:
     ReceivePathRig(const ReceivePathRig&) = delete;
     ReceivePathRig& operator=(const ReceivePathRig&) = delete;
 
-    // Runs one fuzz input: byte 0 picks the receiving object's role, byte 1 the sender, the rest is the
+    // Runs one fuzz input: byte 0 picks the receiving object's role (bits 0-1: slave, master, both, none)
+    // and its options (kAcknowledgedDeliveryBit, kRecoveryBit), byte 1 the sender, the rest is the
     // datagram. Aborts when a property of the path does not hold.
     void run(const std::uint8_t* input, std::size_t size);
 
@@ -38,7 +43,12 @@ private:
     {
         std::unique_ptr<RecordingHost> host;
         std::unique_ptr<MultiNetControl> control;
+        bool acknowledgedDelivery = false;  // as last set on control
+        bool recovery = false;              // as last set on control
     };
+
+    // Sets the options that `roleByte` asks for on `node`, calling a setter only when its option changes.
+    static void applyOptions(Node& node, std::uint8_t roleByte);
 
     void onDelivered(const char* bytes, int len, NetControlNS::struAddress from);
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Writes the seed corpus of fuzz_receive_path: one valid datagram per message code, each behind the
-two-byte prefix that picks the receiving role and the sender (see ReceivePathRig.h)."""
+two-byte prefix that picks the receiving role with its options, and the sender (see ReceivePathRig.h)."""
 import os
 import struct
 
 GROUP, PROCESS_ID = 7, 4242
 ROLE_SLAVE, ROLE_MASTER = 0, 1
+ACKNOWLEDGED_DELIVERY, RECOVERY = 0x04, 0x08  # option bits of the role byte
 FROM_MASTER, FROM_ADMITTED_SLAVE = 1, 2  # 127.0.0.2 and 127.0.0.3, port 9
 
 def datagram(code, layer, payload=b"", user_data=b"", seq=1):
@@ -16,6 +17,7 @@ def datagram(code, layer, payload=b"", user_data=b"", seq=1):
 
 doubles = lambda *values: struct.pack("<" + "d" * len(values), *values)
 seek = struct.pack("<q?7xd", 90000, True, 1.5)
+acknowledgement = lambda seq, code: struct.pack("<HH", seq, code)
 # Replies are stamped on receipt with the rig's fixed host clock (ReceivePathRig::kEndpointClockUs); these
 # stamps make a delay of 450 us (a sample that is taken) and of 1350 us (one that is discarded as slow).
 CLOCK = 5_000_000_000
@@ -30,6 +32,8 @@ SEEDS = {
     "204-complete": (ROLE_MASTER, FROM_ADMITTED_SLAVE, datagram(204, 0)),
     "205-heartbeat": (ROLE_MASTER, FROM_ADMITTED_SLAVE, datagram(205, -1)),
     "206-heartbeat-reply": (ROLE_SLAVE, FROM_MASTER, datagram(206, -1)),
+    "207-command-ack": (ROLE_MASTER | ACKNOWLEDGED_DELIVERY, FROM_ADMITTED_SLAVE,
+                        datagram(207, -1, acknowledgement(1, 301))),
     "300-find-partner": (ROLE_SLAVE, FROM_MASTER, datagram(300, -1)),
     "301-start": (ROLE_SLAVE, FROM_MASTER, datagram(301, 0, doubles(1.25, -7.5), b"abc")),
     "302-pause": (ROLE_SLAVE, FROM_MASTER, datagram(302, 0, doubles(3.0), b"abc")),
@@ -43,6 +47,7 @@ SEEDS = {
     "310-speed": (ROLE_SLAVE, FROM_MASTER, datagram(310, 0, doubles(1.5), b"abc")),
     "311-step": (ROLE_SLAVE, FROM_MASTER, datagram(311, 0, b"", b"abc")),
     "312-step-back": (ROLE_SLAVE, FROM_MASTER, datagram(312, 0, b"", b"abc")),
+    "313-report-ack": (ROLE_SLAVE | ACKNOWLEDGED_DELIVERY, FROM_MASTER, datagram(313, -1, acknowledgement(1, 200))),
 }
 
 if __name__ == "__main__":

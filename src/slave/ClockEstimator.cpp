@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace tamo::detail {
@@ -93,7 +94,10 @@ Line fit(const std::vector<Point>& points, const std::vector<bool>& kept)
 
 void ClockEstimator::add(qint64 sentUs, qint64 receivedUs, qint64 offsetUs)
 {
-    const qint64 hostUs = sentUs + (receivedUs - sentUs) / 2;
+    // Unsigned, so that a departure from the wire cannot overflow the difference.
+    const std::uint64_t roundTripUs = std::uint64_t(receivedUs) - std::uint64_t(sentUs);
+    const qint64 hostUs =
+        roundTripUs <= std::uint64_t(kMaxRoundTripUs) ? sentUs + qint64(roundTripUs / 2) : receivedUs;
     m_samples.push_back(Sample{hostUs, double(offsetUs)});
     while (m_samples.size() > kMaxSamples || hostUs - m_samples.front().hostUs > kWindowUs)
         m_samples.pop_front();

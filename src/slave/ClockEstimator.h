@@ -27,9 +27,13 @@ public:
     // median of the samples and the rate 0.
     static constexpr int kMinRateSamples = 6;
     static constexpr qint64 kMinRateSpanUs = 5000000;
+    // The request's departure comes back in the master's answer, so it may be anything: one that lies
+    // after the arrival, or longer than this before it, leaves the sample at its arrival.
+    static constexpr qint64 kMaxRoundTripUs = kWindowUs;
 
     // One accepted sample: the offset (slave minus master) measured by the exchange whose request left at
-    // `sentUs` and whose answer arrived at `receivedUs`, both on the slave's host clock.
+    // `sentUs` and whose answer arrived at `receivedUs`, both on the slave's host clock. It stands for the
+    // moment midway, or for `receivedUs` when `sentUs` is no departure of this exchange (kMaxRoundTripUs).
     void add(qint64 sentUs, qint64 receivedUs, qint64 offsetUs);
     // Forgets every sample: the master's clock is another one from now on.
     void reset();

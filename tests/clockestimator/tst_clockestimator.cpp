@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <random>
 
 using tamo::detail::ClockEstimator;
@@ -48,6 +49,8 @@ private slots:
     void followsADriftingClock();
     void followsARateThatRamps();
     void forgetsOnReset();
+    void departureFromTheWireCannotMoveTheSample_data();
+    void departureFromTheWireCannotMoveTheSample();
 };
 
 void tst_ClockEstimator::beforeEnoughSamples()
@@ -132,6 +135,33 @@ void tst_ClockEstimator::forgetsOnReset()
     estimator.add(0, 0, -7);
     QCOMPARE(estimator.estimate().offsetUs, -7.0);
     QVERIFY(!estimator.estimate().rateKnown);
+}
+
+void tst_ClockEstimator::departureFromTheWireCannotMoveTheSample_data()
+{
+    // The departure stamp comes back in the master's answer: a forged or garbled one must neither
+    // overflow nor carry the sample out of the window, taking the others with it.
+    constexpr qint64 kArrivalUs = 30 * kUsPerSecond;
+    constexpr qint64 kLongest = ClockEstimator::kMaxRoundTripUs;
+    QTest::addColumn<qint64>("sentUs");
+    QTest::addColumn<qint64>("atHostUs");
+    QTest::newRow("midway") << kArrivalUs - 300 << kArrivalUs - 150;
+    QTest::newRow("the longest round trip: midway") << kArrivalUs - kLongest << kArrivalUs - kLongest / 2;
+    QTest::newRow("longer: at the arrival") << kArrivalUs - kLongest - 1 << kArrivalUs;
+    QTest::newRow("after the arrival") << kArrivalUs + 1 << kArrivalUs;
+    QTest::newRow("least time") << std::numeric_limits<qint64>::min() << kArrivalUs;
+    QTest::newRow("greatest time") << std::numeric_limits<qint64>::max() << kArrivalUs;
+}
+
+void tst_ClockEstimator::departureFromTheWireCannotMoveTheSample()
+{
+    QFETCH(qint64, sentUs);
+    QFETCH(qint64, atHostUs);
+    ClockEstimator estimator;
+    feed(estimator, [](double) { return 500.0; }, 29, 1, 3);  // 30 samples up to 29 s
+    estimator.add(sentUs, 30 * kUsPerSecond, 500);
+    QCOMPARE(estimator.estimate().atHostUs, atHostUs);
+    QCOMPARE(estimator.estimate().samples + estimator.estimate().rejected, 31);
 }
 
 QTEST_APPLESS_MAIN(tst_ClockEstimator)

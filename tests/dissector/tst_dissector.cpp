@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The Wireshark dissector against the library's own traffic: a master and a slave of this process talk
 // over loopback while dumpcap records them; tshark with the dissector must then show every code that
-// was sent, with the header and payload values that the session used.
+// was sent, with the header and payload values that the session used. Under acknowledged delivery each
+// acknowledgement must name a datagram of the capture, by its sequence number, code and the code's name.
 #include "MultiNetControl.h"
 
 #include "EventLoopWait.h"
@@ -28,7 +29,14 @@ const QStringList kFields = {
     "tamo.tag", "tamo.group", "tamo.layer", "tamo.seq", "tamo.datalen", "tamo.userdatalen", "tamo.direction",
     "tamo.start.first", "tamo.start.second", "tamo.value", "tamo.speed", "tamo.seek.position",
     "tamo.seek.flag", "tamo.seek.value", "tamo.clock.s0", "tamo.clock.s1", "tamo.clock.s2", "tamo.clock.s3",
-    "tamo.userdata"};
+    "tamo.ack.seq", "tamo.ack.code", "tamo.ack.name", "tamo.userdata"};
+
+// The names the dissector gives the codes that acknowledged delivery acknowledges.
+const QMap<int, QString> kAcknowledgedNames = {
+    {301, "enM2SStartCmd"}, {302, "enM2SPauseCmd"}, {303, "enM2SStopCmd"}, {304, "enM2SPrepareCmd"},
+    {305, "enM2SSeekCmd"}, {308, "enM2SStartClockSyncCmd"}, {309, "enM2SStopClockSyncCmd"},
+    {310, "enM2SSpeedCmd"}, {311, "enM2SStepCmd"}, {312, "enM2SStepBackCmd"},
+    {200, "enS2MReportPreparedCmd"}, {203, "enS2MNotifyMasterClockPrepared"}, {204, "enS2MNotifyComplete"}};
 
 using Row = QMap<QString, QString>;
 
@@ -79,6 +87,7 @@ class tst_Dissector : public QObject
 
 private slots:
     void initTestCase();
+    void sessionDecodesWithItsValues_data();
     void sessionDecodesWithItsValues();
 
 private:
@@ -158,8 +167,16 @@ QList<Row> tst_Dissector::decode(const QString& pcap)
     return rows;
 }
 
+void tst_Dissector::sessionDecodesWithItsValues_data()
+{
+    QTest::addColumn<bool>("acknowledged");
+    QTest::newRow("classic") << false;
+    QTest::newRow("acknowledged delivery: 207 and 313") << true;
+}
+
 void tst_Dissector::sessionDecodesWithItsValues()
 {
+    QFETCH(bool, acknowledged);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString pcap = dir.filePath(QStringLiteral("session.pcapng"));
@@ -167,6 +184,8 @@ void tst_Dissector::sessionDecodesWithItsValues()
         LogCapture quiet;  // the session's own lines are not what is tested here
         LoopbackGroup group(kMasterIp);  // nothing is sent before findSlavePlayer
         LoopbackNode& slave = group.addSlave(kSlaveIp, {0});
+        group.master().control->setAcknowledgedDelivery(acknowledged);
+        slave.control->setAcknowledgedDelivery(acknowledged);
         m_groupPort = group.port();
         m_masterPort = MultiNetControlTestAccess(*group.master().control).unicastPort();
         m_slavePort = MultiNetControlTestAccess(*slave.control).unicastPort();
@@ -186,9 +205,11 @@ void tst_Dissector::sessionDecodesWithItsValues()
     const QList<Row> rows = decode(pcap);
     QVERIFY2(!rows.isEmpty(), "tshark decoded nothing");
 
-    // The header of every datagram, and who sent it to where.
+    // The header of every datagram, and who sent it to where. A repeat (acknowledged delivery) carries the
+    // sequence number of its first copy and goes by unicast to the peer that did not acknowledge it.
     std::set<int> codes;
     QMap<QString, int> lastSeqBySender;
+    QMap<QString, int> codeBySenderAndSeq;
     const QString masterIp = QString::fromStdString(kMasterIp);
     const QString slaveIp = QString::fromStdString(kSlaveIp);
     for (const Row& row : rows) {
@@ -205,7 +226,14 @@ void tst_Dissector::sessionDecodesWithItsValues()
         const bool fromMaster = code >= 300 || code == 206;
         QVERIFY2(row["ip.src"] == (fromMaster ? masterIp : slaveIp), where);
         QVERIFY2(row["udp.srcport"].toInt() == (fromMaster ? m_masterPort : m_slavePort), where);
-        if (code >= 300 && code != 307) {
+        const QString senderAndSeq = row["ip.src"] + "/" + row["tamo.seq"];
+        const bool repeat = codeBySenderAndSeq.contains(senderAndSeq);
+        if (repeat) {
+            QVERIFY2(acknowledged && kAcknowledgedNames.contains(code), where);
+            QVERIFY2(codeBySenderAndSeq[senderAndSeq] == code, where);
+        }
+        codeBySenderAndSeq[senderAndSeq] = code;
+        if (code >= 300 && code != 307 && code != 313 && !repeat) {
             QVERIFY2(row["ip.dst"] == "255.255.255.255", where);
             QVERIFY2(row["udp.dstport"].toInt() == m_groupPort, where);
         } else {
@@ -215,16 +243,40 @@ void tst_Dissector::sessionDecodesWithItsValues()
         // Each sender numbers its datagrams one after the other, whatever thread sent them.
         const int seq = row["tamo.seq"].toInt();
         const QString sender = row["ip.src"];
-        if (lastSeqBySender.contains(sender))
+        if (lastSeqBySender.contains(sender) && !repeat)
             QVERIFY2(seq == (lastSeqBySender[sender] + 1) % 65536, where);
-        lastSeqBySender[sender] = seq;
+        if (!repeat)
+            lastSeqBySender[sender] = seq;
         const int layer = row["tamo.layer"].toInt();
-        if ((code >= 202 && code <= 206 && code != 204) || code == 300 || (code >= 307 && code <= 309))
+        if ((code >= 202 && code <= 207 && code != 204) || code == 300 || (code >= 307 && code <= 309) || code == 313)
             QVERIFY2(layer == -1, where);
     }
-    const std::set<int> allCodes = {200, 201, 202, 203, 204, 205, 206, 300, 301, 302,
-                                    303, 304, 305, 307, 308, 309, 310, 311, 312};
+    std::set<int> allCodes = {200, 201, 202, 203, 204, 205, 206, 300, 301, 302,
+                              303, 304, 305, 307, 308, 309, 310, 311, 312};
+    if (acknowledged)
+        allCodes.insert({207, 313});
     QCOMPARE(codes, allCodes);
+
+    // Each acknowledgement names a datagram that its receiver sent, by sequence number and code, with the
+    // code's name; and every such datagram is acknowledged.
+    QSet<QString> acknowledgedDatagrams;
+    for (const Row& row : rows) {
+        const int code = row["tamo.code"].toInt();
+        if (code != 207 && code != 313)
+            continue;
+        const QByteArray where = QByteArray::number(code) + " seq " + row["tamo.seq"].toLatin1();
+        QCOMPARE(row["tamo.datalen"], QStringLiteral("4"));
+        const int ackedCode = row["tamo.ack.code"].toInt();
+        QVERIFY2(kAcknowledgedNames.contains(ackedCode) && (ackedCode >= 300) == (code == 207), where);
+        QVERIFY2(row["tamo.ack.name"] == kAcknowledgedNames[ackedCode], where);
+        const QString acked = (code == 207 ? masterIp : slaveIp) + "/" + row["tamo.ack.seq"];
+        QVERIFY2(codeBySenderAndSeq.value(acked) == ackedCode, where);
+        acknowledgedDatagrams.insert(acked);
+    }
+    for (auto it = codeBySenderAndSeq.cbegin(); it != codeBySenderAndSeq.cend(); ++it) {
+        if (kAcknowledgedNames.contains(it.value()))
+            QVERIFY2(acknowledgedDatagrams.contains(it.key()) == acknowledged, qPrintable(it.key()));
+    }
 
     // The payloads and user data of the commands, as the session gave them.
     const auto first = [&rows](int code) {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Forged traffic that must not cost without bound: a storm of start-clock-sync commands at a slave, and
-// partner reports under an admitted key at a master.
+// Forged traffic that must not cost without bound: a storm of start-clock-sync commands at a slave,
+// partner reports under an admitted key at a master, and partner reports under keys it does not admit.
 #include "MultiNetControl.h"
 
 #include "EventLoopWait.h"
@@ -36,6 +36,7 @@ class tst_HostileTraffic : public QObject
 private slots:
     void startStormIsBounded();
     void rosterEntriesPerSlaveAreBounded();
+    void unadmittedPartnersAreBounded();
 };
 
 void tst_HostileTraffic::startStormIsBounded()
@@ -117,6 +118,31 @@ void tst_HostileTraffic::rosterEntriesPerSlaveAreBounded()
     QVERIFY(master.findSlavePlayer());
     internals.handle(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, 4242), kSlaveIp, 20000);
     QCOMPARE(master.getSlavesPlayer().size(), std::size_t(1));
+}
+
+void tst_HostileTraffic::unadmittedPartnersAreBounded()
+{
+    LogCapture quiet;
+    RecordingHost host;
+    MultiNetControl master(host.callbacks(), kGroup, kMasterIp, pickFreePort());
+    master.setMasterFlag(true);
+    master.setSlaves({QStringLiteral("127.0.0.2_4242")});
+    MultiNetControlTestAccess internals(master);
+    constexpr int kForged = 100;
+    for (int pid = 1; pid <= kForged; ++pid)
+        internals.handle(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, quint32(pid)), "127.0.0.9", 20000);
+    // A key that reports again is kept once, as the newest.
+    constexpr int kAgain = kForged - 5;
+    internals.handle(buildDatagram(enS2MReportPartnerCmd, 1, kGroup, {}, {}, quint32(kAgain)), "127.0.0.9", 20001);
+
+    const auto noted = master.getUnadmittedPartners();
+    QCOMPARE(int(noted.size()), MultiNetControl::kMaxUnadmittedPartners);
+    QCOMPARE(noted.front().processId, kForged - MultiNetControl::kMaxUnadmittedPartners + 1);
+    QCOMPARE(noted.back().processId, kAgain);
+    QCOMPARE(noted.back().layerId, 1);
+    QCOMPARE(noted.back().port, 20001);
+    QVERIFY(master.getSlavesPlayer().empty());
+    QCOMPARE(master.getAdmittedSlaves(), QSet<QString>{QStringLiteral("127.0.0.2_4242")});
 }
 
 QTEST_GUILESS_MAIN(tst_HostileTraffic)

@@ -12,6 +12,8 @@
 
 #include <QTest>
 
+#include <limits>
+
 using namespace tamo::detail;
 
 namespace {
@@ -88,6 +90,11 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn_data()
     QTest::newRow("another group") << buildDatagram(enM2SStepCmd, 0, kGroup + 1) << kMasterIp << Outcome::Ignored;
     QTest::newRow("another master") << step << kStrangerIp << Outcome::OtherMaster;
     QTest::newRow("bytes after the user data") << step + QByteArray(40, 't') << kMasterIp << Outcome::Handled;
+    // Taken as a clock sample (its delay comes out far below zero), with a departure no clock can have.
+    QByteArray farDeparture(32, '\0');
+    wire::putI64(farDeparture.data() + 16, std::numeric_limits<qint64>::min() + 1000000);
+    QTest::newRow("clock reply, departure stamp far off")
+        << buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, farDeparture) << kMasterIp << Outcome::Ignored;
 }
 
 void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()

@@ -19,6 +19,7 @@ local messages = {
     [204] = { "enS2MNotifyComplete", "slave -> master", "none" },
     [205] = { "enS2MHeartbeatCmd", "slave -> master", "none" },
     [206] = { "enM2SHeartbeatReplyCmd", "master -> slave", "none" },
+    [207] = { "enS2MCommandAckCmd", "slave -> master", "acknowledgement" },
     [300] = { "enM2SFindPartnerCmd", "master -> all", "none" },
     [301] = { "enM2SStartCmd", "master -> all", "two doubles" },
     [302] = { "enM2SPauseCmd", "master -> all", "one double" },
@@ -31,10 +32,11 @@ local messages = {
     [310] = { "enM2SSpeedCmd", "master -> all", "speed" },
     [311] = { "enM2SStepCmd", "master -> all", "none" },
     [312] = { "enM2SStepBackCmd", "master -> all", "none" },
+    [313] = { "enM2SReportAckCmd", "master -> slave", "acknowledgement" },
 }
 
 local payload_sizes = { ["none"] = 0, ["one double"] = 8, ["speed"] = 8, ["two doubles"] = 16, ["seek"] = 24,
-                        ["stamps"] = 32 }
+                        ["stamps"] = 32, ["acknowledgement"] = 4 }
 
 local code_names = {}
 for code, message in pairs(messages) do
@@ -72,6 +74,9 @@ f.s0 = ProtoField.int64("tamo.clock.s0", stamp_meaning[1] .. " (us)", base.DEC)
 f.s1 = ProtoField.int64("tamo.clock.s1", stamp_meaning[2] .. " (us)", base.DEC)
 f.s2 = ProtoField.int64("tamo.clock.s2", stamp_meaning[3] .. " (us)", base.DEC)
 f.s3 = ProtoField.int64("tamo.clock.s3", stamp_meaning[4] .. " (us)", base.DEC)
+f.ack_seq = ProtoField.uint16("tamo.ack.seq", "Acknowledged sequence number", base.DEC)
+f.ack_code = ProtoField.uint16("tamo.ack.code", "Acknowledged code", base.DEC, code_names)
+f.ack_name = ProtoField.string("tamo.ack.name", "Acknowledged message")
 f.payload = ProtoField.bytes("tamo.payload", "Payload")
 f.userdata = ProtoField.bytes("tamo.userdata", "User data")
 f.trailing = ProtoField.bytes("tamo.trailing", "Bytes after the user data (ignored)")
@@ -86,7 +91,13 @@ local e_trailing = ProtoExpert.new("tamo.trailing_bytes", "Bytes after the user 
                                    expert.group.PROTOCOL, expert.severity.NOTE)
 tamo.experts = { e_short, e_payload, e_code, e_trailing }
 
--- The fixed payload of a code, at `payload` (a TvbRange of exactly the needed size).
+-- The name of a code, or "unknown code N".
+local function name_of(code)
+    return code_names[code] or ("unknown code " .. code)
+end
+
+-- The fixed payload of a code, at `payload` (a TvbRange of exactly the needed size). Returns a text for
+-- the Info column, or nil.
 local function add_payload(tree, kind, payload)
     if kind == "two doubles" then
         tree:add_le(f.start_first, payload(0, 8))
@@ -107,7 +118,17 @@ local function add_payload(tree, kind, payload)
         stamps:add_le(f.s1, payload(8, 8))
         stamps:add_le(f.s2, payload(16, 8))
         stamps:add_le(f.s3, payload(24, 8))
+    elseif kind == "acknowledgement" then
+        local acked_seq = payload(0, 2):le_uint()
+        local acked_code = payload(2, 2):le_uint()
+        local ack = tree:add(tamo, payload, string.format("Acknowledges %s (%d), Seq %d", name_of(acked_code),
+                                                           acked_code, acked_seq))
+        ack:add_le(f.ack_seq, payload(0, 2))
+        ack:add_le(f.ack_code, payload(2, 2))
+        ack:add(f.ack_name, name_of(acked_code)):set_generated()
+        return string.format(" Acknowledges=%s AckedSeq=%d", name_of(acked_code), acked_seq)
     end
+    return nil
 end
 
 local function dissect(tvb, pinfo, root)
@@ -132,7 +153,7 @@ local function dissect(tvb, pinfo, root)
     tree:add(f.padding, tvb(22, 2))
 
     local message = messages[code]
-    local name = message and message[1] or ("unknown code " .. code)
+    local name = name_of(code)
     if message then
         tree:add(f.direction, message[2]):set_generated()
     else
@@ -156,7 +177,10 @@ local function dissect(tvb, pinfo, root)
             return
         end
         if needed > 0 then
-            add_payload(tree, message[3], payload(0, needed))
+            local info = add_payload(tree, message[3], payload(0, needed))
+            if info then
+                pinfo.cols.info:append(info)
+            end
         end
         if data_len > needed then
             tree:add(f.payload, payload(needed, data_len - needed))
