@@ -73,20 +73,22 @@ private Q_SLOTS:
         qunsetenv("DISPLAY");
         FrameLog log;
         MediaPlayer player(log);
-        int bareErrors = 0;
-        player.setHandlers([] {}, [&bareErrors](const QString&) { ++bareErrors; });
+        bool ended = false;
+        QStringList bareErrors;
+        player.setHandlers([&ended] { ended = true; }, [&bareErrors](const QString& e) { bareErrors.append(e); });
         QString error;
         const bool opened = openOn(player, uriOf(file), window, error);
         qputenv("DISPLAY", display);
         QVERIFY2(!opened, "a file that cannot play opened");
         QVERIFY2(error.contains(reason), qPrintable(error));
         QVERIFY(!player.isOpen());
-        runEventLoopFor(50);  // a message left on the bus would come now
-        QCOMPARE(bareErrors, 0);
 
-        // The programme goes on: the same player plays a good clip next.
+        // The programme goes on: the same player plays a good clip to its end, and the failure has told
+        // nothing more on the way.
         QVERIFY2(openOn(player, m_clipUri, false, error), qPrintable(error));
-        QCOMPARE(log.frames().size(), std::size_t(1));
+        QVERIFY2(player.playFrom(0, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
+        QVERIFY2(runEventLoopUntil([&ended] { return ended; }, kEndTimeoutMs), "no end of stream");
+        QVERIFY2(bareErrors.isEmpty(), qPrintable(bareErrors.join(QLatin1Char('\n'))));
     }
 
     void endOfStreamReachesTheMainThread()
