@@ -11,7 +11,7 @@ BusWatch::BusWatch(GstElement* pipeline, std::function<void(GstMessage*)> handle
         m_watchId = gst_bus_add_watch(m_bus, &BusWatch::onWatch, this);
         return;
     }
-    static bool told = false;
+    static bool told = false;  // main thread only
     if (!told) {
         told = true;
         qInfo("multinet-player: Qt's event loop does not run GLib's main context here; bus messages reach the "
