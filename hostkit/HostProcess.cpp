@@ -4,6 +4,7 @@
 #include "EventLoopWait.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace {
 
@@ -11,8 +12,11 @@ constexpr int kRecentLinesKept = 15;
 
 } // namespace
 
-HostProcess::HostProcess(QString name, QStringList arguments, bool echo)
-    : m_name(std::move(name)), m_arguments(std::move(arguments)), m_echo(echo)
+HostProcess::HostProcess(QString name, QStringList arguments, bool echo, QString program)
+    : m_name(std::move(name)),
+      m_program(program.isEmpty() ? QCoreApplication::applicationFilePath() : std::move(program)),
+      m_arguments(std::move(arguments)),
+      m_echo(echo)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { readLines(); });
@@ -28,7 +32,7 @@ HostProcess::~HostProcess()
 
 bool HostProcess::start(int timeoutMs)
 {
-    m_process.start(QCoreApplication::applicationFilePath(), m_arguments);
+    m_process.start(m_program, m_arguments);
     if (!m_process.waitForStarted(timeoutMs)) {
         m_startFailure = QStringLiteral("could not start: ") + m_process.errorString();
         m_recentLines.append(m_startFailure);
@@ -43,9 +47,10 @@ bool HostProcess::start(int timeoutMs)
         return false;
     }
     // The program's own last message says why, rather than the library's closing lines after it.
+    const QString programName = QFileInfo(m_program).fileName();
     QString lastWords = QStringLiteral("nothing");
     for (const QString& line : m_recentLines) {
-        if (line.startsWith(QLatin1String("multinet-demo")))
+        if (line.startsWith(programName))
             lastWords = line;
     }
     m_startFailure = QStringLiteral("it ended with status %1: %2").arg(m_process.exitCode()).arg(lastWords);

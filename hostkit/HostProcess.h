@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// One process that `run` starts: this program again, as master or slave. Its output is read line by line;
-// its event lines are kept for the summary, its other lines only shown with --verbose, and the last few
-// kept to explain a failure.
+// One process that `run` starts: this program again (or `program`, for a test), as master or slave. Its
+// output is read line by line; its event lines are kept for the summary, its other lines only shown with
+// --verbose, and the last few kept to explain a failure.
 #pragma once
 
 #include "EventLine.h"
@@ -15,7 +15,7 @@
 class HostProcess
 {
 public:
-    HostProcess(QString name, QStringList arguments, bool echo);
+    HostProcess(QString name, QStringList arguments, bool echo, QString program = QString());
     ~HostProcess();
 
     HostProcess(const HostProcess&) = delete;
@@ -23,7 +23,8 @@ public:
 
     // Starts the process and waits for its "ready" line.
     bool start(int timeoutMs);
-    // Why start() failed: the process's own last words when it ended, else the time-out.
+    // Why start() failed: the process's own last words (its last line that starts with the program's
+    // name) when it ended, else the time-out.
     const QString& startFailure() const { return m_startFailure; }
     bool ready() const { return m_ready; }
     const QString& name() const { return m_name; }
@@ -46,6 +47,7 @@ private:
     void readLines();
 
     const QString m_name;
+    const QString m_program;
     const QStringList m_arguments;
     const bool m_echo;
     QProcess m_process;

@@ -14,7 +14,7 @@
 namespace {
 
 constexpr GstClockTime kPrerollTimeout = 10 * GST_SECOND;
-constexpr int kBusPollMs = 5;
+constexpr GstClockTime kErrorMessageTimeout = GST_SECOND;
 constexpr int kPresentationPriority = 10;
 constexpr qint64 kEarlyWakeNs = 300000;
 
@@ -25,13 +25,18 @@ QString quoted(const QString& text)
     return QLatin1Char('"') + escaped + QLatin1Char('"');
 }
 
+QString errorText(GstMessage* message)
+{
+    GError* gerror = nullptr;
+    gst_message_parse_error(message, &gerror, nullptr);
+    const QString text = QString::fromUtf8(gerror ? gerror->message : "unknown error");
+    g_clear_error(&gerror);
+    return text;
+}
+
 } // namespace
 
-MediaPlayer::MediaPlayer(FrameLog& log) : m_log(log)
-{
-    m_busTimer.setInterval(kBusPollMs);
-    QObject::connect(&m_busTimer, &QTimer::timeout, [this] { pollBus(); });
-}
+MediaPlayer::MediaPlayer(FrameLog& log) : m_log(log) {}
 
 MediaPlayer::~MediaPlayer()
 {
@@ -46,7 +51,10 @@ void MediaPlayer::setHandlers(std::function<void()> onEnd, std::function<void(co
 
 bool MediaPlayer::open(const QString& uri, GstClock* clock, bool window, const QString& label, QString& error)
 {
-    halt();
+    if (!halt()) {
+        error = QStringLiteral("the previous pipeline did not stop");
+        return false;
+    }
     m_window = window;
     // The queue lets the frames be decoded ahead, so that the sink's thread only wakes to show them: four
     // players waking at one instant then do not wait for each other's decoding.
@@ -82,8 +90,7 @@ bool MediaPlayer::open(const QString& uri, GstClock* clock, bool window, const Q
     // The base time is ours to set: the pipeline must not choose one when it goes to playing.
     gst_element_set_start_time(m_pipeline, GST_CLOCK_TIME_NONE);
     m_holdPts = 0;
-    gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
-    if (!waitForPreroll(error)) {
+    if (!changeState(GST_STATE_PAUSED, error) || !waitForPreroll(error)) {
         halt();
         return false;
     }
@@ -96,7 +103,7 @@ bool MediaPlayer::open(const QString& uri, GstClock* clock, bool window, const Q
         gst_caps_unref(caps);
     }
     gst_object_unref(pad);
-    m_busTimer.start();
+    m_busWatch = std::make_unique<BusWatch>(m_pipeline, [this](GstMessage* message) { onBusMessage(message); });
     return true;
 }
 
@@ -111,8 +118,7 @@ bool MediaPlayer::playFrom(qint64 positionNs, double rate, qint64 baseTimeNs, QS
         return false;
     // After the flushing seek the frame at positionNs has running time 0: it is shown at the base time.
     gst_element_set_base_time(m_pipeline, GstClockTime(baseTimeNs));
-    gst_element_set_state(m_pipeline, GST_STATE_PLAYING);
-    return true;
+    return changeState(GST_STATE_PLAYING, error);
 }
 
 bool MediaPlayer::holdFrame(qint64 positionNs, QString& error)
@@ -137,11 +143,16 @@ qint64 MediaPlayer::durationNs() const
     return duration;
 }
 
-void MediaPlayer::halt()
+bool MediaPlayer::halt()
 {
-    m_busTimer.stop();
     if (m_pipeline) {
-        gst_element_set_state(m_pipeline, GST_STATE_NULL);
+        QString error;
+        if (!changeState(GST_STATE_NULL, error)) {
+            if (m_onError)
+                m_onError(error);
+            return false;
+        }
+        m_busWatch.reset();
         gst_object_unref(m_sink);
         gst_object_unref(m_pipeline);
         m_sink = nullptr;
@@ -151,14 +162,14 @@ void MediaPlayer::halt()
         gst_object_unref(m_clock);
         m_clock = nullptr;
     }
+    return true;
 }
 
 bool MediaPlayer::pauseUnseen(QString& error)
 {
     if (m_window)
         g_object_set(m_sink, "show-preroll-frame", FALSE, nullptr);
-    gst_element_set_state(m_pipeline, GST_STATE_PAUSED);
-    return waitForPreroll(error);
+    return changeState(GST_STATE_PAUSED, error) && waitForPreroll(error);
 }
 
 bool MediaPlayer::seekPaused(qint64 positionNs, double rate, QString& error)
@@ -175,35 +186,50 @@ bool MediaPlayer::seekPaused(qint64 positionNs, double rate, QString& error)
 bool MediaPlayer::waitForPreroll(QString& error)
 {
     const GstStateChangeReturn result = gst_element_get_state(m_pipeline, nullptr, nullptr, kPrerollTimeout);
-    if (result == GST_STATE_CHANGE_FAILURE || result == GST_STATE_CHANGE_ASYNC) {
-        pollBus();  // an error message says why
-        error = result == GST_STATE_CHANGE_FAILURE ? QStringLiteral("the pipeline failed to preroll")
-                                                   : QStringLiteral("the pipeline did not preroll within 10 s");
+    if (result == GST_STATE_CHANGE_FAILURE) {
+        error = QStringLiteral("the pipeline failed to preroll: ") + takeBusError();
+        return false;
+    }
+    if (result == GST_STATE_CHANGE_ASYNC) {
+        error = QStringLiteral("the pipeline did not preroll within 10 s");
         return false;
     }
     return true;
 }
 
-void MediaPlayer::pollBus()
+bool MediaPlayer::changeState(GstState state, QString& error)
 {
-    if (!m_pipeline)
-        return;
+    if (gst_element_set_state(m_pipeline, state) != GST_STATE_CHANGE_FAILURE)
+        return true;
+    error = QStringLiteral("the pipeline cannot go to %1: %2")
+                .arg(QString::fromUtf8(gst_element_state_get_name(state)), takeBusError());
+    return false;
+}
+
+QString MediaPlayer::takeBusError()
+{
+    // The element that failed posts its error as it fails, and the message may reach the pipeline's bus
+    // just after the change has been refused. The first error says why; any after it only follow from it.
+    // (The main thread waits here, so the bus watch cannot take them meanwhile.)
     GstBus* bus = gst_element_get_bus(m_pipeline);
-    while (GstMessage* message = gst_bus_pop_filtered(bus, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR))) {
-        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
-            if (m_onEnd)
-                m_onEnd();
-        } else {
-            GError* gerror = nullptr;
-            gst_message_parse_error(message, &gerror, nullptr);
-            const QString text = QString::fromUtf8(gerror ? gerror->message : "unknown error");
-            g_clear_error(&gerror);
-            if (m_onError)
-                m_onError(text);
-        }
-        gst_message_unref(message);
-    }
+    GstMessage* first = gst_bus_timed_pop_filtered(bus, kErrorMessageTimeout, GST_MESSAGE_ERROR);
+    const QString text = first ? errorText(first) : QStringLiteral("no reason given");
+    if (first)
+        gst_message_unref(first);
+    while (GstMessage* later = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR))
+        gst_message_unref(later);
     gst_object_unref(bus);
+    return text;
+}
+
+void MediaPlayer::onBusMessage(GstMessage* message)
+{
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+        if (m_onEnd)
+            m_onEnd();
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && m_onError) {
+        m_onError(errorText(message));
+    }
 }
 
 void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)

@@ -6,16 +6,17 @@
 // All members are called on the main thread. The streaming thread only records shown frames.
 #pragma once
 
+#include "BusWatch.h"
 #include "FrameGrid.h"
 #include "FrameLog.h"
 
 #include <QString>
-#include <QTimer>
 
 #include <gst/gst.h>
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class MediaPlayer
@@ -27,7 +28,8 @@ public:
     MediaPlayer(const MediaPlayer&) = delete;
     MediaPlayer& operator=(const MediaPlayer&) = delete;
 
-    // `onEnd` is called on the main thread at the end of the stream, `onError` on a pipeline error.
+    // `onEnd` is called on the main thread at the end of the stream, `onError` on a pipeline error that
+    // comes while it plays or holds a frame, and on a pipeline that cannot be stopped.
     void setHandlers(std::function<void()> onEnd, std::function<void(const QString&)> onError);
 
     // Builds the pipeline for `uri` on `clock` and prerolls it on the first frame, which is shown and held.
@@ -43,8 +45,9 @@ public:
     bool playFrom(qint64 positionNs, double rate, qint64 baseTimeNs, QString& error);
     // Stops and shows the frame at `positionNs`, held until the next command.
     bool holdFrame(qint64 positionNs, QString& error);
-    // Ends playback and releases the pipeline's resources.
-    void halt();
+    // Ends playback and releases the pipeline's resources; false, told to `onError`, when the pipeline
+    // refuses to stop (it is then left as it is: its threads may still run).
+    bool halt();
 
     GstClock* clock() const { return m_clock; }
     // Whether the thread that shows the frames runs at real-time priority.
@@ -53,7 +56,11 @@ public:
 private:
     bool seekPaused(qint64 positionNs, double rate, QString& error);
     bool waitForPreroll(QString& error);
-    void pollBus();
+    // Asks the pipeline for `state`; false, with `error` saying why, when the change fails.
+    bool changeState(GstState state, QString& error);
+    // Why the pipeline refused a change: the text of the first error it posted and nobody has read yet.
+    QString takeBusError();
+    void onBusMessage(GstMessage* message);
     void onFrame(GstBuffer* buffer, bool preroll, GstPad* pad);
     void raiseThreadPriority();
     // When the frame with time stamp `pts` is due on the pipeline's clock, from the segment on `pad`.
@@ -78,7 +85,7 @@ private:
     // way to the pause, before the seek, is not the one.)
     std::atomic<qint64> m_holdPts{-1};
     std::atomic<bool> m_realtime{false};  // written by the streaming thread
-    QTimer m_busTimer;
+    std::unique_ptr<BusWatch> m_busWatch;  // main thread only
     std::function<void()> m_onEnd;
     std::function<void(const QString&)> m_onError;
 };

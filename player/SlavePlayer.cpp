@@ -66,42 +66,24 @@ NetControlNS::slaveControlCbk SlavePlayer::makeCallbacks()
 {
     NetControlNS::slaveControlCbk callbacks;
     callbacks.prepareCbk = [this](char* userData, int len) {
-        received("prepare", userData, len, [this](const CommandData& data) { prepare(data); });
+        const CommandData data = CommandData::parse(userData, len);
+        printReceived("prepare", data);
+        QMetaObject::invokeMethod(&m_mainContext, [this, data] { prepare(data); }, Qt::QueuedConnection);
     };
-    callbacks.startCbk = [this](int, double positionS, double atUs, char* userData, int len) {
-        received("start", userData, len,
-                 [this, positionS, atUs](const CommandData& data) { carryOut(SyncCommand::start(positionS, atUs, data)); });
-    };
-    callbacks.pauseCbk = [this](int, double atUs, char* userData, int len) {
-        received("pause", userData, len, [this, atUs](const CommandData& data) { carryOut(SyncCommand::pause(atUs, data)); });
-    };
-    callbacks.seekCbk = [this](int, qint64 positionUs, bool playOn, double atUs, char* userData, int len) {
-        received("seek", userData, len, [this, positionUs, playOn, atUs](const CommandData& data) {
-            carryOut(SyncCommand::seek(positionUs, playOn, atUs, data));
-        });
-    };
-    auto withInstant = [this](const char* name, std::optional<SyncCommand> command) {
-        if (command)
-            carryOut(*command);
-        else
-            EventLine(QStringLiteral("error")).add(QStringLiteral("message"), QStringLiteral("%1 without at= and pos= in its user data; ignored").arg(QLatin1String(name))).print();
-    };
-    callbacks.speedCbk = [this, withInstant](int, double rate, char* userData, int len) {
-        received("speed", userData, len,
-                 [withInstant, rate](const CommandData& data) { withInstant("speed", SyncCommand::speed(rate, data)); });
-    };
-    callbacks.stepCbk = [this, withInstant](int, char* userData, int len) {
-        received("step", userData, len,
-                 [withInstant](const CommandData& data) { withInstant("step", SyncCommand::step(SyncCommand::Step, data)); });
-    };
-    callbacks.stepBackCbk = [this, withInstant](int, char* userData, int len) {
-        received("stepback", userData, len, [withInstant](const CommandData& data) {
-            withInstant("stepback", SyncCommand::step(SyncCommand::StepBack, data));
-        });
-    };
-    callbacks.stopCbk = [this](int, double atUs, char* userData, int len) {
-        received("stop", userData, len, [this, atUs](const CommandData& data) { carryOut(SyncCommand::stop(atUs, data)); });
-    };
+    SyncCommand::receiveInto(callbacks, [this](const char* name, const CommandData& data, std::optional<SyncCommand> command) {
+        printReceived(name, data);
+        QMetaObject::invokeMethod(
+            &m_mainContext,
+            [this, name, command] {
+                if (command)
+                    carryOut(*command);
+                else
+                    EventLine(QStringLiteral("error"))
+                        .add(QStringLiteral("message"), QStringLiteral("%1 without at= and pos= in its user data; ignored").arg(QLatin1String(name)))
+                        .print();
+            },
+            Qt::QueuedConnection);
+    });
     callbacks.getLayerIdsCbk = [] { return std::vector<int>{kLayer}; };
     callbacks.clockOffsetCbk = [this](double seconds) {
         const qint64 us = std::llround(seconds * 1e6);
@@ -113,16 +95,13 @@ NetControlNS::slaveControlCbk SlavePlayer::makeCallbacks()
     return callbacks;
 }
 
-void SlavePlayer::received(const char* name, char* userData, int len, std::function<void(const CommandData&)> work)
+void SlavePlayer::printReceived(const char* name, const CommandData& data) const
 {
-    const qint64 mono = HostClock::monotonicUs();
-    const CommandData data = CommandData::parse(userData, len);
     EventLine(QStringLiteral("received"))
         .add(QStringLiteral("command"), name)
         .add(QStringLiteral("tag"), data.value(QStringLiteral("tag")))
-        .add(QStringLiteral("mono-us"), mono)
+        .add(QStringLiteral("mono-us"), HostClock::monotonicUs())
         .print();
-    QMetaObject::invokeMethod(&m_mainContext, [work = std::move(work), data] { work(data); }, Qt::QueuedConnection);
 }
 
 void SlavePlayer::prepare(const CommandData& data)

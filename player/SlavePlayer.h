@@ -29,8 +29,8 @@ public:
 
 private:
     NetControlNS::slaveControlCbk makeCallbacks();
-    // Hands a received command to the main thread, with its user data copied.
-    void received(const char* name, char* userData, int len, std::function<void(const CommandData&)> work);
+    // The "received" line of a command, printed on the library's thread as the command arrives.
+    void printReceived(const char* name, const CommandData& data) const;
 
     void prepare(const CommandData& data);
     void carryOut(const SyncCommand& command);

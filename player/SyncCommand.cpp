@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "SyncCommand.h"
 
-#include <MultiNetControl.h>
-
 #include <cmath>
 
 namespace {
@@ -101,4 +99,35 @@ std::optional<SyncCommand> SyncCommand::step(Kind kind, const CommandData& data)
 SyncCommand SyncCommand::stop(double atHostUs, const CommandData& data)
 {
     return made(Stop, 0, atHostUs, data);
+}
+
+void SyncCommand::receiveInto(NetControlNS::slaveControlCbk& callbacks, const Received& received)
+{
+    // `make` builds the command from the parsed user data.
+    auto deliver = [received](const char* name, char* userData, int len, const auto& make) {
+        const CommandData data = CommandData::parse(userData, len);
+        received(name, data, make(data));
+    };
+    callbacks.startCbk = [deliver](int, double positionS, double atUs, char* userData, int len) {
+        deliver("start", userData, len, [&](const CommandData& data) { return std::optional(start(positionS, atUs, data)); });
+    };
+    callbacks.pauseCbk = [deliver](int, double atUs, char* userData, int len) {
+        deliver("pause", userData, len, [&](const CommandData& data) { return std::optional(pause(atUs, data)); });
+    };
+    callbacks.seekCbk = [deliver](int, qint64 positionUs, bool playOn, double atUs, char* userData, int len) {
+        deliver("seek", userData, len,
+                [&](const CommandData& data) { return std::optional(seek(positionUs, playOn, atUs, data)); });
+    };
+    callbacks.speedCbk = [deliver](int, double rate, char* userData, int len) {
+        deliver("speed", userData, len, [&](const CommandData& data) { return speed(rate, data); });
+    };
+    callbacks.stepCbk = [deliver](int, char* userData, int len) {
+        deliver("step", userData, len, [](const CommandData& data) { return step(Step, data); });
+    };
+    callbacks.stepBackCbk = [deliver](int, char* userData, int len) {
+        deliver("stepback", userData, len, [](const CommandData& data) { return step(StepBack, data); });
+    };
+    callbacks.stopCbk = [deliver](int, double atUs, char* userData, int len) {
+        deliver("stop", userData, len, [&](const CommandData& data) { return std::optional(stop(atUs, data)); });
+    };
 }

@@ -19,9 +19,10 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
+#include <MultiNetControl.h>
 
-class MultiNetControl;
+#include <functional>
+#include <optional>
 
 struct SyncCommand
 {
@@ -45,4 +46,10 @@ struct SyncCommand
     static std::optional<SyncCommand> speed(double rate, const CommandData& data);
     static std::optional<SyncCommand> step(Kind kind, const CommandData& data);
     static SyncCommand stop(double atHostUs, const CommandData& data);
+
+    // Called on the library's thread with each command's name, its user data and the command (nothing when
+    // the user data lacks a value it needs).
+    using Received = std::function<void(const char* name, const CommandData& data, std::optional<SyncCommand> command)>;
+    // Sets the playback commands' callbacks of `callbacks` (all but prepare) to hand what they receive to `received`.
+    static void receiveInto(NetControlNS::slaveControlCbk& callbacks, const Received& received);
 };

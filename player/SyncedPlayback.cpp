@@ -19,6 +19,18 @@ constexpr qint64 kPrerollLeadNs = 80 * kNsPerMs;
 bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString& error)
 {
     const qint64 positionNs = command.positionUs * kNsPerUs;
+    if (!m_media.isOpen()) {
+        error = QStringLiteral("%1 before any media is prepared; ignored").arg(QLatin1String(SyncCommand::name(command.kind)));
+        return false;
+    }
+    const qint64 durationNs = m_media.durationNs();
+    if (carriesPosition(command) && durationNs > 0 && positionNs >= durationNs) {
+        error = QStringLiteral("%1 to %2 us, past the end of the media at %3 us; ignored")
+                    .arg(QLatin1String(SyncCommand::name(command.kind)))
+                    .arg(command.positionUs)
+                    .arg(durationNs / kNsPerUs);
+        return false;
+    }
     switch (command.kind) {
     case SyncCommand::Start: {
         // Already on this time line (a start that lets a player join late): nothing changes here.
@@ -69,12 +81,28 @@ qint64 SyncedPlayback::continuingPositionNs(qint64 atClockNs) const
     return grid.frameStartNs(grid.frameIndexAt(m_timeline.positionAt(atClockNs - kPrerollLeadNs)) + 1);
 }
 
+bool SyncedPlayback::carriesPosition(const SyncCommand& command) const
+{
+    switch (command.kind) {
+    case SyncCommand::Pause:
+        return command.positionUs >= 0;
+    case SyncCommand::Speed:
+        return m_timeline.playing;
+    case SyncCommand::Stop:
+        return false;
+    default:
+        return true;
+    }
+}
+
 bool SyncedPlayback::playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error)
 {
     const Timeline before = m_timeline;
+    if (!before.playing && !m_media.playFrom(positionNs, rate, atClockNs, error))
+        return false;
     m_timeline = Timeline{true, positionNs, atClockNs, rate};
     if (!before.playing)
-        return m_media.playFrom(positionNs, rate, atClockNs, error);
+        return true;
     // Playing on until just before the instant: every screen then stops on the same frame at the same
     // time, rather than each when the command happens to arrive, and prerolls the new position unseen.
     // It stops midway between two frames, so that the timer's millisecond never decides which one.

@@ -27,12 +27,16 @@ public:
     // shown before a playing pipeline stops to preroll (see apply).
     qint64 continuingPositionNs(qint64 atClockNs) const;
 
-    // `atClockNs` is the command's instant converted to the pipeline's clock. A failure that happens at
-    // the instant is handed to `onLateError`.
+    // `atClockNs` is the command's instant converted to the pipeline's clock. A command before any media
+    // is open, or for a position at or past the media's end, is refused and changes nothing. A failure
+    // that happens at the instant is handed to `onLateError`.
     bool apply(const SyncCommand& command, qint64 atClockNs, QString& error);
     void setLateErrorHandler(std::function<void(const QString&)> onLateError) { m_onLateError = std::move(onLateError); }
 
 private:
+    // Whether the command names a position to go to (a pause may leave it to the player, a speed change
+    // names one only while playing).
+    bool carriesPosition(const SyncCommand& command) const;
     bool playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error);
     void holdAt(qint64 positionNs, qint64 atClockNs);
     // Runs `action` on the main thread when the pipeline's clock reaches `clockNs` (at once when it has).

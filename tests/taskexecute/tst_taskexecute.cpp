@@ -3,7 +3,15 @@
 
 #include "common/LogCapture.h"
 
+#include "EventLoopWait.h"
+
+#include <QFile>
 #include <QTest>
+
+#ifdef Q_OS_LINUX
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 #include <future>
 #include <system_error>
@@ -57,6 +65,20 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::pair<int, int>> m_handled;
 };
+
+#ifdef Q_OS_LINUX
+// Whether thread `tid` of this process is asleep (blocked, not merely waiting for a CPU).
+bool threadSleeps(pid_t tid)
+{
+    QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    // "tid (name) S ...": the state follows the name's closing parenthesis.
+    const QByteArray line = stat.readAll();
+    const int close = line.lastIndexOf(')');
+    return close > 0 && line.mid(close + 2, 1) == "S";
+}
+#endif
 
 ControlMessage numbered(int producer, int index)
 {
@@ -116,10 +138,22 @@ void tst_TaskExecute::stopDuringHandlingLeavesTheRest()
     for (int i = 0; i < 3; ++i)
         executor.postMessage(numbered(0, i));
 
-    std::thread stopper([&executor] { executor.stop(); });
-    QTest::qWait(200);  // let stop() clear the running flag before the handler returns
+#ifdef Q_OS_LINUX
+    // stop() clears the running flag and then sleeps in its join: once the stopping thread sleeps, the
+    // flag is clear, and the handler may return.
+    std::promise<pid_t> stopperTid;
+    std::thread stopper([&executor, &stopperTid] {
+        stopperTid.set_value(pid_t(syscall(SYS_gettid)));
+        executor.stop();
+    });
+    const pid_t tid = stopperTid.get_future().get();
+    QVERIFY2(runEventLoopUntil([tid] { return threadSleeps(tid); }, 10000), "the stopping thread never waited for the worker");
     executor.release();
     stopper.join();
+#else
+    executor.release();
+    QSKIP("telling that a thread sleeps needs Linux's /proc");
+#endif
 
     QCOMPARE(executor.handledCount(), 1);
     QVERIFY(!out.text().contains("thread exit"));

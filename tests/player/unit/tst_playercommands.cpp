@@ -1,77 +1,183 @@
 // SPDX-License-Identifier: MIT
-// What a player reads from a command: the user data's words, and the frame and instant each command names.
+// The players' commands on the wire: every kind a master sends with SyncCommand::send reaches a slave's
+// callbacks as the same command (kind, position, instant, tag, and a seek's play-on or a speed's rate),
+// through a real master and slave on loopback; user data that lacks what a command needs, or that is
+// not words at all, leaves the command out or its value empty rather than wrong.
 #include "CommandData.h"
+#include "EventLoopWait.h"
+#include "HostClock.h"
+#include "LoopbackPlan.h"
 #include "SyncCommand.h"
 
 #include <QtTest>
+
+#include <deque>
+#include <memory>
+#include <mutex>
+
+Q_DECLARE_METATYPE(SyncCommand)
+Q_DECLARE_METATYPE(SyncCommand::Kind)
+
+namespace {
+
+constexpr int kLayer = 0;
+constexpr int kGroup = 5;
+constexpr double kAtUs = 987654321012.0;  // a whole microsecond: every command carries it exactly
+
+// What the slave's callbacks made of one datagram.
+struct Arrival
+{
+    QString name;
+    bool readable = false;
+    SyncCommand command;  // when readable
+};
+
+SyncCommand command(SyncCommand::Kind kind, qint64 positionUs, const char* tag, bool playOn = true, double rate = 1.0)
+{
+    SyncCommand made;
+    made.kind = kind;
+    made.positionUs = positionUs;
+    made.playOn = playOn;
+    made.rate = rate;
+    made.atHostUs = kAtUs;
+    made.tag = QLatin1String(tag);
+    return made;
+}
+
+} // namespace
 
 class tst_PlayerCommands : public QObject
 {
     Q_OBJECT
 
+private:
+    NetControlNS::slaveControlCbk m_masterCallbacks;
+    NetControlNS::slaveControlCbk m_slaveCallbacks;
+    std::unique_ptr<MultiNetControl> m_master;
+    std::unique_ptr<MultiNetControl> m_slave;
+    std::mutex m_mutex;
+    // Guarded by m_mutex: written by the slave's library thread, read by the test's.
+    std::deque<Arrival> m_received;
+
+    // The next command the slave received, or nothing within the time-out.
+    std::optional<Arrival> nextReceived()
+    {
+        auto arrived = [this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            return !m_received.empty();
+        };
+        if (!runEventLoopUntil(arrived, 5000))
+            return std::nullopt;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto first = std::move(m_received.front());
+        m_received.pop_front();
+        return first;
+    }
+
 private Q_SLOTS:
-    void userDataWords_data()
+    void initTestCase()
     {
-        QTest::addColumn<QByteArray>("bytes");
+        const quint16 port = pickFreePort();
+        const QString slaveIp = loopbackSlaveIp(0);
+        m_masterCallbacks.getClockTimeCbk = [] { return HostClock::monotonicUs(); };
+        m_slaveCallbacks.getClockTimeCbk = [] { return HostClock::monotonicUs(); };
+        m_slaveCallbacks.getLayerIdsCbk = [] { return std::vector<int>{kLayer}; };
+        SyncCommand::receiveInto(m_slaveCallbacks, [this](const char* name, const CommandData&, std::optional<SyncCommand> received) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_received.push_back(Arrival{QLatin1String(name), bool(received), received.value_or(SyncCommand())});
+        });
+        m_master = std::make_unique<MultiNetControl>(&m_masterCallbacks, kGroup, kLoopbackMasterIp, port);
+        m_master->setMasterFlag(true);
+        m_slave = std::make_unique<MultiNetControl>(&m_slaveCallbacks, kGroup, slaveIp.toStdString(), port);
+        m_slave->setSlaveFlag(true);
+        m_slave->setMasterIp(kLoopbackMasterIp);
+        m_master->setSlaves({slaveIp + QLatin1Char('_') + QString::number(QCoreApplication::applicationPid())});
+        QVERIFY(m_master->findSlavePlayer());
+        QVERIFY(runEventLoopUntil([this] { return m_master->getSlavesPlayer().size() == 1; }));
+    }
+
+    void cleanupTestCase()
+    {
+        m_slave.reset();
+        m_master.reset();
+    }
+
+    void everyCommandCrossesTheWire_data()
+    {
+        QTest::addColumn<SyncCommand>("sent");
+        QTest::newRow("start") << command(SyncCommand::Start, 1500000, "cmd1");
+        QTest::newRow("start inside a frame") << command(SyncCommand::Start, 4066666, "cmd2");
+        QTest::newRow("pause") << command(SyncCommand::Pause, 4066666, "cmd3");
+        QTest::newRow("seek, playing on") << command(SyncCommand::Seek, 3000000, "cmd4", true);
+        QTest::newRow("seek, staying paused") << command(SyncCommand::Seek, 3000000, "cmd5", false);
+        QTest::newRow("speed") << command(SyncCommand::Speed, 2033333, "cmd6", true, 2.0);
+        QTest::newRow("step") << command(SyncCommand::Step, 33333, "cmd7");
+        QTest::newRow("step back") << command(SyncCommand::StepBack, 0, "cmd8");
+        QTest::newRow("stop") << command(SyncCommand::Stop, 0, "cmd9");
+    }
+    void everyCommandCrossesTheWire()
+    {
+        QFETCH(SyncCommand, sent);
+        QVERIFY(sent.send(*m_master));
+        const auto received = nextReceived();
+        QVERIFY2(received, "nothing reached the slave");
+        QCOMPARE(received->name, QLatin1String(SyncCommand::name(sent.kind)));
+        QVERIFY2(received->readable, "the slave could not read the command");
+        const SyncCommand& got = received->command;
+        QCOMPARE(got.kind, sent.kind);
+        QCOMPARE(got.positionUs, sent.positionUs);
+        QCOMPARE(got.atHostUs, sent.atHostUs);
+        QCOMPARE(got.tag, sent.tag);
+        if (sent.kind == SyncCommand::Seek)
+            QCOMPARE(got.playOn, sent.playOn);
+        if (sent.kind == SyncCommand::Speed)
+            QCOMPARE(got.rate, sent.rate);
+    }
+
+    void oddUserData_data()
+    {
+        QTest::addColumn<SyncCommand::Kind>("kind");
+        QTest::addColumn<QByteArray>("userData");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<qint64>("positionUs");
         QTest::addColumn<QString>("tag");
-        QTest::addColumn<QString>("at");
-        QTest::newRow("tag and instant") << QByteArray("at=123456 tag=cmd4") << "cmd4" << "123456";
-        QTest::newRow("blanks around") << QByteArray("  tag=cmd1   at=9  ") << "cmd1" << "9";
-        QTest::newRow("words without =") << QByteArray("hello =x tag=cmd2") << "cmd2" << "";
-        QTest::newRow("a demo host's bare tag") << QByteArray("cmd7") << "" << "";
-        QTest::newRow("empty") << QByteArray() << "" << "";
-        QTest::newRow("binary") << QByteArray("\x01\xff=\x00tag=\xfe", 9) << "" << "";
+        QTest::newRow("speed without user data") << SyncCommand::Speed << QByteArray() << false << qint64(0) << "";
+        QTest::newRow("step with a word for its instant") << SyncCommand::Step << QByteArray("at=soon pos=1") << false << qint64(0) << "";
+        QTest::newRow("step back without its position") << SyncCommand::StepBack << QByteArray("at=5 tag=cmd1") << false << qint64(0) << "";
+        QTest::newRow("speed with an instant beyond 64 bits")
+            << SyncCommand::Speed << QByteArray("at=99999999999999999999 pos=1") << false << qint64(0) << "";
+        QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  tag=cmd2 ") << true
+                                                          << qint64(40) << "cmd2";
+        // Without a position the slave pauses on the frame it shows at the instant.
+        QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("tag=cmd3") << true << qint64(-1) << "cmd3";
+        QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << true << qint64(-1) << "";
+        QTest::newRow("a demo host's bare tag") << SyncCommand::Stop << QByteArray("cmd7") << true << qint64(0) << "";
+        QTest::newRow("binary") << SyncCommand::Stop << QByteArray("\x01\xff=\x00tag=\xfe", 9) << true << qint64(0) << "";
     }
-    void userDataWords()
+    void oddUserData()
     {
-        QFETCH(QByteArray, bytes);
+        QFETCH(SyncCommand::Kind, kind);
+        QFETCH(QByteArray, userData);
+        QFETCH(bool, readable);
+        QFETCH(qint64, positionUs);
         QFETCH(QString, tag);
-        QFETCH(QString, at);
-        const CommandData data = CommandData::parse(bytes.constData(), int(bytes.size()));
-        QCOMPARE(data.value(QStringLiteral("tag")), tag);
-        QCOMPARE(data.value(QStringLiteral("at")), at);
-        QCOMPARE(CommandData::parse(data.bytes().constData(), int(data.bytes().size())).value(QStringLiteral("tag")), tag);
-    }
-
-    void commandsFromCallbacks()
-    {
-        CommandData data;
-        data.set(QStringLiteral("tag"), QStringLiteral("cmd3")).set(QStringLiteral("pos"), 4066666).set(QStringLiteral("at"), 987654321);
-
-        const SyncCommand start = SyncCommand::start(1.5, 5e6, data);
-        QCOMPARE(start.kind, SyncCommand::Start);
-        QCOMPARE(start.positionUs, qint64(1500000));
-        QCOMPARE(start.atHostUs, 5e6);
-        QCOMPARE(start.tag, QStringLiteral("cmd3"));
-
-        const SyncCommand pause = SyncCommand::pause(7e6, data);
-        QCOMPARE(pause.positionUs, qint64(4066666));
-        QCOMPARE(pause.atHostUs, 7e6);
-        // Without pos=, the player holds the frame it shows at the instant.
-        QCOMPARE(SyncCommand::pause(7e6, CommandData()).positionUs, qint64(-1));
-
-        const SyncCommand seek = SyncCommand::seek(3000000, false, 8e6, data);
-        QCOMPARE(seek.positionUs, qint64(3000000));
-        QVERIFY(!seek.playOn);
-
-        const std::optional<SyncCommand> speed = SyncCommand::speed(2.0, data);
-        QVERIFY(speed);
-        QCOMPARE(speed->rate, 2.0);
-        QCOMPARE(speed->positionUs, qint64(4066666));
-        QCOMPARE(speed->atHostUs, 987654321.0);
-
-        const std::optional<SyncCommand> step = SyncCommand::step(SyncCommand::StepBack, data);
-        QVERIFY(step);
-        QCOMPARE(step->kind, SyncCommand::StepBack);
-
-        // A speed change or a step without its instant and position cannot be placed: refused.
-        CommandData onlyTag;
-        onlyTag.set(QStringLiteral("tag"), QStringLiteral("cmd9"));
-        QVERIFY(!SyncCommand::speed(2.0, onlyTag));
-        QVERIFY(!SyncCommand::step(SyncCommand::Step, onlyTag));
-        CommandData badNumber;
-        badNumber.set(QStringLiteral("at"), QStringLiteral("soon")).set(QStringLiteral("pos"), 1);
-        QVERIFY(!SyncCommand::step(SyncCommand::Step, badNumber));
+        char* user = userData.isEmpty() ? nullptr : userData.data();
+        const int len = int(userData.size());
+        const bool sent = kind == SyncCommand::Speed  ? m_master->notifySlaveSpeed(2.0, kLayer, user, len)
+                          : kind == SyncCommand::Step ? m_master->notifySlaveStep(kLayer, user, len)
+                          : kind == SyncCommand::StepBack ? m_master->notifySlaveStepBack(kLayer, user, len)
+                          : kind == SyncCommand::Pause    ? m_master->notifySlavePause(kAtUs, kLayer, user, len)
+                                                          : m_master->notifySlaveStop(kAtUs, kLayer, user, len);
+        QVERIFY(sent);
+        const auto received = nextReceived();
+        QVERIFY2(received, "nothing reached the slave");
+        QCOMPARE(received->name, QLatin1String(SyncCommand::name(kind)));
+        QCOMPARE(received->readable, readable);
+        if (!readable)
+            return;
+        QCOMPARE(received->command.kind, kind);
+        QCOMPARE(received->command.positionUs, positionUs);
+        QCOMPARE(received->command.tag, tag);
     }
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The player's measurement: pairing the frames two players showed, the same-frame share, the frame grid
-// every player snaps positions to, and the frame log's file form.
+// The player's measurement: pairing the frames two players showed, percentiles over several players'
+// frames, the same-frame share when a player misses frames, the frame a position in whole microseconds
+// names, and the frame log's file form.
 #include "FrameGrid.h"
 #include "FrameLog.h"
 #include "SkewStats.h"
@@ -57,6 +58,8 @@ private Q_SLOTS:
                                    << qint64(100) << qint64(100);
         QTest::newRow("frames the reference never showed") << rendered(0, 10, t0) << rendered(5, 10, t0 + 5 * kFrameNs)
                                                            << 5 << 5 << qint64(0) << qint64(0);
+        QTest::newRow("too far apart to be the same showing") << rendered(0, 5, t0) << rendered(0, 5, t0 + 1500000000) << 0 << 5
+                                                             << qint64(0) << qint64(0);
         QTest::newRow("held frames do not count")
             << rendered(0, 5, t0) << std::vector<ShownFrame>{{ShownFrame::Held, 0, t0 + 7000000}} << 0 << 0 << qint64(0)
             << qint64(0);
@@ -76,46 +79,65 @@ private Q_SLOTS:
         QCOMPARE(figures.signedMedianUs, signedMedianUs);
     }
 
-    void sameFrameShare()
+    void pooledPercentiles()
     {
+        // One slave 100 us late on 30 frames, another 3 ms late on one: the pooled p99 is that one frame.
         const qint64 t0 = 1000000000;
-        QCOMPARE(SkewStats::sameFrameShare({rendered(0, 30, t0), rendered(0, 30, t0)}), 1.0);
-        // One player a millisecond late differs for a millisecond at each of 29 frame changes.
-        const double late = SkewStats::sameFrameShare({rendered(0, 30, t0), rendered(0, 30, t0 + 1000000)});
-        QVERIFY2(std::abs(late - (1.0 - 1.0 / 33.333)) < 0.005, qPrintable(QString::number(late)));
-        QCOMPARE(SkewStats::sameFrameShare({rendered(0, 5, t0), rendered(0, 5, t0 + 10 * kFrameNs)}), 0.0);
-        QCOMPARE(SkewStats::sameFrameShare({rendered(0, 5, t0), {}}), 0.0);
+        const SkewFigures a = SkewStats::compare(rendered(0, 30, t0), rendered(0, 30, t0 + 100000));
+        const SkewFigures b = SkewStats::compare(rendered(0, 30, t0), rendered(7, 1, t0 + 7 * kFrameNs + 3000000));
+        std::vector<qint64> pooled = a.magnitudesUs;
+        pooled.insert(pooled.end(), b.magnitudesUs.begin(), b.magnitudesUs.end());
+        QCOMPARE(SkewStats::percentile(pooled, 0.5), qint64(100));
+        QCOMPARE(SkewStats::percentile(pooled, 0.99), qint64(3000));
+        QCOMPARE(SkewStats::percentile(pooled, 1.0), qint64(3000));
+        // Nearest rank, whatever the order.
+        QCOMPARE(SkewStats::percentile({5, 1, 4, 2, 3}, 0.5), qint64(3));
+        QCOMPARE(SkewStats::percentile({5, 1, 4, 2, 3}, 0.0), qint64(1));
+        QCOMPARE(SkewStats::percentile({}, 0.99), qint64(0));
     }
 
-    void frameGridSnapsWhatTheWireCarries_data()
+    void sameFrameShareWithGaps_data()
+    {
+        QTest::addColumn<std::vector<ShownFrame>>("other");
+        QTest::addColumn<double>("share");
+        const qint64 t0 = 1000000000;
+        QTest::newRow("in step") << rendered(0, 30, t0) << 1.0;
+        // Both show frames over 966 ms, and differ for 1 ms after each of the 28 changes of frame in it.
+        QTest::newRow("1 ms late") << rendered(0, 30, t0 + 1000000) << 0.971;
+        // Frames 10 to 19 never come: frame 9 stays on screen for 10 of the 29 frame times.
+        QTest::newRow("ten frames missing") << joined(rendered(0, 10, t0), rendered(20, 10, t0 + 20 * kFrameNs)) << 19.0 / 29.0;
+        QTest::newRow("never at the same time") << rendered(0, 5, t0 + 40 * kFrameNs) << 0.0;
+        QTest::newRow("no frames") << std::vector<ShownFrame>{} << 0.0;
+    }
+    void sameFrameShareWithGaps()
+    {
+        QFETCH(std::vector<ShownFrame>, other);
+        QFETCH(double, share);
+        const double measured = SkewStats::sameFrameShare({rendered(0, 30, 1000000000), other});
+        QVERIFY2(std::abs(measured - share) < 0.005, qPrintable(QStringLiteral("%1, expected %2").arg(measured).arg(share)));
+    }
+
+    void positionsInWholeMicrosecondsNameTheirFrame_data()
     {
         QTest::addColumn<int>("num");
         QTest::addColumn<int>("den");
-        QTest::newRow("30 fps") << 30 << 1;
-        QTest::newRow("29.97 fps") << 30000 << 1001;
-        QTest::newRow("25 fps") << 25 << 1;
+        QTest::addColumn<qint64>("positionUs");
+        QTest::addColumn<qint64>("frameStartNs");
+        QTest::newRow("30 fps, frame 1") << 30 << 1 << qint64(33333) << qint64(33333333);
+        QTest::newRow("30 fps, inside frame 1") << 30 << 1 << qint64(50000) << qint64(33333333);
+        QTest::newRow("29.97 fps, frame 1") << 30000 << 1001 << qint64(33366) << qint64(33366666);
+        QTest::newRow("29.97 fps, frame 107892") << 30000 << 1001 << qint64(3599996400) << qint64(3599996400000);
+        QTest::newRow("25 fps, 1 us before frame 3") << 25 << 1 << qint64(119999) << qint64(120000000);
+        QTest::newRow("25 fps, 2 us before frame 3") << 25 << 1 << qint64(119998) << qint64(80000000);
+        QTest::newRow("before the start") << 25 << 1 << qint64(-5000) << qint64(0);
     }
-    void frameGridSnapsWhatTheWireCarries()
+    void positionsInWholeMicrosecondsNameTheirFrame()
     {
         QFETCH(int, num);
         QFETCH(int, den);
-        const FrameGrid grid(num, den);
-        for (qint64 k : {0, 1, 2, 29, 30, 121, 122, 3599, 107892}) {
-            const qint64 start = grid.frameStartNs(k);
-            QCOMPARE(grid.frameIndexAt(start), k);
-            // Positions travel in whole microseconds: the truncated start still names frame k.
-            QCOMPARE(grid.frameIndexAt(start / 1000 * 1000), k);
-            QCOMPARE(grid.snapNs(start + grid.frameDurationNs() / 2), start);
-            QCOMPARE(grid.snapNs(grid.frameStartNs(k + 1) - 2000), start);
-        }
-    }
-
-    void timelineMovesOnlyWhilePlaying()
-    {
-        Timeline paused{false, 4000000000, 100, 1.0};
-        QCOMPARE(paused.positionAt(900000000), qint64(4000000000));
-        Timeline fast{true, 1000000000, 500000000, 2.0};
-        QCOMPARE(fast.positionAt(750000000), qint64(1500000000));
+        QFETCH(qint64, positionUs);
+        QFETCH(qint64, frameStartNs);
+        QCOMPARE(FrameGrid(num, den).snapNs(positionUs * 1000), frameStartNs);
     }
 
     void frameLogRoundTrip()

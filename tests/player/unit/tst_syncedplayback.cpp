@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // A real pipeline driven by the players' commands, on a clip made here: pause, step, step back and a
 // paused seek hold exactly the frame they name; playing goes on frame by frame with none lost or shown
-// twice across a seek, a speed change and a start that finds the player already on its time line.
+// twice across a seek, a speed change and a start that finds the player already on its time line; a
+// command before any media or past its end is refused, changes nothing, and the next one is carried out.
 #include "ClipMaker.h"
+#include "EventLoopWait.h"
 #include "PipelineClock.h"
 #include "SyncedPlayback.h"
 
@@ -12,10 +14,13 @@
 
 #include <algorithm>
 
+Q_DECLARE_METATYPE(SyncCommand)
+
 namespace {
 
 constexpr qint64 kLeadNs = 150000000;  // an instant this far ahead leaves time for a preroll
 constexpr int kWaitMs = 10000;
+constexpr qint64 kClipNs = 2000000000;
 
 std::vector<qint64> renderedPts(const std::vector<ShownFrame>& frames, std::size_t from = 0)
 {
@@ -81,9 +86,6 @@ private:
         return command;
     }
 
-    // Lets the instant pass and the held frame preroll.
-    static void settle() { QTest::qWait(int(kLeadNs / 1000000) + 150); }
-
     static qint64 lastHeld(const FrameLog& log)
     {
         const std::vector<ShownFrame> frames = log.frames();
@@ -92,6 +94,21 @@ private:
                 return it->ptsNs;
         }
         return -1;
+    }
+
+    // Waits for the instant to pass and frame `index` to be shown and held.
+    bool heldFrame(const FrameLog& log, qint64 index) const
+    {
+        return runEventLoopUntil([&] { return lastHeld(log) == m_grid.frameStartNs(index); }, kWaitMs);
+    }
+
+    // Waits until the player has rendered frame `index` while playing.
+    bool rendered(const FrameLog& log, qint64 index) const
+    {
+        return runEventLoopUntil([&] {
+            const std::vector<qint64> pts = renderedPts(log.frames());
+            return !pts.empty() && pts.back() >= m_grid.frameStartNs(index);
+        }, kWaitMs);
     }
 
 private Q_SLOTS:
@@ -112,28 +129,24 @@ private Q_SLOTS:
         QVERIFY(open(playback, ended));
         QCOMPARE(lastHeld(log), qint64(0));  // prepared: the first frame
         QVERIFY(apply(playback, made(SyncCommand::Start, 0), ahead()));
-        QTest::qWait(300);
+        QVERIFY(rendered(log, 3));
 
         // Positions travel in whole microseconds, a hair before the frame's start in nanoseconds.
         const qint64 frame12Us = m_grid.frameStartNs(12) / 1000;
         QVERIFY(apply(playback, made(SyncCommand::Pause, frame12Us), ahead()));
-        settle();
-        QCOMPARE(lastHeld(log), m_grid.frameStartNs(12));
+        QVERIFY(heldFrame(log, 12));
         QVERIFY(apply(playback, made(SyncCommand::Step, m_grid.frameStartNs(13) / 1000), ahead()));
-        settle();
-        QCOMPARE(lastHeld(log), m_grid.frameStartNs(13));
+        QVERIFY(heldFrame(log, 13));
         QVERIFY(apply(playback, made(SyncCommand::StepBack, frame12Us), ahead()));
-        settle();
-        QCOMPARE(lastHeld(log), m_grid.frameStartNs(12));
+        QVERIFY(heldFrame(log, 12));
         // Inside frame 45: that frame is held.
         QVERIFY(apply(playback, made(SyncCommand::Seek, m_grid.frameStartNs(45) / 1000 + 10000, false), ahead()));
-        settle();
-        QCOMPARE(lastHeld(log), m_grid.frameStartNs(45));
+        QVERIFY(heldFrame(log, 45));
         QVERIFY(!playback.timeline().playing);
 
         const std::size_t resumed = log.frames().size();
         QVERIFY(apply(playback, made(SyncCommand::Start, m_grid.frameStartNs(45) / 1000), ahead()));
-        QVERIFY(QTest::qWaitFor([&] { return ended; }, kWaitMs));
+        QVERIFY(runEventLoopUntil([&] { return ended; }, kWaitMs));
         std::vector<qint64> expected;
         for (qint64 k = 45; k < 60; ++k)
             expected.push_back(m_grid.frameStartNs(k));
@@ -147,16 +160,16 @@ private Q_SLOTS:
         bool ended = false;
         QVERIFY(open(playback, ended));
         QVERIFY(apply(playback, made(SyncCommand::Start, 0), ahead()));
-        QTest::qWait(350);
+        QVERIFY(rendered(log, 5));
         // A start where the programme already is (a late player joining) leaves this one as it plays.
         const qint64 joinAt = ahead();
         QVERIFY(apply(playback, made(SyncCommand::Start, playback.timeline().positionAt(joinAt) / 1000), joinAt));
-        QTest::qWait(250);
+        QVERIFY(rendered(log, 20));
         // On at twice the speed, from the frame after the last one shown.
         const qint64 fastAt = ahead();
         const qint64 fastFrom = playback.continuingPositionNs(fastAt);
         QVERIFY(apply(playback, made(SyncCommand::Speed, fastFrom / 1000, true, 2.0), fastAt));
-        QVERIFY(QTest::qWaitFor([&] { return ended; }, kWaitMs));
+        QVERIFY(runEventLoopUntil([&] { return ended; }, kWaitMs));
 
         const std::vector<ShownFrame> frames = log.frames();
         const std::vector<qint64> pts = renderedPts(frames);
@@ -171,6 +184,52 @@ private Q_SLOTS:
         const std::size_t split = std::size_t(fast - frames.begin());
         const double ratio = double(medianSpacingNs(frames, 1, split - 1)) / double(medianSpacingNs(frames, split, frames.size()));
         QVERIFY2(ratio > 1.7 && ratio < 2.3, qPrintable(QString::number(ratio)));
+    }
+
+    void refusedCommandsChangeNothing_data()
+    {
+        QTest::addColumn<bool>("prepared");
+        QTest::addColumn<SyncCommand>("command");
+        QTest::addColumn<QString>("reason");
+        const qint64 pastEndUs = kClipNs / 1000 + 500000;
+        const QString before = QStringLiteral("before any media is prepared");
+        const QString past = QStringLiteral("past the end of the media at 2000000 us");
+        QTest::newRow("start before prepare") << false << made(SyncCommand::Start, 0) << before;
+        QTest::newRow("pause before prepare") << false << made(SyncCommand::Pause, 0) << before;
+        QTest::newRow("step before prepare") << false << made(SyncCommand::Step, 33333) << before;
+        QTest::newRow("stop before prepare") << false << made(SyncCommand::Stop) << before;
+        QTest::newRow("start past the end") << true << made(SyncCommand::Start, pastEndUs) << past;
+        QTest::newRow("seek past the end") << true << made(SyncCommand::Seek, pastEndUs, false) << past;
+        QTest::newRow("seek to the very end") << true << made(SyncCommand::Seek, kClipNs / 1000, true) << past;
+        QTest::newRow("pause past the end") << true << made(SyncCommand::Pause, pastEndUs) << past;
+        QTest::newRow("step past the end") << true << made(SyncCommand::Step, pastEndUs) << past;
+    }
+    void refusedCommandsChangeNothing()
+    {
+        QFETCH(bool, prepared);
+        QFETCH(SyncCommand, command);
+        QFETCH(QString, reason);
+        FrameLog log;
+        SyncedPlayback playback(log);
+        QStringList lateErrors;
+        playback.setLateErrorHandler([&lateErrors](const QString& e) { lateErrors.append(e); });
+        bool ended = false;
+        if (prepared)
+            QVERIFY(open(playback, ended));
+        const Timeline before = playback.timeline();
+        QString error;
+        QVERIFY2(!playback.apply(command, ahead(), error), "a command that cannot be carried out was taken");
+        QVERIFY2(error.contains(reason), qPrintable(error));
+        QCOMPARE(playback.timeline().playing, before.playing);
+        QCOMPARE(playback.timeline().positionNs, before.positionNs);
+
+        // The next command, at a later instant, is carried out; the refused one left nothing to fail then.
+        if (!prepared)
+            QVERIFY(open(playback, ended));
+        QVERIFY(apply(playback, made(SyncCommand::Pause, m_grid.frameStartNs(7) / 1000), ahead()));
+        QVERIFY(heldFrame(log, 7));
+        QVERIFY2(lateErrors.isEmpty(), qPrintable(lateErrors.join(QLatin1Char('\n'))));
+        QVERIFY(!ended);
     }
 };
 

@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: MIT
+// multinet-demo's own reading of what it is told: each subcommand's options, where a wrong value must
+// stop the program with a usage error rather than run it on a wrong address, port or key; the values of
+// a typed master command; and the simulated player's frame steps.
+#include "CommandArgs.h"
+#include "DemoOptions.h"
+#include "SimulatedPlayer.h"
+
+#include <QTest>
+
+namespace {
+
+QStringList commandLine(const QString& subcommand, const QString& options)
+{
+    return QStringList{QStringLiteral("multinet-demo"), subcommand} + options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// Parses `options` for `subcommand`; the exit code, or -1 when the options were taken.
+int parsed(const QString& subcommand, const QString& options)
+{
+    int exitCode = -1;
+    const QStringList arguments = commandLine(subcommand, options);
+    const bool taken = subcommand == QLatin1String("slave")    ? bool(parseSlaveOptions(arguments, exitCode))
+                       : subcommand == QLatin1String("master") ? bool(parseMasterOptions(arguments, exitCode))
+                                                               : bool(parseRunOptions(arguments, exitCode));
+    return taken ? -1 : exitCode;
+}
+
+const QString kSlave = QStringLiteral("--ip 127.0.0.2 --port 45000 --group 7 --master 127.0.0.1");
+const QString kMaster = QStringLiteral("--ip 127.0.0.1 --port 45000 --group 7");
+
+} // namespace
+
+class tst_DemoHost : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void commandLines_data()
+    {
+        QTest::addColumn<QString>("subcommand");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("slave") << "slave" << kSlave << -1;
+        QTest::newRow("slave: help") << "slave" << "--help" << 0;
+        QTest::newRow("slave: address out of range") << "slave" << "--ip 127.0.0.300 --port 1 --group 7 --master 127.0.0.1" << 2;
+        QTest::newRow("slave: address in short form") << "slave" << "--ip 127.1 --port 1 --group 7 --master 127.0.0.1" << 2;
+        QTest::newRow("slave: IPv6 master") << "slave" << "--ip 127.0.0.2 --port 1 --group 7 --master ::1" << 2;
+        QTest::newRow("slave: port 0") << "slave" << "--ip 127.0.0.2 --port 0 --group 7 --master 127.0.0.1" << 2;
+        QTest::newRow("slave: port past 16 bits") << "slave" << "--ip 127.0.0.2 --port 65536 --group 7 --master 127.0.0.1" << 2;
+        QTest::newRow("slave: no group") << "slave" << "--ip 127.0.0.2 --port 1 --master 127.0.0.1" << 2;
+        QTest::newRow("slave: layers") << "slave" << kSlave + " --layers 0,3" << -1;
+        QTest::newRow("slave: no layer in the list") << "slave" << kSlave + " --layers ," << 2;
+        QTest::newRow("slave: layer past 32767") << "slave" << kSlave + " --layers 0,40000" << 2;
+        QTest::newRow("slave: clock off by more than a day") << "slave" << kSlave + " --clock-offset-us 86400000001" << 2;
+        QTest::newRow("slave: a stray argument") << "slave" << kSlave + " extra" << 2;
+        QTest::newRow("slave: an unknown option") << "slave" << kSlave + " --colour" << 2;
+        QTest::newRow("master") << "master" << kMaster + " --slaves 127.0.0.2_5164,127.0.0.3_77" << -1;
+        QTest::newRow("master: no slaves option") << "master" << kMaster << 2;
+        QTest::newRow("master: an empty list") << "master" << kMaster + " --slaves ," << 2;
+        QTest::newRow("master: a key without its pid") << "master" << kMaster + " --slaves 127.0.0.2" << 2;
+        QTest::newRow("master: pid 0") << "master" << kMaster + " --slaves 127.0.0.2_0" << 2;
+        QTest::newRow("master: a host name") << "master" << kMaster + " --slaves hostname_12" << 2;
+        QTest::newRow("master: parent") << "master" << kMaster + " --slaves 127.0.0.2_1 --parent 99" << -1;
+        QTest::newRow("master: parent 0") << "master" << kMaster + " --slaves 127.0.0.2_1 --parent 0" << 2;
+        QTest::newRow("run") << "run" << "" << -1;
+        QTest::newRow("run: fifty slaves") << "run" << "--slaves 50 --group 65535" << -1;
+        QTest::newRow("run: fifty-one slaves") << "run" << "--slaves 51" << 2;
+        QTest::newRow("run: a word for a number") << "run" << "--port many" << 2;
+    }
+    void commandLines()
+    {
+        QFETCH(QString, subcommand);
+        QFETCH(QString, options);
+        QFETCH(int, exitCode);
+        QCOMPARE(parsed(subcommand, options), exitCode);
+    }
+
+    void optionsTaken()
+    {
+        int exitCode = -1;
+        const auto slave = parseSlaveOptions(commandLine(QStringLiteral("slave"), kSlave + " --layers 3,0 --clock-offset-us -2500"), exitCode);
+        QVERIFY(slave);
+        QCOMPARE(slave->layers, (std::vector<int>{3, 0}));
+        QCOMPARE(slave->clockOffsetUs, qint64(-2500));
+        QCOMPARE(slave->masterIp, QStringLiteral("127.0.0.1"));
+        QCOMPARE(parseSlaveOptions(commandLine(QStringLiteral("slave"), kSlave), exitCode)->layers, std::vector<int>{0});
+        const auto master = parseMasterOptions(commandLine(QStringLiteral("master"), kMaster + " --slaves 127.0.0.2_5164,127.0.0.2_5164,127.0.0.3_7"), exitCode);
+        QVERIFY(master);
+        QCOMPARE(master->slaves, (QSet<QString>{QStringLiteral("127.0.0.2_5164"), QStringLiteral("127.0.0.3_7")}));
+        const auto run = parseRunOptions(commandLine(QStringLiteral("run"), QString()), exitCode);
+        QVERIFY(run);
+        QCOMPARE(run->port, quint16(0));  // a free one is picked
+    }
+
+    void typedCommandValues()
+    {
+        CommandArgs args(QStringLiteral("seek"), {QStringLiteral("2"), QStringLiteral("ten"), QStringLiteral("5")});
+        QCOMPARE(args.layer(0), 2);
+        QCOMPARE(args.integer(1, "MS", 0, 0, 1000), qint64(0));
+        QCOMPARE(args.error(), QStringLiteral("seek: MS must be a whole number from 0 to 1000, got 'ten'"));
+        // After the first bad value, later ones are not read: one message names the first.
+        QCOMPARE(args.integer(2, "N", -1, 0, 9), qint64(-1));
+        QCOMPARE(args.error(), QStringLiteral("seek: MS must be a whole number from 0 to 1000, got 'ten'"));
+
+        CommandArgs more(QStringLiteral("speed"), {QStringLiteral("inf"), QStringLiteral("2")});
+        QCOMPARE(more.real(0, "SPEED", 1.0), 1.0);
+        QVERIFY(!more.ok());
+        CommandArgs flags(QStringLiteral("seek"), {QStringLiteral("1"), QStringLiteral("2")});
+        QVERIFY(flags.flag(0, "FLAG", false));
+        QVERIFY(!flags.flag(1, "FLAG", false));
+        QCOMPARE(flags.error(), QStringLiteral("seek: FLAG must be a whole number from 0 to 1, got '2'"));
+        CommandArgs none(QStringLiteral("pause"), {});
+        QCOMPARE(none.layer(0), -1);  // every layer
+        QVERIFY(none.ok());
+    }
+
+    void simulatedPlayerSteps()
+    {
+        const HostClock clock(0);
+        SimulatedPlayer player(clock, {0, 1});
+        QCOMPARE(player.prepare(), (std::vector<int>{0, 1}));
+        QCOMPARE(player.start(1, 10.0, 1.0), std::vector<int>{1});
+        QVERIFY(player.start(5, 0.0, 1.0).empty());  // no such layer
+        QCOMPARE(player.step(-1, 2), (std::vector<int>{0, 1}));
+        const auto view = player.view();
+        // A playing layer pauses to step; stepping back stops at the start.
+        QCOMPARE(view[1].state, SimulatedPlayer::State::Paused);
+        QVERIFY(view[1].positionUs >= 10000000 + 2 * SimulatedPlayer::kFrameUs);
+        QCOMPARE(view[0].positionUs, 2 * SimulatedPlayer::kFrameUs);
+        player.step(0, -5);
+        QCOMPARE(player.view()[0].positionUs, qint64(0));
+        player.seek(0, 1500);
+        QCOMPARE(player.view()[0].positionUs, qint64(1500000));
+        // Values off the wire may be anything: a huge start position saturates rather than wraps.
+        player.start(0, 1e300, 1.0);
+        player.pause(0);
+        QVERIFY(player.view()[0].positionUs > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_DemoHost)
+#include "tst_demohost.moc"
