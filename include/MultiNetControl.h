@@ -138,7 +138,7 @@ public:
 struct struClockEstimate
 {
     bool valid = false;         ///< False until the first accepted sample; every other field is then 0.
-    /// True once six samples span at least 5 s. Before, the offset is the median of the
+    /// True once six samples span at least 1 s. Before, the offset is the median of the
     /// samples and the rate 0.
     bool rateKnown = false;
     qint64 atHostUs = 0;        ///< Host time of the newest sample: the point the line is anchored at.

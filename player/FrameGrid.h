@@ -22,11 +22,13 @@ private:
     int m_den;
 };
 
-// Where a player's programme is at a time of its pipeline clock: `positionNs` at `clockNs`, moving at
-// `rate` while playing and standing still while paused.
+// Where a player's programme is at a time of its pipeline clock: `positionNs` of play `play` at `clockNs`,
+// moving at `rate` while playing and standing still while paused. (Past the end of the play's item the
+// programme goes on in the next play: MediaPlayer::pointAt knows where.)
 struct Timeline
 {
     bool playing = false;
+    qint64 play = 0;
     qint64 positionNs = 0;
     qint64 clockNs = 0;
     double rate = 1.0;

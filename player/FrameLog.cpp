@@ -6,35 +6,79 @@
 
 #include <chrono>
 
-void FrameLog::record(ShownFrame::Kind kind, qint64 ptsNs, qint64 monoNs)
+#ifdef __linux__
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const char kHeader[] = "# kind key mono-ns (key: play * 10^13 + time stamp in ns; r = rendered while playing, "
+                       "h = shown and held on a pause or step)\n";
+
+void writeFrames(QTextStream& out, const std::vector<ShownFrame>& frames)
+{
+    for (const ShownFrame& frame : frames)
+        out << char(frame.kind) << ' ' << frame.key << ' ' << frame.monoNs << '\n';
+}
+
+} // namespace
+
+void FrameLog::record(ShownFrame::Kind kind, qint64 key, qint64 monoNs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_frames.push_back(ShownFrame{kind, ptsNs, monoNs});
+    ++m_count;
+    m_frames.push_back(ShownFrame{kind, key, monoNs});
+}
+
+qint64 FrameLog::count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_count;
+}
+
+bool FrameLog::streamTo(const QString& path, QString& error)
+{
+    std::unique_ptr<QFile> file;
+    if (!path.isEmpty()) {
+        file = std::make_unique<QFile>(path);
+        if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) || file->write(kHeader) < 0) {
+            error = QStringLiteral("cannot write %1: %2").arg(path, file->errorString());
+            return false;
+        }
+    }
+    m_file = std::move(file);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streaming = true;
+    return true;
+}
+
+bool FrameLog::flush(QString& error)
+{
+    std::vector<ShownFrame> since;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_streaming)
+            return true;
+        since.swap(m_frames);
+    }
+    if (!m_file)
+        return true;
+    QTextStream out(m_file.get());
+    writeFrames(out, since);
+    out.flush();
+    if (m_file->error() != QFileDevice::NoError || !m_file->flush()) {
+        error = QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString());
+        return false;
+    }
+    return true;
 }
 
 std::vector<ShownFrame> FrameLog::frames() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_frames;
-}
-
-bool FrameLog::write(const QString& path, QString& error) const
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    QTextStream out(&file);
-    out << "# kind pts-ns mono-ns (r = rendered while playing, h = shown and held on a pause or step)\n";
-    for (const ShownFrame& frame : frames())
-        out << char(frame.kind) << ' ' << frame.ptsNs << ' ' << frame.monoNs << '\n';
-    out.flush();
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
 }
 
 std::vector<ShownFrame> FrameLog::read(const QString& path, QString& error, int* badLines)
@@ -69,6 +113,14 @@ std::vector<ShownFrame> FrameLog::read(const QString& path, QString& error, int*
 
 qint64 FrameLog::monotonicNs()
 {
+#ifdef __linux__
+    // Straight from the kernel, past any library that warps this process's clocks (a whole-process drift
+    // simulated from outside): the frames' times stay the truth that every player of the machine shares.
+    timespec now{};
+    syscall(SYS_clock_gettime, CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+#else
     using namespace std::chrono;
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+#endif
 }

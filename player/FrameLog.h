@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: MIT
-// Every frame a player shows: its time stamp and the CLOCK_MONOTONIC time at which it was shown. All
-// processes of one machine share that clock, so logs of different players compare directly.
+// Every frame a player shows: its key (its play and time stamp in the programme, Programme::frameKey) and
+// the CLOCK_MONOTONIC time at which it was shown. All processes of one machine share that clock, whatever
+// clock a player plays on (a simulated drift included), so logs of different players compare directly.
+//
+// A log kept in memory grows with every frame; a player that plays for long streams its log to a file
+// instead (streamTo), or only counts the frames, so that its memory stays flat.
 #pragma once
 
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -16,7 +22,7 @@ struct ShownFrame
         Held = 'h',      // shown at once on a pause or a step, and held
     };
     Kind kind = Rendered;
-    qint64 ptsNs = 0;
+    qint64 key = 0;
     qint64 monoNs = 0;
 };
 
@@ -24,17 +30,28 @@ class FrameLog
 {
 public:
     // Called from the streaming thread of the pipeline.
-    void record(ShownFrame::Kind kind, qint64 ptsNs, qint64 monoNs);
+    void record(ShownFrame::Kind kind, qint64 key, qint64 monoNs);
+    // The frames kept in memory: every one, unless the log streams.
     std::vector<ShownFrame> frames() const;
+    // Frames recorded so far, streamed or not.
+    qint64 count() const;
 
-    // One frame a line: "<kind> <pts-ns> <mono-ns>". False, with `error` set, when the file cannot be written.
-    bool write(const QString& path, QString& error) const;
-    // Reads what write() wrote; lines that do not parse are counted in `badLines` and skipped.
+    // From now on the frames go to `path` (emptied first) as flush() is called, and are not kept; with an
+    // empty path they are only counted. False, with `error` set, when the file cannot be written.
+    bool streamTo(const QString& path, QString& error);
+    // Writes the frames recorded since the last flush to the stream's file. Main thread.
+    bool flush(QString& error);
+
+    // Reads a log that streamTo wrote, one frame a line: "<kind> <key> <mono-ns>". Lines that do not parse
+    // are counted in `badLines` and skipped.
     static std::vector<ShownFrame> read(const QString& path, QString& error, int* badLines = nullptr);
 
     static qint64 monotonicNs();
 
 private:
     mutable std::mutex m_mutex;        // the streaming thread records, the main thread reads
-    std::vector<ShownFrame> m_frames;  // guarded by m_mutex
+    std::vector<ShownFrame> m_frames;  // guarded by m_mutex: all of them, or those since the last flush
+    qint64 m_count = 0;                // guarded by m_mutex
+    bool m_streaming = false;          // guarded by m_mutex
+    std::unique_ptr<QFile> m_file;     // main thread only; the stream's file, when there is one
 };

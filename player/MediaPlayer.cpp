@@ -4,6 +4,7 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 #ifdef __linux__
@@ -17,6 +18,10 @@ constexpr GstClockTime kPrerollTimeout = 10 * GST_SECOND;
 constexpr GstClockTime kErrorMessageTimeout = GST_SECOND;
 constexpr int kPresentationPriority = 10;
 constexpr qint64 kEarlyWakeNs = 300000;
+// playbin's flags: video only (GST_PLAY_FLAG_VIDEO).
+constexpr int kPlayVideoOnly = 1;
+// Stretches kept for pointAt: the sink is given a new one at each item and each seek.
+constexpr std::size_t kKeptStretches = 16;
 
 QString quoted(const QString& text)
 {
@@ -49,98 +54,192 @@ void MediaPlayer::setHandlers(std::function<void()> onEnd, std::function<void(co
     m_onError = std::move(onError);
 }
 
-bool MediaPlayer::open(const QString& uri, GstClock* clock, bool window, const QString& label, QString& error)
+bool MediaPlayer::open(const Programme& programme, GstClock* clock, bool window, const QString& label, QString& error)
 {
     if (!halt()) {
         error = QStringLiteral("the previous pipeline did not stop");
         return false;
     }
+    if (programme.isEmpty()) {
+        error = QStringLiteral("nothing to play");
+        return false;
+    }
+    m_programme = programme;
     m_window = window;
+    m_grids.clear();
+    m_durations.clear();
+    if (!buildPipeline(window, label, error))
+        return false;
+    m_clock = GST_CLOCK(gst_object_ref(clock));
+    gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), m_clock);
+    // The base time is ours to set: the pipeline must not choose one when it goes to playing.
+    gst_element_set_start_time(m_pipeline, GST_CLOCK_TIME_NONE);
+    g_object_set(m_pipeline, "uri", programme.uriOfPlay(0).toUtf8().constData(), nullptr);
+    m_pendingPlay = 0;
+    m_streamPlay = 0;
+    m_streamGroup = 0;
+    m_nextPlay = 1;
+    m_holdKey = Programme::frameKey(0, 0);
+    if (!changeState(GST_STATE_PAUSED, error) || !waitForPreroll(error)) {
+        halt();
+        return false;
+    }
+    noteCurrentItem();
+    m_busWatch = std::make_unique<BusWatch>(m_pipeline, [this](GstMessage* message) { onBusMessage(message); });
+    return true;
+}
+
+bool MediaPlayer::buildPipeline(bool window, const QString& label, QString& error)
+{
     // The queue lets the frames be decoded ahead, so that the sink's thread only wakes to show them: four
     // players waking at one instant then do not wait for each other's decoding.
     const QString description =
-        window ? QStringLiteral("uridecodebin uri=%1 ! videoconvert ! textoverlay text=%2 valignment=top "
-                                "halignment=left shaded-background=true font-desc=\"Sans Bold 14\" ! videoconvert ! queue max-size-buffers=4 ! ximagesink name=sink")
-                     .arg(quoted(uri), quoted(label))
-               : QStringLiteral("uridecodebin uri=%1 ! queue max-size-buffers=4 ! fakesink name=sink sync=true "
-                                "signal-handoffs=true")
-                     .arg(quoted(uri));
+        window ? QStringLiteral("videoconvert ! textoverlay text=%1 valignment=top halignment=left "
+                                "shaded-background=true font-desc=\"Sans Bold 14\" ! videoconvert ! "
+                                "queue max-size-buffers=4 ! ximagesink name=sink")
+                     .arg(quoted(label))
+               : QStringLiteral("queue max-size-buffers=4 ! fakesink name=sink sync=true signal-handoffs=true");
     GError* parseError = nullptr;
-    m_pipeline = gst_parse_launch(description.toUtf8().constData(), &parseError);
-    if (!m_pipeline || parseError) {
+    GstElement* sinkBin = gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &parseError);
+    m_pipeline = gst_element_factory_make("playbin", nullptr);
+    if (!sinkBin || parseError || !m_pipeline) {
         error = QStringLiteral("cannot build the pipeline: %1")
-                    .arg(QString::fromUtf8(parseError ? parseError->message : "unknown error"));
+                    .arg(QString::fromUtf8(parseError ? parseError->message : "playbin is missing"));
         g_clear_error(&parseError);
+        if (sinkBin)
+            gst_object_unref(sinkBin);
         if (m_pipeline)
             gst_object_unref(m_pipeline);
         m_pipeline = nullptr;
         return false;
     }
-    m_sink = gst_bin_get_by_name(GST_BIN(m_pipeline), "sink");
-    if (window) {
-        GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
-        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &MediaPlayer::onWindowFrame, this, nullptr);
-        gst_object_unref(pad);
-    } else {
+    m_sink = gst_bin_get_by_name(GST_BIN(sinkBin), "sink");
+    // Video only: the reference player shows frames; the playlist's items follow one another on it.
+    g_object_set(m_pipeline, "video-sink", sinkBin, "flags", kPlayVideoOnly, nullptr);
+    g_signal_connect(m_pipeline, "about-to-finish", G_CALLBACK(&MediaPlayer::onAboutToFinish), this);
+    GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
+    const auto probed = GstPadProbeType(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | (window ? GST_PAD_PROBE_TYPE_BUFFER : 0));
+    gst_pad_add_probe(pad, probed, &MediaPlayer::onSinkPad, this, nullptr);
+    gst_object_unref(pad);
+    if (!window) {
         g_signal_connect(m_sink, "handoff", G_CALLBACK(&MediaPlayer::onHandoff), this);
         g_signal_connect(m_sink, "preroll-handoff", G_CALLBACK(&MediaPlayer::onPrerollHandoff), this);
     }
-    m_clock = GST_CLOCK(gst_object_ref(clock));
-    gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), m_clock);
-    // The base time is ours to set: the pipeline must not choose one when it goes to playing.
-    gst_element_set_start_time(m_pipeline, GST_CLOCK_TIME_NONE);
-    m_holdPts = 0;
-    if (!changeState(GST_STATE_PAUSED, error) || !waitForPreroll(error)) {
-        halt();
-        return false;
-    }
-
-    GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
-    if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
-        GstVideoInfo info;
-        if (gst_video_info_from_caps(&info, caps) && info.fps_n > 0)
-            m_grid = FrameGrid(info.fps_n, info.fps_d);
-        gst_caps_unref(caps);
-    }
-    gst_object_unref(pad);
-    m_busWatch = std::make_unique<BusWatch>(m_pipeline, [this](GstMessage* message) { onBusMessage(message); });
     return true;
 }
 
-bool MediaPlayer::playFrom(qint64 positionNs, double rate, qint64 baseTimeNs, QString& error)
+bool MediaPlayer::playFrom(ProgrammePoint point, double rate, qint64 baseTimeNs, QString& error)
 {
     if (!m_pipeline) {
         error = QStringLiteral("nothing is prepared");
         return false;
     }
-    m_holdPts = -1;
-    if (!pauseUnseen(error) || !seekPaused(positionNs, rate, error))
+    if (!goTo(point, rate, false, error))
         return false;
-    // After the flushing seek the frame at positionNs has running time 0: it is shown at the base time.
+    // After the flushing seek the frame at the point has running time 0: it is shown at the base time.
     gst_element_set_base_time(m_pipeline, GstClockTime(baseTimeNs));
     return changeState(GST_STATE_PLAYING, error);
 }
 
-bool MediaPlayer::holdFrame(qint64 positionNs, QString& error)
+bool MediaPlayer::holdFrame(ProgrammePoint point, QString& error)
 {
     if (!m_pipeline) {
         error = QStringLiteral("nothing is prepared");
         return false;
     }
-    if (!pauseUnseen(error))
-        return false;
-    if (m_window)
-        g_object_set(m_sink, "show-preroll-frame", TRUE, nullptr);
-    m_holdPts = positionNs;
-    return seekPaused(positionNs, 1.0, error);
+    return goTo(point, 1.0, true, error);
 }
 
-qint64 MediaPlayer::durationNs() const
+bool MediaPlayer::goTo(ProgrammePoint point, double rate, bool show, QString& error)
 {
+    const QString uri = m_programme.uriOfPlay(point.play);
+    if (uri.isEmpty()) {
+        error = QStringLiteral("play %1 lies past the end of the programme").arg(point.play);
+        return false;
+    }
+    m_holdKey = -1;
+    const bool otherItem = m_programme.itemOfPlay(point.play) != m_programme.itemOfPlay(m_streamPlay);
+    if (otherItem) {
+        // Another item: load it, which is a new stream, and the sink counts its play from there.
+        if (!changeState(GST_STATE_READY, error))
+            return false;
+        g_object_set(m_pipeline, "uri", uri.toUtf8().constData(), nullptr);
+        m_pendingPlay = point.play;
+    }
+    if (!pauseUnseen(error))
+        return false;
+    // The same item, maybe in another round: its stream stays, and the sink's count goes on from here.
+    if (!otherItem)
+        m_streamPlay = point.play;
+    m_nextPlay = point.play + 1;
+    {
+        std::lock_guard<std::mutex> lock(m_stretchMutex);
+        m_stretches.clear();
+    }
+    if (show) {
+        if (m_window)
+            g_object_set(m_sink, "show-preroll-frame", TRUE, nullptr);
+        m_holdKey = Programme::frameKey(point.play, point.positionNs);
+    }
+    if (!seekPaused(point.positionNs, rate, error))
+        return false;
+    noteCurrentItem();
+    return true;
+}
+
+std::optional<ProgrammePoint> MediaPlayer::pointAt(qint64 clockNs) const
+{
+    if (!m_pipeline)
+        return std::nullopt;
+    const qint64 runningTime = clockNs - qint64(gst_element_get_base_time(m_pipeline));
+    std::lock_guard<std::mutex> lock(m_stretchMutex);
+    for (auto it = m_stretches.rbegin(); it != m_stretches.rend(); ++it) {
+        if (it->startRt > runningTime)
+            continue;
+        ProgrammePoint point{it->play, it->startPts + std::llround(double(runningTime - it->startRt) * it->rate)};
+        // Past the end of its item: in the next play, when the length is known.
+        const qint64 duration = itemDurationNs(m_programme.itemOfPlay(point.play));
+        if (duration <= 0)
+            return point;
+        if (point.positionNs < duration)
+            return point;
+        if (m_programme.itemOfPlay(point.play + 1) < 0)
+            return std::nullopt;
+        const qint64 next = itemDurationNs(m_programme.itemOfPlay(point.play + 1));
+        point = ProgrammePoint{point.play + 1, point.positionNs - duration};
+        if (next > 0 && point.positionNs < next)
+            return point;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+FrameGrid MediaPlayer::grid() const
+{
+    const auto it = m_grids.find(m_programme.itemOfPlay(m_streamPlay));
+    return it == m_grids.end() ? FrameGrid() : it->second;
+}
+
+qint64 MediaPlayer::itemDurationNs(int item) const
+{
+    const auto it = m_durations.find(item);
+    return it == m_durations.end() ? -1 : it->second;
+}
+
+void MediaPlayer::noteCurrentItem()
+{
+    const int item = m_programme.itemOfPlay(m_streamPlay);
     gint64 duration = -1;
-    if (!m_pipeline || !gst_element_query_duration(m_pipeline, GST_FORMAT_TIME, &duration))
-        return -1;
-    return duration;
+    if (gst_element_query_duration(m_pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
+        m_durations[item] = duration;
+    GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
+    if (GstCaps* caps = gst_pad_get_current_caps(pad)) {
+        GstVideoInfo info;
+        if (gst_video_info_from_caps(&info, caps) && info.fps_n > 0)
+            m_grids[item] = FrameGrid(info.fps_n, info.fps_d);
+        gst_caps_unref(caps);
+    }
+    gst_object_unref(pad);
 }
 
 bool MediaPlayer::halt()
@@ -224,7 +323,9 @@ QString MediaPlayer::takeBusError()
 
 void MediaPlayer::onBusMessage(GstMessage* message)
 {
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STREAM_START) {
+        noteCurrentItem();  // the next item of the programme has begun
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         if (m_onEnd)
             m_onEnd();
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && m_onError) {
@@ -239,10 +340,11 @@ void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     if (!GST_CLOCK_TIME_IS_VALID(pts))
         return;
+    const qint64 key = Programme::frameKey(m_streamPlay, qint64(pts));
     if (preroll) {
-        qint64 expected = qint64(pts);
-        if (m_holdPts.compare_exchange_strong(expected, -1))
-            m_log.record(ShownFrame::Held, qint64(pts), now);
+        qint64 expected = key;
+        if (m_holdKey.compare_exchange_strong(expected, -1))
+            m_log.record(ShownFrame::Held, key, now);
         return;
     }
     const std::optional<qint64> due = dueOnClockNs(pts, pad);
@@ -251,7 +353,7 @@ void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
     const qint64 clockNow = qint64(gst_clock_get_time(m_clock));
     if (m_window) {
         // The buffer arrives before the sink waits for its time: record that time, read on the monotonic clock.
-        m_log.record(ShownFrame::Rendered, qint64(pts), now + (*due - clockNow));
+        m_log.record(ShownFrame::Rendered, key, now + (*due - clockNow));
         return;
     }
     if (m_realtime) {
@@ -262,7 +364,39 @@ void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
             std::this_thread::yield();
         now = FrameLog::monotonicNs();
     }
-    m_log.record(ShownFrame::Rendered, qint64(pts), now);
+    m_log.record(ShownFrame::Rendered, key, now);
+}
+
+void MediaPlayer::onSinkEvent(GstEvent* event)
+{
+    if (GST_EVENT_TYPE(event) == GST_EVENT_STREAM_START) {
+        guint group = 0;
+        gst_event_parse_group_id(event, &group);
+        if (group == m_streamGroup)
+            return;  // the same stream again, after a flush
+        m_streamGroup = group;
+        const qint64 loaded = m_pendingPlay.exchange(-1);
+        m_streamPlay = loaded >= 0 ? loaded : m_streamPlay + 1;
+    } else if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+        const GstSegment* segment = nullptr;
+        gst_event_parse_segment(event, &segment);
+        if (segment->format != GST_FORMAT_TIME)
+            return;
+        std::lock_guard<std::mutex> lock(m_stretchMutex);
+        m_stretches.push_back(Stretch{m_streamPlay, qint64(segment->base), qint64(segment->start), segment->rate});
+        if (m_stretches.size() > kKeptStretches)
+            m_stretches.pop_front();
+    }
+}
+
+void MediaPlayer::queueNextPlay()
+{
+    const qint64 next = m_nextPlay;
+    const QString uri = m_programme.uriOfPlay(next);
+    if (uri.isEmpty())
+        return;  // the end of a programme that does not loop
+    g_object_set(m_pipeline, "uri", uri.toUtf8().constData(), nullptr);
+    m_nextPlay = next + 1;
 }
 
 std::optional<qint64> MediaPlayer::dueOnClockNs(GstClockTime pts, GstPad* pad) const
@@ -310,17 +444,27 @@ void MediaPlayer::onPrerollHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpoi
     static_cast<MediaPlayer*>(self)->onFrame(buffer, true, nullptr);
 }
 
-GstPadProbeReturn MediaPlayer::onWindowFrame(GstPad* pad, GstPadProbeInfo* info, gpointer self)
+GstPadProbeReturn MediaPlayer::onSinkPad(GstPad* pad, GstPadProbeInfo* info, gpointer self)
 {
     auto* player = static_cast<MediaPlayer*>(self);
+    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        player->onSinkEvent(GST_PAD_PROBE_INFO_EVENT(info));
+        return GST_PAD_PROBE_OK;
+    }
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     // The frame awaited for a hold is that preroll frame; others are rendered at their time, unless they
     // preroll on the way to a pause and are flushed unseen.
-    const bool held = qint64(GST_BUFFER_PTS(buffer)) == player->m_holdPts.load();
+    const qint64 key = Programme::frameKey(player->m_streamPlay, qint64(GST_BUFFER_PTS(buffer)));
+    const bool held = key == player->m_holdKey.load();
     GST_OBJECT_LOCK(player->m_pipeline);
     const bool playing = GST_STATE_TARGET(player->m_pipeline) == GST_STATE_PLAYING;
     GST_OBJECT_UNLOCK(player->m_pipeline);
     if (held || playing)
         player->onFrame(buffer, held, pad);
     return GST_PAD_PROBE_OK;
+}
+
+void MediaPlayer::onAboutToFinish(GstElement*, gpointer self)
+{
+    static_cast<MediaPlayer*>(self)->queueNextPlay();
 }

@@ -1,22 +1,30 @@
 // SPDX-License-Identifier: MIT
-// One GStreamer pipeline that plays a media file on a clock it is given, and records every frame it
-// shows in a FrameLog. Frames are placed on the clock by the pipeline's base time, which the caller
-// chooses: the frame at the position of a flushing seek is shown at exactly that base time.
+// One GStreamer pipeline that plays a programme (one or more media items in turn, looping or not) on a
+// clock it is given, and records every frame it shows in a FrameLog. Frames are placed on the clock by
+// the pipeline's base time, which the caller chooses: the frame at the position of a flushing seek is
+// shown at exactly that base time. From one item to the next the pipeline goes on without a seek (the
+// next item is queued while the last one plays out, and its first frame follows the last frame of the
+// item before at once), so that every player passes an item's end at the same instant.
 //
-// All members are called on the main thread. The streaming thread only records shown frames.
+// All members are called on the main thread. The streaming threads record shown frames, count the plays
+// as their streams reach the sink, and queue the next item.
 #pragma once
 
 #include "BusWatch.h"
 #include "FrameGrid.h"
 #include "FrameLog.h"
+#include "Programme.h"
 
 #include <QString>
 
 #include <gst/gst.h>
 
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class MediaPlayer
@@ -28,23 +36,31 @@ public:
     MediaPlayer(const MediaPlayer&) = delete;
     MediaPlayer& operator=(const MediaPlayer&) = delete;
 
-    // `onEnd` is called on the main thread at the end of the stream, `onError` on a pipeline error that
+    // `onEnd` is called on the main thread at the end of the programme, `onError` on a pipeline error that
     // comes while it plays or holds a frame, and on a pipeline that cannot be stopped.
     void setHandlers(std::function<void()> onEnd, std::function<void(const QString&)> onError);
 
-    // Builds the pipeline for `uri` on `clock` and prerolls it on the first frame, which is shown and held.
-    // With `window`, frames go to a window with `label` drawn on them; otherwise to a headless sink.
-    bool open(const QString& uri, GstClock* clock, bool window, const QString& label, QString& error);
+    // Builds the pipeline for `programme` on `clock` and prerolls it on the first frame of its first item,
+    // which is shown and held. With `window`, frames go to a window with `label` drawn on them; otherwise
+    // to a headless sink.
+    bool open(const Programme& programme, GstClock* clock, bool window, const QString& label, QString& error);
     bool isOpen() const { return m_pipeline != nullptr; }
-    const FrameGrid& grid() const { return m_grid; }
-    // The stream's length, or -1 when the pipeline cannot tell.
-    qint64 durationNs() const;
+    const Programme& programme() const { return m_programme; }
+    // The frames of the item the pipeline plays now.
+    FrameGrid grid() const;
+    // The length of an item as far as it has been seen, or -1.
+    qint64 itemDurationNs(int item) const;
+    // The play whose frames the sink shows now.
+    qint64 currentPlay() const { return m_streamPlay; }
 
-    // Prerolls on the frame at `positionNs` without showing it, then plays at `rate` so that this frame
-    // is shown at `baseTimeNs` on the pipeline's clock.
-    bool playFrom(qint64 positionNs, double rate, qint64 baseTimeNs, QString& error);
-    // Stops and shows the frame at `positionNs`, held until the next command.
-    bool holdFrame(qint64 positionNs, QString& error);
+    // Prerolls on the frame at `point` without showing it, then plays at `rate` so that this frame is shown
+    // at `baseTimeNs` on the pipeline's clock.
+    bool playFrom(ProgrammePoint point, double rate, qint64 baseTimeNs, QString& error);
+    // Stops and shows the frame at `point`, held until the next command.
+    bool holdFrame(ProgrammePoint point, QString& error);
+    // Where the programme is at `clockNs` of the pipeline's clock while it plays, from what the sink has
+    // been given; nothing when that lies past what is known (in an item that has not begun yet).
+    std::optional<ProgrammePoint> pointAt(qint64 clockNs) const;
     // Ends playback and releases the pipeline's resources; false, told to `onError`, when the pipeline
     // refuses to stop (it is then left as it is: its threads may still run).
     bool halt();
@@ -54,6 +70,20 @@ public:
     bool realtime() const { return m_realtime; }
 
 private:
+    // A stretch of the programme as the sink was given it: from running time `startRt` on, the frames of
+    // `play` from time stamp `startPts`, at `rate`.
+    struct Stretch
+    {
+        qint64 play;
+        qint64 startRt;
+        qint64 startPts;
+        double rate;
+    };
+
+    bool buildPipeline(bool window, const QString& label, QString& error);
+    // Puts the pipeline, paused, on the frame at `point`: loads the point's item when another one is
+    // loaded, then seeks. The frame is shown and held with `show`, else it prerolls unseen.
+    bool goTo(ProgrammePoint point, double rate, bool show, QString& error);
     bool seekPaused(qint64 positionNs, double rate, QString& error);
     bool waitForPreroll(QString& error);
     // Asks the pipeline for `state`; false, with `error` saying why, when the change fails.
@@ -61,7 +91,11 @@ private:
     // Why the pipeline refused a change: the text of the first error it posted and nobody has read yet.
     QString takeBusError();
     void onBusMessage(GstMessage* message);
+    // Notes the length and frame rate of the item the sink has just begun.
+    void noteCurrentItem();
     void onFrame(GstBuffer* buffer, bool preroll, GstPad* pad);
+    void onSinkEvent(GstEvent* event);
+    void queueNextPlay();
     void raiseThreadPriority();
     // When the frame with time stamp `pts` is due on the pipeline's clock, from the segment on `pad`.
     std::optional<qint64> dueOnClockNs(GstClockTime pts, GstPad* pad) const;
@@ -70,20 +104,35 @@ private:
 
     static void onHandoff(GstElement* sink, GstBuffer* buffer, GstPad* pad, gpointer self);
     static void onPrerollHandoff(GstElement* sink, GstBuffer* buffer, GstPad* pad, gpointer self);
-    static GstPadProbeReturn onWindowFrame(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    static GstPadProbeReturn onSinkPad(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    static void onAboutToFinish(GstElement* playbin, gpointer self);
 
     FrameLog& m_log;
     // Set and cleared by the main thread only while no stream runs (before the pipeline leaves NULL, after
-    // it is back there); the streaming thread reads them while it runs.
+    // it is back there); the streaming threads read them while it runs.
     GstElement* m_pipeline = nullptr;
     GstElement* m_sink = nullptr;
     GstClock* m_clock = nullptr;
-    FrameGrid m_grid;       // main thread only
-    bool m_window = false;  // main thread only
-    // The time stamp of a frame to be shown and held when it prerolls, or -1. Set by the main thread before
-    // the seek; cleared by the streaming thread when it records that frame. (A frame that prerolls on the
-    // way to the pause, before the seek, is not the one.)
-    std::atomic<qint64> m_holdPts{-1};
+    Programme m_programme;
+    bool m_window = false;                     // main thread only
+    std::map<int, FrameGrid> m_grids;          // main thread only; by item
+    std::map<int, qint64> m_durations;         // main thread only; by item
+    // The play whose frames reach the sink. Written by the streaming thread as a new stream reaches the
+    // sink, and by the main thread while the pipeline is paused on a seek within the loaded item.
+    std::atomic<qint64> m_streamPlay{0};
+    std::atomic<guint> m_streamGroup{0};       // streaming thread: the group of the stream at the sink
+    // The play that the next stream to reach the sink begins, when the main thread loaded its item; -1
+    // when the next stream is the one queued after the play before. Main thread sets, streaming thread takes.
+    std::atomic<qint64> m_pendingPlay{-1};
+    // The play that the pipeline queues when the current one nears its end. Main thread sets it on a seek,
+    // the streaming thread advances it as it queues.
+    std::atomic<qint64> m_nextPlay{1};
+    mutable std::mutex m_stretchMutex;
+    std::deque<Stretch> m_stretches;           // guarded by m_stretchMutex; streaming thread appends, main reads
+    // The key of a frame to be shown and held when it prerolls, or -1. Set by the main thread before the
+    // seek; cleared by the streaming thread when it records that frame. (A frame that prerolls on the way
+    // to the pause, before the seek, is not the one.)
+    std::atomic<qint64> m_holdKey{-1};
     std::atomic<bool> m_realtime{false};  // written by the streaming thread
     std::unique_ptr<BusWatch> m_busWatch;  // main thread only
     std::function<void()> m_onEnd;

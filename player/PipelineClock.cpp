@@ -1,23 +1,36 @@
 // SPDX-License-Identifier: MIT
 #include "PipelineClock.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr GstClockTime kFollowTimeout = 10 * GST_SECOND;
 
 } // namespace
 
-GstClock* PipelineClock::monotonic(qint64 offsetNs)
+GstClock* PipelineClock::steerable()
 {
     auto* clock = GST_CLOCK(g_object_new(GST_TYPE_SYSTEM_CLOCK, "clock-type", GST_CLOCK_TYPE_MONOTONIC, nullptr));
     gst_object_ref_sink(clock);
-    if (offsetNs != 0) {
-        // time = (internal - cinternal) + cexternal: one of the two carries the offset, both stay unsigned.
-        const GstClockTime cinternal = offsetNs < 0 ? GstClockTime(-offsetNs) : 0;
-        const GstClockTime cexternal = offsetNs > 0 ? GstClockTime(offsetNs) : 0;
-        gst_clock_set_calibration(clock, cinternal, cexternal, 1, 1);
-    }
     return clock;
+}
+
+GstClock* PipelineClock::ofHost(const HostClock& hostClock)
+{
+    GstClock* clock = steerable();
+    const qint64 anchorNs = hostClock.anchorMonotonicUs() * 1000;
+    apply(clock, Calibration{anchorNs, anchorNs + hostClock.offsetUs() * 1000, 1.0 + hostClock.driftPpm() * 1e-6});
+    return clock;
+}
+
+void PipelineClock::apply(GstClock* clock, const Calibration& calibration)
+{
+    // external = (internal - cinternal) * num / denom + cexternal, all unsigned: both anchors are times of
+    // CLOCK_MONOTONIC or of a clock near it, far above zero.
+    const GstClockTime denom = GST_SECOND;
+    const auto num = GstClockTime(std::llround(calibration.rate * double(denom)));
+    gst_clock_set_calibration(clock, GstClockTime(calibration.internalNs), GstClockTime(calibration.externalNs), num, denom);
 }
 
 GstNetTimeProvider* PipelineClock::serve(GstClock* clock, const QString& ip, int port, QString& error)

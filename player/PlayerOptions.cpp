@@ -54,6 +54,59 @@ bool readInteger(const QCommandLineParser& parser, const char* name, qint64 min,
     return true;
 }
 
+// Reads a real option within [min, max]; a wrong value prints a message and sets exitCode 2.
+bool readReal(const QCommandLineParser& parser, const char* name, double min, double max, double& out, int& exitCode)
+{
+    const QString option = QString::fromLatin1(name);
+    if (!parser.isSet(option))
+        return true;
+    bool ok = false;
+    const double value = parser.value(option).toDouble(&ok);
+    if (!ok || value < min || value > max) {
+        std::fprintf(stderr, "multinet-player: --%s takes a number from %g to %g, got '%s'\n", name, min, max,
+                     qPrintable(parser.value(option)));
+        exitCode = 2;
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+// A comma-separated list of reals, each within [min, max].
+bool readReals(const QCommandLineParser& parser, const char* name, double min, double max, std::vector<double>& out,
+               int& exitCode)
+{
+    const QString option = QString::fromLatin1(name);
+    if (!parser.isSet(option))
+        return true;
+    for (const QString& word : parser.value(option).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const double value = word.toDouble(&ok);
+        if (!ok || value < min || value > max) {
+            std::fprintf(stderr, "multinet-player: --%s takes numbers from %g to %g separated by commas, got '%s'\n", name,
+                         min, max, qPrintable(word));
+            exitCode = 2;
+            return false;
+        }
+        out.push_back(value);
+    }
+    return true;
+}
+
+constexpr double kMaxDriftPpm = 100000;
+constexpr double kMaxSeconds = 30 * 86400;
+
+// The options of plain playback, shared by `master` and `run`.
+const QList<QCommandLineOption>& programmeOptions()
+{
+    static const QList<QCommandLineOption> options{
+        {QStringLiteral("loop"), QStringLiteral("Play the programme again and again, as plain playback, until it is stopped.")},
+        {QStringLiteral("playlist"), QStringLiteral("Play the items listed in FILE (one media path or URI a line) in turn."), QStringLiteral("FILE")},
+        {QStringLiteral("for"), QStringLiteral("Stop the programme after SECONDS (plain playback)."), QStringLiteral("SECONDS")},
+    };
+    return options;
+}
+
 // A window when asked for, or when a display exists and headless sinks were not asked for.
 bool wantsWindow(const QCommandLineParser& parser)
 {
@@ -103,11 +156,13 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         {QStringLiteral("port"), QStringLiteral("The group's UDP port."), QStringLiteral("PORT")},
         {QStringLiteral("group"), QStringLiteral("The group id (default 0)."), QStringLiteral("ID")},
         {QStringLiteral("clock-offset-us"), QStringLiteral("This host's clock is off by this much."), QStringLiteral("US")},
-        {QStringLiteral("frame-log"), QStringLiteral("Write every shown frame to FILE at the end."), QStringLiteral("FILE")},
+        {QStringLiteral("frame-log"), QStringLiteral("Write every shown frame to FILE as it plays."), QStringLiteral("FILE")},
         {QStringLiteral("window"), QStringLiteral("Show the frames in a window (the default when DISPLAY is set).")},
         {QStringLiteral("headless"), QStringLiteral("Send the frames to a headless sink, even with a display.")},
         {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
+        {QStringLiteral("drift-ppm"), QStringLiteral("Simulate a PC whose oscillator runs PPM fast (negative: slow): the host clock, "
+                                                     "the pipeline's clock and the timed waits drift, the frame log does not."), QStringLiteral("PPM")},
     });
     if (master) {
         parser.addOptions({
@@ -115,10 +170,13 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
             {QStringLiteral("media"), QStringLiteral("The media file (path or URI) to play."), QStringLiteral("MEDIA")},
             {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
         });
+        parser.addOptions(programmeOptions());
     } else {
         parser.addOptions({
             {QStringLiteral("master"), QStringLiteral("The master's IPv4 address."), QStringLiteral("IP")},
             {QStringLiteral("ignore-offset"), QStringLiteral("Control run: take the master's instants as if both clocks agreed.")},
+            {QStringLiteral("no-rate-correction"), QStringLiteral("Control run: run the pipeline on this host's clock and convert each "
+                                                              "instant with the mean clock offset, rather than following the master's time line.")},
         });
     }
     const char* synopsis = master ? "multinet-player master: plays MEDIA and leads the slaves through a session"
@@ -142,7 +200,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
     if (!readInteger(parser, "port", 1, 65535, options.port, exitCode) ||
         !readInteger(parser, "group", 0, 0x7fffffff, options.group, exitCode) ||
         !readInteger(parser, "clock-offset-us", -kTenDaysUs, kTenDaysUs, options.clockOffsetUs, exitCode) ||
-        !readInteger(parser, "net-clock", 1, 65535, options.netClockPort, exitCode))
+        !readInteger(parser, "net-clock", 1, 65535, options.netClockPort, exitCode) ||
+        !readReal(parser, "drift-ppm", -kMaxDriftPpm, kMaxDriftPpm, options.driftPpm, exitCode))
         return std::nullopt;
     if (parser.isSet(QStringLiteral("net-clock")))
         options.clock = SyncClock::GstNet;
@@ -154,9 +213,12 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         for (const QString& key : parser.value(QStringLiteral("slaves")).split(QLatin1Char(','), Qt::SkipEmptyParts))
             options.slaves.insert(key.trimmed());
         options.media = parser.value(QStringLiteral("media"));
-        if (options.media.isEmpty() && missing("--media", exitCode))
+        options.playlist = parser.value(QStringLiteral("playlist"));
+        options.loop = parser.isSet(QStringLiteral("loop"));
+        if (options.media.isEmpty() && options.playlist.isEmpty() && missing("--media or --playlist", exitCode))
             return std::nullopt;
-        if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode))
+        if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
+            !readReal(parser, "for", 0.001, kMaxSeconds, options.forSeconds, exitCode))
             return std::nullopt;
     } else {
         options.masterIp = parser.value(QStringLiteral("master"));
@@ -168,6 +230,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
             return std::nullopt;
         }
         options.ignoreOffset = parser.isSet(QStringLiteral("ignore-offset"));
+        // Ignoring the offset is the control run of the offset: the pipeline then runs on this host's clock.
+        options.rateCorrection = !parser.isSet(QStringLiteral("no-rate-correction")) && !options.ignoreOffset;
     }
     return options;
 }
@@ -187,9 +251,16 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         {QStringLiteral("window"), QStringLiteral("A window per player (needs a display); headless sinks otherwise, "
                                                   "whose figures include the wake-up of the thread that shows a frame.")},
         {QStringLiteral("bound-us"), QStringLiteral("The p99 skew a passing run stays within (default 1000)."), QStringLiteral("US")},
+        {QStringLiteral("median-bound-us"), QStringLiteral("Plain playback: the signed median skew of every 10 s stays within US "
+                                                           "(a drift shows there first, before the tails)."), QStringLiteral("US")},
         {QStringLiteral("json"), QStringLiteral("Write the figures to FILE as JSON."), QStringLiteral("FILE")},
         {QStringLiteral("verbose"), QStringLiteral("Show every line the players print.")},
+        {QStringLiteral("drift-ppm"), QStringLiteral("Simulate PCs whose oscillators drift: slave i runs at the i-th of these ppm "
+                                                     "(in turn), the master at 0."), QStringLiteral("PPM,...")},
+        {QStringLiteral("no-rate-correction"), QStringLiteral("Control run: the slaves convert instants with the mean clock offset "
+                                                          "instead of following the master's time line.")},
     });
+    parser.addOptions(programmeOptions());
     if (!parseCommandLine(parser, arguments, "multinet-player run: a master and N slaves on loopback play a real clip in step, "
                                              "and the skew between their screens is measured", exitCode))
         return std::nullopt;
@@ -197,7 +268,8 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
     if (!readInteger(parser, "slaves", 1, 16, options.slaves, exitCode) ||
         !readInteger(parser, "port", 1, 65535, options.port, exitCode) ||
         !readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
-        !readInteger(parser, "bound-us", 1, 10000000, options.boundUs, exitCode))
+        !readInteger(parser, "bound-us", 1, 10000000, options.boundUs, exitCode) ||
+        !readInteger(parser, "median-bound-us", 1, 10000000, options.medianBoundUs, exitCode))
         return std::nullopt;
     options.clip = parser.value(QStringLiteral("clip"));
     if (parser.isSet(QStringLiteral("clip-seconds"))) {
@@ -215,6 +287,12 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
     options.window = parser.isSet(QStringLiteral("window"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.json = parser.value(QStringLiteral("json"));
+    options.rateCorrection = !parser.isSet(QStringLiteral("no-rate-correction"));
+    options.loop = parser.isSet(QStringLiteral("loop"));
+    options.playlist = parser.value(QStringLiteral("playlist"));
+    if (!readReals(parser, "drift-ppm", -kMaxDriftPpm, kMaxDriftPpm, options.driftPpm, exitCode) ||
+        !readReal(parser, "for", 0.001, kMaxSeconds, options.forSeconds, exitCode))
+        return std::nullopt;
     return options;
 }
 

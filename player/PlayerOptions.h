@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // Which clock places the frames: the library's offset, or GStreamer's network clock (the anchor).
 enum class SyncClock { Library, GstNet };
@@ -24,12 +25,17 @@ struct PlayerOptions
     QString masterIp;         // slave
     QSet<QString> slaves;     // master: "ip_pid" keys
     QString media;            // master: a file path or URI
+    QString playlist;         // master: a file of media paths or URIs, one a line
+    bool loop = false;        // master: plays the programme again and again (plain playback, no session)
+    double forSeconds = 0;    // master: stops the programme after this long (plain playback); 0: no limit
     qint64 clockOffsetUs = 0;
+    double driftPpm = 0;      // this host's clock, and everything that keeps time for playback, runs this fast
     QString frameLog;         // where the shown frames are written at the end; empty: not written
     bool window = false;
     QString label;
     int marginMs = 200;       // master: how far ahead an instant is chosen
     bool ignoreOffset = false;  // slave: the control run, instants taken as if the clocks agreed
+    bool rateCorrection = true; // slave: keeps its pipeline clock on the master's time line
     SyncClock clock = SyncClock::Library;
     quint16 netClockPort = 0;   // SyncClock::GstNet
 };
@@ -44,10 +50,16 @@ struct PlayerRunOptions
     QString workDir;       // empty: a temporary directory, removed at the end
     int marginMs = 200;
     bool control = false;  // also run with the slaves ignoring the clock offset
+    bool rateCorrection = true;
+    bool loop = false;
+    QString playlist;
+    double forSeconds = 0;
+    std::vector<double> driftPpm;  // per slave, in turn; empty: none
     bool anchor = false;   // also run on GStreamer's network clock
     bool window = false;
     bool verbose = false;
     qint64 boundUs = 1000; // p99 skew a passing run stays within
+    qint64 medianBoundUs = 0;  // a long run: every 10 s bin's signed median stays within; 0: not checked
     QString json;
 };
 

@@ -21,6 +21,7 @@ constexpr int kSessionTimeoutMs = 120000;
 constexpr int kExitTimeoutMs = 10000;
 constexpr qint64 kOffsetToleranceUs = 1000;
 constexpr int kClipFps = 30;
+constexpr qint64 kBinNs = 10000000000;
 
 const char* modeName(int mode)
 {
@@ -65,6 +66,11 @@ int countEvents(const HostProcess& child, const char* event)
 } // namespace
 
 PlayerRun::PlayerRun(PlayerRunOptions options) : m_options(std::move(options)) {}
+
+double PlayerRun::driftOf(int slave) const
+{
+    return m_options.driftPpm.empty() ? 0.0 : m_options.driftPpm[std::size_t(slave) % m_options.driftPpm.size()];
+}
 
 int PlayerRun::exec()
 {
@@ -175,6 +181,10 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
              << QString::number(injectedOffsetUs(i));
         if (mode == Mode::Control)
             args.append(QStringLiteral("--ignore-offset"));
+        if (!m_options.rateCorrection)
+            args.append(QStringLiteral("--no-rate-correction"));
+        if (const double drift = driftOf(i); drift != 0)
+            args << QStringLiteral("--drift-ppm") << QString::number(drift);
         slaves.push_back(std::make_unique<HostProcess>(QStringLiteral("slave %1").arg(loopbackSlaveIp(i)), args, m_options.verbose));
         if (!slaves.back()->start(kReadyTimeoutMs)) {
             printOutputLine(QStringLiteral("error: %1 did not start:\n%2").arg(slaves.back()->name(), slaves.back()->recentOutput()));
@@ -184,15 +194,22 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     }
     const QString masterLog = m_workDir + QStringLiteral("/%1-master.frames").arg(tag);
     QStringList masterArgs = QStringList{QStringLiteral("master")} + common(QLatin1String(kLoopbackMasterIp), masterLog, QStringLiteral("master"));
-    masterArgs << QStringLiteral("--slaves") << keys.join(QLatin1Char(',')) << QStringLiteral("--media") << m_clip
+    masterArgs << QStringLiteral("--slaves") << keys.join(QLatin1Char(','))
                << QStringLiteral("--margin-ms") << QString::number(m_options.marginMs);
+    masterArgs << (m_options.playlist.isEmpty() ? QStringList{QStringLiteral("--media"), m_clip}
+                                                : QStringList{QStringLiteral("--playlist"), m_options.playlist});
+    if (m_options.loop)
+        masterArgs.append(QStringLiteral("--loop"));
+    if (m_options.forSeconds > 0)
+        masterArgs << QStringLiteral("--for") << QString::number(m_options.forSeconds);
     HostProcess master(QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)), masterArgs, m_options.verbose);
     if (!master.start(kReadyTimeoutMs)) {
         printOutputLine(QStringLiteral("error: the master did not start:\n%1").arg(master.recentOutput()));
         return std::nullopt;
     }
+    const int sessionTimeoutMs = kSessionTimeoutMs + int(m_options.forSeconds * 1000);
     const int finished = master.waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("finished"); },
-                                             kSessionTimeoutMs);
+                                             sessionTimeoutMs);
     bool waitsMet = finished >= 0 && master.events()[std::size_t(finished)].integer(QStringLiteral("ok")) == 1;
     for (const EventLine& e : master.events()) {
         if (e.event() == QLatin1String("session"))
@@ -206,7 +223,9 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
         const bool clean = slave->finish(kExitTimeoutMs);
         if (!clean)
             printOutputLine(QStringLiteral("%1 did not end cleanly:\n%2").arg(slave->name(), slave->recentOutput()));
-        waitsMet = clean && countEvents(*slave, "complete") >= 1 && waitsMet;
+        // A programme that loops, or is stopped after a while, ends without reaching its end.
+        const bool completes = !m_options.loop && m_options.forSeconds <= 0;
+        waitsMet = clean && (!completes || countEvents(*slave, "complete") >= 1) && waitsMet;
     }
 
     SessionReport report;
@@ -216,8 +235,8 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     QString error;
     const std::vector<ShownFrame> masterFrames = FrameLog::read(masterLog, error);
     std::vector<std::vector<ShownFrame>> everyone{masterFrames};
-    report.rows.push_back(PlayerRow{QStringLiteral("master 127.0.0.1"), countEvents(master, "sent") + 1, std::nullopt,
-                                    std::nullopt, std::nullopt, 1.0, int(masterFrames.size()), showedInRealtime(master)});
+    report.rows.push_back(PlayerRow{QStringLiteral("master 127.0.0.1"), countEvents(master, "sent"), std::nullopt,
+                                    std::nullopt, 0.0, std::nullopt, 1.0, int(masterFrames.size()), showedInRealtime(master)});
     std::vector<qint64> pooled;
     for (int i = 0; i < m_options.slaves; ++i) {
         const std::vector<ShownFrame> frames =
@@ -225,7 +244,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
         const SkewFigures skew = SkewStats::compare(masterFrames, frames);
         pooled.insert(pooled.end(), skew.magnitudesUs.begin(), skew.magnitudesUs.end());
         report.rows.push_back(PlayerRow{QStringLiteral("slave %1").arg(loopbackSlaveIp(i)), countEvents(*slaves[std::size_t(i)], "received"),
-                                        injectedOffsetUs(i), lastOffset(*slaves[std::size_t(i)]), skew,
+                                        injectedOffsetUs(i), lastOffset(*slaves[std::size_t(i)]), driftOf(i), skew,
                                         SkewStats::sameFrameShare({masterFrames, frames}), int(frames.size()),
                                         showedInRealtime(*slaves[std::size_t(i)])});
         everyone.push_back(frames);
@@ -237,6 +256,8 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     report.pooled.p99Us = SkewStats::percentile(pooled, 0.99);
     report.pooled.maxUs = SkewStats::percentile(pooled, 1.0);
     report.allSameShare = SkewStats::sameFrameShare(everyone);
+    if (m_options.forSeconds > 0 || m_options.loop)
+        report.bins = SkewStats::bins(everyone, kBinNs);
     return report;
 }
 
@@ -251,7 +272,9 @@ bool PlayerRun::verdict(const SessionReport& report, Mode mode, QStringList& sho
             shortfalls.append(QStringLiteral("%1 session: %2 showed no frame").arg(name, row.name));
         if (!row.injectedUs || !row.skew)
             continue;
-        if (mode != Mode::GstNet && (!row.foundUs || std::llabs(*row.foundUs - *row.injectedUs) > kOffsetToleranceUs))
+        // A clock that drifts moves its offset: only a steady one is compared with what was injected.
+        if (mode != Mode::GstNet && row.driftPpm == 0 &&
+            (!row.foundUs || std::llabs(*row.foundUs - *row.injectedUs) > kOffsetToleranceUs))
             shortfalls.append(QStringLiteral("%1 session: %2 did not find its clock offset").arg(name, row.name));
         // Ignoring its offset, a slave whose clock is ahead shows each frame that much early.
         if (mode == Mode::Control && std::llabs(row.skew->signedMedianUs + *row.injectedUs) > kOffsetToleranceUs)
@@ -262,6 +285,17 @@ bool PlayerRun::verdict(const SessionReport& report, Mode mode, QStringList& sho
     }
     if (mode == Mode::Library && report.pooled.p99Us > m_options.boundUs)
         shortfalls.append(QStringLiteral("skew p99 %1 us is beyond the bound of %2 us").arg(report.pooled.p99Us).arg(m_options.boundUs));
+    if (mode == Mode::Library && m_options.medianBoundUs > 0) {
+        for (const SkewBin& bin : report.bins) {
+            if (std::llabs(bin.worstSignedMedianUs) > m_options.medianBoundUs) {
+                shortfalls.append(QStringLiteral("a slave's median skew was %1 us in the 10 s from %2 s, beyond the bound of %3 us")
+                                      .arg(bin.worstSignedMedianUs)
+                                      .arg(bin.startNs / 1000000000)
+                                      .arg(m_options.medianBoundUs));
+                break;
+            }
+        }
+    }
     return shortfalls.size() == before;
 }
 

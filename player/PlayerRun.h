@@ -26,6 +26,8 @@ private:
     bool prepareWorkDir();
     // Plays one session and reads its figures; nothing when a process did not start.
     std::optional<SessionReport> playSession(Mode mode);
+    // The simulated drift of slave `slave`'s oscillator.
+    double driftOf(int slave) const;
     bool verdict(const SessionReport& report, Mode mode, QStringList& shortfalls) const;
     void writeJson(const std::vector<std::pair<Mode, SessionReport>>& reports) const;
 

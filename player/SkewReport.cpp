@@ -26,7 +26,22 @@ QJsonObject skewJson(const SkewFigures& skew)
                        {QStringLiteral("max"), double(skew.maxUs)},
                        {QStringLiteral("signed_median"), double(skew.signedMedianUs)},
                        {QStringLiteral("frames_matched"), skew.matched},
-                       {QStringLiteral("frames_unmatched"), skew.unmatched}};
+                       {QStringLiteral("frames_unmatched"), skew.unmatched},
+                       {QStringLiteral("slope_ppm"), skew.slopePpm}};
+}
+
+QJsonArray binsJson(const std::vector<SkewBin>& bins)
+{
+    QJsonArray array;
+    for (const SkewBin& bin : bins)
+        array.append(QJsonObject{{QStringLiteral("start_s"), double(bin.startNs) / 1e9},
+                                 {QStringLiteral("frames_matched"), bin.matched},
+                                 {QStringLiteral("p50"), double(bin.p50Us)},
+                                 {QStringLiteral("p99"), double(bin.p99Us)},
+                                 {QStringLiteral("max"), double(bin.maxUs)},
+                                 {QStringLiteral("worst_signed_median"), double(bin.worstSignedMedianUs)},
+                                 {QStringLiteral("same_frame_share"), bin.sameFrameShare}});
+    return array;
 }
 
 } // namespace
@@ -46,6 +61,7 @@ QStringList SessionReport::tableLines() const
     QStringList lines{QStringLiteral("Session on the %1%2").arg(title, waitsMet ? QString() : QStringLiteral(" (a wait was NOT met)"))};
     lines += table.lines();
     lines.append(summaryLine());
+    lines += binLines();
     const auto realtime = std::count_if(rows.begin(), rows.end(), [](const PlayerRow& row) { return row.realtime; });
     if (realtime < qint64(rows.size()))
         lines.append(QStringLiteral("Only %1 of %2 players showed their frames from a thread at real-time priority (it needs "
@@ -67,6 +83,27 @@ QString SessionReport::summaryLine() const
         .arg(percent(allSameShare));
 }
 
+QStringList SessionReport::binLines() const
+{
+    if (bins.size() < 2)
+        return {};
+    const auto worstBy = [this](auto field) {
+        return *std::max_element(bins.begin(), bins.end(), [field](const SkewBin& a, const SkewBin& b) { return field(a) < field(b); });
+    };
+    const SkewBin p99 = worstBy([](const SkewBin& b) { return b.p99Us; });
+    const SkewBin median = worstBy([](const SkewBin& b) { return std::llabs(b.worstSignedMedianUs); });
+    const SkewBin share = worstBy([](const SkewBin& b) { return -b.sameFrameShare; });
+    return {QStringLiteral("Over %1 bins of 10 s: the worst p99 %2 us (at %3 s), the worst signed median %4 us (at %5 s), "
+                           "the lowest same-frame share %6 (at %7 s).")
+                .arg(bins.size())
+                .arg(p99.p99Us)
+                .arg(p99.startNs / 1000000000)
+                .arg(median.worstSignedMedianUs)
+                .arg(median.startNs / 1000000000)
+                .arg(percent(share.sameFrameShare))
+                .arg(share.startNs / 1000000000)};
+}
+
 QJsonObject SessionReport::toJson() const
 {
     QJsonArray players;
@@ -82,6 +119,8 @@ QJsonObject SessionReport::toJson() const
             player.insert(QStringLiteral("found_offset_us"), double(*row.foundUs));
         if (row.skew)
             player.insert(QStringLiteral("skew_us"), skewJson(*row.skew));
+        if (row.injectedUs)
+            player.insert(QStringLiteral("drift_ppm"), row.driftPpm);
         players.append(player);
     }
     return QJsonObject{{QStringLiteral("mode"), mode},
@@ -89,5 +128,6 @@ QJsonObject SessionReport::toJson() const
                        {QStringLiteral("players"), int(rows.size())},
                        {QStringLiteral("skew_us"), skewJson(pooled)},
                        {QStringLiteral("same_frame_share"), allSameShare},
-                       {QStringLiteral("per_player"), players}};
+                       {QStringLiteral("per_player"), players},
+                       {QStringLiteral("bins"), binsJson(bins)}};
 }

@@ -17,6 +17,7 @@ struct PlayerRow
     int commands = 0;                     // master: sent; slave: received
     std::optional<qint64> injectedUs;     // slave: its host clock's offset against the master's
     std::optional<qint64> foundUs;        // slave: the library's latest estimate of it
+    double driftPpm = 0;                  // slave: how fast its simulated oscillator ran
     std::optional<SkewFigures> skew;      // slave: against the master
     double sameFrameShare = 0;            // against the master (the master's own: 1)
     int frames = 0;
@@ -31,9 +32,12 @@ struct SessionReport
     std::vector<PlayerRow> rows;  // the master first
     SkewFigures pooled;           // every slave's frames together
     double allSameShare = 0;      // every player at once
+    std::vector<SkewBin> bins;    // every 10 s of the master's frames (a long programme)
 
     QStringList tableLines() const;
     QJsonObject toJson() const;
     // One line: the pooled figures and the share.
     QString summaryLine() const;
+    // Lines on the bins: the worst of them, for a long programme.
+    QStringList binLines() const;
 };

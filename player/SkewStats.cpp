@@ -15,13 +15,13 @@ struct ShownCursor
 {
     const std::vector<ShownFrame>* frames;
     std::size_t next = 0;
-    qint64 shownPts = -1;
+    qint64 shownKey = -1;
 
     qint64 at(qint64 t)
     {
         for (; next < frames->size() && (*frames)[next].monoNs <= t; ++next)
-            shownPts = (*frames)[next].ptsNs;
-        return shownPts;
+            shownKey = (*frames)[next].key;
+        return shownKey;
     }
 };
 
@@ -34,21 +34,28 @@ std::vector<ShownFrame> byTime(std::vector<ShownFrame> frames)
 
 } // namespace
 
-SkewFigures SkewStats::compare(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
-                               qint64 windowNs)
+namespace {
+
+struct MatchedFrame
 {
-    std::multimap<qint64, qint64> referenceTimes;  // pts -> time shown
+    qint64 monoNs;  // when the other player showed it
+    qint64 skewNs;  // other - reference
+};
+
+// Pairs each frame `other` rendered with the reference's rendering of the same frame nearest in time.
+std::vector<MatchedFrame> match(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
+                                qint64 windowNs, int* unmatched)
+{
+    std::multimap<qint64, qint64> referenceTimes;  // key -> time shown
     for (const ShownFrame& frame : reference) {
         if (frame.kind == ShownFrame::Rendered)
-            referenceTimes.emplace(frame.ptsNs, frame.monoNs);
+            referenceTimes.emplace(frame.key, frame.monoNs);
     }
-    SkewFigures figures;
-    std::vector<qint64> magnitudes;
-    std::vector<qint64> signedSkews;
+    std::vector<MatchedFrame> matched;
     for (const ShownFrame& frame : other) {
         if (frame.kind != ShownFrame::Rendered)
             continue;
-        const auto [first, last] = referenceTimes.equal_range(frame.ptsNs);
+        const auto [first, last] = referenceTimes.equal_range(frame.key);
         qint64 best = 0;
         bool found = false;
         for (auto it = first; it != last; ++it) {
@@ -58,23 +65,100 @@ SkewFigures SkewStats::compare(const std::vector<ShownFrame>& reference, const s
                 found = true;
             }
         }
-        if (!found) {
-            ++figures.unmatched;
-            continue;
-        }
-        ++figures.matched;
-        magnitudes.push_back(std::llabs(best) / kNsPerUs);
-        signedSkews.push_back(best / kNsPerUs);
+        if (found)
+            matched.push_back(MatchedFrame{frame.monoNs, best});
+        else if (unmatched)
+            ++*unmatched;
     }
-    figures.magnitudesUs = magnitudes;
-    figures.p50Us = percentile(magnitudes, 0.5);
-    figures.p99Us = percentile(magnitudes, 0.99);
-    figures.maxUs = percentile(magnitudes, 1.0);
+    return matched;
+}
+
+// Least squares of skew against time: microseconds per second.
+double slopeOf(const std::vector<MatchedFrame>& matched)
+{
+    if (matched.size() < 2)
+        return 0;
+    const double t0 = double(matched.front().monoNs);
+    double sumT = 0, sumY = 0;
+    for (const MatchedFrame& m : matched) {
+        sumT += (double(m.monoNs) - t0) / 1e9;
+        sumY += double(m.skewNs) / 1e3;
+    }
+    const double n = double(matched.size());
+    double stt = 0, sty = 0;
+    for (const MatchedFrame& m : matched) {
+        const double dt = (double(m.monoNs) - t0) / 1e9 - sumT / n;
+        stt += dt * dt;
+        sty += dt * (double(m.skewNs) / 1e3 - sumY / n);
+    }
+    return stt > 0 ? sty / stt : 0;
+}
+
+} // namespace
+
+SkewFigures SkewStats::compare(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
+                               qint64 windowNs)
+{
+    SkewFigures figures;
+    const std::vector<MatchedFrame> matched = match(reference, other, windowNs, &figures.unmatched);
+    std::vector<qint64> signedSkews;
+    for (const MatchedFrame& m : matched) {
+        figures.magnitudesUs.push_back(std::llabs(m.skewNs) / kNsPerUs);
+        signedSkews.push_back(m.skewNs / kNsPerUs);
+    }
+    figures.matched = int(matched.size());
+    figures.p50Us = percentile(figures.magnitudesUs, 0.5);
+    figures.p99Us = percentile(figures.magnitudesUs, 0.99);
+    figures.maxUs = percentile(figures.magnitudesUs, 1.0);
     figures.signedMedianUs = percentile(signedSkews, 0.5);
+    figures.slopePpm = slopeOf(matched);
     return figures;
 }
 
-double SkewStats::sameFrameShare(const std::vector<std::vector<ShownFrame>>& players, qint64 stepNs)
+std::vector<SkewBin> SkewStats::bins(const std::vector<std::vector<ShownFrame>>& players, qint64 binNs)
+{
+    std::vector<SkewBin> result;
+    if (players.size() < 2 || players.front().empty() || binNs <= 0)
+        return result;
+    const std::vector<ShownFrame>& master = players.front();
+    qint64 from = master.front().monoNs;
+    qint64 to = from;
+    for (const ShownFrame& frame : master) {
+        from = std::min(from, frame.monoNs);
+        to = std::max(to, frame.monoNs);
+    }
+    const std::size_t count = std::size_t((to - from) / binNs) + 1;
+    std::vector<std::vector<qint64>> magnitudes(count);
+    std::vector<std::vector<std::vector<qint64>>> signedPerSlave(count, std::vector<std::vector<qint64>>(players.size() - 1));
+    for (std::size_t slave = 1; slave < players.size(); ++slave) {
+        for (const MatchedFrame& m : match(master, players[slave], 1000000000, nullptr)) {
+            const qint64 index = (m.monoNs - from) / binNs;
+            if (index < 0 || std::size_t(index) >= count)
+                continue;
+            magnitudes[std::size_t(index)].push_back(std::llabs(m.skewNs) / kNsPerUs);
+            signedPerSlave[std::size_t(index)][slave - 1].push_back(m.skewNs / kNsPerUs);
+        }
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        SkewBin bin;
+        bin.startNs = qint64(i) * binNs;
+        bin.matched = int(magnitudes[i].size());
+        bin.p50Us = percentile(magnitudes[i], 0.5);
+        bin.p99Us = percentile(magnitudes[i], 0.99);
+        bin.maxUs = percentile(magnitudes[i], 1.0);
+        for (const std::vector<qint64>& skews : signedPerSlave[i]) {
+            const qint64 median = percentile(skews, 0.5);
+            if (std::llabs(median) > std::llabs(bin.worstSignedMedianUs))
+                bin.worstSignedMedianUs = median;
+        }
+        bin.sameFrameShare = sameFrameShare(players, 100000, from + bin.startNs, from + bin.startNs + binNs);
+        result.push_back(bin);
+    }
+    return result;
+}
+
+double SkewStats::sameFrameShare(const std::vector<std::vector<ShownFrame>>& players, qint64 stepNs, qint64 fromNs,
+                                 qint64 toNs)
 {
     if (players.empty() || stepNs <= 0)
         return 0;
@@ -87,6 +171,10 @@ double SkewStats::sameFrameShare(const std::vector<std::vector<ShownFrame>>& pla
         sorted.push_back(byTime(frames));
         from = sorted.size() == 1 ? sorted.back().front().monoNs : std::max(from, sorted.back().front().monoNs);
         to = sorted.size() == 1 ? sorted.back().back().monoNs : std::min(to, sorted.back().back().monoNs);
+    }
+    if (toNs > fromNs) {
+        from = std::max(from, fromNs);
+        to = std::min(to, toNs);
     }
     std::vector<ShownCursor> cursors;
     for (const std::vector<ShownFrame>& frames : sorted)

@@ -15,6 +15,19 @@ struct SkewFigures
     qint64 maxUs = 0;
     qint64 signedMedianUs = 0;  // other - reference: its sign says who is late
     std::vector<qint64> magnitudesUs;  // every matched |other - reference|, for pooling players
+    double slopePpm = 0;        // how fast other - reference grows over the time compared (us per s)
+};
+
+// One stretch of time (10 s, say) of a programme: how far apart every slave was from the master there.
+struct SkewBin
+{
+    qint64 startNs = 0;       // from the first frame the master showed
+    int matched = 0;
+    qint64 p50Us = 0;         // of every slave's |skew|
+    qint64 p99Us = 0;
+    qint64 maxUs = 0;
+    qint64 worstSignedMedianUs = 0;  // the slave whose signed median lies furthest from zero
+    double sameFrameShare = 0;       // every player at once
 };
 
 class SkewStats
@@ -25,9 +38,13 @@ public:
     static SkewFigures compare(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
                                qint64 windowNs = 1000000000);
 
-    // The share of instants, every `stepNs` over the time all players were showing frames, at which every
-    // player showed the same frame. 0 when the players never overlapped.
-    static double sameFrameShare(const std::vector<std::vector<ShownFrame>>& players, qint64 stepNs = 100000);
+    // The share of instants, every `stepNs` over the time all players were showing frames (and within
+    // [fromNs, toNs] when given), at which every player showed the same frame. 0 when they never overlapped.
+    static double sameFrameShare(const std::vector<std::vector<ShownFrame>>& players, qint64 stepNs = 100000,
+                                 qint64 fromNs = 0, qint64 toNs = 0);
+
+    // The figures of every `binNs` of the master's frames: the first player is the master.
+    static std::vector<SkewBin> bins(const std::vector<std::vector<ShownFrame>>& players, qint64 binNs);
 
     // Nearest-rank percentile of `values` (0 for none); `fraction` in [0, 1].
     static qint64 percentile(std::vector<qint64> values, double fraction);

@@ -3,7 +3,6 @@
 
 #include "EventLine.h"
 #include "HostStartup.h"
-#include "PipelineClock.h"
 
 #include <QCoreApplication>
 
@@ -12,31 +11,55 @@
 namespace {
 
 constexpr int kLayer = 0;
+constexpr int kFlushEveryMs = 1000;
+
+void printError(const QString& message)
+{
+    EventLine(QStringLiteral("error")).add(QStringLiteral("message"), message).print();
+}
 
 } // namespace
 
 SlavePlayer::SlavePlayer(PlayerOptions options)
     : m_options(std::move(options)),
-      m_clock(m_options.clockOffsetUs),
+      m_clock(m_options.clockOffsetUs, m_options.driftPpm),
       m_playback(m_log),
       m_callbacks(makeCallbacks()),
+      m_pipelineClock(
+          m_options, m_clock, [this] { return m_net->control().getClockEstimate(); },
+          [this] { return m_playback.timeline().playing; }),
       m_net(std::make_unique<NetControlThread>(&m_callbacks, m_options.group, m_options.ip, m_options.port)),
       m_input([this](const QString& line) {
                   if (line.trimmed() == QLatin1String("quit"))
                       finish();
               },
-              [this] { finish(); })
+              [this] { finish(); }),
+      m_stopSignals([this] { finish(); })
 {
-    m_net->control().setSlaveFlag(true);
-    m_net->control().setMasterIp(m_options.masterIp.toStdString());
+    MultiNetControl& control = m_net->control();
+    control.setSlaveFlag(true);
+    control.setMasterIp(m_options.masterIp.toStdString());
+    control.setAcknowledgedDelivery(true);
+    control.setRecovery(true);
     m_playback.media().setHandlers(
         [this] {
             const bool sent = m_net->control().reportComplete(kLayer);
             EventLine(QStringLiteral("complete")).add(QStringLiteral("reported"), sent).print();
         },
-        [](const QString& message) { EventLine(QStringLiteral("error")).add(QStringLiteral("message"), message).print(); });
-    m_playback.setLateErrorHandler(
-        [](const QString& message) { EventLine(QStringLiteral("error")).add(QStringLiteral("message"), message).print(); });
+        printError);
+    m_playback.setLateErrorHandler(printError);
+    m_playback.setWaitConversion([this](qint64 ns) { return m_pipelineClock.toRealNs(ns); });
+    m_playback.setRepositionHandler([this] { m_pipelineClock.settleBeforeRepositioning(); });
+    QString error;
+    if (!m_log.streamTo(m_options.frameLog, error))
+        printError(error);
+    m_flushTimer.setInterval(kFlushEveryMs);
+    QObject::connect(&m_flushTimer, &QTimer::timeout, [this] {
+        QString flushError;
+        if (!m_log.flush(flushError))
+            printError(flushError);
+    });
+    m_flushTimer.start();
 }
 
 SlavePlayer::~SlavePlayer()
@@ -56,7 +79,9 @@ int SlavePlayer::exec()
         .add(QStringLiteral("pid"), QCoreApplication::applicationPid())
         .add(QStringLiteral("key"), key)
         .add(QStringLiteral("clock-offset-us"), m_options.clockOffsetUs)
+        .add(QStringLiteral("drift-ppm"), m_options.driftPpm, 1)
         .add(QStringLiteral("clock"), m_options.clock == SyncClock::GstNet ? "gstreamer-net" : "library")
+        .add(QStringLiteral("rate-correction"), m_options.rateCorrection)
         .add(QStringLiteral("ignore-offset"), m_options.ignoreOffset)
         .print();
     return QCoreApplication::exec();
@@ -65,30 +90,25 @@ int SlavePlayer::exec()
 NetControlNS::slaveControlCbk SlavePlayer::makeCallbacks()
 {
     NetControlNS::slaveControlCbk callbacks;
-    callbacks.prepareCbk = [this](char* userData, int len) {
-        const CommandData data = CommandData::parse(userData, len);
-        printReceived("prepare", data);
-        QMetaObject::invokeMethod(&m_mainContext, [this, data] { prepare(data); }, Qt::QueuedConnection);
-    };
     SyncCommand::receiveInto(callbacks, [this](const char* name, const CommandData& data, std::optional<SyncCommand> command) {
         printReceived(name, data);
         QMetaObject::invokeMethod(
             &m_mainContext,
             [this, name, command] {
-                if (command)
-                    carryOut(*command);
+                if (!command)
+                    printError(QStringLiteral("%1 whose user data lacks what it needs, or is of a later format; ignored")
+                                   .arg(QLatin1String(name)));
+                else if (command->kind == SyncCommand::Prepare)
+                    prepare(*command);
                 else
-                    EventLine(QStringLiteral("error"))
-                        .add(QStringLiteral("message"), QStringLiteral("%1 without at= and pos= in its user data; ignored").arg(QLatin1String(name)))
-                        .print();
+                    carryOut(*command);
             },
             Qt::QueuedConnection);
     });
     callbacks.getLayerIdsCbk = [] { return std::vector<int>{kLayer}; };
     callbacks.clockOffsetCbk = [this](double seconds) {
-        const qint64 us = std::llround(seconds * 1e6);
-        m_offsetUs = us;
-        EventLine(QStringLiteral("clock-offset")).add(QStringLiteral("us"), us).print();
+        m_pipelineClock.setMeanOffsetUs(std::llround(seconds * 1e6));
+        printClockOffset(seconds);
     };
     callbacks.getClockTimeCbk = [this] { return m_clock.nowUs(); };
     callbacks.masterLostCbk = [](bool) { EventLine(QStringLiteral("master-lost")).print(); };
@@ -99,62 +119,73 @@ void SlavePlayer::printReceived(const char* name, const CommandData& data) const
 {
     EventLine(QStringLiteral("received"))
         .add(QStringLiteral("command"), name)
-        .add(QStringLiteral("tag"), data.value(QStringLiteral("tag")))
+        .add(QStringLiteral("cmd"), data.value(QStringLiteral("cmd")))
         .add(QStringLiteral("mono-us"), HostClock::monotonicUs())
         .print();
 }
 
-void SlavePlayer::prepare(const CommandData& data)
+void SlavePlayer::printClockOffset(double meanSeconds) const
 {
-    const QString uri = data.value(QStringLiteral("uri"));
-    if (!uri.isEmpty() && uri == m_openUri && m_playback.media().isOpen()) {
-        // Prepared again for a player that joins: this one plays on as it is.
+    // The mean of ten the library hands over, and its estimate of the master's clock beside it.
+    const NetControlNS::struClockEstimate estimate = m_net->control().getClockEstimate();
+    EventLine(QStringLiteral("clock-offset"))
+        .add(QStringLiteral("us"), qint64(std::llround(meanSeconds * 1e6)))
+        .add(QStringLiteral("estimate-us"), qint64(std::llround(estimate.offsetAtUs(m_clock.nowUs()))))
+        .add(QStringLiteral("rate-ppm"), estimate.ratePpm, 2)
+        .print();
+}
+
+void SlavePlayer::prepare(const SyncCommand& command)
+{
+    const bool again = command.programme == m_playback.media().programme() && m_playback.media().isOpen();
+    if (!m_applied.takeIfNew(command) || again) {
+        // Prepared again, for a player that joins or a master that started again: this one plays on as it is.
         EventLine(QStringLiteral("prepared"))
-            .add(QStringLiteral("ok"), true)
+            .add(QStringLiteral("ok"), m_playback.media().isOpen())
             .add(QStringLiteral("again"), true)
-            .add(QStringLiteral("reported"), m_net->control().reportPrepared(kLayer))
+            .add(QStringLiteral("reported"), m_playback.media().isOpen() && m_net->control().reportPrepared(kLayer))
             .print();
         return;
     }
     QString error;
-    GstClock* clock = m_options.clock == SyncClock::GstNet
-                          ? PipelineClock::follow(m_options.masterIp, m_options.netClockPort, error)
-                          : PipelineClock::monotonic(m_options.clockOffsetUs * 1000);
-    const bool opened = clock && m_playback.media().open(uri, clock, m_options.window, m_options.label, error);
+    GstClock* clock = m_pipelineClock.makePipelineClock(error);
+    const bool opened =
+        clock && m_playback.media().open(command.programme, clock, m_options.window, m_options.label, error);
     if (clock)
         gst_object_unref(clock);
     EventLine prepared(QStringLiteral("prepared"));
-    prepared.add(QStringLiteral("ok"), opened);
+    prepared.add(QStringLiteral("ok"), opened).add(QStringLiteral("items"), int(command.programme.uris().size()));
     if (!opened) {
         prepared.add(QStringLiteral("error"), error).print();
         return;
     }
-    m_openUri = uri;
     prepared.add(QStringLiteral("reported"), m_net->control().reportPrepared(kLayer)).print();
 }
 
 void SlavePlayer::carryOut(const SyncCommand& command)
 {
+    if (!m_applied.takeIfNew(command)) {
+        EventLine(QStringLiteral("ignored"))
+            .add(QStringLiteral("command"), SyncCommand::name(command.kind))
+            .add(QStringLiteral("cmd"), command.id)
+            .add(QStringLiteral("reason"), "applied already, or older than the last one applied")
+            .print();
+        return;
+    }
     QString error;
-    const qint64 atClockNs = toClockNs(command.atHostUs);
+    const qint64 atClockNs = m_pipelineClock.toClockNs(command.atHostUs);
     const bool ok = m_playback.apply(command, atClockNs, error);
+    const qint64 nowClockNs = m_playback.media().clock() ? qint64(gst_clock_get_time(m_playback.media().clock())) : 0;
     EventLine applied(QStringLiteral("applied"));
     applied.add(QStringLiteral("command"), SyncCommand::name(command.kind))
+        .add(QStringLiteral("cmd"), command.id)
+        .add(QStringLiteral("play"), command.play)
         .add(QStringLiteral("position-us"), command.positionUs)
-        .add(QStringLiteral("lead-us"), (atClockNs - qint64(m_clock.nowUs()) * 1000) / 1000)
+        .add(QStringLiteral("lead-us"), (atClockNs - nowClockNs) / 1000)
         .add(QStringLiteral("ok"), ok);
     if (!ok)
         applied.add(QStringLiteral("error"), error);
     applied.print();
-}
-
-qint64 SlavePlayer::toClockNs(double masterHostUs) const
-{
-    // The pipeline runs on this host's clock, or on the master's when it follows GStreamer's network clock.
-    if (m_options.clock == SyncClock::GstNet)
-        return std::llround(masterHostUs * 1000.0);
-    const qint64 offsetUs = m_options.ignoreOffset ? 0 : m_offsetUs.load();
-    return std::llround((masterHostUs + double(offsetUs)) * 1000.0);
 }
 
 void SlavePlayer::finish()
@@ -163,11 +194,10 @@ void SlavePlayer::finish()
         return;
     m_finished = true;
     m_playback.media().halt();
-    EventLine frames(QStringLiteral("frames"));
-    frames.add(QStringLiteral("count"), int(m_log.frames().size()))
-        .add(QStringLiteral("realtime"), m_playback.media().realtime());
     QString error;
-    if (!m_options.frameLog.isEmpty() && !m_log.write(m_options.frameLog, error))
+    EventLine frames(QStringLiteral("frames"));
+    frames.add(QStringLiteral("count"), m_log.count()).add(QStringLiteral("realtime"), m_playback.media().realtime());
+    if (!m_log.flush(error))
         frames.add(QStringLiteral("error"), error);
     frames.print();
     QCoreApplication::quit();

@@ -13,7 +13,9 @@ SyncCommand made(SyncCommand::Kind kind, qint64 positionUs, double atHostUs, con
     command.kind = kind;
     command.positionUs = positionUs;
     command.atHostUs = atHostUs;
-    command.tag = data.value(QStringLiteral("tag"));
+    command.play = data.integer(QStringLiteral("play")).value_or(0);
+    command.run = data.integer(QStringLiteral("run")).value_or(0);
+    command.id = data.integer(QStringLiteral("cmd")).value_or(0);
     return command;
 }
 
@@ -27,27 +29,66 @@ std::optional<SyncCommand> madeFromData(SyncCommand::Kind kind, const CommandDat
     return made(kind, *pos, double(*at), data);
 }
 
+std::optional<SyncCommand> prepared(const CommandData& data)
+{
+    SyncCommand command = made(SyncCommand::Prepare, 0, 0, data);
+    const qint64 items = data.integer(QStringLiteral("items")).value_or(0);
+    QStringList uris;
+    for (qint64 i = 0; i < items; ++i)
+        uris.append(data.value(QStringLiteral("uri%1").arg(i)));
+    if (uris.isEmpty() || uris.contains(QString()))
+        return std::nullopt;
+    command.programme = Programme(uris, data.integer(QStringLiteral("loop")).value_or(0) != 0);
+    return command;
+}
+
+// The words every command carries, and those of its kind.
+CommandData userData(const SyncCommand& command)
+{
+    CommandData data;
+    data.set(QStringLiteral("v"), qint64(SyncCommand::kFormatVersion))
+        .set(QStringLiteral("run"), command.run)
+        .set(QStringLiteral("cmd"), command.id);
+    const qint64 at = std::llround(command.atHostUs);
+    switch (command.kind) {
+    case SyncCommand::Prepare:
+        data.set(QStringLiteral("items"), qint64(command.programme.uris().size()))
+            .set(QStringLiteral("loop"), qint64(command.programme.loops() ? 1 : 0));
+        for (int i = 0; i < command.programme.uris().size(); ++i)
+            data.set(QStringLiteral("uri%1").arg(i), command.programme.uris().at(i));
+        return data;
+    case SyncCommand::Stop:
+        return data;
+    case SyncCommand::Speed:
+    case SyncCommand::Step:
+    case SyncCommand::StepBack:
+        data.set(QStringLiteral("at"), at);
+        [[fallthrough]];
+    case SyncCommand::Pause:
+        data.set(QStringLiteral("pos"), command.positionUs);
+        [[fallthrough]];
+    default:
+        data.set(QStringLiteral("play"), command.play);
+        return data;
+    }
+}
+
 } // namespace
 
 const char* SyncCommand::name(Kind kind)
 {
-    static const char* const kNames[] = {"start", "pause", "seek", "speed", "step", "stepback", "stop"};
+    static const char* const kNames[] = {"start", "pause", "seek", "speed", "step", "stepback", "stop", "prepare"};
     return kNames[kind];
 }
 
 bool SyncCommand::send(MultiNetControl& control) const
 {
-    CommandData data;
-    data.set(QStringLiteral("tag"), tag);
-    const qint64 at = std::llround(atHostUs);
-    if (kind == Pause || kind == Speed || kind == Step || kind == StepBack)
-        data.set(QStringLiteral("pos"), positionUs);
-    if (kind == Speed || kind == Step || kind == StepBack)
-        data.set(QStringLiteral("at"), at);
-    QByteArray bytes = data.bytes();
+    QByteArray bytes = userData(*this).bytes();
     char* user = bytes.data();
     const int len = int(bytes.size());
     switch (kind) {
+    case Prepare:
+        return control.notifySlavePrepareAsync(kLayer, user, len);
     case Start:
         return control.notifySlaveStart(double(positionUs) / 1e6, atHostUs, kLayer, user, len);
     case Pause:
@@ -66,68 +107,59 @@ bool SyncCommand::send(MultiNetControl& control) const
     return false;
 }
 
-SyncCommand SyncCommand::start(double positionS, double atHostUs, const CommandData& data)
-{
-    return made(Start, std::llround(positionS * 1e6), atHostUs, data);
-}
-
-SyncCommand SyncCommand::pause(double atHostUs, const CommandData& data)
-{
-    return made(Pause, data.integer(QStringLiteral("pos")).value_or(-1), atHostUs, data);
-}
-
-SyncCommand SyncCommand::seek(qint64 positionUs, bool playOn, double atHostUs, const CommandData& data)
-{
-    SyncCommand command = made(Seek, positionUs, atHostUs, data);
-    command.playOn = playOn;
-    return command;
-}
-
-std::optional<SyncCommand> SyncCommand::speed(double rate, const CommandData& data)
-{
-    std::optional<SyncCommand> command = madeFromData(Speed, data);
-    if (command)
-        command->rate = rate;
-    return command;
-}
-
-std::optional<SyncCommand> SyncCommand::step(Kind kind, const CommandData& data)
-{
-    return madeFromData(kind, data);
-}
-
-SyncCommand SyncCommand::stop(double atHostUs, const CommandData& data)
-{
-    return made(Stop, 0, atHostUs, data);
-}
-
 void SyncCommand::receiveInto(NetControlNS::slaveControlCbk& callbacks, const Received& received)
 {
-    // `make` builds the command from the parsed user data.
+    // `make` builds the command from the parsed user data; a later format is not guessed at.
     auto deliver = [received](const char* name, char* userData, int len, const auto& make) {
         const CommandData data = CommandData::parse(userData, len);
-        received(name, data, make(data));
+        const bool readable = data.integer(QStringLiteral("v")).value_or(kFormatVersion) <= kFormatVersion;
+        received(name, data, readable ? make(data) : std::nullopt);
     };
+    callbacks.prepareCbk = [deliver](char* userData, int len) { deliver("prepare", userData, len, prepared); };
     callbacks.startCbk = [deliver](int, double positionS, double atUs, char* userData, int len) {
-        deliver("start", userData, len, [&](const CommandData& data) { return std::optional(start(positionS, atUs, data)); });
+        deliver("start", userData, len,
+                [&](const CommandData& data) { return std::optional(made(Start, std::llround(positionS * 1e6), atUs, data)); });
     };
     callbacks.pauseCbk = [deliver](int, double atUs, char* userData, int len) {
-        deliver("pause", userData, len, [&](const CommandData& data) { return std::optional(pause(atUs, data)); });
+        deliver("pause", userData, len, [&](const CommandData& data) {
+            return std::optional(made(Pause, data.integer(QStringLiteral("pos")).value_or(-1), atUs, data));
+        });
     };
     callbacks.seekCbk = [deliver](int, qint64 positionUs, bool playOn, double atUs, char* userData, int len) {
-        deliver("seek", userData, len,
-                [&](const CommandData& data) { return std::optional(seek(positionUs, playOn, atUs, data)); });
+        deliver("seek", userData, len, [&](const CommandData& data) {
+            SyncCommand command = made(Seek, positionUs, atUs, data);
+            command.playOn = playOn;
+            return std::optional(command);
+        });
     };
     callbacks.speedCbk = [deliver](int, double rate, char* userData, int len) {
-        deliver("speed", userData, len, [&](const CommandData& data) { return speed(rate, data); });
+        deliver("speed", userData, len, [&](const CommandData& data) {
+            std::optional<SyncCommand> command = madeFromData(Speed, data);
+            if (command)
+                command->rate = rate;
+            return command;
+        });
     };
     callbacks.stepCbk = [deliver](int, char* userData, int len) {
-        deliver("step", userData, len, [](const CommandData& data) { return step(Step, data); });
+        deliver("step", userData, len, [](const CommandData& data) { return madeFromData(Step, data); });
     };
     callbacks.stepBackCbk = [deliver](int, char* userData, int len) {
-        deliver("stepback", userData, len, [](const CommandData& data) { return step(StepBack, data); });
+        deliver("stepback", userData, len, [](const CommandData& data) { return madeFromData(StepBack, data); });
     };
     callbacks.stopCbk = [deliver](int, double atUs, char* userData, int len) {
-        deliver("stop", userData, len, [&](const CommandData& data) { return std::optional(stop(atUs, data)); });
+        deliver("stop", userData, len, [&](const CommandData& data) { return std::optional(made(Stop, 0, atUs, data)); });
     };
+}
+
+bool AppliedCommands::takeIfNew(const SyncCommand& command)
+{
+    if (command.run != m_run) {
+        m_run = command.run;
+        m_last = command.id;
+        return true;
+    }
+    if (command.id <= m_last)
+        return false;
+    m_last = command.id;
+    return true;
 }

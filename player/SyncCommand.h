@@ -1,20 +1,29 @@
 // SPDX-License-Identifier: MIT
-// The players' convention for what a command means on the wire: which frame and at which instant.
+// The players' convention for what a command means on the wire: which frame and at which instant. The
+// user data is version 1 of the players' format: words "key=value" separated by blanks (CommandData).
 //
-// Instants are times of the master's host clock in microseconds; positions are programme positions in
-// microseconds (start carries seconds), snapped by every receiver to the frame that shows there.
+// Every command carries
+//   v=1         the format's version
+//   run=<pid>   the master's run: its process id; a master that starts again is a new run
+//   cmd=<n>     the command's number in its run, from 1 up: a slave applies each number once, and never
+//               one older than the last it applied (a repeat, or a copy that came late, is left out)
+// and, where a position is meant,
+//   play=<k>    the play of the programme the position is in (Programme; 0 when absent)
+//
+// Instants are times of the master's host clock in microseconds; positions are positions in the play's
+// item in microseconds (start carries seconds), snapped by every receiver to the frame that shows there.
+//   prepare    items=<n> loop=<0|1> uri0=<URI> ... uri<n-1>=<URI>   (the programme)
 //   start      first = position in seconds, second = instant
-//   pause      value = instant;             user data pos=<position>
+//   pause      value = instant;             pos=<position>
 //   seek       position = position, flag = play on after the seek, value = instant
-//   speed      speed = rate;                 user data at=<instant> pos=<position>
-//   step       user data at=<instant> pos=<position of the frame to show>
+//   speed      speed = rate;                 at=<instant> pos=<position>
+//   step       at=<instant> pos=<position of the frame to show>
 //   stepback   as step
 //   stop       value = instant
-//   prepare    user data uri=<media URI>
-// Every command also carries tag=cmd<N> in its user data, so that a slave's line names the master's.
 #pragma once
 
 #include "CommandData.h"
+#include "Programme.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,30 +35,40 @@
 
 struct SyncCommand
 {
-    enum Kind { Start, Pause, Seek, Speed, Step, StepBack, Stop };
+    enum Kind { Start, Pause, Seek, Speed, Step, StepBack, Stop, Prepare };
+    static constexpr int kFormatVersion = 1;
 
     Kind kind = Start;
+    qint64 play = 0;      // which play of the programme the position is in
     qint64 positionUs = 0;
     bool playOn = true;   // seek only
     double rate = 1.0;    // speed only
     double atHostUs = 0;  // on the master's host clock
-    QString tag;
+    qint64 run = 0;       // the master's run
+    qint64 id = 0;        // the command's number in its run
+    Programme programme;  // prepare only
 
     static const char* name(Kind kind);
-    // Sends it to every slave through the master's control object.
+    // Sends it to every slave through the master's control object. False when the control object refused
+    // it (a programme whose URIs do not fit a datagram, for one).
     bool send(MultiNetControl& control) const;
 
-    // What a slave's callbacks received, as a command; nothing when the user data lacks a value it needs.
-    static SyncCommand start(double positionS, double atHostUs, const CommandData& data);
-    static SyncCommand pause(double atHostUs, const CommandData& data);
-    static SyncCommand seek(qint64 positionUs, bool playOn, double atHostUs, const CommandData& data);
-    static std::optional<SyncCommand> speed(double rate, const CommandData& data);
-    static std::optional<SyncCommand> step(Kind kind, const CommandData& data);
-    static SyncCommand stop(double atHostUs, const CommandData& data);
-
     // Called on the library's thread with each command's name, its user data and the command (nothing when
-    // the user data lacks a value it needs).
+    // the user data lacks a value it needs, or is of a later format).
     using Received = std::function<void(const char* name, const CommandData& data, std::optional<SyncCommand> command)>;
-    // Sets the playback commands' callbacks of `callbacks` (all but prepare) to hand what they receive to `received`.
+    // Sets the command callbacks of `callbacks` to hand what they receive to `received`.
     static void receiveInto(NetControlNS::slaveControlCbk& callbacks, const Received& received);
+};
+
+// What a slave has applied of a master's commands: each command number of a run once, in order.
+class AppliedCommands
+{
+public:
+    // Whether `command` is new: of another run than the last, or numbered above the last of this run.
+    // A new one is remembered as the last.
+    bool takeIfNew(const SyncCommand& command);
+
+private:
+    qint64 m_run = -1;
+    qint64 m_last = 0;
 };

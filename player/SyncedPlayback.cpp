@@ -23,7 +23,7 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
         error = QStringLiteral("%1 before any media is prepared; ignored").arg(QLatin1String(SyncCommand::name(command.kind)));
         return false;
     }
-    const qint64 durationNs = m_media.durationNs();
+    const qint64 durationNs = m_media.itemDurationNs(m_media.programme().itemOfPlay(command.play));
     if (carriesPosition(command) && durationNs > 0 && positionNs >= durationNs) {
         error = QStringLiteral("%1 to %2 us, past the end of the media at %3 us; ignored")
                     .arg(QLatin1String(SyncCommand::name(command.kind)))
@@ -34,21 +34,22 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
     switch (command.kind) {
     case SyncCommand::Start: {
         // Already on this time line (a start that lets a player join late): nothing changes here.
-        if (m_timeline.playing && std::llabs(m_timeline.positionAt(atClockNs) - positionNs) < m_media.grid().frameDurationNs() / 4)
+        if (isOnTimeline(command.play, positionNs, atClockNs))
             return true;
         // A position inside a frame: that frame is shown when the programme passes its start.
         const qint64 frameStart = snapNs(positionNs);
         const qint64 shownAt = atClockNs - qint64(double(positionNs - frameStart) / m_timeline.rate);
-        return playAt(frameStart, m_timeline.rate, shownAt, error);
+        return playAt(command.play, frameStart, m_timeline.rate, shownAt, error);
     }
     case SyncCommand::Seek:
         if (command.playOn)
-            return playAt(snapNs(positionNs), m_timeline.rate, atClockNs, error);
-        holdAt(snapNs(positionNs), atClockNs);
+            return playAt(command.play, snapNs(positionNs), m_timeline.rate, atClockNs, error);
+        holdAt(command.play, snapNs(positionNs), atClockNs);
         return true;
     case SyncCommand::Pause:
         // Without a position from the master, the frame this player shows at the instant.
-        holdAt(snapNs(command.positionUs >= 0 ? positionNs : m_timeline.positionAt(atClockNs)), atClockNs);
+        holdAt(command.positionUs >= 0 ? command.play : m_timeline.play,
+               snapNs(command.positionUs >= 0 ? positionNs : m_timeline.positionAt(atClockNs)), atClockNs);
         return true;
     case SyncCommand::Speed:
         if (command.rate <= 0) {
@@ -59,17 +60,25 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
             m_timeline.rate = command.rate;
             return true;
         }
-        return playAt(snapNs(positionNs), command.rate, atClockNs, error);
+        return playAt(command.play, snapNs(positionNs), command.rate, atClockNs, error);
     case SyncCommand::Step:
     case SyncCommand::StepBack:
-        holdAt(snapNs(std::max<qint64>(0, positionNs)), atClockNs);
+        holdAt(command.play, snapNs(std::max<qint64>(0, positionNs)), atClockNs);
         return true;
     case SyncCommand::Stop:
-        m_timeline.positionNs = m_timeline.positionAt(atClockNs);
+        if (const std::optional<ProgrammePoint> there = m_media.pointAt(atClockNs)) {
+            m_timeline.play = there->play;
+            m_timeline.positionNs = there->positionNs;
+        } else {
+            m_timeline.positionNs = m_timeline.positionAt(atClockNs);
+        }
         m_timeline.playing = false;
         at(atClockNs, [this] { m_media.halt(); });
         return true;
+    case SyncCommand::Prepare:
+        break;  // a programme is opened, not applied
     }
+    error = QStringLiteral("a prepare is no playback command");
     return false;
 }
 
@@ -89,18 +98,29 @@ bool SyncedPlayback::carriesPosition(const SyncCommand& command) const
     case SyncCommand::Speed:
         return m_timeline.playing;
     case SyncCommand::Stop:
+    case SyncCommand::Prepare:
         return false;
     default:
         return true;
     }
 }
 
-bool SyncedPlayback::playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error)
+bool SyncedPlayback::isOnTimeline(qint64 play, qint64 positionNs, qint64 atClockNs) const
+{
+    if (!m_timeline.playing)
+        return false;
+    // Where the pipeline will be at the instant, across the end of an item where it knows the way.
+    const std::optional<ProgrammePoint> there = m_media.pointAt(atClockNs);
+    const ProgrammePoint expected = there ? *there : ProgrammePoint{m_timeline.play, m_timeline.positionAt(atClockNs)};
+    return expected.play == play && std::llabs(expected.positionNs - positionNs) < m_media.grid().frameDurationNs() / 4;
+}
+
+bool SyncedPlayback::playAt(qint64 play, qint64 positionNs, double rate, qint64 atClockNs, QString& error)
 {
     const Timeline before = m_timeline;
-    if (!before.playing && !m_media.playFrom(positionNs, rate, atClockNs, error))
+    if (!before.playing && !playFrom(play, positionNs, rate, atClockNs, error))
         return false;
-    m_timeline = Timeline{true, positionNs, atClockNs, rate};
+    m_timeline = Timeline{true, play, positionNs, atClockNs, rate};
     if (!before.playing)
         return true;
     // Playing on until just before the instant: every screen then stops on the same frame at the same
@@ -111,22 +131,30 @@ bool SyncedPlayback::playAt(qint64 positionNs, double rate, qint64 atClockNs, QS
     const double frameOnClockNs = double(grid.frameDurationNs()) / before.rate;
     const qint64 stopAt =
         before.clockNs + qint64(double(lastShown - before.positionNs) / before.rate + frameOnClockNs / 2);
-    at(stopAt, [this, positionNs, rate, atClockNs] {
+    at(stopAt, [this, play, positionNs, rate, atClockNs] {
         QString lateError;
-        if (!m_media.playFrom(positionNs, rate, atClockNs, lateError) && m_onLateError)
+        if (!playFrom(play, positionNs, rate, atClockNs, lateError) && m_onLateError)
             m_onLateError(lateError);
     });
     return true;
 }
 
-void SyncedPlayback::holdAt(qint64 positionNs, qint64 atClockNs)
+bool SyncedPlayback::playFrom(qint64 play, qint64 positionNs, double rate, qint64 atClockNs, QString& error)
+{
+    if (m_onReposition)
+        m_onReposition();
+    return m_media.playFrom(ProgrammePoint{play, positionNs}, rate, atClockNs, error);
+}
+
+void SyncedPlayback::holdAt(qint64 play, qint64 positionNs, qint64 atClockNs)
 {
     m_timeline.playing = false;
+    m_timeline.play = play;
     m_timeline.positionNs = positionNs;
     m_timeline.clockNs = atClockNs;
-    at(atClockNs, [this, positionNs] {
+    at(atClockNs, [this, play, positionNs] {
         QString error;
-        if (!m_media.holdFrame(positionNs, error) && m_onLateError)
+        if (!m_media.holdFrame(ProgrammePoint{play, positionNs}, error) && m_onLateError)
             m_onLateError(error);
     });
 }
@@ -134,6 +162,8 @@ void SyncedPlayback::holdAt(qint64 positionNs, qint64 atClockNs)
 void SyncedPlayback::at(qint64 clockNs, std::function<void()> action)
 {
     const qint64 nowNs = m_media.clock() ? qint64(gst_clock_get_time(m_media.clock())) : clockNs;
-    const qint64 delayMs = std::max<qint64>(0, (clockNs - nowNs + kNsPerMs - 1) / kNsPerMs);
+    // The wait is timed on this PC's own oscillator, as the pipeline's clock is.
+    const qint64 waitNs = m_toRealNs ? m_toRealNs(clockNs - nowNs) : clockNs - nowNs;
+    const qint64 delayMs = std::max<qint64>(0, (waitNs + kNsPerMs - 1) / kNsPerMs);
     QTimer::singleShot(int(delayMs), Qt::PreciseTimer, &m_timerContext, std::move(action));
 }

@@ -32,13 +32,22 @@ public:
     // that happens at the instant is handed to `onLateError`.
     bool apply(const SyncCommand& command, qint64 atClockNs, QString& error);
     void setLateErrorHandler(std::function<void(const QString&)> onLateError) { m_onLateError = std::move(onLateError); }
+    // How long a wait of so many ns of the pipeline's clock takes in real time: this PC's timers run on its
+    // own oscillator (a simulated drift moves them too). Without it, the same.
+    void setWaitConversion(std::function<qint64(qint64)> toRealNs) { m_toRealNs = std::move(toRealNs); }
+    // Called right before the pipeline is put on another time line (a flushing seek and a new base time).
+    void setRepositionHandler(std::function<void()> onReposition) { m_onReposition = std::move(onReposition); }
 
 private:
     // Whether the command names a position to go to (a pause may leave it to the player, a speed change
     // names one only while playing).
     bool carriesPosition(const SyncCommand& command) const;
-    bool playAt(qint64 positionNs, double rate, qint64 atClockNs, QString& error);
-    void holdAt(qint64 positionNs, qint64 atClockNs);
+    // Whether the programme already passes `positionNs` of `play` at `atClockNs` (a start that lets a
+    // player join late, sent to all).
+    bool isOnTimeline(qint64 play, qint64 positionNs, qint64 atClockNs) const;
+    bool playAt(qint64 play, qint64 positionNs, double rate, qint64 atClockNs, QString& error);
+    bool playFrom(qint64 play, qint64 positionNs, double rate, qint64 atClockNs, QString& error);
+    void holdAt(qint64 play, qint64 positionNs, qint64 atClockNs);
     // Runs `action` on the main thread when the pipeline's clock reaches `clockNs` (at once when it has).
     void at(qint64 clockNs, std::function<void()> action);
 
@@ -46,4 +55,6 @@ private:
     Timeline m_timeline;
     QObject m_timerContext;  // scheduled actions die with this object
     std::function<void(const QString&)> m_onLateError;
+    std::function<qint64(qint64)> m_toRealNs;
+    std::function<void()> m_onReposition;
 };

@@ -26,7 +26,7 @@ public:
     // A rate is fitted once this many samples span at least kMinRateSpanUs; before, the offset is the
     // median of the samples and the rate 0.
     static constexpr int kMinRateSamples = 6;
-    static constexpr qint64 kMinRateSpanUs = 5000000;
+    static constexpr qint64 kMinRateSpanUs = 1000000;
     // The request's departure comes back in the master's answer, so it may be anything: one that lies
     // after the arrival, or longer than this before it, leaves the sample at its arrival.
     static constexpr qint64 kMaxRoundTripUs = kWindowUs;

@@ -21,8 +21,8 @@ constexpr int kEndTimeoutMs = 10000;
 // Opens `uri` on the monotonic clock.
 bool openOn(MediaPlayer& player, const QString& uri, bool window, QString& error)
 {
-    GstClock* clock = PipelineClock::monotonic(0);
-    const bool opened = player.open(uri, clock, window, QStringLiteral("test"), error);
+    GstClock* clock = PipelineClock::steerable();
+    const bool opened = player.open(Programme({uri}, false), clock, window, QStringLiteral("test"), error);
     gst_object_unref(clock);
     return opened;
 }
@@ -86,7 +86,7 @@ private Q_SLOTS:
         // The programme goes on: the same player plays a good clip to its end, and the failure has told
         // nothing more on the way.
         QVERIFY2(openOn(player, m_clipUri, false, error), qPrintable(error));
-        QVERIFY2(player.playFrom(0, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
+        QVERIFY2(player.playFrom(ProgrammePoint{}, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
         QVERIFY2(runEventLoopUntil([&ended] { return ended; }, kEndTimeoutMs), "no end of stream");
         QVERIFY2(bareErrors.isEmpty(), qPrintable(bareErrors.join(QLatin1Char('\n'))));
     }
@@ -103,7 +103,7 @@ private Q_SLOTS:
                            [&errors](const QString& e) { errors.append(e); });
         QString error;
         QVERIFY2(openOn(player, m_clipUri, false, error), qPrintable(error));
-        QVERIFY2(player.playFrom(0, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
+        QVERIFY2(player.playFrom(ProgrammePoint{}, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
         QVERIFY2(runEventLoopUntil([&] { return endedOn != nullptr; }, kEndTimeoutMs), "no end of stream");
         QCOMPARE(endedOn, QCoreApplication::instance()->thread());
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The players' commands on the wire: every kind a master sends with SyncCommand::send reaches a slave's
-// callbacks as the same command (kind, position, instant, tag, and a seek's play-on or a speed's rate),
+// callbacks as the same command (kind, play, position, instant, run and number, a seek's play-on, a
+// speed's rate, a prepare's programme),
 // through a real master and slave on loopback; user data that lacks what a command needs, or that is
 // not words at all, leaves the command out or its value empty rather than wrong.
 #include "CommandData.h"
@@ -32,15 +33,25 @@ struct Arrival
     SyncCommand command;  // when readable
 };
 
-SyncCommand command(SyncCommand::Kind kind, qint64 positionUs, const char* tag, bool playOn = true, double rate = 1.0)
+SyncCommand command(SyncCommand::Kind kind, qint64 positionUs, qint64 id, bool playOn = true, double rate = 1.0)
 {
     SyncCommand made;
     made.kind = kind;
+    made.play = id % 3;  // some in a later round of the programme
     made.positionUs = positionUs;
     made.playOn = playOn;
     made.rate = rate;
     made.atHostUs = kAtUs;
-    made.tag = QLatin1String(tag);
+    made.run = 4242;
+    made.id = id;
+    return made;
+}
+
+SyncCommand prepareOf(QStringList uris, bool loop)
+{
+    SyncCommand made = command(SyncCommand::Prepare, 0, 10);
+    made.play = 0;
+    made.programme = Programme(std::move(uris), loop);
     return made;
 }
 
@@ -105,15 +116,18 @@ private Q_SLOTS:
     void everyCommandCrossesTheWire_data()
     {
         QTest::addColumn<SyncCommand>("sent");
-        QTest::newRow("start") << command(SyncCommand::Start, 1500000, "cmd1");
-        QTest::newRow("start inside a frame") << command(SyncCommand::Start, 4066666, "cmd2");
-        QTest::newRow("pause") << command(SyncCommand::Pause, 4066666, "cmd3");
-        QTest::newRow("seek, playing on") << command(SyncCommand::Seek, 3000000, "cmd4", true);
-        QTest::newRow("seek, staying paused") << command(SyncCommand::Seek, 3000000, "cmd5", false);
-        QTest::newRow("speed") << command(SyncCommand::Speed, 2033333, "cmd6", true, 2.0);
-        QTest::newRow("step") << command(SyncCommand::Step, 33333, "cmd7");
-        QTest::newRow("step back") << command(SyncCommand::StepBack, 0, "cmd8");
-        QTest::newRow("stop") << command(SyncCommand::Stop, 0, "cmd9");
+        QTest::newRow("start") << command(SyncCommand::Start, 1500000, 1);
+        QTest::newRow("start inside a frame") << command(SyncCommand::Start, 4066666, 2);
+        QTest::newRow("pause") << command(SyncCommand::Pause, 4066666, 3);
+        QTest::newRow("seek, playing on") << command(SyncCommand::Seek, 3000000, 4, true);
+        QTest::newRow("seek, staying paused") << command(SyncCommand::Seek, 3000000, 5, false);
+        QTest::newRow("speed") << command(SyncCommand::Speed, 2033333, 6, true, 2.0);
+        QTest::newRow("step") << command(SyncCommand::Step, 33333, 7);
+        QTest::newRow("step back") << command(SyncCommand::StepBack, 0, 8);
+        QTest::newRow("stop") << command(SyncCommand::Stop, 0, 9);
+        QTest::newRow("prepare, one item") << prepareOf({QStringLiteral("file:///media/a%20b.avi")}, false);
+        QTest::newRow("prepare, a playlist that loops")
+            << prepareOf({QStringLiteral("file:///a.avi"), QStringLiteral("http://host/b.mp4?x=1&y=2"), QStringLiteral("file:///c.mkv")}, true);
     }
     void everyCommandCrossesTheWire()
     {
@@ -125,9 +139,14 @@ private Q_SLOTS:
         QVERIFY2(received->readable, "the slave could not read the command");
         const SyncCommand& got = received->command;
         QCOMPARE(got.kind, sent.kind);
+        QCOMPARE(got.run, sent.run);
+        QCOMPARE(got.id, sent.id);
+        QVERIFY(got.programme == sent.programme);
+        if (sent.kind == SyncCommand::Prepare || sent.kind == SyncCommand::Stop)
+            return;
+        QCOMPARE(got.play, sent.play);
         QCOMPARE(got.positionUs, sent.positionUs);
         QCOMPARE(got.atHostUs, sent.atHostUs);
-        QCOMPARE(got.tag, sent.tag);
         if (sent.kind == SyncCommand::Seek)
             QCOMPARE(got.playOn, sent.playOn);
         if (sent.kind == SyncCommand::Speed)
@@ -140,19 +159,20 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("userData");
         QTest::addColumn<bool>("readable");
         QTest::addColumn<qint64>("positionUs");
-        QTest::addColumn<QString>("tag");
-        QTest::newRow("speed without user data") << SyncCommand::Speed << QByteArray() << false << qint64(0) << "";
-        QTest::newRow("step with a word for its instant") << SyncCommand::Step << QByteArray("at=soon pos=1") << false << qint64(0) << "";
-        QTest::newRow("step back without its position") << SyncCommand::StepBack << QByteArray("at=5 tag=cmd1") << false << qint64(0) << "";
+        QTest::addColumn<qint64>("id");
+        QTest::newRow("speed without user data") << SyncCommand::Speed << QByteArray() << false << qint64(0) << qint64(0);
+        QTest::newRow("step with a word for its instant") << SyncCommand::Step << QByteArray("at=soon pos=1") << false << qint64(0) << qint64(0);
+        QTest::newRow("step back without its position") << SyncCommand::StepBack << QByteArray("at=5 cmd=1") << false << qint64(0) << qint64(0);
         QTest::newRow("speed with an instant beyond 64 bits")
-            << SyncCommand::Speed << QByteArray("at=99999999999999999999 pos=1") << false << qint64(0) << "";
-        QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  tag=cmd2 ") << true
-                                                          << qint64(40) << "cmd2";
+            << SyncCommand::Speed << QByteArray("at=99999999999999999999 pos=1") << false << qint64(0) << qint64(0);
+        QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  cmd=2 ") << true
+                                                          << qint64(40) << qint64(2);
+        QTest::newRow("step of a later format") << SyncCommand::Step << QByteArray("v=2 pos=40 at=7") << false << qint64(0) << qint64(0);
         // Without a position the slave pauses on the frame it shows at the instant.
-        QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("tag=cmd3") << true << qint64(-1) << "cmd3";
-        QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << true << qint64(-1) << "";
-        QTest::newRow("a demo host's bare tag") << SyncCommand::Stop << QByteArray("cmd7") << true << qint64(0) << "";
-        QTest::newRow("binary") << SyncCommand::Stop << QByteArray("\x01\xff=\x00tag=\xfe", 9) << true << qint64(0) << "";
+        QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("cmd=3") << true << qint64(-1) << qint64(3);
+        QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << true << qint64(-1) << qint64(0);
+        QTest::newRow("a demo host's bare tag") << SyncCommand::Stop << QByteArray("cmd7") << true << qint64(0) << qint64(0);
+        QTest::newRow("binary") << SyncCommand::Stop << QByteArray("\x01\xff=\x00cmd=\xfe", 9) << true << qint64(0) << qint64(0);
     }
     void oddUserData()
     {
@@ -160,7 +180,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, userData);
         QFETCH(bool, readable);
         QFETCH(qint64, positionUs);
-        QFETCH(QString, tag);
+        QFETCH(qint64, id);
         char* user = userData.isEmpty() ? nullptr : userData.data();
         const int len = int(userData.size());
         const bool sent = kind == SyncCommand::Speed  ? m_master->notifySlaveSpeed(2.0, kLayer, user, len)
@@ -177,7 +197,26 @@ private Q_SLOTS:
             return;
         QCOMPARE(received->command.kind, kind);
         QCOMPARE(received->command.positionUs, positionUs);
-        QCOMPARE(received->command.tag, tag);
+        QCOMPARE(received->command.id, id);
+    }
+
+    // Repeats and copies that come late are left out; a master that starts again begins a new count.
+    void eachCommandAppliedOnceInOrder()
+    {
+        AppliedCommands applied;
+        const auto of = [](qint64 run, qint64 id) {
+            SyncCommand sync;
+            sync.run = run;
+            sync.id = id;
+            return sync;
+        };
+        QVERIFY(applied.takeIfNew(of(100, 1)));
+        QVERIFY(applied.takeIfNew(of(100, 3)));
+        QVERIFY(!applied.takeIfNew(of(100, 3)));  // a repeat
+        QVERIFY(!applied.takeIfNew(of(100, 2)));  // a copy that came after a later command
+        QVERIFY(applied.takeIfNew(of(200, 1)));   // the master's program started again
+        QVERIFY(!applied.takeIfNew(of(200, 1)));
+        QVERIFY(applied.takeIfNew(of(200, 2)));
     }
 };
 

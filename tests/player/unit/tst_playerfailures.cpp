@@ -42,34 +42,32 @@ private:
     NetControlNS::slaveControlCbk m_masterCallbacks;
     std::unique_ptr<MultiNetControl> m_master;
     std::unique_ptr<HostProcess> m_slave;
-    int m_nextTag = 1;
+    qint64 m_nextId = 1;
 
     QString uriOf(const QString& name) const { return QUrl::fromLocalFile(m_dir.filePath(name)).toString(); }
 
-    // Sends what `line` names ("prepare FILE", "start US", "seek US", "pause US", "bare-speed") and
-    // returns the tag that the slave's lines carry.
-    QString send(const QString& line)
+    // Sends what `line` names ("prepare FILE", "start US", "seek US", "pause US", "bare-speed").
+    void send(const QString& line)
     {
         const QStringList words = line.split(QLatin1Char(' '));
-        const QString tag = QStringLiteral("cmd%1").arg(m_nextTag++);
-        if (words[0] == QLatin1String("prepare")) {
-            CommandData data;
-            QByteArray bytes = data.set(QStringLiteral("uri"), uriOf(words[1])).set(QStringLiteral("tag"), tag).bytes();
-            m_master->notifySlavePrepareAsync(kLayer, bytes.data(), int(bytes.size()));
-        } else if (words[0] == QLatin1String("bare-speed")) {
+        if (words[0] == QLatin1String("bare-speed")) {
             m_master->notifySlaveSpeed(2.0, kLayer, nullptr, 0);
-        } else {
-            SyncCommand command;
-            command.kind = words[0] == QLatin1String("start") ? SyncCommand::Start
-                           : words[0] == QLatin1String("seek") ? SyncCommand::Seek
-                                                               : SyncCommand::Pause;
-            command.positionUs = words[1].toLongLong();
-            command.playOn = false;
-            command.atHostUs = double(HostClock::monotonicUs() + kLeadUs);
-            command.tag = tag;
-            command.send(*m_master);
+            return;
         }
-        return tag;
+        SyncCommand command;
+        command.kind = words[0] == QLatin1String("prepare") ? SyncCommand::Prepare
+                       : words[0] == QLatin1String("start") ? SyncCommand::Start
+                       : words[0] == QLatin1String("seek")  ? SyncCommand::Seek
+                                                            : SyncCommand::Pause;
+        if (command.kind == SyncCommand::Prepare)
+            command.programme = Programme({uriOf(words[1])}, false);
+        else
+            command.positionUs = words[1].toLongLong();
+        command.playOn = false;
+        command.atHostUs = double(HostClock::monotonicUs() + kLeadUs);
+        command.run = 1;
+        command.id = m_nextId++;
+        command.send(*m_master);
     }
 
 private Q_SLOTS:
@@ -121,7 +119,7 @@ private Q_SLOTS:
         QTest::newRow("undecodable file") << "prepare notes.avi" << "prepared" << false << "Could_not_determine_type";
         QTest::newRow("the clip") << "prepare clip.avi" << "prepared" << true << "";
         QTest::newRow("seek past the end") << "seek 5000000" << "applied" << false << "past_the_end";
-        QTest::newRow("speed without its instant") << "bare-speed" << "error" << false << "speed_without_at=_and_pos=";
+        QTest::newRow("speed without its instant") << "bare-speed" << "error" << false << "speed_whose_user_data_lacks_what_it_needs";
         QTest::newRow("pause on a frame") << "pause 500000" << "applied" << true << "";
     }
     void slaveGoesOnAfterEachFailure()

@@ -27,7 +27,7 @@ std::vector<qint64> renderedPts(const std::vector<ShownFrame>& frames, std::size
     std::vector<qint64> pts;
     for (std::size_t i = from; i < frames.size(); ++i) {
         if (frames[i].kind == ShownFrame::Rendered)
-            pts.push_back(frames[i].ptsNs);
+            pts.push_back(frames[i].key);
     }
     return pts;
 }
@@ -50,14 +50,20 @@ class tst_SyncedPlayback : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_uri;
+    QString m_secondUri;
     FrameGrid m_grid{30, 1};
 
     // A player on the monotonic clock, prerolled on the clip.
     bool open(SyncedPlayback& playback, bool& ended)
     {
-        GstClock* clock = PipelineClock::monotonic(0);
+        return open(playback, ended, Programme({m_uri}, false));
+    }
+
+    bool open(SyncedPlayback& playback, bool& ended, const Programme& programme)
+    {
+        GstClock* clock = PipelineClock::steerable();  // the monotonic clock
         QString error;
-        const bool opened = playback.media().open(m_uri, clock, false, QStringLiteral("test"), error);
+        const bool opened = playback.media().open(programme, clock, false, QStringLiteral("test"), error);
         gst_object_unref(clock);
         playback.media().setHandlers([&ended] { ended = true; }, [](const QString& e) { qWarning("%s", qPrintable(e)); });
         if (!opened)
@@ -91,7 +97,7 @@ private:
         const std::vector<ShownFrame> frames = log.frames();
         for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
             if (it->kind == ShownFrame::Held)
-                return it->ptsNs;
+                return it->key;
         }
         return -1;
     }
@@ -119,6 +125,52 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(ClipMaker::make(path, 2.0, 30, ClipMaker::kDefaultSize, error), qPrintable(error));
         m_uri = QUrl::fromLocalFile(path).toString();
+        const QString second = m_dir.filePath(QStringLiteral("second.avi"));
+        QVERIFY2(ClipMaker::make(second, 0.6, 25, QSize(640, 360), error), qPrintable(error));
+        m_secondUri = QUrl::fromLocalFile(second).toString();
+    }
+
+    // A programme of two items of other sizes and frame rates, looping: from the last frame of an item the
+    // next one's first frame follows at once, each frame of every play is shown once, and the programme
+    // keeps to its time line however many items pass.
+    void programmeGoesOnWithoutAHitch()
+    {
+        FrameLog log;
+        SyncedPlayback playback(log);
+        bool ended = false;
+        QVERIFY(open(playback, ended, Programme({m_uri, m_secondUri}, true)));
+        const qint64 startAt = ahead();
+        QVERIFY(apply(playback, made(SyncCommand::Start, 0), startAt));
+        QVERIFY(runEventLoopUntil([&] { return log.count() > 0 && Programme::playOfKey(log.frames().back().key) >= 5; }, kWaitMs * 2));
+        QVERIFY(!ended);
+        // Where the master would tell a late player to come in: the play and position shown now.
+        const std::optional<ProgrammePoint> now = playback.media().pointAt(FrameLog::monotonicNs());
+        QVERIFY(now && now->play == 5);
+
+        const FrameGrid grids[] = {FrameGrid(30, 1), FrameGrid(25, 1)};
+        const qint64 frames[] = {60, 15};
+        std::vector<qint64> expected;
+        std::vector<qint64> dueNs;  // on the programme's time line
+        qint64 playStartNs = 0;
+        for (qint64 play = 0; play < 5; ++play) {
+            for (qint64 k = 0; k < frames[play % 2]; ++k) {
+                expected.push_back(Programme::frameKey(play, grids[play % 2].frameStartNs(k)));
+                dueNs.push_back(startAt + playStartNs + grids[play % 2].frameStartNs(k));
+            }
+            playStartNs += grids[play % 2].frameStartNs(frames[play % 2]);
+        }
+        const std::vector<ShownFrame> shown = log.frames();
+        std::vector<qint64> keys = renderedPts(shown);
+        keys.resize(std::min(keys.size(), expected.size()));
+        QCOMPARE(keys, expected);
+        // Every frame at its time, the first of each item too: no pause, no seek, nothing added up.
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const qint64 lateNs = shown[i + 1].monoNs - dueNs[i];  // shown[0] is the held first frame
+            QVERIFY2(std::llabs(lateNs) < 10000000, qPrintable(QStringLiteral("frame %1 of play %2: %3 us off its time")
+                                                                   .arg(i)
+                                                                   .arg(Programme::playOfKey(expected[i]))
+                                                                   .arg(lateNs / 1000)));
+        }
     }
 
     void heldFramesAreTheNamedOnes()
@@ -180,7 +232,7 @@ private Q_SLOTS:
 
         // Frames come twice as often after the speed change (medians: robust against a late wake-up).
         const auto fast = std::find_if(frames.begin(), frames.end(),
-                                       [&](const ShownFrame& f) { return f.kind == ShownFrame::Rendered && f.ptsNs > fastFrom; });
+                                       [&](const ShownFrame& f) { return f.kind == ShownFrame::Rendered && f.key > fastFrom; });
         const std::size_t split = std::size_t(fast - frames.begin());
         const double ratio = double(medianSpacingNs(frames, 1, split - 1)) / double(medianSpacingNs(frames, split, frames.size()));
         QVERIFY2(ratio > 1.7 && ratio < 2.3, qPrintable(QString::number(ratio)));
