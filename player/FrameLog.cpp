@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr int kFlushEveryMs = 1000;
+
 const char kHeader[] = "# kind key mono-ns (key: play * 10^13 + time stamp in ns; r = rendered while playing, "
                        "h = shown and held on a pause or step)\n";
 
@@ -38,7 +40,7 @@ qint64 FrameLog::count() const
     return m_count;
 }
 
-bool FrameLog::streamTo(const QString& path, QString& error)
+bool FrameLog::streamTo(const QString& path, QString& error, std::function<void(const QString&)> onError)
 {
     std::unique_ptr<QFile> file;
     if (!path.isEmpty()) {
@@ -49,8 +51,18 @@ bool FrameLog::streamTo(const QString& path, QString& error)
         }
     }
     m_file = std::move(file);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_streaming = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_streaming = true;
+    }
+    m_flushTimer = std::make_unique<QTimer>();
+    m_flushTimer->setInterval(kFlushEveryMs);
+    QObject::connect(m_flushTimer.get(), &QTimer::timeout, [this, onError = std::move(onError)] {
+        QString flushError;
+        if (!flush(flushError) && onError)
+            onError(flushError);
+    });
+    m_flushTimer->start();
     return true;
 }
 

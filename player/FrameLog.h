@@ -8,9 +8,11 @@
 #pragma once
 
 #include <QFile>
+#include <QTimer>
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -36,10 +38,11 @@ public:
     // Frames recorded so far, streamed or not.
     qint64 count() const;
 
-    // From now on the frames go to `path` (emptied first) as flush() is called, and are not kept; with an
-    // empty path they are only counted. False, with `error` set, when the file cannot be written.
-    bool streamTo(const QString& path, QString& error);
-    // Writes the frames recorded since the last flush to the stream's file. Main thread.
+    // From now on the frames go to `path` (emptied first), written every second by a timer of the calling
+    // thread's event loop and at flush(), and are not kept; with an empty path they are only counted. A
+    // write that fails is told to `onError`. False, with `error` set, when the file cannot be written.
+    bool streamTo(const QString& path, QString& error, std::function<void(const QString&)> onError = {});
+    // Writes the frames recorded since the last flush to the stream's file. The streaming thread's owner.
     bool flush(QString& error);
 
     // Reads a log that streamTo wrote, one frame a line: "<kind> <key> <mono-ns>". Lines that do not parse
@@ -54,4 +57,5 @@ private:
     qint64 m_count = 0;                // guarded by m_mutex
     bool m_streaming = false;          // guarded by m_mutex
     std::unique_ptr<QFile> m_file;     // main thread only; the stream's file, when there is one
+    std::unique_ptr<QTimer> m_flushTimer;  // main thread only
 };

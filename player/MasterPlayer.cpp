@@ -32,7 +32,6 @@ constexpr int kPollMs = 5;
 constexpr int kCompletePollMs = 100;
 // How often the master searches for slaves while it plays, keeping the roster.
 constexpr int kSearchEveryMs = 1000;
-constexpr int kFlushEveryMs = 1000;
 
 QString mediaUri(const QString& media)
 {
@@ -104,15 +103,8 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
     m_playback.setLateErrorHandler(printError);
     m_playback.setWaitConversion([this](qint64 ns) { return m_clock.toRealUs(ns / 1000) * 1000; });
     QString error;
-    if (!m_log.streamTo(m_options.frameLog, error))
+    if (!m_log.streamTo(m_options.frameLog, error, printError))
         printError(error);
-    m_flushTimer.setInterval(kFlushEveryMs);
-    QObject::connect(&m_flushTimer, &QTimer::timeout, [this] {
-        QString flushError;
-        if (!m_log.flush(flushError))
-            printError(flushError);
-    });
-    m_flushTimer.start();
 }
 
 MasterPlayer::~MasterPlayer()

@@ -98,5 +98,4 @@ private:
     QElapsedTimer m_sinceSearch;   // main thread: since the last search for slaves
     StdinLines m_input;
     StopSignals m_stopSignals;
-    QTimer m_flushTimer;           // streams the frame log
 };

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int kLayer = 0;
-constexpr int kFlushEveryMs = 1000;
 
 void printError(const QString& message)
 {
@@ -51,15 +50,8 @@ SlavePlayer::SlavePlayer(PlayerOptions options)
     m_playback.setWaitConversion([this](qint64 ns) { return m_pipelineClock.toRealNs(ns); });
     m_playback.setRepositionHandler([this] { m_pipelineClock.settleBeforeRepositioning(); });
     QString error;
-    if (!m_log.streamTo(m_options.frameLog, error))
+    if (!m_log.streamTo(m_options.frameLog, error, printError))
         printError(error);
-    m_flushTimer.setInterval(kFlushEveryMs);
-    QObject::connect(&m_flushTimer, &QTimer::timeout, [this] {
-        QString flushError;
-        if (!m_log.flush(flushError))
-            printError(flushError);
-    });
-    m_flushTimer.start();
 }
 
 SlavePlayer::~SlavePlayer()

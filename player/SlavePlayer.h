@@ -58,6 +58,5 @@ private:
     AppliedCommands m_applied;         // main thread only
     StdinLines m_input;
     StopSignals m_stopSignals;
-    QTimer m_flushTimer;               // streams the frame log
     bool m_finished = false;           // main thread only
 };

@@ -73,7 +73,9 @@ void DeliveryRepeater::run()
         const auto next = std::min_element(m_deliveries.begin(), m_deliveries.end(), [](const Delivery& a, const Delivery& b) {
             return std::min(a.nextRepeat, a.deadline) < std::min(b.nextRepeat, b.deadline);
         });
-        if (m_wake.wait_until(lock, std::min(next->nextRepeat, next->deadline)) == std::cv_status::no_timeout)
+        // A copy: the delivery may be acknowledged, and erased, while this thread waits.
+        const Clock::time_point wakeAt = std::min(next->nextRepeat, next->deadline);
+        if (m_wake.wait_until(lock, wakeAt) == std::cv_status::no_timeout)
             continue;  // woken early: a new delivery, an acknowledgement or the end
         std::vector<Due> due;
         std::vector<Expired> expired;

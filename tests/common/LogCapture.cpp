@@ -55,5 +55,6 @@ LogCapture::~LogCapture()
 QByteArray LogCapture::text() const
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    return g_collected.mid(m_start);
+    // A deep copy: a shared one would be released on this thread while the library's threads append.
+    return QByteArray(g_collected.constData() + m_start, g_collected.size() - m_start);
 }
