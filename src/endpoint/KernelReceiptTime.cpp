@@ -7,7 +7,9 @@
 
 #ifdef Q_OS_LINUX
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 #endif
 
 namespace tamo::detail {
@@ -46,8 +48,11 @@ NextDatagram peekNextDatagram(qintptr fd)
 
 std::int64_t systemClockNs()
 {
+    // Read straight from the kernel, as the receipt time was: a library that warps this process's clocks
+    // (a drift simulated from outside) would otherwise make the time since the receipt wrong by the warp,
+    // and the stamp with it. The host clock, read through the host, stays whatever the process sees.
     timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
+    syscall(SYS_clock_gettime, CLOCK_REALTIME, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
