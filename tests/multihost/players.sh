@@ -42,10 +42,10 @@ ready_mono_ns() {
   echo $(($(tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" mono-us) * 1000))
 }
 
-# last_sent_cmd MASTER: the number of the last command MASTER sent (0: none yet).
+# last_sent_cmd MASTER [COMMAND]: the number of the last command (of that name) MASTER sent; 0 for none.
 last_sent_cmd() {
   local line
-  line=$(grep -a '^\[demo\] sent ' "${TB_LOG[$1]}" | tail -n 1)
+  line=$(grep -a "^\[demo\] sent command=${2:-[a-z]*} " "${TB_LOG[$1]}" | tail -n 1)
   [ -n "$line" ] && tb_field "$line" cmd || echo 0
 }
 
@@ -67,14 +67,18 @@ applied_every_command() {
   [ -z "$missing" ] || tb_fail "$1 did not apply the commands" $missing "of $2"
 }
 
-# in_step REFERENCE SINCE_NS NAME...: the frames that each NAME showed from SINCE_NS on (0: all of them)
-# compare in step, within BOUND_US at p99, with those of the master REFERENCE; prints the skew lines.
-in_step() {
+# skew_lines REFERENCE SINCE_NS NAME...: compare's line for the frames that each NAME showed from SINCE_NS
+# on (0: all of them) against those of the master REFERENCE; true when every one is within BOUND_US at p99.
+skew_lines() {
   local reference=$1 since=$2 name logs=()
   shift 2
   for name in "$@"; do logs+=("$TB_DIR/$name.frames"); done
-  "$TB_DEMO" compare --bound-us "$BOUND_US" --since-ns "$since" "$TB_DIR/$reference.frames" "${logs[@]}" |
-    tee "$TB_DIR/compare.out" || tb_fail "not in step with $reference: $*"
+  "$TB_DEMO" compare --bound-us "$BOUND_US" --since-ns "$since" "$TB_DIR/$reference.frames" "${logs[@]}"
+}
+
+# in_step REFERENCE SINCE_NS NAME...: as skew_lines, and fails unless every NAME is in step.
+in_step() {
+  skew_lines "$@" | tee "$TB_DIR/compare.out" || tb_fail "not in step with $1: ${*:3}"
 }
 
 # in_step_by SINCE_NS WITHIN_S WHAT: each log that in_step compared last was in step for good (from a

@@ -61,15 +61,15 @@ scenario_loss() {
   start_master m "$(slave_key s1),$(slave_key s2)" "${PROGRAMME[@]}" --for 30
   session_step_met start 1 60
   # The third joins while the programme plays: a clock sync, a prepare and a start more, all under loss.
-  local before
-  before=$(last_sent_cmd m)
   start_slave s3 4 55000
   tb_send m "admit $(slave_key s3)"
   session_step_met join 1 60
+  local joined
+  joined=$(last_sent_cmd m prepare)
   ends_by_itself m
   applied_every_command s1 m
   applied_every_command s2 m
-  applied_every_command s3 m $((before + 1))
+  applied_every_command s3 m "$joined"
   quit_slaves s1 s2 s3
   in_step m 0 s1 s2 s3
 }
