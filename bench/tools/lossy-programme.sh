@@ -3,7 +3,8 @@
 # One programme of the lossy benchmark (tamo_bench --scenario lossy runs it; root only): a multinet-player
 # master and three slaves on separate hosts of a namespace test network (tests/multihost/testbed.sh) play
 # a looping clip for SECONDS while each slave's link loses LOSS_PERCENT of the UDP datagrams at random,
-# both ways. A third of the way in, the second slave is killed and started again with a new process id.
+# both ways. A third of the way in, the second slave is killed and started again 6 s later (a reboot) with
+# a new process id.
 #
 # Prints one line of figures, "programme key=value ...":
 #   commands, commands-applied   the master's commands, and those that every slave meant to get applied
@@ -102,6 +103,9 @@ start_master m "$(slave_key s1),$(slave_key s2),$(slave_key s3)" --media "$TB_DI
 tb_wait_for m '^\[demo\] session step=start ' 1 120 || tb_fail "the programme did not start"
 sleep $((SECONDS_PLAYED / 3))
 tb_kill s2 KILL
+# A PC that reboots is away for longer than the 5 s of silence after which the master takes a new process
+# of the same PC in: its player starts when the old one is already known to be gone.
+sleep 6
 start_slave s2b 3 -40000
 tb_wait_for m '^\[demo\] finished ' 1 $((SECONDS_PLAYED + 120)) || tb_fail "the programme did not end"
 sleep 3  # the last repeats

@@ -122,8 +122,8 @@ bool MultiNetControl::heartSyncThread()
 {
     if (!m_isSlave)
         return false;
-    // Before the master's first answer the silence counts from the first heartbeat: a first answer that
-    // is lost or late is no lost master.
+    // Under recovery, before the master's first answer the silence counts from the first heartbeat: a
+    // first answer that is lost or late is no lost master. Classically it counts from the host clock's zero.
     const std::optional<qint64> startedAt = hostClock(m_cbk);
     while (m_clockSyncRunning) {
         sendDatagram(enS2MHeartbeatCmd, -1, nullptr, 0, nullptr, 0, masterAddress());
@@ -133,7 +133,7 @@ bool MultiNetControl::heartSyncThread()
             continue;
         const std::optional<qint64> now = hostClock(m_cbk);
         const qint64 answered = m_lastMasterTime;
-        const qint64 since = answered >= 0 ? answered : startedAt.value_or(answered);
+        const qint64 since = answered >= 0 || !m_recovery ? answered : startedAt.value_or(answered);
         if (now && *now - since > kMasterLostAfterUs && !m_masterLostNotified.exchange(true)) {
             bool destroyed = false;
             t_objectDestroyedInCallback = &destroyed;

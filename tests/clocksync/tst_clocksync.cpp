@@ -164,12 +164,14 @@ void tst_ClockSync::masterLossReportedOnce()
 
 void tst_ClockSync::masterNotLostBeforeItsFirstAnswer()
 {
-    // A master that has not answered a heartbeat yet (its first answer was lost, say) has been silent
-    // since the first heartbeat, not since the host clock's zero.
+    // Under recovery, a master that has not answered a heartbeat yet (its first answer was lost, say) has
+    // been silent since the first heartbeat, not since the host clock's zero.
     constexpr int kGroup = 21;
     RecordingHost host;
+    host.setClockOffsetUs(100LL * 1000 * 1000);  // a host clock far past the 50 s from its zero
     MultiNetControl slave(host.callbacks(), kGroup, "127.0.0.2", pickFreePort());
     slave.setSlaveFlag(true);
+    slave.setRecovery(true);
     slave.setMasterIp("127.0.0.1");
     MultiNetControlTestAccess access(slave);
     RawPeer master(QStringLiteral("127.0.0.1"));  // never answers
@@ -179,7 +181,7 @@ void tst_ClockSync::masterNotLostBeforeItsFirstAnswer()
     runEventLoopFor(2300);  // past the first check
     QCOMPARE(host.masterLostCount(), 0);
 
-    host.setClockOffsetUs(60 * 1000000LL);  // a minute of silence on the slave's clock
+    host.setClockOffsetUs(160 * 1000000LL);  // a minute of silence on the slave's clock
     QVERIFY(runEventLoopUntil([&] { return host.masterLostCount() == 1; }, 5000));
 }
 

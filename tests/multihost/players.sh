@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # multinet-player processes on the hosts of the test network (testbed.sh): slaves and masters started
 # with the options every scenario shares, and what their event lines say. Sourced after testbed.sh by
-# playback.sh and resilience.sh, which set TB_DEMO (the player), PORT and GROUP first.
+# playback.sh, resilience.sh and the lossy benchmark, which set TB_DEMO (the player), PORT, GROUP and
+# BOUND_US (the p99 skew of a player in step) first.
 
 # start_slave NAME HOST CLOCK_OFFSET_US: a headless slave on host HOST whose frames go to NAME.frames.
 start_slave() {
