@@ -476,6 +476,9 @@ public:
     ///   requests and heartbeats go there from then on, the clock estimate starts afresh and the clock-ready
     ///   report is sent again after the next sample. A line says so. A start of clock synchronisation while
     ///   it already runs starts no further threads; it only sets the clock-sync interval back to 100 ms.
+    ///   masterLostCbk counts the silence of a master that never answered a heartbeat from the first
+    ///   heartbeat (classically from the host clock's zero, which reports a master lost 2 s after the start
+    ///   whenever its first answer is lost or late).
     /// Prints one line.
     void setRecovery(bool on);
     /// Master: admits a slave whose program started again on an admitted PC (same IP, new process id). A
@@ -617,7 +620,7 @@ private:
     std::unique_ptr<tamo::detail::DeliveryRepeater> m_repeater;
     std::unique_ptr<tamo::detail::RecentDatagrams> m_recentDatagrams;  // worker thread only
     std::atomic<bool> m_acknowledgedDelivery{false};  // written by the host, read by every sender and the worker
-    std::atomic<bool> m_recovery{false};              // written by the host, read by the worker
+    std::atomic<bool> m_recovery{false};              // written by the host, read by the worker and the heartbeat threads
     std::atomic<bool> m_admitRestartedSlaves{false};  // written by the host, read by the worker
     std::vector<NetControlNS::struAddress> m_unadmittedPartners;  // guarded by m_rosterMutex; newest last
     NetControlNS::struClockEstimate m_clockEstimate;   // guarded by m_clockEstimateMutex; written by the worker

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <cstdio>
 
 int compareFrameLogs(const QStringList& arguments)
@@ -15,6 +16,10 @@ int compareFrameLogs(const QStringList& arguments)
     parser.addHelpOption();
     parser.addOption({QStringLiteral("bound-us"), QStringLiteral("The p99 skew each log stays within (default 1000)."),
                       QStringLiteral("US")});
+    parser.addOption({QStringLiteral("since-ns"),
+                      QStringLiteral("Compare only the frames each LOG shows from this CLOCK_MONOTONIC time on (a player that "
+                                     "started again, or came back after an outage, from then)."),
+                      QStringLiteral("NS")});
     parser.addPositionalArgument(QStringLiteral("REFERENCE"), QStringLiteral("The master's frame log."));
     parser.addPositionalArgument(QStringLiteral("LOG"), QStringLiteral("A slave's frame log (one or more)."), QStringLiteral("LOG..."));
     QStringList withoutSubcommand = arguments;
@@ -26,10 +31,14 @@ int compareFrameLogs(const QStringList& arguments)
     }
     bool boundOk = true;
     const qint64 boundUs = parser.isSet(QStringLiteral("bound-us")) ? parser.value(QStringLiteral("bound-us")).toLongLong(&boundOk) : 1000;
-    if (!parsed || !boundOk || boundUs <= 0 || parser.positionalArguments().size() < 2) {
+    bool sinceOk = true;
+    const qint64 sinceNs = parser.isSet(QStringLiteral("since-ns")) ? parser.value(QStringLiteral("since-ns")).toLongLong(&sinceOk) : 0;
+    if (!parsed || !boundOk || boundUs <= 0 || !sinceOk || parser.positionalArguments().size() < 2) {
         std::fprintf(stderr, "multinet-player compare: %s\n",
                      !parsed ? qPrintable(parser.errorText())
-                             : (!boundOk || boundUs <= 0 ? "--bound-us takes a positive whole number" : "REFERENCE and at least one LOG are needed"));
+                     : !boundOk || boundUs <= 0 ? "--bound-us takes a positive whole number"
+                     : !sinceOk ? "--since-ns takes a whole number"
+                                : "REFERENCE and at least one LOG are needed");
         return 2;
     }
     const QStringList paths = parser.positionalArguments();
@@ -42,8 +51,11 @@ int compareFrameLogs(const QStringList& arguments)
     bool within = true;
     for (int i = 1; i < paths.size(); ++i) {
         error.clear();
-        const std::vector<ShownFrame> frames = FrameLog::read(paths[i], error);
+        std::vector<ShownFrame> frames = FrameLog::read(paths[i], error);
+        frames.erase(std::remove_if(frames.begin(), frames.end(), [sinceNs](const ShownFrame& f) { return f.monoNs < sinceNs; }),
+                     frames.end());
         const SkewFigures skew = SkewStats::compare(reference, frames);
+        const std::optional<qint64> inStep = SkewStats::inStepFrom(reference, frames, boundUs);
         const bool ok = skew.matched > 0 && skew.p99Us <= boundUs;
         within = within && ok;
         EventLine(QStringLiteral("skew"))
@@ -54,6 +66,7 @@ int compareFrameLogs(const QStringList& arguments)
             .add(QStringLiteral("p99-us"), skew.p99Us)
             .add(QStringLiteral("max-us"), skew.maxUs)
             .add(QStringLiteral("same-frame"), SkewStats::sameFrameShare({reference, frames}), 4)
+            .add(QStringLiteral("in-step-from-ns"), inStep.value_or(-1))
             .add(QStringLiteral("within"), ok)
             .print();
     }

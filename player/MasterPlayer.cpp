@@ -125,6 +125,7 @@ int MasterPlayer::exec()
         .add(QStringLiteral("role"), "master")
         .add(QStringLiteral("ip"), m_options.ip)
         .add(QStringLiteral("pid"), QCoreApplication::applicationPid())
+        .add(QStringLiteral("mono-us"), HostClock::monotonicUs())
         .add(QStringLiteral("slaves"), int(m_options.slaves.size()))
         .add(QStringLiteral("clock"), m_options.clock == SyncClock::GstNet ? "gstreamer-net" : "library")
         .print();

@@ -115,6 +115,30 @@ SkewFigures SkewStats::compare(const std::vector<ShownFrame>& reference, const s
     return figures;
 }
 
+std::optional<qint64> SkewStats::inStepFrom(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
+                                            qint64 boundUs, qint64 holdNs)
+{
+    std::vector<MatchedFrame> matched = match(reference, other, 1000000000, nullptr);
+    std::stable_sort(matched.begin(), matched.end(), [](const MatchedFrame& a, const MatchedFrame& b) { return a.monoNs < b.monoNs; });
+    auto within = [boundUs](const MatchedFrame& m) { return std::llabs(m.skewNs) <= boundUs * kNsPerUs; };
+    // A frame off the bound rules out every start in the hold before it.
+    std::size_t end = 0;
+    for (std::size_t first = 0; first < matched.size(); ++first) {
+        if (!within(matched[first]))
+            continue;
+        const qint64 until = matched[first].monoNs + holdNs;
+        end = std::max(end, first);
+        while (end < matched.size() && matched[end].monoNs <= until && within(matched[end]))
+            ++end;
+        // The hold is over (the log goes beyond it), or the log ends within it after half of it.
+        const bool held = end < matched.size() ? matched[end].monoNs > until
+                                               : matched.back().monoNs - matched[first].monoNs >= holdNs / 2;
+        if (held)
+            return matched[first].monoNs;
+    }
+    return std::nullopt;
+}
+
 std::vector<SkewBin> SkewStats::bins(const std::vector<std::vector<ShownFrame>>& players, qint64 binNs)
 {
     std::vector<SkewBin> result;

@@ -4,6 +4,7 @@
 
 #include "FrameLog.h"
 
+#include <optional>
 #include <vector>
 
 struct SkewFigures
@@ -37,6 +38,13 @@ public:
     // time (a frame shown twice, after a seek back, pairs with the right showing) within `windowNs`.
     static SkewFigures compare(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
                                qint64 windowNs = 1000000000);
+
+    // When `other` came into step with the reference for good: the CLOCK_MONOTONIC time of the first frame
+    // it rendered from which every frame it rendered over the next `holdNs` lies within `boundUs` of the
+    // reference's showing (a player that steers into step, or returns to it, shows a few frames off
+    // first). Nothing when that never happens.
+    static std::optional<qint64> inStepFrom(const std::vector<ShownFrame>& reference, const std::vector<ShownFrame>& other,
+                                            qint64 boundUs, qint64 holdNs = 1000000000);
 
     // The share of instants, every `stepNs` over the time all players were showing frames (and within
     // [fromNs, toNs] when given), at which every player showed the same frame. 0 when they never overlapped.

@@ -70,6 +70,7 @@ int SlavePlayer::exec()
         .add(QStringLiteral("ip"), m_options.ip)
         .add(QStringLiteral("pid"), QCoreApplication::applicationPid())
         .add(QStringLiteral("key"), key)
+        .add(QStringLiteral("mono-us"), HostClock::monotonicUs())
         .add(QStringLiteral("clock-offset-us"), m_options.clockOffsetUs)
         .add(QStringLiteral("drift-ppm"), m_options.driftPpm, 1)
         .add(QStringLiteral("clock"), m_options.clock == SyncClock::GstNet ? "gstreamer-net" : "library")
@@ -133,6 +134,7 @@ void SlavePlayer::prepare(const SyncCommand& command)
     if (!m_applied.takeIfNew(command) || again) {
         // Prepared again, for a player that joins or a master that started again: this one plays on as it is.
         EventLine(QStringLiteral("prepared"))
+            .add(QStringLiteral("cmd"), command.id)
             .add(QStringLiteral("ok"), m_playback.media().isOpen())
             .add(QStringLiteral("again"), true)
             .add(QStringLiteral("reported"), m_playback.media().isOpen() && m_net->control().reportPrepared(kLayer))
@@ -146,7 +148,9 @@ void SlavePlayer::prepare(const SyncCommand& command)
     if (clock)
         gst_object_unref(clock);
     EventLine prepared(QStringLiteral("prepared"));
-    prepared.add(QStringLiteral("ok"), opened).add(QStringLiteral("items"), int(command.programme.uris().size()));
+    prepared.add(QStringLiteral("cmd"), command.id)
+        .add(QStringLiteral("ok"), opened)
+        .add(QStringLiteral("items"), int(command.programme.uris().size()));
     if (!opened) {
         prepared.add(QStringLiteral("error"), error).print();
         return;

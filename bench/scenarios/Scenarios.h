@@ -24,6 +24,7 @@ QJsonValue runMasterScaleScenario(const ScenarioSettings& settings, ResultTable&
 QJsonValue runHostCostScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runPlaybackScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runLossyScenario(const ScenarioSettings& settings, ResultTable& table);
 
 // Helpers shared by the scenarios.
 QJsonObject toJson(const Summary& summary);

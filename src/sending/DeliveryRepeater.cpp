@@ -27,7 +27,8 @@ void DeliveryRepeater::track(std::vector<char> datagram, std::uint16_t code, std
     std::vector<Expired> expired;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_stopping)
+        takeEarlyAcks(code, seq, peers, now);
+        if (m_stopping || peers.empty())
             return;
         if (m_deliveries.size() >= kMaxPending) {
             expired.push_back(Expired{m_deliveries.front().code, m_deliveries.front().seq, m_deliveries.front().waiting});
@@ -53,6 +54,24 @@ void DeliveryRepeater::acknowledged(std::uint16_t code, std::uint16_t seq, const
         if (it->waiting.empty())
             m_deliveries.erase(it);
         return;
+    }
+    // Not tracked (yet): it may have overtaken its datagram's track().
+    if (m_early.size() >= kMaxEarly)
+        m_early.pop_front();
+    m_early.push_back(EarlyAck{code, seq, from, Clock::now()});
+}
+
+void DeliveryRepeater::takeEarlyAcks(std::uint16_t code, std::uint16_t seq, std::vector<Peer>& peers, Clock::time_point now)
+{
+    while (!m_early.empty() && now - m_early.front().at > kEarlyFor)
+        m_early.pop_front();
+    for (auto it = m_early.begin(); it != m_early.end();) {
+        if (it->code == code && it->seq == seq) {
+            peers.erase(std::remove(peers.begin(), peers.end(), it->from), peers.end());
+            it = m_early.erase(it);
+        } else {
+            ++it;
+        }
     }
 }
 

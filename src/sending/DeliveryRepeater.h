@@ -47,6 +47,11 @@ public:
     static constexpr std::chrono::milliseconds kLongestPause{500};
     // Datagrams repeated at once; a host that sends faster than they are acknowledged gives up the oldest.
     static constexpr std::size_t kMaxPending = 1024;
+    // A datagram is tracked just after its send, and a peer on a fast link may acknowledge it in between:
+    // an acknowledgement that matches nothing tracked is kept this long (at most kMaxEarly of them), so
+    // that the datagram is not repeated to that peer.
+    static constexpr std::chrono::milliseconds kEarlyFor{1000};
+    static constexpr std::size_t kMaxEarly = 256;
 
     DeliveryRepeater(Send send, GiveUp giveUp);
     ~DeliveryRepeater();
@@ -54,7 +59,8 @@ public:
     DeliveryRepeater(const DeliveryRepeater&) = delete;
     DeliveryRepeater& operator=(const DeliveryRepeater&) = delete;
 
-    // `datagram`, with `code` and `seq`, was sent once to `peers`: repeat it to those that do not acknowledge.
+    // `datagram`, with `code` and `seq`, was sent once to `peers`: repeat it to those that do not acknowledge
+    // (and have not acknowledged it already).
     void track(std::vector<char> datagram, std::uint16_t code, std::uint16_t seq, std::vector<Peer> peers);
     void acknowledged(std::uint16_t code, std::uint16_t seq, const Peer& from);
     // Datagrams still repeated.
@@ -83,16 +89,26 @@ private:
         std::uint16_t seq;
         std::vector<Peer> silent;
     };
+    struct EarlyAck
+    {
+        std::uint16_t code;
+        std::uint16_t seq;
+        Peer from;
+        Clock::time_point at;
+    };
 
     void run();
     // Takes the repeats that are due and the deliveries that expired; with m_mutex held.
     void collect(Clock::time_point now, std::vector<Due>& due, std::vector<Expired>& expired);
+    // Leaves out of `peers` those that acknowledged `code` and `seq` before it was tracked; with m_mutex held.
+    void takeEarlyAcks(std::uint16_t code, std::uint16_t seq, std::vector<Peer>& peers, Clock::time_point now);
 
     const Send m_send;
     const GiveUp m_giveUp;
     mutable std::mutex m_mutex;            // the host's threads and the worker track and acknowledge; the repeater reads
     std::condition_variable m_wake;        // pairs with m_mutex: a new delivery, or the end
     std::deque<Delivery> m_deliveries;     // guarded by m_mutex; oldest first
+    std::deque<EarlyAck> m_early;          // guarded by m_mutex; oldest first
     bool m_stopping = false;               // guarded by m_mutex
     std::thread m_thread;                  // started by the first track() (under m_mutex), joined by the destructor
 };

@@ -122,6 +122,9 @@ bool MultiNetControl::heartSyncThread()
 {
     if (!m_isSlave)
         return false;
+    // Under recovery, before the master's first answer the silence counts from the first heartbeat: a
+    // first answer that is lost or late is no lost master. Classically it counts from the host clock's zero.
+    const std::optional<qint64> startedAt = hostClock(m_cbk);
     while (m_clockSyncRunning) {
         sendDatagram(enS2MHeartbeatCmd, -1, nullptr, 0, nullptr, 0, masterAddress());
         if (!sleepWhileClockSyncRuns(kHeartbeatIntervalMs))
@@ -129,7 +132,9 @@ bool MultiNetControl::heartSyncThread()
         if (!m_cbk || !m_cbk->masterLostCbk)
             continue;
         const std::optional<qint64> now = hostClock(m_cbk);
-        if (now && *now - m_lastMasterTime > kMasterLostAfterUs && !m_masterLostNotified.exchange(true)) {
+        const qint64 answered = m_lastMasterTime;
+        const qint64 since = answered >= 0 || !m_recovery ? answered : startedAt.value_or(answered);
+        if (now && *now - since > kMasterLostAfterUs && !m_masterLostNotified.exchange(true)) {
             bool destroyed = false;
             t_objectDestroyedInCallback = &destroyed;
             runGuarded("heartSyncThread", [cbk = m_cbk] { cbk->masterLostCbk(true); });

@@ -5,6 +5,7 @@
 #include "common/LoopbackPeers.h"
 #include "common/MultiNetControlTestAccess.h"
 #include "common/LogCapture.h"
+#include "common/RecordingHost.h"
 #include "wire/MessageCode.h"
 #include "slave/ClockSampleMath.h"
 
@@ -27,6 +28,7 @@ private slots:
     void offsetFoundOverLoopback();
     void driftingSlaveClockFollowedByTheEstimate();
     void masterLossReportedOnce();
+    void masterNotLostBeforeItsFirstAnswer();
     void slaveOnMasterPcRunsNoSyncThread();
     void destroyingSleepingSlaveIsPrompt();
 };
@@ -158,6 +160,29 @@ void tst_ClockSync::masterLossReportedOnce()
     QVERIFY(runEventLoopUntil([&] { return slave.host->masterLostCount() == 1; }, 5000));
     runEventLoopFor(2100);  // the next check does not report it again
     QCOMPARE(slave.host->masterLostCount(), 1);
+}
+
+void tst_ClockSync::masterNotLostBeforeItsFirstAnswer()
+{
+    // Under recovery, a master that has not answered a heartbeat yet (its first answer was lost, say) has
+    // been silent since the first heartbeat, not since the host clock's zero.
+    constexpr int kGroup = 21;
+    RecordingHost host;
+    host.setClockOffsetUs(100LL * 1000 * 1000);  // a host clock far past the 50 s from its zero
+    MultiNetControl slave(host.callbacks(), kGroup, "127.0.0.2", pickFreePort());
+    slave.setSlaveFlag(true);
+    slave.setRecovery(true);
+    slave.setMasterIp("127.0.0.1");
+    MultiNetControlTestAccess access(slave);
+    RawPeer master(QStringLiteral("127.0.0.1"));  // never answers
+    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+    master.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup), QStringLiteral("127.0.0.2"), access.unicastPort());
+    QVERIFY(runEventLoopUntil([&] { return !master.received().isEmpty(); }, 5000));
+    runEventLoopFor(2300);  // past the first check
+    QCOMPARE(host.masterLostCount(), 0);
+
+    host.setClockOffsetUs(160 * 1000000LL);  // a minute of silence on the slave's clock
+    QVERIFY(runEventLoopUntil([&] { return host.masterLostCount() == 1; }, 5000));
 }
 
 void tst_ClockSync::slaveOnMasterPcRunsNoSyncThread()

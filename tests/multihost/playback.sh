@@ -7,6 +7,7 @@
 # usage: playback.sh PATH_TO_MULTINET_PLAYER        Exit status 77: skipped.
 set -euo pipefail
 source "$(dirname "$0")/testbed.sh"
+source "$(dirname "$0")/players.sh"
 
 readonly TB_DEMO=$1
 readonly PORT=45100
@@ -17,20 +18,6 @@ readonly GROUP=3
 readonly BOUND_US=10000
 TB_PREFIX="tmnc$$-play-"
 
-# start_slave NAME HOST CLOCK_OFFSET_US
-start_slave() {
-  tb_start "$1" "$2" slave --ip "$(tb_ip "$2")" --port "$PORT" --group "$GROUP" --master "$(tb_ip 1)" \
-    --clock-offset-us "$3" --frame-log "$TB_DIR/$1.frames" --headless
-}
-
-slave_key() {
-  tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" key
-}
-
-session_step_met() {
-  tb_wait_for m "^\[demo\] session step=$1 met=1" "${2:-1}" "$3" || tb_fail "the master's '$1' was not met: $(grep -a '^\[demo\] session ' "${TB_LOG[m]}" | tail -n 3)"
-}
-
 tb_require_namespaces
 trap tb_cleanup EXIT
 tb_make_network 4
@@ -38,8 +25,7 @@ tb_make_network 4
 
 start_slave s1 2 25000
 start_slave s2 3 -40000
-tb_start m 1 master --ip "$(tb_ip 1)" --port "$PORT" --group "$GROUP" --slaves "$(slave_key s1),$(slave_key s2)" \
-  --media "$TB_DIR/clip.avi" --frame-log "$TB_DIR/m.frames" --headless
+start_master m "$(slave_key s1),$(slave_key s2)" --media "$TB_DIR/clip.avi"
 
 # While the first stretch plays, a third slave starts on its own host and is admitted.
 session_step_met start 1 30

@@ -61,6 +61,8 @@ tb_cleanup() {
       tail -n 40 "${TB_LOG[$name]}"
     done
   fi
+  # TB_KEEP=DIR keeps the logs there, for a look after the run.
+  [ -n "${TB_KEEP:-}" ] && [ -n "$TB_DIR" ] && mkdir -p "$TB_KEEP" && cp -r "$TB_DIR"/. "$TB_KEEP"/
   [ -n "$TB_DIR" ] && rm -rf "$TB_DIR"
 }
 
@@ -94,6 +96,33 @@ tb_ip() {
 # Cuts host `n` off the bridge, or joins it again: its cable is pulled at the switch.
 tb_link() {
   ip -n "$TB_BRIDGE_NS" link set "port$1" "$2"
+}
+
+# tb_nft HOST: loads the nftables rules read from standard input inside host HOST; they go with its namespace.
+tb_nft() {
+  ip netns exec "${TB_PREFIX}h$1" nft -f -
+}
+
+# tb_lose HOST MATCH: drops the UDP datagrams on host HOST's link, both ways, for which the nftables
+# expression MATCH holds ("numgen inc mod 5 == 0": every fifth each way). Counters on each rule count the
+# datagrams seen and those dropped.
+tb_lose() {
+  tb_nft "$1" <<EOF
+table inet tb_loss {
+  chain in { type filter hook input priority 0; policy accept; iifname "eth0" meta l4proto udp counter $2 counter drop; }
+  chain out { type filter hook output priority 0; policy accept; oifname "eth0" meta l4proto udp counter $2 counter drop; }
+}
+EOF
+}
+
+tb_require_nft() {
+  command -v nft >/dev/null || tb_skip "'nft' (nftables) is not installed"
+}
+
+# The CLOCK_MONOTONIC time in nanoseconds: the clock of the players' frame logs and event lines. The
+# kernel's timer list (root only) gives it: no common command prints that clock.
+tb_mono_ns() {
+  sed -n 's/^now at \([0-9]*\) nsecs$/\1/p;T;q' /proc/timer_list
 }
 
 # tb_start NAME HOST ARGS...: runs multinet-demo ARGS inside host HOST and waits for its ready line.

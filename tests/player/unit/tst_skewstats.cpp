@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The player's measurement: pairing the frames two players showed, percentiles over several players'
-// frames, the same-frame share when a player misses frames, the frame a position in whole microseconds
-// names, and the frame log's file form.
+// frames, when a player came into step for good, the same-frame share when a player misses frames, the
+// frame a position in whole microseconds names, and the frame log's file form.
 #include "FrameGrid.h"
 #include "FrameLog.h"
 #include "SkewStats.h"
@@ -28,6 +28,14 @@ std::vector<ShownFrame> joined(std::vector<ShownFrame> a, const std::vector<Show
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// 90 frames in step with rendered(0, 90, 5 s) but frame `off`, shown 12 ms late.
+std::vector<ShownFrame> offAt(int off)
+{
+    const qint64 t0 = 5000000000;
+    return joined(joined(rendered(0, off, t0), rendered(off, 1, t0 + off * kFrameNs + 12000000)),
+                  rendered(off + 1, 89 - off, t0 + (off + 1) * kFrameNs));
 }
 
 } // namespace
@@ -94,6 +102,33 @@ private Q_SLOTS:
         QCOMPARE(SkewStats::percentile({5, 1, 4, 2, 3}, 0.5), qint64(3));
         QCOMPARE(SkewStats::percentile({5, 1, 4, 2, 3}, 0.0), qint64(1));
         QCOMPARE(SkewStats::percentile({}, 0.99), qint64(0));
+    }
+
+    void inStepFromTheFirstFrameThatStays_data()
+    {
+        QTest::addColumn<std::vector<ShownFrame>>("other");
+        QTest::addColumn<qint64>("expectedNs");  // -1: never
+
+        const qint64 t0 = 5000000000;
+        QTest::newRow("in step from the start") << rendered(0, 90, t0 + 500000) << t0 + 500000;
+        // 20 frames 30 ms late, then in step: from the 21st frame.
+        QTest::newRow("steers into step") << joined(rendered(0, 20, t0 + 30000000), rendered(20, 70, t0 + 20 * kFrameNs))
+                                          << t0 + 20 * kFrameNs;
+        // One frame 12 ms off (a busy machine, say) in the first second: from the frame after it; one a
+        // second later no longer moves it.
+        QTest::newRow("one frame off early") << offAt(10) << t0 + 11 * kFrameNs;
+        QTest::newRow("one frame off later") << offAt(60) << t0;
+        QTest::newRow("never") << rendered(0, 90, t0 + 20000000) << qint64(-1);
+        // In step only for the last 10 frames: too short a stretch to call it in step.
+        QTest::newRow("too short at the end") << joined(rendered(0, 80, t0 + 20000000), rendered(80, 10, t0 + 80 * kFrameNs))
+                                              << qint64(-1);
+    }
+    void inStepFromTheFirstFrameThatStays()
+    {
+        QFETCH(std::vector<ShownFrame>, other);
+        QFETCH(qint64, expectedNs);
+        const std::optional<qint64> from = SkewStats::inStepFrom(rendered(0, 90, 5000000000), other, 10000);
+        QCOMPARE(from.value_or(-1), expectedNs);
     }
 
     void sameFrameShareWithGaps_data()

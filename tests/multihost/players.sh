@@ -1,0 +1,97 @@
+# SPDX-License-Identifier: MIT
+# multinet-player processes on the hosts of the test network (testbed.sh): slaves and masters started
+# with the options every scenario shares, and what their event lines say. Sourced after testbed.sh by
+# playback.sh, resilience.sh and the lossy benchmark, which set TB_DEMO (the player), PORT, GROUP and
+# BOUND_US (the p99 skew of a player in step) first.
+
+# start_slave NAME HOST CLOCK_OFFSET_US: a headless slave on host HOST whose frames go to NAME.frames.
+start_slave() {
+  tb_start "$1" "$2" slave --ip "$(tb_ip "$2")" --port "$PORT" --group "$GROUP" --master "$(tb_ip 1)" \
+    --clock-offset-us "$3" --frame-log "$TB_DIR/$1.frames" --headless
+}
+
+# start_master NAME SLAVE_KEYS PROGRAMME_OPTIONS...: a headless master on host 1 whose frames go to NAME.frames.
+start_master() {
+  local name=$1 keys=$2
+  shift 2
+  tb_start "$name" 1 master --ip "$(tb_ip 1)" --port "$PORT" --group "$GROUP" --slaves "$keys" \
+    --frame-log "$TB_DIR/$name.frames" --headless "$@"
+}
+
+slave_key() {
+  tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" key
+}
+
+# session_step_met STEP COUNT TIMEOUT_S [MASTER]: waits for COUNT lines of the master saying that STEP was met.
+session_step_met() {
+  local master=${4:-m}
+  tb_wait_for "$master" "^\[demo\] session step=$1 met=1" "$2" "$3" ||
+    tb_fail "$master: '$1' was not met: $(grep -a '^\[demo\] session ' "${TB_LOG[$master]}" | tail -n 3)"
+}
+
+# ends_by_itself NAME: waits for a master whose programme is over to exit, and checks its status.
+ends_by_itself() {
+  local status=0
+  tb_wait_for "$1" '^\[demo\] finished ' 1 60 || tb_fail "$1: the programme did not end"
+  wait "$(tb_pid_of "$1")" || status=$?
+  unset "TB_PID[$1]"
+  [ "$status" -eq 0 ] || tb_fail "$1 exited with status $status: $(grep -a '^\[demo\] session .*met=0' "${TB_LOG[$1]}")"
+}
+
+# ready_mono_ns NAME: the CLOCK_MONOTONIC time at which NAME said it was ready, in nanoseconds.
+ready_mono_ns() {
+  echo $(($(tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" mono-us) * 1000))
+}
+
+# last_sent_cmd MASTER [COMMAND]: the number of the last command (of that name) MASTER sent; 0 for none.
+last_sent_cmd() {
+  local line
+  line=$(grep -a "^\[demo\] sent command=${2:-[a-z]*} " "${TB_LOG[$1]}" | tail -n 1)
+  [ -n "$line" ] && tb_field "$line" cmd || echo 0
+}
+
+# commands_not_applied SLAVE MASTER FROM WAIT_S: the numbers of the commands that MASTER sent from number
+# FROM on and SLAVE has not applied (or prepared), giving each WAIT_S to come.
+commands_not_applied() {
+  local slave=$1 master=$2 from=$3 cmd
+  for cmd in $(grep -a '^\[demo\] sent ' "${TB_LOG[$master]}" | sed -n 's/.* cmd=\([0-9]*\) .*/\1/p'); do
+    [ "$cmd" -ge "$from" ] || continue
+    tb_wait_for "$slave" "^\[demo\] (applied command=[a-z]+ |prepared )cmd=$cmd .*ok=1" 1 "$4" || echo "$cmd"
+  done
+}
+
+# applied_every_command SLAVE MASTER [FROM]: fails unless SLAVE has applied every command that MASTER
+# sent from number FROM (default 1) on.
+applied_every_command() {
+  local missing
+  missing=$(commands_not_applied "$1" "$2" "${3:-1}" 5)
+  [ -z "$missing" ] || tb_fail "$1 did not apply the commands" $missing "of $2"
+}
+
+# skew_lines REFERENCE SINCE_NS NAME...: compare's line for the frames that each NAME showed from SINCE_NS
+# on (0: all of them) against those of the master REFERENCE; true when every one is within BOUND_US at p99.
+skew_lines() {
+  local reference=$1 since=$2 name logs=()
+  shift 2
+  for name in "$@"; do logs+=("$TB_DIR/$name.frames"); done
+  "$TB_DEMO" compare --bound-us "$BOUND_US" --since-ns "$since" "$TB_DIR/$reference.frames" "${logs[@]}"
+}
+
+# in_step REFERENCE SINCE_NS NAME...: as skew_lines, and fails unless every NAME is in step.
+in_step() {
+  skew_lines "$@" | tee "$TB_DIR/compare.out" || tb_fail "not in step with $1: ${*:3}"
+}
+
+# in_step_by SINCE_NS WITHIN_S WHAT: each log that in_step compared last was in step for good (from a
+# frame on which every frame of the next second was within the bound) within WITHIN_S of SINCE_NS, the
+# time of WHAT; prints how long each took.
+in_step_by() {
+  local since=$1 within=$(($2 * 1000000000)) line name from
+  while read -r line; do
+    name=$(basename "$(tb_field "$line" log)" .frames)
+    from=$(tb_field "$line" in-step-from-ns)
+    [ "$from" -ge 0 ] && [ "$from" -le $((since + within)) ] ||
+      tb_fail "$name was not in step within $2 s of $3 (in step from $from, $3 at $since)"
+    echo "$name was in step $(((from - since) / 1000000)) ms after $3"
+  done <"$TB_DIR/compare.out"
+}
