@@ -256,8 +256,15 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     report.pooled.p99Us = SkewStats::percentile(pooled, 0.99);
     report.pooled.maxUs = SkewStats::percentile(pooled, 1.0);
     report.allSameShare = SkewStats::sameFrameShare(everyone);
-    if (m_options.forSeconds > 0 || m_options.loop)
+    if (m_options.forSeconds > 0 || m_options.loop) {
         report.bins = SkewStats::bins(everyone, kBinNs);
+        const std::vector<qint64> spacing = SkewStats::masterSpacingUs(masterFrames);
+        report.masterSpacing.matched = int(spacing.size());
+        report.masterSpacing.p50Us = SkewStats::percentile(spacing, 0.5);
+        report.masterSpacing.p99Us = SkewStats::percentile(spacing, 0.99);
+        report.masterSpacing.maxUs = SkewStats::percentile(spacing, 1.0);
+        report.loops = SkewStats::loopPoints(everyone);
+    }
     return report;
 }
 
