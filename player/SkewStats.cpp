@@ -11,6 +11,7 @@
 namespace {
 
 constexpr qint64 kNsPerUs = 1000;
+constexpr qint64 kNsPerS = 1000000000;
 
 // The time stamp a player shows at `t`, walking `next` forward through frames sorted by time.
 struct ShownCursor
@@ -75,23 +76,41 @@ std::vector<MatchedFrame> match(const std::vector<ShownFrame>& reference, const 
     return matched;
 }
 
-// Least squares of skew against time: microseconds per second.
+// Least squares of skew against time, in microseconds per second, through the median of every second:
+// a frame shown late by a wake-up of the machine moves a median little, where it would tilt a line
+// through every frame.
 double slopeOf(const std::vector<MatchedFrame>& matched)
 {
     if (matched.size() < 2)
         return 0;
-    const double t0 = double(matched.front().monoNs);
-    double sumT = 0, sumY = 0;
-    for (const MatchedFrame& m : matched) {
-        sumT += (double(m.monoNs) - t0) / 1e9;
-        sumY += double(m.skewNs) / 1e3;
+    std::vector<MatchedFrame> sorted = matched;
+    std::sort(sorted.begin(), sorted.end(), [](const MatchedFrame& a, const MatchedFrame& b) { return a.monoNs < b.monoNs; });
+    const qint64 t0 = sorted.front().monoNs;
+    std::vector<std::pair<double, double>> points;  // (s, us)
+    const bool perSecond = sorted.back().monoNs - t0 >= 2 * kNsPerS;
+    for (std::size_t first = 0; first < sorted.size();) {
+        std::size_t last = first + 1;
+        while (perSecond && last < sorted.size() && (sorted[last].monoNs - t0) / kNsPerS == (sorted[first].monoNs - t0) / kNsPerS)
+            ++last;
+        std::vector<qint64> times;
+        std::vector<qint64> skews;
+        for (std::size_t i = first; i < last; ++i) {
+            times.push_back(sorted[i].monoNs - t0);
+            skews.push_back(sorted[i].skewNs);
+        }
+        points.emplace_back(double(SkewStats::percentile(times, 0.5)) / 1e9, double(SkewStats::percentile(skews, 0.5)) / 1e3);
+        first = last;
     }
-    const double n = double(matched.size());
+    const double n = double(points.size());
+    double sumT = 0, sumY = 0;
+    for (const auto& [t, y] : points) {
+        sumT += t;
+        sumY += y;
+    }
     double stt = 0, sty = 0;
-    for (const MatchedFrame& m : matched) {
-        const double dt = (double(m.monoNs) - t0) / 1e9 - sumT / n;
-        stt += dt * dt;
-        sty += dt * (double(m.skewNs) / 1e3 - sumY / n);
+    for (const auto& [t, y] : points) {
+        stt += (t - sumT / n) * (t - sumT / n);
+        sty += (t - sumT / n) * (y - sumY / n);
     }
     return stt > 0 ? sty / stt : 0;
 }

@@ -15,7 +15,8 @@ struct SkewFigures
     qint64 maxUs = 0;
     qint64 signedMedianUs = 0;  // other - reference: its sign says who is late
     std::vector<qint64> magnitudesUs;  // every matched |other - reference|, for pooling players
-    double slopePpm = 0;        // how fast other - reference grows over the time compared (us per s)
+    double slopePpm = 0;        // how fast other - reference grows over the time compared (us per s; a line
+                                // through the median of every second, so that single late frames do not tilt it)
 };
 
 // One stretch of time (10 s, say) of a programme: how far apart every slave was from the master there.

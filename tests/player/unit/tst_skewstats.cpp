@@ -81,6 +81,20 @@ private Q_SLOTS:
         QCOMPARE(figures.signedMedianUs, signedMedianUs);
     }
 
+    void slopeOfADriftPastLateFrames()
+    {
+        // 20 s of frames, the other player's falling behind by 100 us every second, and in the last 5 s
+        // every 10th frame shown 8 ms late by a slow wake-up (a line through every frame rises 146 us a
+        // second): the slope is the drift's.
+        const qint64 t0 = 1000000000;
+        const std::vector<ShownFrame> reference = rendered(0, 600, t0);
+        std::vector<ShownFrame> other = reference;
+        for (std::size_t i = 0; i < other.size(); ++i)
+            other[i].monoNs += (other[i].monoNs - t0) / 10000 + (i >= 450 && i % 10 == 9 ? 8000000 : 0);
+        const SkewFigures figures = SkewStats::compare(reference, other);
+        QVERIFY2(std::abs(figures.slopePpm - 100) < 1, qPrintable(QString::number(figures.slopePpm)));
+    }
+
     void pooledPercentiles()
     {
         // One slave 100 us late on 30 frames, another 3 ms late on one: the pooled p99 is that one frame.
