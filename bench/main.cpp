@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QThread>
 
@@ -24,6 +25,7 @@ struct Scenario
 {
     const char* name;
     QJsonValue (*run)(const ScenarioSettings&, ResultTable&);
+    bool byDefault = true;  // run without --scenario; a long one runs only when named
 };
 
 constexpr Scenario kScenarios[] = {
@@ -31,13 +33,17 @@ constexpr Scenario kScenarios[] = {
     {"clock", runClockScenario},              {"master-scale", runMasterScaleScenario},
     {"host-cost", runHostCostScenario},       {"micro", runMicroScenario},
     {"playback", runPlaybackScenario},
+    // About 27 minutes of real players (ten of them twice): only when asked for.
+    {"longrun", runLongrunScenario, false},
 };
 
-QStringList scenarioNames()
+QStringList scenarioNames(bool onlyDefault = false)
 {
     QStringList names;
-    for (const Scenario& scenario : kScenarios)
-        names << QString::fromLatin1(scenario.name);
+    for (const Scenario& scenario : kScenarios) {
+        if (!onlyDefault || scenario.byDefault)
+            names << QString::fromLatin1(scenario.name);
+    }
     return names;
 }
 
@@ -45,7 +51,7 @@ QStringList scenarioNames()
 struct DriverOptions
 {
     bool quick = false;
-    QStringList scenarios;  // empty: all of them
+    QStringList scenarios;  // empty: the default set
     QString jsonPath;
 };
 
@@ -55,8 +61,9 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Runs the benchmarks of TamoMultiNetControl across processes on loopback, prints one table\n"
-                       "and writes the same figures as JSON.\nScenarios: %1 (default: all of them).")
-            .arg(scenarioNames().join(QStringLiteral(", "))));
+                       "and writes the same figures as JSON.\nScenarios: %1.\nDefault: %2 (longrun plays ten minutes twice\n"
+                       "and runs only when named).")
+            .arg(scenarioNames().join(QStringLiteral(", ")), scenarioNames(true).join(QStringLiteral(", "))));
     parser.addHelpOption();
     const QCommandLineOption quick(QStringLiteral("quick"), QStringLiteral("The quick form of each scenario: a few seconds each."));
     const QCommandLineOption scenario(QStringLiteral("scenario"),
@@ -96,6 +103,7 @@ int runDriver(int argc, char** argv)
     const DriverOptions options = parseDriverOptions(app);
     ScenarioSettings settings;
     settings.quick = options.quick;
+    settings.outputDir = QFileInfo(options.jsonPath).absolutePath();
     QJsonObject results{{"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                         {"command", commandLine(argc, argv)},
                         {"quick", settings.quick},
@@ -103,7 +111,8 @@ int runDriver(int argc, char** argv)
     ResultTable table;
     bool failed = false;
     for (const Scenario& scenario : kScenarios) {
-        if (!options.scenarios.isEmpty() && !options.scenarios.contains(QString::fromLatin1(scenario.name)))
+        const bool named = options.scenarios.contains(QString::fromLatin1(scenario.name));
+        if (options.scenarios.isEmpty() ? !scenario.byDefault : !named)
             continue;
         try {
             results.insert(QString::fromLatin1(scenario.name), scenario.run(settings, table));
