@@ -12,11 +12,13 @@
 //   - the noise floor: two minutes with steady clocks (0 ppm), whose tails are the machine's wake-ups.
 // Every frame time is the real CLOCK_MONOTONIC (the frame logs read it by a raw system call). The
 // figures: the skew per 10 s bin and over the run, each bin's signed median, the same-frame share, the
-// loop points, the master's own frame spacing (the same noise without any network or clock in it), a
-// plot of each slave's skew against time (gnuplot), and what the correction costs from the
-// micro-benchmarks. Not in the default set: scripts/bench --scenario longrun.
+// loop points, the master's own frame spacing (the same noise without any network or clock in it), the
+// CPU time the hypervisor took from this virtual machine meanwhile (steal), a plot of each slave's skew
+// against time (gnuplot), and what the correction costs from the micro-benchmarks. Not in the default
+// set: scripts/bench --scenario longrun.
 #include "scenarios/Scenarios.h"
 
+#include "support/MachineTime.h"
 #include "support/MicroBench.h"
 #include "support/PlayerBinary.h"
 #include "support/PlayerRunJson.h"
@@ -58,6 +60,8 @@ struct Run
     const char* title;  // in the table
     QJsonObject figures;
     bool ran = false;
+    double busyPercent = 0;    // of all CPU time while it ran
+    double stolenPercent = 0;  // taken by the hypervisor while it ran
 };
 
 // "100,-100,50", as --drift-ppm takes it.
@@ -335,8 +339,12 @@ QJsonValue runLongrunScenario(const ScenarioSettings& settings, ResultTable& tab
     Run steady{"steady", "library, steady clocks (0 ppm)", {}, false};
     const auto play = [&](Run& run, const QStringList& arguments, int seconds) {
         progress("longrun: " + std::string(run.title) + ", " + str(seconds) + " s");
+        const MachineTime before = MachineTime::now();
         run.figures = runPlayer(arguments + forSeconds(seconds), workDir.path(), seconds * 1000 + kRunOverheadMs,
                                 QLatin1String(run.key));
+        const MachineTime after = MachineTime::now();
+        run.busyPercent = busyPercent(before, after);
+        run.stolenPercent = stolenPercent(before, after);
         run.ran = true;
     };
     play(ours, common, durations.longS);
@@ -397,6 +405,12 @@ QJsonValue runLongrunScenario(const ScenarioSettings& settings, ResultTable& tab
     table.add("longrun", "noise: the master's own frame spacing p99 / max (us); worst 10 s bin", spacing(oursSession, oursBins),
               theirs(spacing(theirSession, theirBins)));
 
+    const auto machine = [](const Run& run) {
+        return fixed(run.busyPercent, 1) + " / " + fixed(run.stolenPercent, 2);
+    };
+    table.add("longrun", "machine while it ran: CPU busy / stolen by the hypervisor (% of all CPU time)", machine(ours),
+              theirs(machine(gstreamer)));
+
     const SlopeCheck slopeCheck = slopes(firstSession(control.figures));
     table.add("longrun", "control, " + str(durations.shortS) + " s without rate correction: skew slope / injected drift (ppm) per slave",
               slopeCheck.text + (slopeCheck.withinTolerance ? "; all within 10%" : "; NOT all within 10%"));
@@ -410,9 +424,10 @@ QJsonValue runLongrunScenario(const ScenarioSettings& settings, ResultTable& tab
     {
         const QJsonObject session = firstSession(steady.figures);
         const QJsonArray bins = binsOf(session);
-        table.add("longrun", "noise floor, " + str(durations.shortS) + " s at 0 ppm: skew p50 / p99 / max (us); worst bin p99; master spacing p99",
+        table.add("longrun", "noise floor, " + str(durations.shortS) + " s at 0 ppm: skew p50 / p99 / max (us); worst bin p99; master spacing p99; CPU stolen (%)",
                   skewText(skewOf(session)) + "; " + fixed(worstOf(bins, "p99", false), 0) + "; " +
-                      fixed(session.value(QStringLiteral("master_spacing_us")).toObject().value(QStringLiteral("p99")).toDouble(), 0));
+                      fixed(session.value(QStringLiteral("master_spacing_us")).toObject().value(QStringLiteral("p99")).toDouble(), 0) +
+                      "; " + fixed(steady.stolenPercent, 2));
     }
 
     progress("longrun: the cost of the rate correction (micro-benchmarks)");
@@ -443,7 +458,12 @@ QJsonValue runLongrunScenario(const ScenarioSettings& settings, ResultTable& tab
                        {"clock_steering_step_ns", step},
                        {"p99_ratio", gstreamer.ran ? ratioJson(oursP99, theirP99) : QJsonValue(QJsonValue::Null)},
                        {"plot", png}};
-    for (const Run* run : {&ours, &control, &gstreamer, &crossCheck, &steady})
+    QJsonObject machineTime;
+    for (const Run* run : {&ours, &control, &gstreamer, &crossCheck, &steady}) {
         result.insert(QLatin1String(run->key), run->ran ? QJsonValue(run->figures) : QJsonValue(QJsonValue::Null));
+        if (run->ran)
+            machineTime.insert(QLatin1String(run->key), QJsonObject{{"busy_percent", run->busyPercent}, {"stolen_percent", run->stolenPercent}});
+    }
+    result.insert(QStringLiteral("machine_time"), machineTime);
     return result;
 }
