@@ -27,6 +27,8 @@ private:
     enum class Mode { Library, Control, GstNet };
 
     bool prepareWorkDir();
+    // Before the players start: the decoders and the clip read in once, pending disk writes written out.
+    void warmUp() const;
     // Plays one session and reads its figures; nothing when a process did not start.
     std::optional<SessionReport> playSession(Mode mode);
     // The simulated drift of slave `slave`'s oscillator.
