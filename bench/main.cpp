@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QThread>
 
@@ -24,7 +25,7 @@ struct Scenario
 {
     const char* name;
     QJsonValue (*run)(const ScenarioSettings&, ResultTable&);
-    bool byDefault = true;  // run when no --scenario is given; the others only when named
+    bool byDefault = true;  // run when no --scenario is given; the long ones only when named
 };
 
 constexpr Scenario kScenarios[] = {
@@ -34,6 +35,8 @@ constexpr Scenario kScenarios[] = {
     {"playback", runPlaybackScenario},
     // Root only, and about 90 minutes in its full form.
     {"lossy", runLossyScenario, false},
+    // About 27 minutes of real players (ten of them twice): only when asked for.
+    {"longrun", runLongrunScenario, false},
 };
 
 QStringList scenarioNames(bool onlyDefault = false)
@@ -60,7 +63,7 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Runs the benchmarks of TamoMultiNetControl across processes on loopback, prints one table\n"
-                       "and writes the same figures as JSON.\nScenarios: %1 (default: %2).")
+                       "and writes the same figures as JSON.\nScenarios: %1.\nDefault: %2 (lossy and longrun run only when named).")
             .arg(scenarioNames().join(QStringLiteral(", ")), scenarioNames(true).join(QStringLiteral(", "))));
     parser.addHelpOption();
     const QCommandLineOption quick(QStringLiteral("quick"), QStringLiteral("The quick form of each scenario: a few seconds each."));
@@ -101,6 +104,7 @@ int runDriver(int argc, char** argv)
     const DriverOptions options = parseDriverOptions(app);
     ScenarioSettings settings;
     settings.quick = options.quick;
+    settings.outputDir = QFileInfo(options.jsonPath).absolutePath();
     QJsonObject results{{"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                         {"command", commandLine(argc, argv)},
                         {"quick", settings.quick},

@@ -3,6 +3,7 @@
 
 #include <QCommandLineParser>
 #include <QHostAddress>
+#include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
@@ -248,6 +249,14 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
         {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
         {QStringLiteral("anchor"), QStringLiteral("Also play the session on GStreamer's network clock, for comparison.")},
+        {QStringLiteral("clock"), QStringLiteral("Which clock places the frames: library (the default) or gstreamer-net "
+                                                 "(only the session on GStreamer's network clock)."), QStringLiteral("NAME")},
+        {QStringLiteral("slave-prefix"), QStringLiteral("Start each slave under COMMAND (words split as a shell would; "
+                                                        "{ppm} and {rate} in it become the slave's --drift-ppm value and "
+                                                        "1 + ppm/10^6). A prefix that names either drifts the whole slave "
+                                                        "process itself, e.g. the multinet-timewarp script beside this "
+                                                        "program: 'multinet-timewarp {ppm}'; the slaves then get no "
+                                                        "simulated drift of their own."), QStringLiteral("COMMAND")},
         {QStringLiteral("window"), QStringLiteral("A window per player (needs a display); headless sinks otherwise, "
                                                   "whose figures include the wake-up of the thread that shows a frame.")},
         {QStringLiteral("bound-us"), QStringLiteral("The p99 skew a passing run stays within (default 1000)."), QStringLiteral("US")},
@@ -284,6 +293,28 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
     options.workDir = parser.value(QStringLiteral("work-dir"));
     options.control = parser.isSet(QStringLiteral("control"));
     options.anchor = parser.isSet(QStringLiteral("anchor"));
+    if (parser.isSet(QStringLiteral("clock"))) {
+        const QString clock = parser.value(QStringLiteral("clock"));
+        if (clock != QLatin1String("library") && clock != QLatin1String("gstreamer-net")) {
+            std::fprintf(stderr, "multinet-player: --clock takes library or gstreamer-net, got '%s'\n", qPrintable(clock));
+            exitCode = 2;
+            return std::nullopt;
+        }
+        options.clock = clock == QLatin1String("library") ? SyncClock::Library : SyncClock::GstNet;
+    }
+    if (options.clock == SyncClock::GstNet && (parser.isSet(QStringLiteral("anchor")) || parser.isSet(QStringLiteral("control")))) {
+        std::fprintf(stderr, "multinet-player: --clock gstreamer-net plays only that session: not with --anchor or --control\n");
+        exitCode = 2;
+        return std::nullopt;
+    }
+    if (parser.isSet(QStringLiteral("slave-prefix"))) {
+        options.slavePrefix = QProcess::splitCommand(parser.value(QStringLiteral("slave-prefix")));
+        if (options.slavePrefix.isEmpty()) {
+            std::fprintf(stderr, "multinet-player: --slave-prefix names no command\n");
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
     options.window = parser.isSet(QStringLiteral("window"));
     options.verbose = parser.isSet(QStringLiteral("verbose"));
     options.json = parser.value(QStringLiteral("json"));

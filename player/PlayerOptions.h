@@ -56,6 +56,8 @@ struct PlayerRunOptions
     double forSeconds = 0;
     std::vector<double> driftPpm;  // per slave, in turn; empty: none
     bool anchor = false;   // also run on GStreamer's network clock
+    SyncClock clock = SyncClock::Library;  // the clock of the (first) session
+    QStringList slavePrefix;  // a command each slave is started under; {ppm} and {rate} name its drift
     bool window = false;
     bool verbose = false;
     qint64 boundUs = 1000; // p99 skew a passing run stays within

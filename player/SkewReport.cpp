@@ -30,6 +30,14 @@ QJsonObject skewJson(const SkewFigures& skew)
                        {QStringLiteral("slope_ppm"), skew.slopePpm}};
 }
 
+QJsonArray integers(const std::vector<qint64>& values)
+{
+    QJsonArray array;
+    for (qint64 value : values)
+        array.append(double(value));
+    return array;
+}
+
 QJsonArray binsJson(const std::vector<SkewBin>& bins)
 {
     QJsonArray array;
@@ -40,8 +48,18 @@ QJsonArray binsJson(const std::vector<SkewBin>& bins)
                                  {QStringLiteral("p99"), double(bin.p99Us)},
                                  {QStringLiteral("max"), double(bin.maxUs)},
                                  {QStringLiteral("worst_signed_median"), double(bin.worstSignedMedianUs)},
-                                 {QStringLiteral("same_frame_share"), bin.sameFrameShare}});
+                                 {QStringLiteral("slaves_signed_median"), integers(bin.slaveSignedMedianUs)},
+                                 {QStringLiteral("same_frame_share"), bin.sameFrameShare},
+                                 {QStringLiteral("master_spacing_p99"), double(bin.masterSpacingP99Us)}});
     return array;
+}
+
+QJsonObject loopsJson(const LoopFigures& loops)
+{
+    return QJsonObject{{QStringLiteral("count"), loops.loopPoints},
+                       {QStringLiteral("frame_duration_us"), double(loops.frameDurationUs)},
+                       {QStringLiteral("worst_late_us"), double(loops.worstLateUs)},
+                       {QStringLiteral("worst_late_per_player_us"), integers(loops.worstLatePerPlayerUs)}};
 }
 
 } // namespace
@@ -93,15 +111,30 @@ QStringList SessionReport::binLines() const
     const SkewBin p99 = worstBy([](const SkewBin& b) { return b.p99Us; });
     const SkewBin median = worstBy([](const SkewBin& b) { return std::llabs(b.worstSignedMedianUs); });
     const SkewBin share = worstBy([](const SkewBin& b) { return -b.sameFrameShare; });
-    return {QStringLiteral("Over %1 bins of 10 s: the worst p99 %2 us (at %3 s), the worst signed median %4 us (at %5 s), "
-                           "the lowest same-frame share %6 (at %7 s).")
-                .arg(bins.size())
-                .arg(p99.p99Us)
-                .arg(p99.startNs / 1000000000)
-                .arg(median.worstSignedMedianUs)
-                .arg(median.startNs / 1000000000)
-                .arg(percent(share.sameFrameShare))
-                .arg(share.startNs / 1000000000)};
+    const SkewBin spacing = worstBy([](const SkewBin& b) { return b.masterSpacingP99Us; });
+    QStringList lines{QStringLiteral("Over %1 bins of 10 s: the worst p99 %2 us (at %3 s), the worst signed median %4 us (at %5 s), "
+                                     "the lowest same-frame share %6 (at %7 s).")
+                          .arg(bins.size())
+                          .arg(p99.p99Us)
+                          .arg(p99.startNs / 1000000000)
+                          .arg(median.worstSignedMedianUs)
+                          .arg(median.startNs / 1000000000)
+                          .arg(percent(share.sameFrameShare))
+                          .arg(share.startNs / 1000000000),
+                      QStringLiteral("The master's own frame spacing, against its time stamps: p50 %1 us, p99 %2 us, max %3 us "
+                                     "(the worst 10 s: p99 %4 us at %5 s); the machine's wake-up noise, in every skew too.")
+                          .arg(masterSpacing.p50Us)
+                          .arg(masterSpacing.p99Us)
+                          .arg(masterSpacing.maxUs)
+                          .arg(spacing.masterSpacingP99Us)
+                          .arg(spacing.startNs / 1000000000)};
+    if (loops.loopPoints > 0)
+        lines.append(QStringLiteral("At %1 loop points the latest first frame of a new play came %2 us after its instant "
+                                    "(one frame: %3 us).")
+                         .arg(loops.loopPoints)
+                         .arg(loops.worstLateUs)
+                         .arg(loops.frameDurationUs));
+    return lines;
 }
 
 QJsonObject SessionReport::toJson() const
@@ -129,5 +162,9 @@ QJsonObject SessionReport::toJson() const
                        {QStringLiteral("skew_us"), skewJson(pooled)},
                        {QStringLiteral("same_frame_share"), allSameShare},
                        {QStringLiteral("per_player"), players},
-                       {QStringLiteral("bins"), binsJson(bins)}};
+                       {QStringLiteral("bins"), binsJson(bins)},
+                       {QStringLiteral("master_spacing_us"), QJsonObject{{QStringLiteral("p50"), double(masterSpacing.p50Us)},
+                                                                          {QStringLiteral("p99"), double(masterSpacing.p99Us)},
+                                                                          {QStringLiteral("max"), double(masterSpacing.maxUs)}}},
+                       {QStringLiteral("loop_points"), loopsJson(loops)}};
 }

@@ -33,6 +33,8 @@ struct SessionReport
     SkewFigures pooled;           // every slave's frames together
     double allSameShare = 0;      // every player at once
     std::vector<SkewBin> bins;    // every 10 s of the master's frames (a long programme)
+    SkewFigures masterSpacing;    // a long programme: the master's own frame spacing (SkewBin::masterSpacingP99Us)
+    LoopFigures loops;            // a long programme: where it goes from one play to the next
 
     QStringList tableLines() const;
     QJsonObject toJson() const;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "SkewStats.h"
 
+#include "Programme.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 namespace {
 
 constexpr qint64 kNsPerUs = 1000;
+constexpr qint64 kNsPerS = 1000000000;
 
 // The time stamp a player shows at `t`, walking `next` forward through frames sorted by time.
 struct ShownCursor
@@ -73,23 +76,41 @@ std::vector<MatchedFrame> match(const std::vector<ShownFrame>& reference, const 
     return matched;
 }
 
-// Least squares of skew against time: microseconds per second.
+// Least squares of skew against time, in microseconds per second, through the median of every second:
+// a frame shown late by a wake-up of the machine moves a median little, where it would tilt a line
+// through every frame.
 double slopeOf(const std::vector<MatchedFrame>& matched)
 {
     if (matched.size() < 2)
         return 0;
-    const double t0 = double(matched.front().monoNs);
-    double sumT = 0, sumY = 0;
-    for (const MatchedFrame& m : matched) {
-        sumT += (double(m.monoNs) - t0) / 1e9;
-        sumY += double(m.skewNs) / 1e3;
+    std::vector<MatchedFrame> sorted = matched;
+    std::sort(sorted.begin(), sorted.end(), [](const MatchedFrame& a, const MatchedFrame& b) { return a.monoNs < b.monoNs; });
+    const qint64 t0 = sorted.front().monoNs;
+    std::vector<std::pair<double, double>> points;  // (s, us)
+    const bool perSecond = sorted.back().monoNs - t0 >= 2 * kNsPerS;
+    for (std::size_t first = 0; first < sorted.size();) {
+        std::size_t last = first + 1;
+        while (perSecond && last < sorted.size() && (sorted[last].monoNs - t0) / kNsPerS == (sorted[first].monoNs - t0) / kNsPerS)
+            ++last;
+        std::vector<qint64> times;
+        std::vector<qint64> skews;
+        for (std::size_t i = first; i < last; ++i) {
+            times.push_back(sorted[i].monoNs - t0);
+            skews.push_back(sorted[i].skewNs);
+        }
+        points.emplace_back(double(SkewStats::percentile(times, 0.5)) / 1e9, double(SkewStats::percentile(skews, 0.5)) / 1e3);
+        first = last;
     }
-    const double n = double(matched.size());
+    const double n = double(points.size());
+    double sumT = 0, sumY = 0;
+    for (const auto& [t, y] : points) {
+        sumT += t;
+        sumY += y;
+    }
     double stt = 0, sty = 0;
-    for (const MatchedFrame& m : matched) {
-        const double dt = (double(m.monoNs) - t0) / 1e9 - sumT / n;
-        stt += dt * dt;
-        sty += dt * (double(m.skewNs) / 1e3 - sumY / n);
+    for (const auto& [t, y] : points) {
+        stt += (t - sumT / n) * (t - sumT / n);
+        sty += (t - sumT / n) * (y - sumY / n);
     }
     return stt > 0 ? sty / stt : 0;
 }
@@ -172,13 +193,108 @@ std::vector<SkewBin> SkewStats::bins(const std::vector<std::vector<ShownFrame>>&
         bin.maxUs = percentile(magnitudes[i], 1.0);
         for (const std::vector<qint64>& skews : signedPerSlave[i]) {
             const qint64 median = percentile(skews, 0.5);
+            bin.slaveSignedMedianUs.push_back(median);
             if (std::llabs(median) > std::llabs(bin.worstSignedMedianUs))
                 bin.worstSignedMedianUs = median;
         }
         bin.sameFrameShare = sameFrameShare(players, 100000, from + bin.startNs, from + bin.startNs + binNs);
+        bin.masterSpacingP99Us = percentile(masterSpacingUs(master, from + bin.startNs, from + bin.startNs + binNs), 0.99);
         result.push_back(bin);
     }
     return result;
+}
+
+namespace {
+
+qint64 ptsOfKey(qint64 key)
+{
+    return key - Programme::playOfKey(key) * Programme::kPlaySpanNs;
+}
+
+// Consecutive rendered frames of one play that follow each other at normal speed (a seek, a pause or a
+// change of play between them breaks the pair).
+constexpr qint64 kLongestFrameNs = 100000000;
+
+std::vector<ShownFrame> renderedByTime(const std::vector<ShownFrame>& frames)
+{
+    std::vector<ShownFrame> rendered;
+    for (const ShownFrame& frame : frames) {
+        if (frame.kind == ShownFrame::Rendered)
+            rendered.push_back(frame);
+    }
+    return byTime(std::move(rendered));
+}
+
+} // namespace
+
+std::vector<qint64> SkewStats::masterSpacingUs(const std::vector<ShownFrame>& master, qint64 fromNs, qint64 toNs)
+{
+    std::vector<qint64> spacing;
+    const std::vector<ShownFrame> frames = renderedByTime(master);
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        const ShownFrame& before = frames[i - 1];
+        const ShownFrame& frame = frames[i];
+        if (toNs > fromNs && (frame.monoNs < fromNs || frame.monoNs >= toNs))
+            continue;
+        const qint64 ptsStep = frame.key - before.key;
+        if (Programme::playOfKey(frame.key) != Programme::playOfKey(before.key) || ptsStep <= 0 || ptsStep > kLongestFrameNs)
+            continue;
+        spacing.push_back(std::llabs((frame.monoNs - before.monoNs) - ptsStep) / kNsPerUs);
+    }
+    return spacing;
+}
+
+LoopFigures SkewStats::loopPoints(const std::vector<std::vector<ShownFrame>>& players)
+{
+    LoopFigures figures;
+    if (players.empty())
+        return figures;
+    const std::vector<ShownFrame> master = renderedByTime(players.front());
+    // The frame duration: the most common step between time stamps within a play.
+    std::vector<qint64> steps;
+    for (std::size_t i = 1; i < master.size(); ++i) {
+        const qint64 step = master[i].key - master[i - 1].key;
+        if (step > 0 && step <= kLongestFrameNs)
+            steps.push_back(step);
+    }
+    const qint64 frameNs = percentile(steps, 0.5);
+    figures.frameDurationUs = frameNs / kNsPerUs;
+    // The master's last frame of each play.
+    std::map<qint64, ShownFrame> lastOfPlay;
+    for (const ShownFrame& frame : master) {
+        const qint64 play = Programme::playOfKey(frame.key);
+        const auto it = lastOfPlay.find(play);
+        if (it == lastOfPlay.end() || frame.key > it->second.key)
+            lastOfPlay[play] = frame;
+    }
+    figures.worstLatePerPlayerUs.assign(players.size(), 0);
+    std::vector<bool> seen(players.size(), false);
+    bool any = false;
+    for (const auto& [play, last] : lastOfPlay) {
+        if (lastOfPlay.count(play + 1) == 0)
+            continue;
+        ++figures.loopPoints;
+        // The first frame of the next play is due one frame after the last of this one, and so on.
+        const qint64 dueBaseNs = last.monoNs + frameNs;
+        for (std::size_t p = 0; p < players.size(); ++p) {
+            const ShownFrame* first = nullptr;
+            for (const ShownFrame& frame : players[p]) {
+                if (frame.kind == ShownFrame::Rendered && Programme::playOfKey(frame.key) == play + 1 &&
+                    (!first || frame.monoNs < first->monoNs))
+                    first = &frame;
+            }
+            if (!first)
+                continue;
+            const qint64 lateUs = (first->monoNs - (dueBaseNs + ptsOfKey(first->key))) / kNsPerUs;
+            if (!seen[p] || lateUs > figures.worstLatePerPlayerUs[p])
+                figures.worstLatePerPlayerUs[p] = lateUs;
+            if (!any || lateUs > figures.worstLateUs)
+                figures.worstLateUs = lateUs;
+            seen[p] = true;
+            any = true;
+        }
+    }
+    return figures;
 }
 
 double SkewStats::sameFrameShare(const std::vector<std::vector<ShownFrame>>& players, qint64 stepNs, qint64 fromNs,

@@ -16,7 +16,8 @@ struct SkewFigures
     qint64 maxUs = 0;
     qint64 signedMedianUs = 0;  // other - reference: its sign says who is late
     std::vector<qint64> magnitudesUs;  // every matched |other - reference|, for pooling players
-    double slopePpm = 0;        // how fast other - reference grows over the time compared (us per s)
+    double slopePpm = 0;        // how fast other - reference grows over the time compared (us per s; a line
+                                // through the median of every second, so that single late frames do not tilt it)
 };
 
 // One stretch of time (10 s, say) of a programme: how far apart every slave was from the master there.
@@ -28,7 +29,23 @@ struct SkewBin
     qint64 p99Us = 0;
     qint64 maxUs = 0;
     qint64 worstSignedMedianUs = 0;  // the slave whose signed median lies furthest from zero
+    std::vector<qint64> slaveSignedMedianUs;  // each slave's, in the order given (0 for one without frames there)
     double sameFrameShare = 0;       // every player at once
+    // The master's own frames: how far each interval between two frames of one play differs from the
+    // interval of their time stamps (p99). The master plays on the machine's clock as it is, so this is
+    // the machine's wake-up noise, which every player's skew carries too.
+    qint64 masterSpacingP99Us = 0;
+};
+
+// Where a looping programme (or a playlist) goes from one play to the next: how late each player showed
+// the first frame of the new play after the instant the master's time line gives it (the master's last
+// frame of the play before, plus the frames in between).
+struct LoopFigures
+{
+    int loopPoints = 0;
+    qint64 frameDurationUs = 0;
+    qint64 worstLateUs = 0;                 // over every player and loop point (negative: all early)
+    std::vector<qint64> worstLatePerPlayerUs;  // the master first
 };
 
 class SkewStats
@@ -53,6 +70,13 @@ public:
 
     // The figures of every `binNs` of the master's frames: the first player is the master.
     static std::vector<SkewBin> bins(const std::vector<std::vector<ShownFrame>>& players, qint64 binNs);
+
+    // The master's frame spacing (see SkewBin::masterSpacingP99Us): every |interval - time stamp interval|,
+    // in us, of consecutive rendered frames of one play, from `fromNs` to `toNs` (every frame when 0).
+    static std::vector<qint64> masterSpacingUs(const std::vector<ShownFrame>& master, qint64 fromNs = 0, qint64 toNs = 0);
+
+    // The loop points of the master's frames and every player's lateness there (the first player is the master).
+    static LoopFigures loopPoints(const std::vector<std::vector<ShownFrame>>& players);
 
     // Nearest-rank percentile of `values` (0 for none); `fraction` in [0, 1].
     static qint64 percentile(std::vector<qint64> values, double fraction);

@@ -2,46 +2,7 @@
 // Micro-benchmarks: runs tamo_microbench (Google Benchmark, beside this program) and reads its JSON.
 #include "scenarios/Scenarios.h"
 
-#include <QCoreApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
-
-#include <map>
-#include <stdexcept>
-
-namespace {
-
-constexpr int kTimeoutMs = 120000;
-
-std::map<QString, double> runMicrobench(bool quick)
-{
-    const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/tamo_microbench");
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(program, {QStringLiteral("--benchmark_format=json"),
-                            QStringLiteral("--benchmark_min_time=") + (quick ? QStringLiteral("0.05") : QStringLiteral("0.5"))});
-    if (!process.waitForFinished(kTimeoutMs) || process.exitCode() != 0)
-        throw std::runtime_error("tamo_microbench failed: " + process.errorString().toStdString());
-    const QJsonDocument document = QJsonDocument::fromJson(process.readAllStandardOutput());
-    std::map<QString, double> nsPerCall;
-    for (const QJsonValue& benchmark : document.object().value(QStringLiteral("benchmarks")).toArray()) {
-        const QJsonObject object = benchmark.toObject();
-        if (object.value(QStringLiteral("time_unit")).toString() == QStringLiteral("ns"))
-            nsPerCall[object.value(QStringLiteral("name")).toString()] = object.value(QStringLiteral("cpu_time")).toDouble();
-    }
-    return nsPerCall;
-}
-
-double lookUp(const std::map<QString, double>& nsPerCall, const char* name)
-{
-    const auto it = nsPerCall.find(QString::fromLatin1(name));
-    if (it == nsPerCall.end())
-        throw std::runtime_error(std::string("tamo_microbench reported no ") + name);
-    return it->second;
-}
-
-} // namespace
+#include "support/MicroBench.h"
 
 QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table)
 {
@@ -67,7 +28,7 @@ QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table
     table.add("micro", "clock estimate, CPU: every 3 s / every 100 ms (% of one core)",
               fixed(estimatePlaying / 3e9 * 100, 5) + " / " + fixed(estimateStarting / 1e8 * 100, 4));
     // A slave that keeps its pipeline on the master's time line steers twice a second.
-    const double correctionPercent = (estimatePlaying / 3e9 + steeringStep / 5e8) * 100;
+    const double correctionPercent = rateCorrectionCpuPercent(estimatePlaying, steeringStep);
     table.add("micro", "rate correction: one steering step (ns); CPU while playing (% of one core)",
               fixed(steeringStep, 1) + "; " + fixed(correctionPercent, 5));
     table.add("micro", "time stamp of a slave's command log line (ns)", fixed(logTime, 0),

@@ -9,11 +9,9 @@
 
 #include "support/BusyLoops.h"
 #include "support/PlayerBinary.h"
+#include "support/PlayerRunJson.h"
 
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -29,42 +27,6 @@ struct Condition
     int slaves;
     bool loaded;
 };
-
-// One `multinet-player run`; returns its JSON.
-QJsonObject runPlayer(const QStringList& arguments, const QString& workDir)
-{
-    const QString json = workDir + QStringLiteral("/figures.json");
-    QFile::remove(json);
-    QProcess run;
-    run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    run.setStandardOutputFile(workDir + QStringLiteral("/run.log"));
-    // The bound is not judged here: the table shows the figures.
-    run.start(playerPath(), QStringList{QStringLiteral("run"), QStringLiteral("--work-dir"), workDir,
-                                        QStringLiteral("--bound-us"), QStringLiteral("10000000"), QStringLiteral("--json"), json} +
-                                arguments);
-    if (!run.waitForFinished(kRunTimeoutMs))
-        throw std::runtime_error("multinet-player run did not finish");
-    QFile file(json);
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("multinet-player run wrote no figures; see " + (workDir + "/run.log").toStdString());
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-QJsonObject skewOf(const QJsonObject& session)
-{
-    return session.value(QStringLiteral("skew_us")).toObject();
-}
-
-std::int64_t integer(const QJsonValue& value)
-{
-    return static_cast<std::int64_t>(value.toDouble());
-}
-
-std::string skewText(const QJsonObject& skew)
-{
-    return str(integer(skew.value(QStringLiteral("p50")))) + " / " + str(integer(skew.value(QStringLiteral("p99")))) + " / " +
-           str(integer(skew.value(QStringLiteral("max"))));
-}
 
 std::string conditionName(const Condition& condition)
 {
@@ -94,7 +56,7 @@ QJsonValue runPlaybackScenario(const ScenarioSettings& settings, ResultTable& ta
             const BusyLoops load(condition.loaded ? cores : 0);
             figures = runPlayer(QStringList{QStringLiteral("--slaves"), QString::number(condition.slaves),
                                             QStringLiteral("--anchor")} + clip,
-                                workDir.path());
+                                workDir.path(), kRunTimeoutMs);
         }
         const QJsonArray sessions = figures.value(QStringLiteral("sessions")).toArray();
         const QJsonObject ours = sessions.at(0).toObject();
@@ -113,7 +75,7 @@ QJsonValue runPlaybackScenario(const ScenarioSettings& settings, ResultTable& ta
     progress("playback: control run, the slaves ignoring the clock offset");
     const int controlSlaves = settings.quick ? 2 : 4;
     const QJsonObject control = runPlayer(
-        QStringList{QStringLiteral("--slaves"), QString::number(controlSlaves), QStringLiteral("--control")} + clip, workDir.path());
+        QStringList{QStringLiteral("--slaves"), QString::number(controlSlaves), QStringLiteral("--control")} + clip, workDir.path(), kRunTimeoutMs);
     std::string shown;
     for (const QJsonValue& player : control.value(QStringLiteral("per_player")).toArray()) {
         const QJsonObject row = player.toObject();

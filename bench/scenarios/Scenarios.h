@@ -9,12 +9,14 @@
 
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QString>
 
 #include <string>
 
 struct ScenarioSettings
 {
     bool quick = false;  // the few-seconds form that ctest runs
+    QString outputDir = QStringLiteral(".");  // where a scenario writes files beside the figures (a plot)
 };
 
 QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& table);
@@ -25,6 +27,7 @@ QJsonValue runHostCostScenario(const ScenarioSettings& settings, ResultTable& ta
 QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runPlaybackScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runLossyScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runLongrunScenario(const ScenarioSettings& settings, ResultTable& table);
 
 // Helpers shared by the scenarios.
 QJsonObject toJson(const Summary& summary);

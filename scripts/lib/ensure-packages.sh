@@ -22,12 +22,13 @@ ensure_packages() {
 
 # What building the library, its tools and its tests needs.
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev)
-# What the tests need beyond the build (the multi-host tests make their own network namespaces, and lose
-# datagrams on their links with nftables).
-TEST_PACKAGES=(iproute2 nftables)
-# What the benchmarks need beyond the build (their quick form runs among the tests; the lossy scenario
-# makes namespaces and loses datagrams as the multi-host tests do).
-BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev iproute2 nftables)
+# What the tests need beyond the build (the multi-host tests make their own network namespaces and lose
+# datagrams on their links with nftables; libfaketime drifts whole player processes in player_timewarp).
+TEST_PACKAGES=(iproute2 nftables libfaketime)
+# What the benchmarks need beyond the build (their quick form runs among the tests): the lossy scenario
+# makes namespaces and loses datagrams as the multi-host tests do; the longrun scenario drifts whole slave
+# processes with libfaketime and plots with gnuplot.
+BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev iproute2 nftables libfaketime gnuplot-nox)
 # What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
 SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
 # What the API reference (doxygen, with graphviz for its diagrams) and the wire dissector's test need.

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The player's measurement: pairing the frames two players showed, percentiles over several players'
 // frames, when a player came into step for good, the same-frame share when a player misses frames, the
-// frame a position in whole microseconds names, and the frame log's file form.
+// loop points of a looping programme and the master's own frame spacing, the frame a position in whole
+// microseconds names, and the frame log's file form.
 #include "FrameGrid.h"
 #include "FrameLog.h"
+#include "Programme.h"
 #include "SkewStats.h"
 
 #include <QTemporaryDir>
@@ -87,6 +89,20 @@ private Q_SLOTS:
         QCOMPARE(figures.signedMedianUs, signedMedianUs);
     }
 
+    void slopeOfADriftPastLateFrames()
+    {
+        // 20 s of frames, the other player's falling behind by 100 us every second, and in the last 5 s
+        // every 10th frame shown 8 ms late by a slow wake-up (a line through every frame rises 146 us a
+        // second): the slope is the drift's.
+        const qint64 t0 = 1000000000;
+        const std::vector<ShownFrame> reference = rendered(0, 600, t0);
+        std::vector<ShownFrame> other = reference;
+        for (std::size_t i = 0; i < other.size(); ++i)
+            other[i].monoNs += (other[i].monoNs - t0) / 10000 + (i >= 450 && i % 10 == 9 ? 8000000 : 0);
+        const SkewFigures figures = SkewStats::compare(reference, other);
+        QVERIFY2(std::abs(figures.slopePpm - 100) < 1, qPrintable(QString::number(figures.slopePpm)));
+    }
+
     void pooledPercentiles()
     {
         // One slave 100 us late on 30 frames, another 3 ms late on one: the pooled p99 is that one frame.
@@ -150,6 +166,32 @@ private Q_SLOTS:
         QFETCH(double, share);
         const double measured = SkewStats::sameFrameShare({rendered(0, 30, 1000000000), other});
         QVERIFY2(std::abs(measured - share) < 0.005, qPrintable(QStringLiteral("%1, expected %2").arg(measured).arg(share)));
+    }
+
+    void loopPointsAndTheMastersSpacing()
+    {
+        // Two plays of ten frames, one after the other; the slave shows the first frame of the second play
+        // 5 ms late, the master its frame 4 of the first play 2 ms late.
+        const qint64 t0 = 1000000000;
+        const auto play = [](qint64 number, std::vector<ShownFrame> frames) {
+            for (ShownFrame& frame : frames)
+                frame.key += number * Programme::kPlaySpanNs;
+            return frames;
+        };
+        std::vector<ShownFrame> master = joined(rendered(0, 10, t0), play(1, rendered(0, 10, t0 + 10 * kFrameNs)));
+        master[4].monoNs += 2000000;
+        std::vector<ShownFrame> slave = joined(rendered(0, 10, t0), play(1, rendered(0, 10, t0 + 10 * kFrameNs)));
+        slave[10].monoNs += 5000000;
+        const LoopFigures loops = SkewStats::loopPoints({master, slave});
+        QCOMPARE(loops.loopPoints, 1);
+        QCOMPARE(loops.frameDurationUs, kFrameNs / 1000);
+        QCOMPARE(loops.worstLateUs, qint64(5000));
+        QCOMPARE(loops.worstLatePerPlayerUs, (std::vector<qint64>{0, 5000}));
+        // The late frame's interval before and after it; the change of play counts for nothing.
+        const std::vector<qint64> spacing = SkewStats::masterSpacingUs(master);
+        QCOMPARE(int(spacing.size()), 18);
+        QCOMPARE(SkewStats::percentile(spacing, 1.0), qint64(2000));
+        QCOMPARE(std::count(spacing.begin(), spacing.end(), qint64(2000)), std::ptrdiff_t(2));
     }
 
     void positionsInWholeMicrosecondsNameTheirFrame_data()
