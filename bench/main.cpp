@@ -55,6 +55,7 @@ struct DriverOptions
     bool quick = false;
     QStringList scenarios;  // empty: those run by default
     QString jsonPath;
+    int programmes = 0;  // 0: each scenario's own count
 };
 
 // Parses the driver's options; prints the help or a usage error and exits the process for those.
@@ -72,14 +73,26 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
                                       QStringLiteral("NAME"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Where the figures go (default: bench-results.json)."),
                                   QStringLiteral("FILE"), QStringLiteral("bench-results.json"));
-    parser.addOptions({quick, scenario, json});
+    const QCommandLineOption programmes(QStringLiteral("programmes"),
+                                        QStringLiteral("How many programmes the lossy scenario plays at each level (default: 10; --quick: 1)."),
+                                        QStringLiteral("N"));
+    parser.addOptions({quick, scenario, json, programmes});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "tamo_bench: unexpected argument '%s'\n(see tamo_bench --help)\n",
                      qPrintable(parser.positionalArguments().front()));
         std::exit(2);
     }
-    DriverOptions options{parser.isSet(quick), parser.values(scenario), parser.value(json)};
+    DriverOptions options{parser.isSet(quick), parser.values(scenario), parser.value(json), 0};
+    if (parser.isSet(programmes)) {
+        bool ok = false;
+        options.programmes = parser.value(programmes).toInt(&ok);
+        if (!ok || options.programmes < 1) {
+            std::fprintf(stderr, "tamo_bench: --programmes takes a whole number of at least 1, not '%s'\n",
+                         qPrintable(parser.value(programmes)));
+            std::exit(2);
+        }
+    }
     for (const QString& name : options.scenarios) {
         if (!scenarioNames().contains(name)) {
             std::fprintf(stderr, "tamo_bench: unknown scenario '%s'; the scenarios are %s\n", qPrintable(name),
@@ -104,6 +117,7 @@ int runDriver(int argc, char** argv)
     const DriverOptions options = parseDriverOptions(app);
     ScenarioSettings settings;
     settings.quick = options.quick;
+    settings.programmes = options.programmes;
     settings.outputDir = QFileInfo(options.jsonPath).absolutePath();
     QJsonObject results{{"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                         {"command", commandLine(argc, argv)},

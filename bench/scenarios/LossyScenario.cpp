@@ -153,7 +153,7 @@ QJsonValue runLossyScenario(const ScenarioSettings& settings, ResultTable& table
         table.add("lossy", "-", kPlayerNotBuilt);
         return QJsonValue(QJsonValue::Null);
     }
-    const int programmes = settings.quick ? 1 : 10;
+    const int programmes = settings.programmes > 0 ? settings.programmes : settings.quick ? 1 : 10;
     const int seconds = settings.quick ? 30 : 120;
     QJsonArray levels;
     for (const int lossPercent : kLossPercents) {

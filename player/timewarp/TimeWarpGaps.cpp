@@ -16,19 +16,14 @@
 // rate, from the real clock's now. Every other system call passes through untouched, so a raw
 // syscall(SYS_clock_gettime) (the frame logs') still reads the real clock.
 //
-// The other way round, the kernel's receipt times of datagrams (SO_TIMESTAMPNS, SO_TIMESTAMP, read with
-// recvmsg/recvmmsg) are stamped on the real CLOCK_REALTIME, while the process reads a warped one: on a PC
-// whose oscillator drifts both would drift together. They are moved onto the warped clock here, as long
-// ago on it as they were on the real one (times the rate); the library's clock samples carry them over
-// to the host clock.
+// The kernel's receipt times of datagrams stay on the real clock: the library reads the time since a
+// receipt with a raw syscall too, so that time is real, as it is on a PC whose clocks all drift together.
 //
 // The rate is read from FAKETIME ("xRATE"; 1 without it). Linux only.
 #include <dlfcn.h>
 #include <linux/futex.h>
 #include <pthread.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/time.h>
 #include <time.h>
 
 #include <cstdarg>
@@ -39,8 +34,6 @@ namespace {
 
 using SyscallFn = long (*)(long, ...);
 using ClockwaitFn = int (*)(pthread_cond_t*, pthread_mutex_t*, clockid_t, const timespec*);
-using RecvmsgFn = ssize_t (*)(int, msghdr*, int);
-using RecvmmsgFn = int (*)(int, mmsghdr*, unsigned int, int, timespec*);
 
 constexpr long long kNsPerS = 1000000000LL;
 
@@ -91,63 +84,7 @@ timespec realInterval(const timespec& interval)
     return timespecOf(static_cast<long long>(static_cast<double>(nsOf(interval)) / rate()));
 }
 
-// A receipt time `stamp` of the real CLOCK_REALTIME as a time of the warped one.
-long long warpedStampNs(long long stampNs)
-{
-    timespec warpedNow{};
-    timespec realNow{};
-    clock_gettime(CLOCK_REALTIME, &warpedNow);
-    realSyscall()(SYS_clock_gettime, static_cast<long>(CLOCK_REALTIME), &realNow);
-    const double ago = static_cast<double>(nsOf(realNow) - stampNs) * rate();
-    return nsOf(warpedNow) - static_cast<long long>(ago);
-}
-
-void warpReceiptTimes(msghdr* message)
-{
-    for (cmsghdr* c = CMSG_FIRSTHDR(message); c; c = CMSG_NXTHDR(message, c)) {
-        if (c->cmsg_level != SOL_SOCKET)
-            continue;
-        if (c->cmsg_type == SCM_TIMESTAMPNS && c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
-            timespec stamp{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            stamp = timespecOf(warpedStampNs(nsOf(stamp)));
-            std::memcpy(CMSG_DATA(c), &stamp, sizeof stamp);
-        } else if (c->cmsg_type == SCM_TIMESTAMP && c->cmsg_len >= CMSG_LEN(sizeof(timeval))) {
-            timeval stamp{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            const long long ns = warpedStampNs(static_cast<long long>(stamp.tv_sec) * kNsPerS + stamp.tv_usec * 1000LL);
-            stamp.tv_sec = static_cast<time_t>(ns / kNsPerS);
-            stamp.tv_usec = static_cast<suseconds_t>((ns % kNsPerS) / 1000);
-            std::memcpy(CMSG_DATA(c), &stamp, sizeof stamp);
-        }
-    }
-}
-
 } // namespace
-
-extern "C" __attribute__((visibility("default"))) ssize_t recvmsg(int fd, msghdr* message, int flags)
-{
-    static const auto next = reinterpret_cast<RecvmsgFn>(dlsym(RTLD_NEXT, "recvmsg"));
-    const ssize_t received = next(fd, message, flags);
-    if (received >= 0 && message && message->msg_controllen > 0)
-        warpReceiptTimes(message);
-    return received;
-}
-
-extern "C" __attribute__((visibility("default"))) int recvmmsg(int fd, mmsghdr* messages, unsigned int count, int flags,
-                                                              timespec* timeout)
-{
-    static const auto next = reinterpret_cast<RecvmmsgFn>(dlsym(RTLD_NEXT, "recvmmsg"));
-    timespec moved{};
-    if (timeout)
-        moved = realInterval(*timeout);
-    const int received = next(fd, messages, count, flags, timeout ? &moved : nullptr);
-    for (int i = 0; i < received; ++i) {
-        if (messages[i].msg_hdr.msg_controllen > 0)
-            warpReceiptTimes(&messages[i].msg_hdr);
-    }
-    return received;
-}
 
 extern "C" __attribute__((visibility("default"))) long syscall(long number, ...)
 {
