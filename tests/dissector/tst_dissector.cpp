@@ -11,6 +11,8 @@
 #include "common/MultiNetControlTestAccess.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
@@ -44,7 +46,7 @@ using Row = QMap<QString, QString>;
 class LoopbackCapture
 {
 public:
-    LoopbackCapture(const QString& file, const QString& filter)
+    LoopbackCapture(const QString& file, const QString& filter) : m_file(file)
     {
         m_process.start(QStringLiteral("dumpcap"), {"-q", "-i", "lo", "-f", filter, "-w", file});
     }
@@ -58,7 +60,25 @@ public:
             return m_stderr.contains("File:") || m_process.state() == QProcess::NotRunning;
         }, 10000);
         error = QString::fromLocal8Bit(m_stderr);
+        m_headerSize = QFileInfo(m_file).size();
         return started && m_process.state() == QProcess::Running;
+    }
+
+    // Waits until dumpcap has written packets and then nothing more for a second: on a busy machine it
+    // may not have read the session off the interface yet, and what it has not read when it stops is lost.
+    void waitUntilWritten()
+    {
+        qint64 size = m_headerSize;
+        QElapsedTimer steady;
+        steady.start();
+        runEventLoopUntil([&] {
+            const qint64 now = QFileInfo(m_file).size();
+            if (now != size) {
+                size = now;
+                steady.restart();
+            }
+            return size > m_headerSize && steady.elapsed() >= 1000;
+        }, 20000);
     }
 
     void stop()
@@ -70,6 +90,8 @@ public:
     }
 
 private:
+    QString m_file;
+    qint64 m_headerSize = 0;
     QProcess m_process;
     QByteArray m_stderr;
 };
@@ -198,7 +220,7 @@ void tst_Dissector::sessionDecodesWithItsValues()
         if (!capture.waitUntilCapturing(captureError))
             QSKIP(qPrintable("dumpcap cannot capture on the loopback interface: " + captureError));
         runSession(group, slave);
-        runEventLoopFor(300);  // lets dumpcap take the last datagrams off the interface
+        capture.waitUntilWritten();
     }
     if (QTest::currentTestFailed())
         return;
