@@ -29,14 +29,9 @@ constexpr char kUsage[] =
     "\n"
     "multinet-player <subcommand> --help shows the options of each.\n";
 
-} // namespace
-
-int main(int argc, char* argv[])
+// Runs the subcommand that `arguments` names; its exit status.
+int runSubcommand(const QStringList& arguments)
 {
-    sharpenTimers();
-    gst_init(&argc, &argv);
-    QCoreApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
     const QString subcommand = arguments.value(1);
     int exitCode = 0;
     if (subcommand == QLatin1String("slave") || subcommand == QLatin1String("master")) {
@@ -69,5 +64,22 @@ int main(int argc, char* argv[])
                      kUsage);
         exitCode = 2;
     }
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    sharpenTimers();
+    gst_init(&argc, &argv);
+    int exitCode = 0;
+    {
+        QCoreApplication app(argc, argv);
+        exitCode = runSubcommand(QCoreApplication::arguments());
+    }
+    // GStreamer's own threads end here, before the process does: a leak check at exit must not find
+    // them half gone.
+    gst_deinit();
     return exitCode;
 }
