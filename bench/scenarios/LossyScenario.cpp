@@ -76,6 +76,8 @@ std::map<std::string, std::string> playProgramme(int lossPercent, int seconds)
     if (script.exitStatus() != QProcess::NormalExit || script.exitCode() != 0 || fields.empty()) {
         progress("lossy: a programme failed; its last lines:\n" + output.right(3000).toStdString());
         fields.clear();
+    } else if (fields.count("not-applied") && fields.at("not-applied") != "-") {
+        progress("lossy: commands a slave did not apply (slave:command): " + fields.at("not-applied"));
     }
     return fields;
 }
