@@ -160,6 +160,58 @@ std::optional<qint64> SkewStats::inStepFrom(const std::vector<ShownFrame>& refer
     return std::nullopt;
 }
 
+namespace {
+
+qint64 ptsOfKey(qint64 key)
+{
+    return key - Programme::playOfKey(key) * Programme::kPlaySpanNs;
+}
+
+// Consecutive rendered frames of one play that follow each other at normal speed (a seek, a pause or a
+// change of play between them breaks the pair).
+constexpr qint64 kLongestFrameNs = 100000000;
+
+std::vector<ShownFrame> renderedByTime(const std::vector<ShownFrame>& frames)
+{
+    std::vector<ShownFrame> rendered;
+    for (const ShownFrame& frame : frames) {
+        if (frame.kind == ShownFrame::Rendered)
+            rendered.push_back(frame);
+    }
+    return byTime(std::move(rendered));
+}
+
+struct Spacing
+{
+    qint64 monoNs = 0;  // when the later frame of the pair was shown
+    qint64 us = 0;      // |interval - time stamp interval|
+};
+
+std::vector<Spacing> spacingOf(const std::vector<ShownFrame>& master)
+{
+    std::vector<Spacing> spacing;
+    const std::vector<ShownFrame> frames = renderedByTime(master);
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        const ShownFrame& before = frames[i - 1];
+        const ShownFrame& frame = frames[i];
+        const qint64 ptsStep = frame.key - before.key;
+        if (Programme::playOfKey(frame.key) != Programme::playOfKey(before.key) || ptsStep <= 0 || ptsStep > kLongestFrameNs)
+            continue;
+        spacing.push_back({frame.monoNs, std::llabs((frame.monoNs - before.monoNs) - ptsStep) / kNsPerUs});
+    }
+    return spacing;
+}
+
+} // namespace
+
+std::vector<qint64> SkewStats::masterSpacingUs(const std::vector<ShownFrame>& master)
+{
+    std::vector<qint64> result;
+    for (const Spacing& spacing : spacingOf(master))
+        result.push_back(spacing.us);
+    return result;
+}
+
 std::vector<SkewBin> SkewStats::bins(const std::vector<std::vector<ShownFrame>>& players, qint64 binNs)
 {
     std::vector<SkewBin> result;
@@ -184,6 +236,12 @@ std::vector<SkewBin> SkewStats::bins(const std::vector<std::vector<ShownFrame>>&
             signedPerSlave[std::size_t(index)][slave - 1].push_back(m.skewNs / kNsPerUs);
         }
     }
+    std::vector<std::vector<qint64>> spacingPerBin(count);
+    for (const Spacing& spacing : spacingOf(master)) {
+        const qint64 index = (spacing.monoNs - from) / binNs;
+        if (index >= 0 && std::size_t(index) < count)
+            spacingPerBin[std::size_t(index)].push_back(spacing.us);
+    }
     for (std::size_t i = 0; i < count; ++i) {
         SkewBin bin;
         bin.startNs = qint64(i) * binNs;
@@ -198,50 +256,10 @@ std::vector<SkewBin> SkewStats::bins(const std::vector<std::vector<ShownFrame>>&
                 bin.worstSignedMedianUs = median;
         }
         bin.sameFrameShare = sameFrameShare(players, 100000, from + bin.startNs, from + bin.startNs + binNs);
-        bin.masterSpacingP99Us = percentile(masterSpacingUs(master, from + bin.startNs, from + bin.startNs + binNs), 0.99);
+        bin.masterSpacingP99Us = percentile(spacingPerBin[i], 0.99);
         result.push_back(bin);
     }
     return result;
-}
-
-namespace {
-
-qint64 ptsOfKey(qint64 key)
-{
-    return key - Programme::playOfKey(key) * Programme::kPlaySpanNs;
-}
-
-// Consecutive rendered frames of one play that follow each other at normal speed (a seek, a pause or a
-// change of play between them breaks the pair).
-constexpr qint64 kLongestFrameNs = 100000000;
-
-std::vector<ShownFrame> renderedByTime(const std::vector<ShownFrame>& frames)
-{
-    std::vector<ShownFrame> rendered;
-    for (const ShownFrame& frame : frames) {
-        if (frame.kind == ShownFrame::Rendered)
-            rendered.push_back(frame);
-    }
-    return byTime(std::move(rendered));
-}
-
-} // namespace
-
-std::vector<qint64> SkewStats::masterSpacingUs(const std::vector<ShownFrame>& master, qint64 fromNs, qint64 toNs)
-{
-    std::vector<qint64> spacing;
-    const std::vector<ShownFrame> frames = renderedByTime(master);
-    for (std::size_t i = 1; i < frames.size(); ++i) {
-        const ShownFrame& before = frames[i - 1];
-        const ShownFrame& frame = frames[i];
-        if (toNs > fromNs && (frame.monoNs < fromNs || frame.monoNs >= toNs))
-            continue;
-        const qint64 ptsStep = frame.key - before.key;
-        if (Programme::playOfKey(frame.key) != Programme::playOfKey(before.key) || ptsStep <= 0 || ptsStep > kLongestFrameNs)
-            continue;
-        spacing.push_back(std::llabs((frame.monoNs - before.monoNs) - ptsStep) / kNsPerUs);
-    }
-    return spacing;
 }
 
 LoopFigures SkewStats::loopPoints(const std::vector<std::vector<ShownFrame>>& players)

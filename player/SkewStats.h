@@ -72,8 +72,8 @@ public:
     static std::vector<SkewBin> bins(const std::vector<std::vector<ShownFrame>>& players, qint64 binNs);
 
     // The master's frame spacing (see SkewBin::masterSpacingP99Us): every |interval - time stamp interval|,
-    // in us, of consecutive rendered frames of one play, from `fromNs` to `toNs` (every frame when 0).
-    static std::vector<qint64> masterSpacingUs(const std::vector<ShownFrame>& master, qint64 fromNs = 0, qint64 toNs = 0);
+    // in us, of consecutive rendered frames of one play.
+    static std::vector<qint64> masterSpacingUs(const std::vector<ShownFrame>& master);
 
     // The loop points of the master's frames and every player's lateness there (the first player is the master).
     static LoopFigures loopPoints(const std::vector<std::vector<ShownFrame>>& players);
