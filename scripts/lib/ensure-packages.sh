@@ -37,9 +37,14 @@ DOCS_PACKAGES=(doxygen graphviz tshark)
 PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 # What the reference player (multinet-player) and the real-media demo need beyond the build: GStreamer's
 # development files, the base and good plugins, and the X11 and Pango plugins (windows, text on frames);
-# gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine.
+# gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine. The
+# sanitizer builds' tests load the plugins of a fixed set of packages only: a plugin package added here
+# goes into TAMO_SANITIZER_GST_PACKAGES in cmake/TamoSanitizerGStreamer.cmake too.
 PLAYER_PACKAGES=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
                  gstreamer1.0-tools xvfb)
 # What scripts/player-picture needs beyond the player: a virtual display, a tool to place windows, and
 # ImageMagick to capture and crop the screen.
 PICTURE_PACKAGES=(xvfb x11-utils xdotool imagemagick)
+# What the workflow check needs where no npm is on PATH: Debian's Node.js (18) runs the pinned
+# action-validator. Only then, so that a Node.js from elsewhere (NodeSource, CI's setup-node) stays as it is.
+WORKFLOW_PACKAGES=(nodejs npm)
