@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # CPack: three Debian packages from the install components (scripts/package builds them).
-#   libtamomultinetcontrol2       runtime  the shared library
+#   libtamomultinetcontrol3       runtime  the shared library
 #   libtamomultinetcontrol-dev    dev      headers, CMake package, pkg-config file, the .so link
 #   tamomultinetcontrol-tools     tools    multinet-demo, and the player when it is built
 # Library dependencies come from dpkg-shlibdeps; what it cannot see is named here.

@@ -14,13 +14,10 @@
 #include <QtGlobal>
 
 #include <atomic>
-#include <condition_variable>
-#include <deque>
+#include <cstddef>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #ifdef _MSC_VER
@@ -201,23 +198,16 @@ TAMO_MULTINETCONTROL_EXPORT LogHandler installLogHandler(LogHandler handler);
 
 } // namespace NetControlNS
 
-/// One received datagram with its sender, as queued for the worker thread. A host has no use for it: it
-/// is public only because TaskExecute, the base of MultiNetControl, takes it.
-class TAMO_MULTINETCONTROL_EXPORT ControlMessage
-{
-public:
-    /// A message without data; TaskExecute's quit message is (-1, 0, 0, 0).
-    ControlMessage(int msgType, int arg1, int arg2, long long arg3);
-    /// A received datagram: copies `len` bytes of `data`; with `len` below 1 both data and sender stay empty.
-    ControlMessage(const char* data, int len, NetControlNS::struAddress sender);
+/// One received datagram with its sender, as queued for the worker thread. Internal to the library: the
+/// task executor below takes it, and no host makes or reads one.
+class ControlMessage;
 
-    int msgType = 0;         ///< -1 = quit message, 0 = datagram.
-    int arg1 = 0;            ///< Carried, read by nobody.
-    int arg2 = 0;            ///< Carried, read by nobody.
-    long long arg3 = 0;      ///< Carried, read by nobody.
-    std::vector<char> data;  ///< The datagram's bytes.
-    NetControlNS::struAddress sender;  ///< Where the datagram came from (IP text and port).
-};
+/// @cond INTERNAL
+namespace tamo::detail {
+class TaskExecutePrivate;
+class MultiNetControlPrivate;
+} // namespace tamo::detail
+/// @endcond
 
 /// A queue and one worker thread that hands each posted message, in posting order, to handle_message.
 /// The base of MultiNetControl, whose callbacks run on this worker thread.
@@ -254,31 +244,8 @@ private:
     void takeMessage(ControlMessage& out);
     void run();
 
-    std::deque<ControlMessage> m_queue;  // guarded by m_mutex; producers and the worker
-    std::size_t m_queuedBytes = 0;       // guarded by m_mutex
-    bool m_dropping = false;             // guarded by m_mutex; true while a flood is being dropped
-    std::size_t m_droppedCount = 0;      // guarded by m_mutex
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
-    std::unique_ptr<std::thread> m_thread;   // created by the constructor, joined and released by stop()
-    std::atomic<bool> m_running{true};       // written by stop(), read by the worker
+    std::unique_ptr<tamo::detail::TaskExecutePrivate> m_task;  // the queue and the worker thread
 };
-
-/// @cond INTERNAL
-// The library's internal classes; nothing of them is exported.
-namespace tamo::detail {
-class UdpClient;
-class SlaveCommandHandler;
-class ClockEstimator;
-class DeliveryRepeater;
-struct DeliveryPeer;
-class RecentDatagrams;
-struct ReceivedDatagram;
-class MasterReportHandler;
-class OwnerThreadRunner;
-} // namespace tamo::detail
-class MultiNetControlTestAccess;
-/// @endcond
 
 /// The control object: one per player instance, as master, as slave, or both.
 ///
@@ -523,114 +490,13 @@ public:
     /// host may set it back to false to allow another start.
     static std::atomic<bool> m_haveStartClockSync;
 
+protected:
+    /// The object's state, opaque to hosts: it lives in the library, so that the object's size and layout
+    /// stay the same when the library grows.
+    std::unique_ptr<tamo::detail::MultiNetControlPrivate> m_impl;
+
 private:
-    friend class tamo::detail::SlaveCommandHandler;
-    friend class tamo::detail::MasterReportHandler;
-    friend class MultiNetControlTestAccess;
-
     void handle_message(ControlMessage msg) override;
-    void recvBroadcastMsgHandle(const char* data, int len, NetControlNS::struAddress from);
-    void recvUnicastMsgHandle(const char* data, int len, NetControlNS::struAddress from);
-    // On the receiving thread: notes the time of a heartbeat answer from this slave's master as it arrives,
-    // so that commands queued before it cannot delay it.
-    void noteMasterAnswerOnReceipt(const char* data, int len, const NetControlNS::struAddress& from);
-    // While this object is no slave, the group port no longer hears the object's own broadcasts: nothing
-    // here handles them, and each would wake the receiving thread and the worker. Any thread.
-    void dropOwnBroadcastsUnlessSlave();
-
-    // Builds one datagram in m_sendBuf; returns its length, or -1 when the user data does not fit.
-    // Call with m_sendMutex held.
-    int assembleData(unsigned short code, short layerId, const void* data, int dataLen,
-                     const char* userData, int userDataLen);
-    // Builds a datagram and hands it to the unicast endpoint as one step against every other sender.
-    // False when it does not fit the send buffer (nothing is sent).
-    // With `sentCopy`, the datagram's bytes are copied there as they were sent.
-    bool sendDatagram(unsigned short code, int layerId, const void* payload, int payloadLen,
-                      const char* userData, int userDataLen, const NetControlNS::struAddress& dest,
-                      std::vector<char>* sentCopy = nullptr);
-    // The shared path of the master's playback commands: role test, refusal line, send, sent line.
-    bool sendMasterCommand(unsigned short code, const char* operation, int layerId, const void* payload,
-                           int payloadLen, const char* userData, int userDataLen, const char* sentLine);
-    bool sendSlaveReport(unsigned short code, int layerId);
-    // Under acknowledged delivery, hands the datagram just sent (a copy of m_sendBuf's first `len` bytes,
-    // taken with m_sendMutex held) to the repeater, for each of `peers` to acknowledge.
-    void repeatUntilAcknowledged(std::vector<char> datagram, std::vector<NetControlNS::struAddress> peers);
-    // Under acknowledged delivery: acknowledges `datagram` if its code calls for it, and tells whether it
-    // was handled before (a repeat). Worker thread.
-    bool acknowledgeAndSpotRepeat(const tamo::detail::ReceivedDatagram& datagram, unsigned short ackCode);
-    // Sends a repeat of acknowledged delivery. The repeater's thread.
-    void repeatTo(const std::vector<char>& datagram, const tamo::detail::DeliveryPeer& to);
-    // The distinct endpoints of the roster: the peers that acknowledge a command.
-    std::vector<NetControlNS::struAddress> rosterEndpoints() const;
-
-    bool syncThread();
-    bool heartSyncThread();
-    // Starts the clock-sync and heartbeat threads of one start-clock-sync command.
-    void startClockSyncThreads();
-    // Clears m_clockSyncRunning and wakes the threads from their sleeps.
-    void stopClockSyncThreads();
-    // Sleeps up to `ms` milliseconds; returns early, with false, once clock sync has stopped.
-    bool sleepWhileClockSyncRuns(int ms);
-    void joinClockSyncThreads();
-
-    void setSlaveLastOnlineTime(qint64 time, NetControlNS::struAddress addr);
-    std::string getCurrentTime();
-    NetControlNS::struAddress masterAddress() const;
-    std::string masterIp() const;
-
-    NetControlNS::struAddress m_broadcastAddr;  // set by the constructor, then only read
-    NetControlNS::struAddress m_masterAddr;     // guarded by m_addressMutex; written by the worker, read by all senders
-    // Owned; created by the constructor, closed and released by the destructor on the constructing thread.
-    std::unique_ptr<tamo::detail::UdpClient> m_unicastClient;
-    std::unique_ptr<tamo::detail::UdpClient> m_broadcastClient;
-    unsigned int m_port;
-    char m_sendBuf[kSendBufferSize];            // guarded by m_sendMutex
-    std::vector<NetControlNS::struAddress> m_slaves;  // guarded by m_rosterMutex; host threads and the worker
-    NetControlNS::slaveControlCbk* m_cbk;       // not owned; the host keeps it alive
-    std::vector<double> m_offsetSamples;        // worker thread only
-    int m_offsetIndex = 0;                      // worker thread only
-    double m_offsetSum = 0;                     // worker thread only
-    std::atomic<bool> m_clockSyncRunning{false};  // written by the worker and the destructor, read by the clock threads
-    // Threads of the latest start-clock-sync command, and those of earlier starts that still run. Started
-    // by the worker, joined by the worker at a start after a stop and by the destructor after the worker ended.
-    std::thread m_syncThread;
-    std::thread m_heartThread;
-    std::vector<std::thread> m_earlierClockThreads;
-    std::atomic<quint16> m_syncIntervalMs{1000};  // written by the worker and the host, read by the clock-sync thread
-    quint16 m_seq = 0;                          // guarded by m_sendMutex
-    std::atomic<int> m_groupId;                 // written by the host, read by every sender and the worker
-    qint64 m_netDelayDelt = 0;                  // worker thread only
-    qint64 m_clockOffset = 0;                   // worker thread only
-    double m_offsetMean = 0;                    // worker thread only
-    bool m_clockSynced = false;                 // worker thread only
-    bool m_clockPreparedSent = false;           // worker thread only
-    const std::string m_localIp;
-    std::string m_masterIp;                     // guarded by m_addressMutex; written by the host, read by the worker
-    std::atomic<bool> m_isSlave{false};         // written by the host, read by every thread
-    std::atomic<bool> m_isMaster{false};        // written by the host, read by every thread
-    QSet<QString> m_slaveSet;                   // guarded by m_rosterMutex
-    std::atomic<qint64> m_lastMasterTime{-1};   // written by the worker and the receiving thread, read by the heartbeat threads
-    std::atomic<bool> m_masterLostNotified{false};  // heartbeat threads
-    std::atomic<int> m_clockSyncGenerations{0};   // written by the worker (and the destructor after it), read by tests
-    bool m_ignoredStartsReported = false;         // worker thread (and the destructor after it)
-    // Lives on the constructing thread: the endpoints are closed there, whichever thread destroys the object.
-    std::unique_ptr<tamo::detail::OwnerThreadRunner> m_endpointThreadContext;
-    std::unique_ptr<tamo::detail::ClockEstimator> m_clockEstimator;  // worker thread only
-    // Made by the constructor, released by the destructor before the endpoints; its own thread repeats.
-    std::unique_ptr<tamo::detail::DeliveryRepeater> m_repeater;
-    std::unique_ptr<tamo::detail::RecentDatagrams> m_recentDatagrams;  // worker thread only
-    std::atomic<bool> m_acknowledgedDelivery{false};  // written by the host, read by every sender and the worker
-    std::atomic<bool> m_recovery{false};              // written by the host, read by the worker and the heartbeat threads
-    std::atomic<bool> m_admitRestartedSlaves{false};  // written by the host, read by the worker
-    std::vector<NetControlNS::struAddress> m_unadmittedPartners;  // guarded by m_rosterMutex; newest last
-    NetControlNS::struClockEstimate m_clockEstimate;   // guarded by m_clockEstimateMutex; written by the worker
-
-    mutable std::mutex m_sendMutex;             // one datagram built and sent at a time
-    mutable std::mutex m_rosterMutex;           // m_slaves and m_slaveSet
-    mutable std::mutex m_addressMutex;          // m_masterAddr and m_masterIp
-    mutable std::mutex m_clockEstimateMutex;    // m_clockEstimate: the worker writes, any host thread reads
-    std::mutex m_clockSyncWakeMutex;            // pairs with m_clockSyncWake
-    std::condition_variable m_clockSyncWake;    // wakes sleeping clock threads when clock sync stops
 };
 
 #ifdef _MSC_VER

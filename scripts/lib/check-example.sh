@@ -45,7 +45,7 @@ check_install_tree() {
   lib=$(find "$prefix" -name 'libTamoMultiNetControl.so.*.*.*' -type f | head -n 1)
   [ -n "$lib" ] || fail "no libTamoMultiNetControl.so.X.Y.Z under $prefix"
   soname=$(readelf -d "$lib" | sed -n 's/.*Library soname: \[\(.*\)\]/\1/p')
-  [ "$soname" = "libTamoMultiNetControl.so.2" ] || fail "SONAME of $lib is '$soname'"
+  [ "$soname" = "libTamoMultiNetControl.so.3" ] || fail "SONAME of $lib is '$soname'"
   local wanted
   for wanted in include/TamoMultiNetControl/MultiNetControl.h \
                 include/TamoMultiNetControl/tamomultinetcontrol_export.h \

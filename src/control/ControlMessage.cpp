@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "MultiNetControl.h"
+#include "control/ControlMessage.h"
 
 ControlMessage::ControlMessage(int type, int first, int second, long long third)
     : msgType(type), arg1(first), arg2(second), arg3(third)

@@ -2,7 +2,7 @@
 // Whether the object's sockets are bound: the endpoints record their bind at construction and keep it.
 #include "MultiNetControl.h"
 
-#include "endpoint/UdpClient.h"
+#include "control/MultiNetControlPrivate.h"
 
 using namespace tamo::detail;
 
@@ -26,13 +26,13 @@ void appendBindError(std::string& text, const std::unique_ptr<UdpClient>& endpoi
 
 bool MultiNetControl::isListening() const
 {
-    return endpointBound(m_broadcastClient) && endpointBound(m_unicastClient);
+    return endpointBound(m_impl->m_broadcastClient) && endpointBound(m_impl->m_unicastClient);
 }
 
 std::string MultiNetControl::errorString() const
 {
     std::string text;
-    appendBindError(text, m_broadcastClient, m_localIp, static_cast<int>(m_port & 0xFFFF));
-    appendBindError(text, m_unicastClient, m_localIp, 0);
+    appendBindError(text, m_impl->m_broadcastClient, m_impl->m_localIp, static_cast<int>(m_impl->m_port & 0xFFFF));
+    appendBindError(text, m_impl->m_unicastClient, m_impl->m_localIp, 0);
     return text;
 }

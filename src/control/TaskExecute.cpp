@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "MultiNetControl.h"
+#include "control/TaskExecutePrivate.h"
 
 #include "common/LogLine.h"
 
@@ -12,13 +13,13 @@ namespace {
 constexpr int kQuitMessageType = -1;
 }
 
-TaskExecute::TaskExecute()
+TaskExecute::TaskExecute() : m_task(std::make_unique<tamo::detail::TaskExecutePrivate>())
 {
     // The constructor returns once the worker runs, so that even an executor stopped at once ends its
     // worker the usual way (through the quit message, with the exit line). std::thread reports a thread
     // that cannot be created as std::system_error (resource_unavailable_try_again).
     std::promise<void> started;
-    m_thread = std::make_unique<std::thread>([this, &started] {
+    m_task->m_thread = std::make_unique<std::thread>([this, &started] {
         started.set_value();
         run();
     });
@@ -35,25 +36,25 @@ bool TaskExecute::postMessage(ControlMessage msg)
     std::size_t droppedBefore = 0;
     std::size_t queued = 0;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        queued = m_queue.size();
-        if (queued >= kMaxQueuedMessages || m_queuedBytes + bytes > kMaxQueuedBytes) {
+        std::lock_guard<std::mutex> lock(m_task->m_mutex);
+        queued = m_task->m_queue.size();
+        if (queued >= kMaxQueuedMessages || m_task->m_queuedBytes + bytes > kMaxQueuedBytes) {
             accepted = false;
-            floodBegins = !m_dropping;
-            m_dropping = true;
-            ++m_droppedCount;
+            floodBegins = !m_task->m_dropping;
+            m_task->m_dropping = true;
+            ++m_task->m_droppedCount;
         } else {
-            if (m_dropping) {
-                droppedBefore = m_droppedCount;
-                m_dropping = false;
-                m_droppedCount = 0;
+            if (m_task->m_dropping) {
+                droppedBefore = m_task->m_droppedCount;
+                m_task->m_dropping = false;
+                m_task->m_droppedCount = 0;
             }
-            m_queuedBytes += bytes;
-            m_queue.push_back(std::move(msg));
+            m_task->m_queuedBytes += bytes;
+            m_task->m_queue.push_back(std::move(msg));
         }
     }
     if (accepted) {
-        m_cond.notify_all();
+        m_task->m_cond.notify_all();
         if (droppedBefore > 0)
             logLine(LineRate::FloodLimited, "TaskExecute::postMessage queue has room again: %zu messages were dropped\n", droppedBefore);
     } else if (floodBegins) {
@@ -64,11 +65,11 @@ bool TaskExecute::postMessage(ControlMessage msg)
 
 void TaskExecute::takeMessage(ControlMessage& out)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_cond.wait(lock, [this] { return !m_queue.empty(); });
-    out = std::move(m_queue.front());
-    m_queue.pop_front();
-    m_queuedBytes -= out.data.size();
+    std::unique_lock<std::mutex> lock(m_task->m_mutex);
+    m_task->m_cond.wait(lock, [this] { return !m_task->m_queue.empty(); });
+    out = std::move(m_task->m_queue.front());
+    m_task->m_queue.pop_front();
+    m_task->m_queuedBytes -= out.data.size();
 }
 
 void TaskExecute::run()
@@ -81,29 +82,29 @@ void TaskExecute::run()
             return;
         }
         handle_message(std::move(msg));
-        if (!m_running)
+        if (!m_task->m_running)
             return;
     }
 }
 
 void TaskExecute::stop()
 {
-    m_running = false;
+    m_task->m_running = false;
     {
         // The quit message bypasses the queue's bound: stopping must always be possible.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.emplace_back(kQuitMessageType, 0, 0, 0);
+        std::lock_guard<std::mutex> lock(m_task->m_mutex);
+        m_task->m_queue.emplace_back(kQuitMessageType, 0, 0, 0);
     }
-    m_cond.notify_all();
-    if (m_thread && m_thread->joinable()) {
-        if (m_thread->get_id() == std::this_thread::get_id())
+    m_task->m_cond.notify_all();
+    if (m_task->m_thread && m_task->m_thread->joinable()) {
+        if (m_task->m_thread->get_id() == std::this_thread::get_id())
             throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
-        m_thread->join();
-        m_thread.reset();
+        m_task->m_thread->join();
+        m_task->m_thread.reset();
     }
 }
 
 bool TaskExecute::onWorkerThread() const
 {
-    return m_thread && m_thread->get_id() == std::this_thread::get_id();
+    return m_task->m_thread && m_task->m_thread->get_id() == std::this_thread::get_id();
 }

@@ -4,10 +4,9 @@
 
 #include "MultiNetControl.h"
 #include "common/LogLine.h"
-
-#include <QString>
-
-#include <optional>
+#include "master/SlaveRoster.h"
+#include "sending/ReliableDelivery.h"
+#include "sending/SendChannel.h"
 
 namespace tamo::detail {
 
@@ -16,7 +15,16 @@ struct ReceivedDatagram;
 class MasterReportHandler
 {
 public:
-    explicit MasterReportHandler(MultiNetControl& control) : m_control(control) {}
+    // The parts of the control object that the master's handling uses.
+    struct Parts
+    {
+        const NetControlNS::slaveControlCbk* cbk;  // not owned; for the host clock
+        SlaveRoster& roster;
+        SendChannel& channel;
+        ReliableDelivery& delivery;
+    };
+
+    explicit MasterReportHandler(const Parts& parts) : m_parts(parts) {}
 
     // Codes other than 200 to 205 and 207 do nothing.
     void handle(const ReceivedDatagram& datagram);
@@ -25,13 +33,6 @@ private:
     void answerClockSyncRequest(const ReceivedDatagram& datagram);
     void answerHeartbeat(const ReceivedDatagram& datagram);
     void admitPartner(const ReceivedDatagram& datagram);
-    // With m_rosterMutex held: under setAdmitRestartedSlaves, puts `key` in the admitted set in place of a
-    // key of the same IP whose roster entries have all gone silent, and removes those entries. Returns
-    // the key replaced, or nothing.
-    QString admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key,
-                                      std::optional<qint64> now);
-    // With m_rosterMutex held: keeps the report for getUnadmittedPartners().
-    void noteUnadmitted(const NetControlNS::struAddress& partner, const QString& key, std::optional<qint64> now);
     void commandAcknowledged(const ReceivedDatagram& datagram);
     void markClockSynced(const ReceivedDatagram& datagram);
     void markPrepared(const ReceivedDatagram& datagram);
@@ -43,7 +44,7 @@ private:
     void setFlagOfSenderLayer(const ReceivedDatagram& datagram, bool NetControlNS::struAddress::*flag,
                               const char* entryLine);
 
-    MultiNetControl& m_control;
+    const Parts& m_parts;
 };
 
 } // namespace tamo::detail

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The slave's clock-sync and heartbeat threads, and their lifetime: the object owns and joins them.
-#include "MultiNetControl.h"
+#include "slave/ClockSyncThreads.h"
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
@@ -10,7 +10,7 @@
 #include <chrono>
 #include <system_error>
 
-using namespace tamo::detail;
+namespace tamo::detail {
 
 namespace {
 
@@ -24,23 +24,29 @@ thread_local bool* t_objectDestroyedInCallback = nullptr;
 
 } // namespace
 
-void MultiNetControl::startClockSyncThreads()
+ClockSyncThreads::ClockSyncThreads(NetControlNS::slaveControlCbk* cbk, const ObjectFlags& flags, SendChannel& channel,
+                                   MasterLink& link, std::string localIp)
+    : m_cbk(cbk), m_flags(flags), m_channel(channel), m_link(link), m_localIp(std::move(localIp))
+{
+}
+
+void ClockSyncThreads::start()
 {
     if (!m_clockSyncRunning) {
         // The threads of a stopped start are leaving their loops: collect them before starting anew.
-        joinClockSyncThreads();
-    } else if (m_recovery) {
+        join();
+    } else if (m_flags.m_recovery) {
         // A start repeated by the master (or by a master that started again) finds clock sync running.
         m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
         return;
-    } else if (m_clockSyncGenerations >= kMaxClockSyncGenerations) {
+    } else if (m_clockSyncGenerations >= MultiNetControl::kMaxClockSyncGenerations) {
         // A storm of starts, forged or not, must not multiply threads and heartbeats without end.
         m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
         if (!m_ignoredStartsReported) {
             m_ignoredStartsReported = true;
             logLine(LineRate::FloodLimited, "MultiNetControl::startClockSyncThreads WARING clock sync already runs %d times: further "
                     "starts only reset the interval until a stop\n",
-                    kMaxClockSyncGenerations);
+                    MultiNetControl::kMaxClockSyncGenerations);
         }
         return;
     } else {
@@ -54,17 +60,17 @@ void MultiNetControl::startClockSyncThreads()
     m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
     ++m_clockSyncGenerations;
     try {
-        if (m_localIp == masterIp())
+        if (m_localIp == m_link.masterIp())
             logLine("slave and master player in same PC, not need start clock sync!\n");
         else
-            m_syncThread = std::thread(&MultiNetControl::syncThread, this);
-        m_heartThread = std::thread(&MultiNetControl::heartSyncThread, this);
+            m_syncThread = std::thread(&ClockSyncThreads::syncThread, this);
+        m_heartThread = std::thread(&ClockSyncThreads::heartSyncThread, this);
     } catch (const std::system_error& e) {
         logLine(LineRate::FloodLimited, "MultiNetControl::startClockSyncThreads WARING cannot start a thread: %s\n", e.what());
     }
 }
 
-void MultiNetControl::stopClockSyncThreads()
+void ClockSyncThreads::stop()
 {
     {
         // Cleared under the sleepers' mutex, so that no thread misses the wake-up between test and wait.
@@ -74,13 +80,13 @@ void MultiNetControl::stopClockSyncThreads()
     m_clockSyncWake.notify_all();
 }
 
-bool MultiNetControl::sleepWhileClockSyncRuns(int ms)
+bool ClockSyncThreads::sleepWhileClockSyncRuns(int ms)
 {
     std::unique_lock<std::mutex> lock(m_clockSyncWakeMutex);
     return !m_clockSyncWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !m_clockSyncRunning; });
 }
 
-void MultiNetControl::joinClockSyncThreads()
+void ClockSyncThreads::join()
 {
     const auto collect = [](std::thread& t) {
         if (!t.joinable())
@@ -104,13 +110,13 @@ void MultiNetControl::joinClockSyncThreads()
     m_ignoredStartsReported = false;
 }
 
-bool MultiNetControl::syncThread()
+bool ClockSyncThreads::syncThread()
 {
-    if (!m_isSlave)
+    if (!m_flags.m_isSlave)
         return false;
     while (m_clockSyncRunning) {
         // Sent with all four slots zero: the endpoints write the stamps as the datagrams pass.
-        sendDatagram(enS2MClockSyncRequestCmd, -1, nullptr, kClockSyncStampsSize, nullptr, 0, masterAddress());
+        m_channel.send(enS2MClockSyncRequestCmd, -1, nullptr, kClockSyncStampsSize, nullptr, 0, m_link.masterAddress());
         if (!sleepWhileClockSyncRuns(m_syncIntervalMs))
             break;
     }
@@ -118,23 +124,23 @@ bool MultiNetControl::syncThread()
     return true;
 }
 
-bool MultiNetControl::heartSyncThread()
+bool ClockSyncThreads::heartSyncThread()
 {
-    if (!m_isSlave)
+    if (!m_flags.m_isSlave)
         return false;
     // Under recovery, before the master's first answer the silence counts from the first heartbeat: a
     // first answer that is lost or late is no lost master. Classically it counts from the host clock's zero.
     const std::optional<qint64> startedAt = hostClock(m_cbk);
     while (m_clockSyncRunning) {
-        sendDatagram(enS2MHeartbeatCmd, -1, nullptr, 0, nullptr, 0, masterAddress());
+        m_channel.send(enS2MHeartbeatCmd, -1, nullptr, 0, nullptr, 0, m_link.masterAddress());
         if (!sleepWhileClockSyncRuns(kHeartbeatIntervalMs))
             break;
         if (!m_cbk || !m_cbk->masterLostCbk)
             continue;
         const std::optional<qint64> now = hostClock(m_cbk);
-        const qint64 answered = m_lastMasterTime;
-        const qint64 since = answered >= 0 || !m_recovery ? answered : startedAt.value_or(answered);
-        if (now && *now - since > kMasterLostAfterUs && !m_masterLostNotified.exchange(true)) {
+        const qint64 answered = m_link.lastAnswer();
+        const qint64 since = answered >= 0 || !m_flags.m_recovery ? answered : startedAt.value_or(answered);
+        if (now && *now - since > kMasterLostAfterUs && m_link.claimLostNotice()) {
             bool destroyed = false;
             t_objectDestroyedInCallback = &destroyed;
             runGuarded("heartSyncThread", [cbk = m_cbk] { cbk->masterLostCbk(true); });
@@ -146,3 +152,5 @@ bool MultiNetControl::heartSyncThread()
     logLine("MultiNetControl::heartSyncThread exit!...\n");
     return true;
 }
+
+} // namespace tamo::detail

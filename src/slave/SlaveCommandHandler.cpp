@@ -3,18 +3,13 @@
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
-#include "sending/DeliveryRepeater.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 #include "wire/ReceivedDatagram.h"
-#include "slave/ClockEstimator.h"
-#include "slave/ClockSampleMath.h"
 
 namespace tamo::detail {
 
 namespace {
-
-constexpr quint16 kSyncIntervalAfterStartMs = 3000;
 
 using Cbk = NetControlNS::slaveControlCbk;
 
@@ -50,7 +45,7 @@ void SlaveCommandHandler::handle(const ReceivedDatagram& datagram)
             continue;
         if (entry.action) {
             logLine("=====> SLAVE handle_message(Time:%s, Seq:%d) remote(%s:%d) slave %s!\n",
-                    m_control.getCurrentTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(),
+                    currentLogTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(),
                     datagram.sender.port, entry.action);
         }
         (this->*entry.handler)(datagram);
@@ -66,60 +61,60 @@ double SlaveCommandHandler::doubleAt(const ReceivedDatagram& datagram, std::size
 
 void SlaveCommandHandler::start(const ReceivedDatagram& datagram)
 {
-    m_control.m_syncIntervalMs = kSyncIntervalAfterStartMs;
-    callHost(m_control.m_cbk, &Cbk::startCbk, datagram.layerId(), doubleAt(datagram, 0), doubleAt(datagram, 8),
+    m_parts.clockThreads.setInterval(ClockSyncThreads::kIntervalAfterStartMs);
+    callHost(m_parts.cbk, &Cbk::startCbk, datagram.layerId(), doubleAt(datagram, 0), doubleAt(datagram, 8),
              datagram.userData(), datagram.userDataLength());
 }
 
 void SlaveCommandHandler::speed(const ReceivedDatagram& datagram)
 {
-    callHost(m_control.m_cbk, &Cbk::speedCbk, datagram.layerId(), doubleAt(datagram, 0), datagram.userData(),
+    callHost(m_parts.cbk, &Cbk::speedCbk, datagram.layerId(), doubleAt(datagram, 0), datagram.userData(),
              datagram.userDataLength());
 }
 
 void SlaveCommandHandler::step(const ReceivedDatagram& datagram)
 {
-    callHost(m_control.m_cbk, &Cbk::stepCbk, datagram.layerId(), datagram.userData(), datagram.userDataLength());
+    callHost(m_parts.cbk, &Cbk::stepCbk, datagram.layerId(), datagram.userData(), datagram.userDataLength());
 }
 
 void SlaveCommandHandler::stepBack(const ReceivedDatagram& datagram)
 {
-    callHost(m_control.m_cbk, &Cbk::stepBackCbk, datagram.layerId(), datagram.userData(), datagram.userDataLength());
+    callHost(m_parts.cbk, &Cbk::stepBackCbk, datagram.layerId(), datagram.userData(), datagram.userDataLength());
 }
 
 void SlaveCommandHandler::pause(const ReceivedDatagram& datagram)
 {
-    callHost(m_control.m_cbk, &Cbk::pauseCbk, datagram.layerId(), doubleAt(datagram, 0), datagram.userData(),
+    callHost(m_parts.cbk, &Cbk::pauseCbk, datagram.layerId(), doubleAt(datagram, 0), datagram.userData(),
              datagram.userDataLength());
 }
 
 void SlaveCommandHandler::stopClockSync(const ReceivedDatagram&)
 {
-    m_control.stopClockSyncThreads();
+    m_parts.clockThreads.stop();
 }
 
 void SlaveCommandHandler::startClockSync(const ReceivedDatagram& datagram)
 {
     learnMasterAddress(datagram.sender, "enM2SStartClockSyncCmd set master addr. ip = %s, port = %d\n");
-    m_control.startClockSyncThreads();
+    m_parts.clockThreads.start();
 }
 
 void SlaveCommandHandler::prepare(const ReceivedDatagram& datagram)
 {
-    callHost(m_control.m_cbk, &Cbk::prepareCbk, datagram.userData(), datagram.userDataLength());
+    callHost(m_parts.cbk, &Cbk::prepareCbk, datagram.userData(), datagram.userDataLength());
 }
 
 void SlaveCommandHandler::stop(const ReceivedDatagram& datagram)
 {
-    m_control.m_clockPreparedSent = false;
-    callHost(m_control.m_cbk, &Cbk::stopCbk, datagram.layerId(), doubleAt(datagram, 0), datagram.userData(),
+    m_parts.samples.reportReadyAgain();
+    callHost(m_parts.cbk, &Cbk::stopCbk, datagram.layerId(), doubleAt(datagram, 0), datagram.userData(),
              datagram.userDataLength());
 }
 
 void SlaveCommandHandler::seek(const ReceivedDatagram& datagram)
 {
     const SeekRecord record = decodeSeekRecord(datagram.payload(), datagram.payloadLength()).value_or(SeekRecord{});
-    callHost(m_control.m_cbk, &Cbk::seekCbk, datagram.layerId(), static_cast<qint64>(record.position), record.flag,
+    callHost(m_parts.cbk, &Cbk::seekCbk, datagram.layerId(), static_cast<qint64>(record.position), record.flag,
              record.value, datagram.userData(), datagram.userDataLength());
 }
 
@@ -127,92 +122,57 @@ void SlaveCommandHandler::reportPosition(const ReceivedDatagram& datagram)
 {
     logLine("=====> SLAVE handle_message(Time:%s, Seq:%d) master player's ip:port(%s:%d) : slave report self "
             "position!\n",
-            m_control.getCurrentTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port);
+            currentLogTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port);
     learnMasterAddress(datagram.sender, "enM2SFindPartnerCmd set master addr. ip = %s, port = %d\n");
-    const NetControlNS::slaveControlCbk* cbk = m_control.m_cbk;
+    const NetControlNS::slaveControlCbk* cbk = m_parts.cbk;
     if (!cbk || !cbk->getLayerIdsCbk)
         return;
     // Answered to this sender, which need not be the learnt master address.
     for (int layerId : cbk->getLayerIdsCbk())
-        m_control.sendDatagram(enS2MReportPartnerCmd, layerId, nullptr, 0, nullptr, 0, datagram.sender);
+        m_parts.channel.send(enS2MReportPartnerCmd, layerId, nullptr, 0, nullptr, 0, datagram.sender);
 }
 
 void SlaveCommandHandler::heartbeatAnswered(const ReceivedDatagram&)
 {
-    if (const std::optional<qint64> now = hostClock(m_control.m_cbk))
-        m_control.m_lastMasterTime = *now;
+    if (const std::optional<qint64> now = hostClock(m_parts.cbk))
+        m_parts.link.noteAnswer(*now);
 }
 
 void SlaveCommandHandler::takeClockSample(const ReceivedDatagram& datagram)
 {
     const ClockSyncStamps stamps =
         decodeClockSyncStamps(datagram.payload(), datagram.payloadLength()).value_or(ClockSyncStamps{});
-    const ClockMeasurement measured = measureClock(stamps);
-    m_control.m_netDelayDelt = measured.delayUs;
-    m_control.m_clockOffset = measured.offsetUs;
-    switch (judgeDelay(measured.delayUs)) {
-    case DelayVerdict::Slow:
-        logLine("  ---------------------------- m_netDelayDelt >0.8 ms and <3 ms !!!!!! ---------------------------\n");
+    const ClockSamples::Taken taken = m_parts.samples.take(stamps);
+    if (!taken.accepted)
         return;
-    case DelayVerdict::TooSlow:
-        logLine("  ---------------------------- m_netDelayDelt >3 ms !!!!!! ---------------------------\n");
+    callHost(m_parts.cbk, &Cbk::clockOffsetCbk, taken.meanSeconds);
+    if (!taken.reportReady)
         return;
-    case DelayVerdict::Accepted:
-        break;
-    }
-    // Slots 2 and 3 are this host's departure and arrival stamps.
-    m_control.m_clockEstimator->add(stamps.slot[2], stamps.slot[3], measured.offsetUs);
-    {
-        std::lock_guard<std::mutex> lock(m_control.m_clockEstimateMutex);
-        m_control.m_clockEstimate = m_control.m_clockEstimator->estimate();
-    }
-    m_control.m_offsetMean = addOffsetSample(static_cast<double>(measured.offsetUs) / 1000000.0,
-                                             m_control.m_offsetSamples, m_control.m_offsetIndex,
-                                             m_control.m_offsetSum);
-    callHost(m_control.m_cbk, &Cbk::clockOffsetCbk, m_control.m_offsetMean);
-    m_control.m_clockSynced = true;
-    if (!m_control.m_clockPreparedSent) {
-        logLine("------------------ SLAVE send message: enS2MNotifyMasterClockPrepared ---------\n");
-        m_control.m_clockPreparedSent = true;
-        std::vector<char> sent;
-        const bool acknowledged = m_control.m_acknowledgedDelivery;
-        m_control.sendDatagram(enS2MNotifyMasterClockPrepared, -1, nullptr, 0, nullptr, 0, datagram.sender,
-                               acknowledged ? &sent : nullptr);
-        if (acknowledged)
-            m_control.repeatUntilAcknowledged(std::move(sent), {datagram.sender});
-    }
+    logLine("------------------ SLAVE send message: enS2MNotifyMasterClockPrepared ---------\n");
+    m_parts.delivery.send(true, enS2MNotifyMasterClockPrepared, -1, nullptr, 0, nullptr, 0, datagram.sender,
+                          {datagram.sender});
 }
 
 void SlaveCommandHandler::reportAcknowledged(const ReceivedDatagram& datagram)
 {
-    if (const std::optional<Acknowledgement> ack = decodeAcknowledgement(datagram.payload(), datagram.payloadLength()))
-        m_control.m_repeater->acknowledged(ack->code, ack->seq, DeliveryPeer{datagram.sender.ip, datagram.sender.port});
+    m_parts.delivery.acknowledged(datagram);
 }
 
 void SlaveCommandHandler::learnMasterAddress(const NetControlNS::struAddress& sender, const char* line)
 {
     NetControlNS::struAddress previous;
-    {
-        std::lock_guard<std::mutex> lock(m_control.m_addressMutex);
-        previous = m_control.m_masterAddr;
-        const bool known = !previous.ip.empty() && previous.port != 0;
-        const bool restarted = previous.port != sender.port || previous.processId != sender.processId;
-        if (known && !(m_control.m_recovery && restarted))
-            return;
-        m_control.m_masterAddr = sender;
-        if (!known) {
-            logLine(line, sender.ip.c_str(), sender.port);
-            return;
-        }
+    switch (m_parts.link.learn(sender, m_parts.flags.m_recovery, previous)) {
+    case MasterLink::Learnt::Kept:
+        return;
+    case MasterLink::Learnt::First:
+        logLine(line, sender.ip.c_str(), sender.port);
+        return;
+    case MasterLink::Learnt::Restarted:
+        break;
     }
     // The master's program started again: its clock may be another one, and its roster knows nothing of
     // this slave's clock yet.
-    m_control.m_clockEstimator->reset();
-    {
-        std::lock_guard<std::mutex> lock(m_control.m_clockEstimateMutex);
-        m_control.m_clockEstimate = m_control.m_clockEstimator->estimate();
-    }
-    m_control.m_clockPreparedSent = false;
+    m_parts.samples.startAfresh();
     logLine("MultiNetControl::setRecovery master %s started again (process %d, port %d; was process %d, port %d): "
             "following it\n",
             sender.ip.c_str(), sender.processId, sender.port, previous.processId, previous.port);

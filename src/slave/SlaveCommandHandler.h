@@ -3,6 +3,12 @@
 #pragma once
 
 #include "MultiNetControl.h"
+#include "common/ObjectFlags.h"
+#include "sending/ReliableDelivery.h"
+#include "sending/SendChannel.h"
+#include "slave/ClockSamples.h"
+#include "slave/ClockSyncThreads.h"
+#include "slave/MasterLink.h"
 
 namespace tamo::detail {
 
@@ -11,7 +17,19 @@ struct ReceivedDatagram;
 class SlaveCommandHandler
 {
 public:
-    explicit SlaveCommandHandler(MultiNetControl& control) : m_control(control) {}
+    // The parts of the control object that the slave's handling uses.
+    struct Parts
+    {
+        NetControlNS::slaveControlCbk* cbk;  // not owned; the host keeps it alive
+        const ObjectFlags& flags;
+        SendChannel& channel;
+        ReliableDelivery& delivery;
+        MasterLink& link;
+        ClockSamples& samples;
+        ClockSyncThreads& clockThreads;
+    };
+
+    explicit SlaveCommandHandler(const Parts& parts) : m_parts(parts) {}
 
     // Codes that a slave does not handle do nothing.
     void handle(const ReceivedDatagram& datagram);
@@ -37,7 +55,7 @@ private:
     void learnMasterAddress(const NetControlNS::struAddress& sender, const char* line);
     double doubleAt(const ReceivedDatagram& datagram, std::size_t offset) const;
 
-    MultiNetControl& m_control;
+    const Parts& m_parts;
 };
 
 } // namespace tamo::detail

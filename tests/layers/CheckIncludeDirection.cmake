@@ -1,9 +1,11 @@
 # SPDX-License-Identifier: MIT
-# Fails when a file under src/ includes a file of a higher layer, or when a folder of src/ is in no layer.
-# Run as: cmake -DSOURCE_DIR=<src> -P CheckIncludeDirection.cmake
+# Fails when a file under src/ includes a file of a higher layer, when a folder of src/ is in no layer, or
+# when the public header includes anything of src/.
+# Run as: cmake -DSOURCE_DIR=<src> -DPUBLIC_HEADER=<include/MultiNetControl.h> -P CheckIncludeDirection.cmake
 #
 # The layers, from the ground up (docs/ARCHITECTURE.md explains each). A folder may include its own
-# layer and the layers below it; the public header, which every layer implements a part of, is outside.
+# layer and the layers below it. The public header lies below them all: it declares the types every layer
+# passes around and includes nothing of the library's own.
 set(layers
   "common"                 # log lines and their flood limit, guarded host calls, the owner-thread runner
   "wire"                   # the datagram format: header, codes, payloads
@@ -43,6 +45,13 @@ foreach(folder IN LISTS folders)
       endif()
     endforeach()
   endforeach()
+endforeach()
+
+file(STRINGS ${PUBLIC_HEADER} public_includes REGEX "^#include \"")
+foreach(line IN LISTS public_includes)
+  if(NOT line MATCHES "^#include \"tamomultinetcontrol_export.h\"")
+    string(APPEND problems "  include/MultiNetControl.h: ${line}: the public header includes only Qt, the standard library and the export header\n")
+  endif()
 endforeach()
 
 if(problems)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "MultiNetControl.h"
+#include "control/ControlMessage.h"
 
 #include "common/LogCapture.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "control/RecentDatagrams.h"
+#include "sending/RecentDatagrams.h"
 
 #include <algorithm>
 

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+// The master's roster of slave players: one entry per slave endpoint and layer that answered a search and
+// is admitted, with the flags of its reports and the time of its last heartbeat; the admitted set; and
+// the latest partner reports of slaves that are not admitted.
+#pragma once
+
+#include "MultiNetControl.h"
+#include "common/ObjectFlags.h"
+
+#include <QSet>
+#include <QString>
+
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace tamo::detail {
+
+class SlaveRoster
+{
+public:
+    // What a partner report came to.
+    struct Admission
+    {
+        bool added = false;       // a new entry
+        QString replaced;         // the silent key whose place the sender took, if any
+        int entriesOfSlave = 0;   // the sender's entries afterwards
+    };
+
+    SlaveRoster(const NetControlNS::slaveControlCbk* cbk, const ObjectFlags& flags) : m_cbk(cbk), m_flags(flags) {}
+
+    // "ip_processId", the key of a slave in the admitted set.
+    static QString admissionKey(const NetControlNS::struAddress& sender);
+
+    void setAdmitted(QSet<QString> slaves);
+    QSet<QString> admitted() const;
+    bool isAdmitted(const NetControlNS::struAddress& sender) const;
+    void clear();
+    std::vector<NetControlNS::struAddress> entries() const;
+    std::size_t size() const;
+    std::vector<NetControlNS::struAddress> unadmitted() const;
+    // The distinct endpoints of the roster: the peers that acknowledge a command.
+    std::vector<NetControlNS::struAddress> endpoints() const;
+
+    // The host's queries; each prints its lines (never with the roster locked, nor the host clock read so).
+    bool isAllSlavePrepared(int layerId) const;
+    bool isAllSlaveComplete(int layerId) const;
+    bool isAllSlaveClockSucced() const;
+    void clearSlaveCompleteFlags(int layerId);
+
+    // A partner report of `partner` (its layer id set) at host time `now`. Worker thread.
+    Admission admit(const NetControlNS::struAddress& partner, std::optional<qint64> now);
+    // A heartbeat of `addr`'s process at host time `time`. Worker thread.
+    void setSlaveLastOnlineTime(qint64 time, NetControlNS::struAddress addr);
+    // The clock-ready report: every entry of the IP. Worker thread.
+    void markClockSynced(const std::string& ip);
+    // Sets `flag` on every entry of the sender's endpoint and `layerId`; returns those entries. Worker thread.
+    std::vector<NetControlNS::struAddress> markLayer(const NetControlNS::struAddress& sender, int layerId,
+                                                     bool NetControlNS::struAddress::*flag);
+
+private:
+    // With m_rosterMutex held: under admission of restarted slaves, puts `key` in the admitted set in
+    // place of a key of the same IP whose roster entries have all gone silent, and removes those entries.
+    // Returns the key replaced, or nothing.
+    QString admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key, qint64 now);
+    // With m_rosterMutex held: keeps the report for unadmitted().
+    void noteUnadmitted(const NetControlNS::struAddress& partner, const QString& key, std::optional<qint64> now);
+
+    const NetControlNS::slaveControlCbk* const m_cbk;  // not owned; for the host clock of the queries
+    const ObjectFlags& m_flags;
+    mutable std::mutex m_rosterMutex;                   // everything below; host threads and the worker
+    std::vector<NetControlNS::struAddress> m_slaves;    // in order of arrival
+    QSet<QString> m_slaveSet;
+    std::vector<NetControlNS::struAddress> m_unadmittedPartners;  // newest last
+};
+
+} // namespace tamo::detail

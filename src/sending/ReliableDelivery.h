@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// Acknowledged delivery, both ends of it: the sender repeats what is not acknowledged (DeliveryRepeater),
+// the receiver acknowledges everything and handles a repeat once (RecentDatagrams). Off until the host
+// switches it on; then it covers the master's commands and the slave's reports.
+#pragma once
+
+#include "MultiNetControl.h"
+#include "sending/DeliveryRepeater.h"
+#include "sending/RecentDatagrams.h"
+#include "sending/SendChannel.h"
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace tamo::detail {
+
+struct ReceivedDatagram;
+
+class ReliableDelivery
+{
+public:
+    // How long a datagram is repeated that is not acknowledged.
+    static constexpr int kRepeatForMs = int(DeliveryRepeater::kDeadline.count());
+
+    explicit ReliableDelivery(SendChannel& channel);
+    ~ReliableDelivery();
+
+    void setOn(bool on) { m_acknowledgedDelivery = on; }
+    bool isOn() const { return m_acknowledgedDelivery; }
+
+    // Sends a datagram; when delivery is acknowledged and `acknowledged` says so, repeats it to `peers`
+    // until each has acknowledged it. False when it does not fit the send buffer. Any thread.
+    bool send(bool acknowledged, std::uint16_t code, int layerId, const void* payload, int payloadLen,
+              const char* userData, int userDataLen, const NetControlNS::struAddress& dest,
+              const std::vector<NetControlNS::struAddress>& peers);
+    // Acknowledges `datagram` with `ackCode` and tells whether it was handled before (a repeat). Worker thread.
+    bool acknowledgeAndSpotRepeat(const ReceivedDatagram& datagram, std::uint16_t ackCode);
+    // An acknowledgement (207 or 313) arrived. Worker thread.
+    void acknowledged(const ReceivedDatagram& acknowledgement);
+    // Stops repeating; the repeater's thread is joined. Before the endpoint goes.
+    void stop();
+
+private:
+    SendChannel& m_channel;
+    std::atomic<bool> m_acknowledgedDelivery{false};  // written by the host, read by every sender and the worker
+    std::unique_ptr<DeliveryRepeater> m_repeater;     // its own thread repeats; released by stop()
+    RecentDatagrams m_recentDatagrams;                // worker thread only
+};
+
+} // namespace tamo::detail

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+// A slave's clock samples: the last delay and offset, the sliding mean of ten that the host is handed,
+// and the estimate of the master's clock as a line. Written by the worker only; the estimate is copied
+// out under a lock for the host's threads.
+#pragma once
+
+#include "MultiNetControl.h"
+#include "slave/ClockEstimator.h"
+#include "wire/Payloads.h"
+
+#include <mutex>
+#include <vector>
+
+namespace tamo::detail {
+
+class ClockSamples
+{
+public:
+    // What one clock answer came to.
+    struct Taken
+    {
+        bool accepted = false;
+        double meanSeconds = 0;       // the sliding mean, when accepted
+        bool reportReady = false;     // the clock-ready report is due (first accepted sample since a stop)
+    };
+
+    // One exchange's four stamps. Prints the delay's warning line when the sample is discarded. Worker thread.
+    Taken take(const ClockSyncStamps& stamps);
+    // After a stop command: the next accepted sample reports the clock ready again. Worker thread.
+    void reportReadyAgain() { m_clockPreparedSent = false; }
+    // The master's program started again: its clock may be another one. Worker thread.
+    void startAfresh();
+    // Any thread.
+    NetControlNS::struClockEstimate estimate() const;
+
+private:
+    void publishEstimate();
+
+    qint64 m_netDelayDelt = 0;            // worker thread only
+    qint64 m_clockOffset = 0;             // worker thread only
+    std::vector<double> m_offsetSamples;  // worker thread only
+    int m_offsetIndex = 0;                // worker thread only
+    double m_offsetSum = 0;               // worker thread only
+    double m_offsetMean = 0;              // worker thread only
+    bool m_clockSynced = false;           // worker thread only
+    bool m_clockPreparedSent = false;     // worker thread only
+    ClockEstimator m_clockEstimator;      // worker thread only
+    mutable std::mutex m_clockEstimateMutex;      // m_clockEstimate: the worker writes, any host thread reads
+    NetControlNS::struClockEstimate m_clockEstimate;  // guarded by m_clockEstimateMutex
+};
+
+} // namespace tamo::detail
