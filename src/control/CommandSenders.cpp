@@ -29,7 +29,7 @@ bool MultiNetControl::notifySlaveStart(double first, double second, int layerId,
 {
     if (!m_impl->m_flags.m_isMaster)
         return false;
-    m_impl->m_clockThreads.setInterval(ClockSyncThreads::kIntervalAfterStartMs);
+    m_impl->m_clockSync.setInterval(ClockSyncTasks::kIntervalAfterStartMs);
     const Payload payload = encodeDoubles(first, second);
     return m_impl->sendMasterCommand(enM2SStartCmd, "notifySlaveStart", layerId, payload.data(), payload.size, userData,
                              userDataLen, "send start to slave.\n");

@@ -28,10 +28,10 @@ std::unique_ptr<UdpClient> makeEndpoint(const NetControlNS::struAddress& address
 
 MultiNetControlPrivate::MultiNetControlPrivate(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp,
                                                unsigned int port, Post post)
-    : m_cbk(cbk), m_localIp(std::move(localIp)), m_port(port), m_channel(groupId), m_delivery(m_channel),
-      m_roster(cbk, m_flags), m_clockThreads(cbk, m_flags, m_channel, m_link, m_localIp), m_post(std::move(post)),
+    : m_cbk(cbk), m_localIp(std::move(localIp)), m_port(port), m_channel(groupId), m_delivery(m_channel, m_timer),
+      m_roster(cbk, m_flags), m_clockSync(cbk, m_flags, m_channel, m_link, m_timer, m_localIp), m_post(std::move(post)),
       m_masterParts{cbk, m_roster, m_channel, m_delivery},
-      m_slaveParts{cbk, m_flags, m_channel, m_delivery, m_link, m_samples, m_clockThreads}
+      m_slaveParts{cbk, m_flags, m_channel, m_delivery, m_link, m_samples, m_clockSync}
 {
     NetControlNS::struAddress endpointAddress;
     endpointAddress.ip = m_localIp;
@@ -55,9 +55,8 @@ MultiNetControlPrivate::MultiNetControlPrivate(NetControlNS::slaveControlCbk* cb
 
 void MultiNetControlPrivate::shutDown()
 {
-    m_clockThreads.stop();
-    m_clockThreads.join();
-    m_delivery.stop();  // its thread sends through the endpoint
+    m_clockSync.stop();
+    m_timer.stop();  // its tasks send through the endpoint
     // The endpoints go before anything their receive callbacks reach, and on the thread whose event loop
     // reads them: freed elsewhere, that loop could still be inside one of them.
     m_endpointThreadContext->runOnOwnerThread(

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// What a MultiNetControl is made of: its endpoints, its switches and its parts (the send channel,
-// acknowledged delivery, the roster, the link to the master, the clock samples and threads), and the
-// receive path that hands each datagram to the slave's and the master's handling.
+// What a MultiNetControl is made of: its endpoints, its switches, its timer thread and its parts (the send
+// channel, acknowledged delivery, the roster, the link to the master, the clock samples and the clock-sync
+// tasks), and the receive path that hands each datagram to the slave's and the master's handling.
 #pragma once
 
 #include "MultiNetControl.h"
 #include "common/ObjectFlags.h"
 #include "common/OwnerThreadRunner.h"
+#include "common/TimerThread.h"
 #include "control/ControlMessage.h"
 #include "endpoint/UdpClient.h"
 #include "master/MasterReportHandler.h"
@@ -14,7 +15,7 @@
 #include "sending/ReliableDelivery.h"
 #include "sending/SendChannel.h"
 #include "slave/ClockSamples.h"
-#include "slave/ClockSyncThreads.h"
+#include "slave/ClockSyncTasks.h"
 #include "slave/MasterLink.h"
 #include "slave/SlaveCommandHandler.h"
 
@@ -33,8 +34,8 @@ public:
     MultiNetControlPrivate(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp, unsigned int port,
                            Post post);
 
-    // The object's part of its destruction, once its worker has ended: the clock threads stop and are
-    // joined, repeating stops, and the endpoints are closed on the thread that constructed the object.
+    // The object's part of its destruction, once its worker has ended: clock sync stops, the timer thread
+    // ends, and the endpoints are closed on the thread that constructed the object.
     void shutDown();
 
     // handle_message: completeness, group, role and sender tests, then the two branches. Worker thread.
@@ -55,11 +56,13 @@ public:
     NetControlNS::struAddress m_broadcastAddr;  // set by the constructor, then only read
     ObjectFlags m_flags;
     SendChannel m_channel;
+    // Runs the periodic sends of the parts below; ended by shutDown() before any of them goes.
+    TimerThread m_timer;
     ReliableDelivery m_delivery;
     SlaveRoster m_roster;
     MasterLink m_link;
     ClockSamples m_samples;
-    ClockSyncThreads m_clockThreads;
+    ClockSyncTasks m_clockSync;
     // Owned; created by the constructor, closed and released by shutDown() on the constructing thread.
     std::unique_ptr<UdpClient> m_broadcastClient;
     std::unique_ptr<UdpClient> m_unicastClient;

@@ -6,17 +6,9 @@
 
 namespace tamo::detail {
 
-DeliveryRepeater::DeliveryRepeater(Send send, GiveUp giveUp) : m_send(std::move(send)), m_giveUp(std::move(giveUp)) {}
-
-DeliveryRepeater::~DeliveryRepeater()
+DeliveryRepeater::DeliveryRepeater(TimerThread& timer, Send send, GiveUp giveUp)
+    : m_timer(timer), m_send(std::move(send)), m_giveUp(std::move(giveUp))
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
 }
 
 void DeliveryRepeater::track(std::vector<char> datagram, std::uint16_t code, std::uint16_t seq, std::vector<Peer> peers)
@@ -28,7 +20,7 @@ void DeliveryRepeater::track(std::vector<char> datagram, std::uint16_t code, std
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         takeEarlyAcks(code, seq, peers, now);
-        if (m_stopping || peers.empty())
+        if (peers.empty())
             return;
         if (m_deliveries.size() >= kMaxPending) {
             expired.push_back(Expired{m_deliveries.front().code, m_deliveries.front().seq, m_deliveries.front().waiting});
@@ -36,10 +28,11 @@ void DeliveryRepeater::track(std::vector<char> datagram, std::uint16_t code, std
         }
         m_deliveries.push_back(Delivery{std::move(datagram), code, seq, std::move(peers), now + kDeadline,
                                         now + kPauses[0], 0});
-        if (!m_thread.joinable())
-            m_thread = std::thread(&DeliveryRepeater::run, this);
+        if (m_task)
+            m_timer.runNoLaterThan(*m_task, now + kPauses[0]);
+        else
+            m_task = m_timer.add([this] { return repeatDue(); }, now + kPauses[0]);
     }
-    m_wake.notify_all();
     for (const Expired& e : expired)
         m_giveUp(e.code, e.seq, e.silent);
 }
@@ -81,34 +74,27 @@ std::size_t DeliveryRepeater::pending() const
     return m_deliveries.size();
 }
 
-void DeliveryRepeater::run()
+std::optional<DeliveryRepeater::Clock::time_point> DeliveryRepeater::repeatDue()
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_stopping) {
-        if (m_deliveries.empty()) {
-            m_wake.wait(lock);
-            continue;
-        }
-        const auto next = std::min_element(m_deliveries.begin(), m_deliveries.end(), [](const Delivery& a, const Delivery& b) {
-            return std::min(a.nextRepeat, a.deadline) < std::min(b.nextRepeat, b.deadline);
-        });
-        // A copy: the delivery may be acknowledged, and erased, while this thread waits.
-        const Clock::time_point wakeAt = std::min(next->nextRepeat, next->deadline);
-        if (m_wake.wait_until(lock, wakeAt) == std::cv_status::no_timeout)
-            continue;  // woken early: a new delivery, an acknowledgement or the end
-        std::vector<Due> due;
-        std::vector<Expired> expired;
+    std::vector<Due> due;
+    std::vector<Expired> expired;
+    std::optional<Clock::time_point> next;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
         collect(Clock::now(), due, expired);
-        // Sent and reported without the lock: the host's threads track while the repeats go out.
-        lock.unlock();
-        for (const Due& d : due) {
-            for (const Peer& peer : d.to)
-                m_send(d.datagram, peer);
-        }
-        for (const Expired& e : expired)
-            m_giveUp(e.code, e.seq, e.silent);
-        lock.lock();
+        for (const Delivery& d : m_deliveries)
+            next = std::min(next.value_or(d.nextRepeat), std::min(d.nextRepeat, d.deadline));
+        if (!next)
+            m_task.reset();
     }
+    // Sent and reported without the lock: the host's threads track while the repeats go out.
+    for (const Due& d : due) {
+        for (const Peer& peer : d.to)
+            m_send(d.datagram, peer);
+    }
+    for (const Expired& e : expired)
+        m_giveUp(e.code, e.seq, e.silent);
+    return next;
 }
 
 void DeliveryRepeater::collect(Clock::time_point now, std::vector<Due>& due, std::vector<Expired>& expired)

@@ -4,18 +4,19 @@
 // has or the deadline has passed. The receivers know a repeat by its sender, process id, code and
 // sequence number: they acknowledge it again and handle it once.
 //
-// A thread of its own repeats (started with the first tracked datagram); any thread may track and
-// acknowledge.
+// The object's timer thread repeats (a task from the first tracked datagram until none is left); any thread
+// may track and acknowledge.
 #pragma once
 
+#include "common/TimerThread.h"
+
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace tamo::detail {
@@ -33,7 +34,7 @@ class DeliveryRepeater
 public:
     using Peer = DeliveryPeer;
     using Send = std::function<void(const std::vector<char>& datagram, const Peer& to)>;
-    // Called on the repeating thread for a datagram that some peers never acknowledged.
+    // Called on the timer thread for a datagram that some peers never acknowledged.
     using GiveUp = std::function<void(std::uint16_t code, std::uint16_t seq, const std::vector<Peer>& silent)>;
 
     // How long a datagram is repeated, and the pauses before the repeats: short ones first, so that a
@@ -53,8 +54,7 @@ public:
     static constexpr std::chrono::milliseconds kEarlyFor{1000};
     static constexpr std::size_t kMaxEarly = 256;
 
-    DeliveryRepeater(Send send, GiveUp giveUp);
-    ~DeliveryRepeater();
+    DeliveryRepeater(TimerThread& timer, Send send, GiveUp giveUp);
 
     DeliveryRepeater(const DeliveryRepeater&) = delete;
     DeliveryRepeater& operator=(const DeliveryRepeater&) = delete;
@@ -67,7 +67,7 @@ public:
     std::size_t pending() const;
 
 private:
-    using Clock = std::chrono::steady_clock;
+    using Clock = TimerThread::Clock;
     struct Delivery
     {
         std::vector<char> datagram;
@@ -97,20 +97,21 @@ private:
         Clock::time_point at;
     };
 
-    void run();
+    // The timer's task: sends the repeats that are due, reports the deliveries that expired, and answers
+    // when the next repeat is due (nothing when none is left).
+    std::optional<Clock::time_point> repeatDue();
     // Takes the repeats that are due and the deliveries that expired; with m_mutex held.
     void collect(Clock::time_point now, std::vector<Due>& due, std::vector<Expired>& expired);
     // Leaves out of `peers` those that acknowledged `code` and `seq` before it was tracked; with m_mutex held.
     void takeEarlyAcks(std::uint16_t code, std::uint16_t seq, std::vector<Peer>& peers, Clock::time_point now);
 
+    TimerThread& m_timer;
     const Send m_send;
     const GiveUp m_giveUp;
-    mutable std::mutex m_mutex;            // the host's threads and the worker track and acknowledge; the repeater reads
-    std::condition_variable m_wake;        // pairs with m_mutex: a new delivery, or the end
+    mutable std::mutex m_mutex;            // the host's threads and the worker track and acknowledge; the timer repeats
     std::deque<Delivery> m_deliveries;     // guarded by m_mutex; oldest first
     std::deque<EarlyAck> m_early;          // guarded by m_mutex; oldest first
-    bool m_stopping = false;               // guarded by m_mutex
-    std::thread m_thread;                  // started by the first track() (under m_mutex), joined by the destructor
+    std::optional<TimerThread::Id> m_task; // guarded by m_mutex; the timer's task while deliveries are pending
 };
 
 } // namespace tamo::detail

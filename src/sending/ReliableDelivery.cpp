@@ -23,21 +23,15 @@ void reportUnacknowledged(std::uint16_t code, std::uint16_t seq, const std::vect
 
 } // namespace
 
-ReliableDelivery::ReliableDelivery(SendChannel& channel)
+ReliableDelivery::ReliableDelivery(SendChannel& channel, TimerThread& timer)
     : m_channel(channel),
-      m_repeater(std::make_unique<DeliveryRepeater>(
+      m_repeater(
+          timer,
           [this](const std::vector<char>& datagram, const DeliveryRepeater::Peer& to) {
               m_channel.resend(datagram, to.ip, to.port);
           },
-          &reportUnacknowledged))
+          &reportUnacknowledged)
 {
-}
-
-ReliableDelivery::~ReliableDelivery() = default;
-
-void ReliableDelivery::stop()
-{
-    m_repeater.reset();
 }
 
 bool ReliableDelivery::send(bool acknowledged, std::uint16_t code, int layerId, const void* payload, int payloadLen,
@@ -48,14 +42,14 @@ bool ReliableDelivery::send(bool acknowledged, std::uint16_t code, int layerId, 
     SendChannel::Sent sent;
     if (!m_channel.send(code, layerId, payload, payloadLen, userData, userDataLen, dest, repeated ? &sent : nullptr))
         return false;
-    if (!repeated || !m_repeater)
+    if (!repeated)
         return true;
     std::vector<DeliveryRepeater::Peer> to;
     for (const NetControlNS::struAddress& peer : peers) {
         if (!peer.ip.empty() && peer.port != 0)
             to.push_back(DeliveryRepeater::Peer{peer.ip, peer.port});
     }
-    m_repeater->track(std::move(sent.bytes), sent.code, sent.seq, std::move(to));
+    m_repeater.track(std::move(sent.bytes), sent.code, sent.seq, std::move(to));
     return true;
 }
 
@@ -74,8 +68,8 @@ void ReliableDelivery::acknowledged(const ReceivedDatagram& acknowledgement)
 {
     const std::optional<Acknowledgement> ack =
         decodeAcknowledgement(acknowledgement.payload(), acknowledgement.payloadLength());
-    if (ack && m_repeater)
-        m_repeater->acknowledged(ack->code, ack->seq,
+    if (ack)
+        m_repeater.acknowledged(ack->code, ack->seq,
                                  DeliveryPeer{acknowledgement.sender.ip, acknowledgement.sender.port});
 }
 

@@ -5,12 +5,12 @@
 #pragma once
 
 #include "MultiNetControl.h"
+#include "common/TimerThread.h"
 #include "sending/DeliveryRepeater.h"
 #include "sending/RecentDatagrams.h"
 #include "sending/SendChannel.h"
 
 #include <atomic>
-#include <memory>
 #include <vector>
 
 namespace tamo::detail {
@@ -23,8 +23,7 @@ public:
     // How long a datagram is repeated that is not acknowledged.
     static constexpr int kRepeatForMs = int(DeliveryRepeater::kDeadline.count());
 
-    explicit ReliableDelivery(SendChannel& channel);
-    ~ReliableDelivery();
+    ReliableDelivery(SendChannel& channel, TimerThread& timer);
 
     void setOn(bool on) { m_acknowledgedDelivery = on; }
     bool isOn() const { return m_acknowledgedDelivery; }
@@ -38,13 +37,11 @@ public:
     bool acknowledgeAndSpotRepeat(const ReceivedDatagram& datagram, std::uint16_t ackCode);
     // An acknowledgement (207 or 313) arrived. Worker thread.
     void acknowledged(const ReceivedDatagram& acknowledgement);
-    // Stops repeating; the repeater's thread is joined. Before the endpoint goes.
-    void stop();
 
 private:
     SendChannel& m_channel;
     std::atomic<bool> m_acknowledgedDelivery{false};  // written by the host, read by every sender and the worker
-    std::unique_ptr<DeliveryRepeater> m_repeater;     // its own thread repeats; released by stop()
+    DeliveryRepeater m_repeater;                      // the timer thread repeats
     RecentDatagrams m_recentDatagrams;                // worker thread only
 };
 

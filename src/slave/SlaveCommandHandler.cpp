@@ -61,7 +61,7 @@ double SlaveCommandHandler::doubleAt(const ReceivedDatagram& datagram, std::size
 
 void SlaveCommandHandler::start(const ReceivedDatagram& datagram)
 {
-    m_parts.clockThreads.setInterval(ClockSyncThreads::kIntervalAfterStartMs);
+    m_parts.clockSync.setInterval(ClockSyncTasks::kIntervalAfterStartMs);
     callHost(m_parts.cbk, &Cbk::startCbk, datagram.layerId(), doubleAt(datagram, 0), doubleAt(datagram, 8),
              datagram.userData(), datagram.userDataLength());
 }
@@ -90,13 +90,13 @@ void SlaveCommandHandler::pause(const ReceivedDatagram& datagram)
 
 void SlaveCommandHandler::stopClockSync(const ReceivedDatagram&)
 {
-    m_parts.clockThreads.stop();
+    m_parts.clockSync.stop();
 }
 
 void SlaveCommandHandler::startClockSync(const ReceivedDatagram& datagram)
 {
     learnMasterAddress(datagram.sender, "enM2SStartClockSyncCmd set master addr. ip = %s, port = %d\n");
-    m_parts.clockThreads.start();
+    m_parts.clockSync.start();
 }
 
 void SlaveCommandHandler::prepare(const ReceivedDatagram& datagram)

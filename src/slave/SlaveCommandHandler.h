@@ -7,7 +7,7 @@
 #include "sending/ReliableDelivery.h"
 #include "sending/SendChannel.h"
 #include "slave/ClockSamples.h"
-#include "slave/ClockSyncThreads.h"
+#include "slave/ClockSyncTasks.h"
 #include "slave/MasterLink.h"
 
 namespace tamo::detail {
@@ -26,7 +26,7 @@ public:
         ReliableDelivery& delivery;
         MasterLink& link;
         ClockSamples& samples;
-        ClockSyncThreads& clockThreads;
+        ClockSyncTasks& clockSync;
     };
 
     explicit SlaveCommandHandler(const Parts& parts) : m_parts(parts) {}

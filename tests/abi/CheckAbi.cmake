@@ -26,7 +26,7 @@ endif()
 
 execute_process(
   COMMAND ${ABIDIFF} --headers-dir2 ${HEADERS} --headers-dir2 ${GENERATED} --drop-private-types --no-added-syms
-          ${baseline} ${LIBRARY}
+          --suppressions ${SUPPRESSIONS} ${baseline} ${LIBRARY}
   RESULT_VARIABLE status OUTPUT_VARIABLE report ERROR_VARIABLE report)
 message("${report}")
 # abidiff's status is a bit set: 1 error, 2 usage, 4 a change, 8 an incompatible change. With additions

@@ -15,6 +15,7 @@
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 
+#include <QScopeGuard>
 #include <QTest>
 
 #include <mutex>
@@ -194,12 +195,15 @@ void tst_AcknowledgedDelivery::acknowledgementBeforeTrackingCounts()
     // gets no repeat, unless its acknowledgement is older than the time such a one is kept.
     std::mutex mutex;
     std::vector<DeliveryPeer> repeatedTo;
+    TimerThread timer;
     DeliveryRepeater repeater(
+        timer,
         [&](const std::vector<char>&, const DeliveryPeer& to) {
             std::lock_guard<std::mutex> lock(mutex);
             repeatedTo.push_back(to);
         },
         [](std::uint16_t, std::uint16_t, const std::vector<DeliveryPeer>&) {});
+    const auto stopRepeating = qScopeGuard([&] { timer.stop(); });  // before the repeater goes
     auto repeats = [&] {
         std::lock_guard<std::mutex> lock(mutex);
         return repeatedTo;

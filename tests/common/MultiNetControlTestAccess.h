@@ -20,13 +20,13 @@ public:
     std::string masterIp() const { return m_c.m_link.masterIp(); }
     bool isMaster() const { return m_c.m_flags.m_isMaster; }
     bool isSlave() const { return m_c.m_flags.m_isSlave; }
-    int syncIntervalMs() const { return m_c.m_clockThreads.interval(); }
-    bool clockSyncRunning() const { return m_c.m_clockThreads.isRunning(); }
+    int syncIntervalMs() const { return m_c.m_clockSync.interval(); }
+    bool clockSyncRunning() const { return m_c.m_clockSync.isRunning(); }
     qint64 lastMasterTime() const { return m_c.m_link.lastAnswer(); }
-    bool syncThreadStarted() const { return m_c.m_clockThreads.syncThreadStarted(); }
-    bool heartThreadStarted() const { return m_c.m_clockThreads.heartThreadStarted(); }
+    bool syncThreadStarted() const { return m_c.m_clockSync.requestsStarted(); }
+    bool heartThreadStarted() const { return m_c.m_clockSync.heartbeatsStarted(); }
     // Start-clock-sync commands whose threads run now.
-    int clockSyncGenerations() const { return m_c.m_clockThreads.generations(); }
+    int clockSyncGenerations() const { return m_c.m_clockSync.generations(); }
     void setSeq(quint16 seq) { m_c.m_channel.setNextSeq(seq); }
     quint16 seq() const { return m_c.m_channel.nextSeq(); }
     std::string currentTime() const { return tamo::detail::currentLogTime(); }
