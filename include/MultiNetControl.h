@@ -61,8 +61,8 @@ struct struAddress
 /// none. The values pass through unchanged; their meaning is the host's.
 ///
 /// Threads: startCbk to clockOffsetCbk run on the object's worker thread, one at a time, in the order the
-/// datagrams arrived. masterLostCbk runs on the slave's heartbeat thread. getClockTimeCbk is called from
-/// the worker, the heartbeat and clock-sync threads, the receive path on the constructing thread, and the
+/// datagrams arrived. masterLostCbk runs on the object's timer thread. getClockTimeCbk is called from
+/// the worker, the timer thread, the receive path on the constructing thread, and the
 /// host's own threads inside the object's operations, often at once: it must be thread-safe.
 ///
 /// Callbacks should return quickly: received commands and clock answers wait for the worker while one
@@ -110,7 +110,7 @@ public:
     std::function<qint64()> getClockTimeCbk;
     /// Called once in the object's life, with true, when the master's heartbeat answers have stopped for
     /// 50 s on the host clock; never again, even if the master comes back. Heartbeat thread.
-    /// The one callback that may destroy the MultiNetControl object (the heartbeat thread then leaves
+    /// The one callback that may destroy the MultiNetControl object (the timer thread then leaves
     /// without touching it again); see the class's note on threads.
     std::function<void(bool)> masterLostCbk;
 };
@@ -175,7 +175,7 @@ using LogHandler = void (*)(const char* line);
 ///
 /// Threads: the handler is called on whichever thread prints the line: the host's threads inside the
 /// library's operations, the thread that constructed an object (its receive path), each object's worker
-/// thread, and a slave's clock-sync and heartbeat threads. It may be called on several threads at once, so
+/// thread, and each object's timer thread. It may be called on several threads at once, so
 /// it must be thread-safe; it is called without any lock of the library held. It must not throw (a line
 /// whose handler throws is printed on standard output instead) and must return quickly, like the callbacks.
 /// A line being printed while the handler is replaced may still reach the previous one.
@@ -258,7 +258,11 @@ private:
 ///
 /// Threads: construct the object on a thread that runs a Qt event loop (all reception happens there). The
 /// host may call every other operation from any thread. Host callbacks run on the library's worker thread
-/// (masterLostCbk on the slave's heartbeat thread) and must return quickly.
+/// (masterLostCbk on its timer thread) and must return quickly.
+///
+/// An object runs at most two threads of its own: the worker, and a timer thread that sends a slave's
+/// clock-sync requests and heartbeats and the repeats of acknowledged delivery (started with the first of
+/// them).
 ///
 /// Destruction: on the constructing thread, or on any other thread while the constructing thread either
 /// keeps running its event loop until the destructor returns (the sockets are closed there; a line every
@@ -284,8 +288,8 @@ class TAMO_MULTINETCONTROL_EXPORT MultiNetControl : public TaskExecute
 public:
     /// Size of the send buffer: a datagram's 24-byte header, payload and user data must fit in it.
     static constexpr int kSendBufferSize = 4096;
-    /// Most start-clock-sync commands whose clock-sync and heartbeat threads run at once. Each start while
-    /// clock sync runs adds a pair of threads beside the earlier ones; at this bound a further start only
+    /// Most start-clock-sync commands whose requests and heartbeats run at once. Each start while clock
+    /// sync runs adds a pair of them beside the earlier ones; at this bound a further start only
     /// sets the clock-sync interval back to 100 ms, and one line per run of ignored starts says so. A stop
     /// ends them all, and the next start begins anew.
     static constexpr int kMaxClockSyncGenerations = 3;
@@ -315,7 +319,7 @@ public:
     ///        16 bits are used (a line warns of it).
     /// @throws std::system_error when the worker thread cannot be started.
     MultiNetControl(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp, unsigned int port);
-    /// Prints a line, stops the clock-sync threads and the worker (messages still queued are not handled)
+    /// Prints a line, stops clock sync, the worker and the timer thread (messages still queued are not handled)
     /// and closes the sockets. See the class's note on the threads that may destroy the object.
     ~MultiNetControl() override;
 
@@ -400,7 +404,7 @@ public:
     /// @return true when sent; false on an object that is not master, or while m_haveStartClockSync is
     ///         true (nothing is sent).
     bool notifySlaveStartClockSync();
-    /// Master: broadcasts the end of clock synchronisation; the slaves' clock-sync and heartbeat threads
+    /// Master: broadcasts the end of clock synchronisation; the slaves' clock-sync requests and heartbeats
     /// end. Does not clear m_haveStartClockSync.
     /// @return true when sent; false on an object that is not master.
     bool notifySlaveStopClockSync();
