@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ClipMaker.h"
 
+#include "FrameCode.h"
+
 #include <gst/gst.h>
 
 #include <cmath>
@@ -9,13 +11,37 @@ namespace {
 
 constexpr GstClockTime kMakeTimeout = 120 * GST_SECOND;
 
-// Draws the number of the frame about to pass the overlay.
-GstPadProbeReturn numberFrame(GstPad*, GstPadProbeInfo* info, gpointer overlay)
+// Numbers the frame about to pass the overlay: its number in pixels (FrameCode) on the frame, and in
+// digits through the overlay.
+GstPadProbeReturn numberFrame(GstPad* pad, GstPadProbeInfo* info, gpointer overlay)
 {
-    const guint64 index = GST_BUFFER_OFFSET(GST_PAD_PROBE_INFO_BUFFER(info));
+    GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    const guint64 index = GST_BUFFER_OFFSET(buffer);
+    GstVideoInfo videoInfo;
+    GstCaps* caps = gst_pad_get_current_caps(pad);
+    GstVideoFrame frame;
+    if (caps && gst_video_info_from_caps(&videoInfo, caps) &&
+        gst_video_frame_map(&frame, &videoInfo, buffer, GST_MAP_WRITE)) {
+        FrameCode::paint(frame, index);
+        gst_video_frame_unmap(&frame);
+    }
+    if (caps)
+        gst_caps_unref(caps);
     const QByteArray text = "frame " + QByteArray::number(qulonglong(index));
     g_object_set(overlay, "text", text.constData(), nullptr);
     return GST_PAD_PROBE_OK;
+}
+
+// The encoder and container that the file's suffix names.
+QString encoding(const QString& path)
+{
+    const QString suffix = path.section(QLatin1Char('.'), -1).toLower();
+    if (suffix == QLatin1String("ogg") || suffix == QLatin1String("ogv"))
+        return QStringLiteral("theoraenc ! oggmux");
+    if (suffix == QLatin1String("webm"))
+        return QStringLiteral("vp8enc ! webmmux");
+    return QStringLiteral("jpegenc ! avimux");
 }
 
 } // namespace
@@ -26,14 +52,14 @@ bool ClipMaker::make(const QString& path, double seconds, int fps, const QSize& 
     QString location = path;
     location.replace(QLatin1Char('"'), QLatin1String("\\\""));
     const QString description =
-        QStringLiteral("videotestsrc num-buffers=%1 pattern=smpte ! video/x-raw,width=%2,height=%3,framerate=%4/1 "
+        QStringLiteral("videotestsrc num-buffers=%1 pattern=smpte ! video/x-raw,format=I420,width=%2,height=%3,framerate=%4/1 "
                        "! textoverlay name=number font-desc=\"Sans Bold 40\" valignment=center halignment=center "
-                       "! jpegenc ! avimux ! filesink location=\"%5\"")
+                       "! %5 ! filesink location=\"%6\"")
             .arg(frames)
             .arg(size.width())
             .arg(size.height())
             .arg(fps)
-            .arg(location);
+            .arg(encoding(path), location);
     GError* parseError = nullptr;
     GstElement* pipeline = gst_parse_launch(description.toUtf8().constData(), &parseError);
     if (!pipeline || parseError) {

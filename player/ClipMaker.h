@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A test clip made with GStreamer: a test pattern with the frame number drawn large on every frame,
-// Motion JPEG in AVI (the base and good plugin sets hold everything it needs).
+// A test clip made with GStreamer: a test pattern with the frame number drawn large on every frame, and
+// in blocks along its bottom edge (FrameCode). Motion JPEG in AVI, or by the file's suffix Theora in Ogg
+// (.ogg, .ogv) or VP8 in WebM (.webm): the base and good plugin sets hold everything each needs.
 #pragma once
 
 #include <QSize>

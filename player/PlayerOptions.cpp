@@ -330,7 +330,7 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
 std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& exitCode)
 {
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The clip to write (AVI, Motion JPEG)."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The clip to write: Motion JPEG in AVI, or Theora in Ogg for .ogg and .ogv, VP8 in WebM for .webm."));
     parser.addOptions({
         {QStringLiteral("seconds"), QStringLiteral("Its length (default 6)."), QStringLiteral("S")},
         {QStringLiteral("fps"), QStringLiteral("Frames per second (default 30)."), QStringLiteral("N")},
