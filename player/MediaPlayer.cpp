@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "MediaPlayer.h"
 
+#include "WindowSink.h"
+
 #include <gst/video/video.h>
 
 #include <algorithm>
@@ -28,6 +30,23 @@ QString quoted(const QString& text)
     QString escaped = text;
     escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+// The bin that playbin shows the video through, with the sink pad of its first element, named "in", as
+// its own. Not the parser's ghosting of unlinked pads: it takes the first one it finds, which in a window
+// is textoverlay's text pad (the label is a property, so that pad stays unlinked), and playbin, offered
+// a sink that takes text, finds no video decoder compatible with it.
+GstElement* makeSinkBin(const QString& description, GError** error)
+{
+    GstElement* bin = gst_parse_bin_from_description(description.toUtf8().constData(), FALSE, error);
+    if (!bin)
+        return nullptr;
+    GstElement* first = gst_bin_get_by_name(GST_BIN(bin), "in");
+    GstPad* pad = gst_element_get_static_pad(first, "sink");
+    gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
+    gst_object_unref(pad);
+    gst_object_unref(first);
+    return bin;
 }
 
 QString errorText(GstMessage* message)
@@ -91,16 +110,20 @@ bool MediaPlayer::open(const Programme& programme, GstClock* clock, bool window,
 
 bool MediaPlayer::buildPipeline(bool window, const QString& label, QString& error)
 {
+    if (window && !WindowSink::registerElement()) {
+        error = QStringLiteral("cannot build the pipeline: ximagesink is missing for a window");
+        return false;
+    }
     // The queue lets the frames be decoded ahead, so that the sink's thread only wakes to show them: four
     // players waking at one instant then do not wait for each other's decoding.
     const QString description =
-        window ? QStringLiteral("videoconvert ! textoverlay text=%1 valignment=top halignment=left "
+        window ? QStringLiteral("videoconvert name=in ! textoverlay text=%1 valignment=top halignment=left "
                                 "shaded-background=true font-desc=\"Sans Bold 14\" ! videoconvert ! "
-                                "queue max-size-buffers=4 ! ximagesink name=sink")
-                     .arg(quoted(label))
-               : QStringLiteral("queue max-size-buffers=4 ! fakesink name=sink sync=true signal-handoffs=true");
+                                "queue max-size-buffers=4 ! %2 name=sink")
+                     .arg(quoted(label), QLatin1String(WindowSink::kElement))
+               : QStringLiteral("queue name=in max-size-buffers=4 ! fakesink name=sink sync=true signal-handoffs=true");
     GError* parseError = nullptr;
-    GstElement* sinkBin = gst_parse_bin_from_description(description.toUtf8().constData(), TRUE, &parseError);
+    GstElement* sinkBin = makeSinkBin(description, &parseError);
     m_pipeline = gst_element_factory_make("playbin", nullptr);
     if (!sinkBin || parseError || !m_pipeline) {
         error = QStringLiteral("cannot build the pipeline: %1")
@@ -118,13 +141,11 @@ bool MediaPlayer::buildPipeline(bool window, const QString& label, QString& erro
     g_object_set(m_pipeline, "video-sink", sinkBin, "flags", kPlayVideoOnly, nullptr);
     g_signal_connect(m_pipeline, "about-to-finish", G_CALLBACK(&MediaPlayer::onAboutToFinish), this);
     GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
-    const auto probed = GstPadProbeType(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | (window ? GST_PAD_PROBE_TYPE_BUFFER : 0));
-    gst_pad_add_probe(pad, probed, &MediaPlayer::onSinkPad, this, nullptr);
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &MediaPlayer::onSinkPadEvent, this, nullptr);
     gst_object_unref(pad);
-    if (!window) {
-        g_signal_connect(m_sink, "handoff", G_CALLBACK(&MediaPlayer::onHandoff), this);
-        g_signal_connect(m_sink, "preroll-handoff", G_CALLBACK(&MediaPlayer::onPrerollHandoff), this);
-    }
+    // Both sinks hand off each frame as they show it, the window sink once it is on the screen.
+    g_signal_connect(m_sink, "handoff", G_CALLBACK(&MediaPlayer::onHandoff), this);
+    g_signal_connect(m_sink, "preroll-handoff", G_CALLBACK(&MediaPlayer::onPrerollHandoff), this);
     return true;
 }
 
@@ -352,7 +373,8 @@ void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
         return;
     const qint64 clockNow = qint64(gst_clock_get_time(m_clock));
     if (m_window) {
-        // The buffer arrives before the sink waits for its time: record that time, read on the monotonic clock.
+        // The time the frame was due, read on the monotonic clock, rather than when it was drawn: a window's
+        // figures leave out the wake-up of the sink's thread and the X server's drawing.
         m_log.record(ShownFrame::Rendered, key, now + (*due - clockNow));
         return;
     }
@@ -444,23 +466,9 @@ void MediaPlayer::onPrerollHandoff(GstElement*, GstBuffer* buffer, GstPad*, gpoi
     static_cast<MediaPlayer*>(self)->onFrame(buffer, true, nullptr);
 }
 
-GstPadProbeReturn MediaPlayer::onSinkPad(GstPad* pad, GstPadProbeInfo* info, gpointer self)
+GstPadProbeReturn MediaPlayer::onSinkPadEvent(GstPad*, GstPadProbeInfo* info, gpointer self)
 {
-    auto* player = static_cast<MediaPlayer*>(self);
-    if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        player->onSinkEvent(GST_PAD_PROBE_INFO_EVENT(info));
-        return GST_PAD_PROBE_OK;
-    }
-    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    // The frame awaited for a hold is that preroll frame; others are rendered at their time, unless they
-    // preroll on the way to a pause and are flushed unseen.
-    const qint64 key = Programme::frameKey(player->m_streamPlay, qint64(GST_BUFFER_PTS(buffer)));
-    const bool held = key == player->m_holdKey.load();
-    GST_OBJECT_LOCK(player->m_pipeline);
-    const bool playing = GST_STATE_TARGET(player->m_pipeline) == GST_STATE_PLAYING;
-    GST_OBJECT_UNLOCK(player->m_pipeline);
-    if (held || playing)
-        player->onFrame(buffer, held, pad);
+    static_cast<MediaPlayer*>(self)->onSinkEvent(GST_PAD_PROBE_INFO_EVENT(info));
     return GST_PAD_PROBE_OK;
 }
 

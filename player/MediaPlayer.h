@@ -104,7 +104,7 @@ private:
 
     static void onHandoff(GstElement* sink, GstBuffer* buffer, GstPad* pad, gpointer self);
     static void onPrerollHandoff(GstElement* sink, GstBuffer* buffer, GstPad* pad, gpointer self);
-    static GstPadProbeReturn onSinkPad(GstPad* pad, GstPadProbeInfo* info, gpointer self);
+    static GstPadProbeReturn onSinkPadEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static void onAboutToFinish(GstElement* playbin, gpointer self);
 
     FrameLog& m_log;
