@@ -24,7 +24,6 @@ constexpr int kClockSyncTimeoutMs = 10000;
 constexpr int kOffsetSettleMs = 1500;
 constexpr int kPrepareTimeoutMs = 20000;
 constexpr int kCompleteTimeoutMs = 30000;
-constexpr int kPausedHoldMs = 400;
 constexpr int kStepHoldMs = 250;
 constexpr double kFastRate = 2.0;
 // How often a wait asks the roster again; the complete query prints a line per entry, so it is asked less.
@@ -175,7 +174,7 @@ bool MasterPlayer::playSession()
     const std::vector<std::function<bool()>> steps{
         [&] { return command(SyncCommand::Start, 0) && (hold(m_options.marginMs + fraction(0.25)), true); },
         [&] { return command(SyncCommand::Seek, m_playback.snapNs(duration / 2)) && (hold(m_options.marginMs + fraction(0.15)), true); },
-        [&] { return command(SyncCommand::Pause) && (hold(m_options.marginMs + kPausedHoldMs), true); },
+        [&] { return command(SyncCommand::Pause) && (hold(m_options.marginMs + m_options.pauseMs), true); },
         [&] {
             paused = m_playback.timeline().positionNs;
             return command(SyncCommand::Step, paused + frame) && (hold(m_options.marginMs + kStepHoldMs), true);

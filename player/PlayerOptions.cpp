@@ -108,6 +108,12 @@ const QList<QCommandLineOption>& programmeOptions()
     return options;
 }
 
+// Shared by `master` and `run`: a pause long enough to look at, or to grab the screens in.
+QCommandLineOption pauseOption()
+{
+    return {QStringLiteral("pause-ms"), QStringLiteral("How long the session holds its pause (default 400)."), QStringLiteral("MS")};
+}
+
 // A window when asked for, or when a display exists and headless sinks were not asked for.
 bool wantsWindow(const QCommandLineParser& parser)
 {
@@ -170,6 +176,7 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
             {QStringLiteral("slaves"), QStringLiteral("The slaves to admit, as ip_pid keys separated by commas."), QStringLiteral("KEYS")},
             {QStringLiteral("media"), QStringLiteral("The media file (path or URI) to play."), QStringLiteral("MEDIA")},
             {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
+            pauseOption(),
         });
         parser.addOptions(programmeOptions());
     } else {
@@ -219,6 +226,7 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         if (options.media.isEmpty() && options.playlist.isEmpty() && missing("--media or --playlist", exitCode))
             return std::nullopt;
         if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
+            !readInteger(parser, "pause-ms", 0, 60000, options.pauseMs, exitCode) ||
             !readReal(parser, "for", 0.001, kMaxSeconds, options.forSeconds, exitCode))
             return std::nullopt;
     } else {
@@ -247,6 +255,7 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         {QStringLiteral("clip-seconds"), QStringLiteral("The length of the test clip made when --clip is not given (2 to 600, default 6)."), QStringLiteral("S")},
         {QStringLiteral("work-dir"), QStringLiteral("Keep the clip and the frame logs in DIR."), QStringLiteral("DIR")},
         {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
+        pauseOption(),
         {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
         {QStringLiteral("anchor"), QStringLiteral("Also play the session on GStreamer's network clock, for comparison.")},
         {QStringLiteral("clock"), QStringLiteral("Which clock places the frames: library (the default) or gstreamer-net "
@@ -277,6 +286,7 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
     if (!readInteger(parser, "slaves", 1, 16, options.slaves, exitCode) ||
         !readInteger(parser, "port", 1, 65535, options.port, exitCode) ||
         !readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
+        !readInteger(parser, "pause-ms", 0, 60000, options.pauseMs, exitCode) ||
         !readInteger(parser, "bound-us", 1, 10000000, options.boundUs, exitCode) ||
         !readInteger(parser, "median-bound-us", 1, 10000000, options.medianBoundUs, exitCode))
         return std::nullopt;

@@ -34,6 +34,7 @@ struct PlayerOptions
     bool window = false;
     QString label;
     int marginMs = 200;       // master: how far ahead an instant is chosen
+    int pauseMs = 400;        // master: how long the session holds its pause
     bool ignoreOffset = false;  // slave: the control run, instants taken as if the clocks agreed
     bool rateCorrection = true; // slave: keeps its pipeline clock on the master's time line
     SyncClock clock = SyncClock::Library;
@@ -49,6 +50,7 @@ struct PlayerRunOptions
     double clipSeconds = 6.0;  // the length of a clip made here
     QString workDir;       // empty: a temporary directory, removed at the end
     int marginMs = 200;
+    int pauseMs = 400;     // how long the session holds its pause
     bool control = false;  // also run with the slaves ignoring the clock offset
     bool rateCorrection = true;
     bool loop = false;

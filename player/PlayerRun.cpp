@@ -276,7 +276,8 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     const QString masterLog = m_workDir + QStringLiteral("/%1-master.frames").arg(tag);
     QStringList masterArgs = QStringList{QStringLiteral("master")} + common(QLatin1String(kLoopbackMasterIp), masterLog, QStringLiteral("master"));
     masterArgs << QStringLiteral("--slaves") << keys.join(QLatin1Char(','))
-               << QStringLiteral("--margin-ms") << QString::number(m_options.marginMs);
+               << QStringLiteral("--margin-ms") << QString::number(m_options.marginMs)
+               << QStringLiteral("--pause-ms") << QString::number(m_options.pauseMs);
     masterArgs << (m_options.playlist.isEmpty() ? QStringList{QStringLiteral("--media"), m_clip}
                                                 : QStringList{QStringLiteral("--playlist"), m_options.playlist});
     if (m_options.loop)
