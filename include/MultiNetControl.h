@@ -159,6 +159,51 @@ struct struClockEstimate
     }
 };
 
+/// The opt-ins of a control object, for MultiNetControl::setOptions(). Each switches one behaviour and
+/// is off by default; with every one off the object behaves, and puts on the wire, what the plain protocol
+/// says.
+enum Option : unsigned
+{
+    /// Both roles: commands and reports are acknowledged and repeated until they are (see
+    /// MultiNetControl::setAcknowledgedDelivery()). Switch it on at the master and at every slave.
+    AcknowledgedDelivery = 1u << 0,
+    /// Master: a roster entry that went silent comes back on line with its next heartbeat, and a line says
+    /// so (plainly an entry silent for 4.5 s stays off line until the next findSlavePlayer()).
+    SlaveBackOnLine = 1u << 1,
+    /// Slave: a search or a start of clock synchronisation from the master's IP with another process id or
+    /// port (the master's program started again) makes that the master's address; the clock estimate starts
+    /// afresh and clock readiness is reported again. A start of clock synchronisation while it already
+    /// runs only sets the request interval back to 100 ms.
+    FollowRestartedMaster = 1u << 2,
+    /// Slave: masterLostCbk counts the silence of a master that never answered from the first heartbeat
+    /// (plainly from the host clock's zero).
+    MasterSilenceFromFirstHeartbeat = 1u << 3,
+    /// Master: a restarted slave of an admitted PC takes its silent earlier process's place (see
+    /// MultiNetControl::setAdmitRestartedSlaves()).
+    AdmitRestartedSlaves = 1u << 4,
+};
+
+/// What a master's host is told of its slaves (MultiNetControl::setSlaveEventHandler()). A slave is one
+/// process ("ip_processId"), whatever the number of its roster entries.
+enum class SlaveEvent
+{
+    Joined,       ///< The slave got its first roster entry (a search found it, or it joined later).
+    WentOffLine,  ///< Its last heartbeat is more than MultiNetControl::kSlaveOfflineAfterUs old.
+    CameBack,     ///< A heartbeat of a slave that was off line.
+};
+
+/// A master's host's receiver of slave events: the event, and the slave's roster entry as it is then
+/// (its first entry, for a slave of several layers).
+using SlaveEventHandler = std::function<void(SlaveEvent event, const struAddress& slave)>;
+
+/// The reports that the master's readiness queries look at (MultiNetControl::getSlavesNotReady()).
+enum class Readiness
+{
+    Prepared,     ///< reportPrepared() for the layer
+    ClockSynced,  ///< the first clock sample taken
+    Complete,     ///< reportComplete() for the layer
+};
+
 /// A host's receiver of the library's diagnostic lines (see installLogHandler()).
 ///
 /// @param line one line, exactly as the library would print it on standard output, ending in its newline
@@ -446,11 +491,12 @@ public:
     ///   or port (the master's program started again) makes that the master's address: reports, clock
     ///   requests and heartbeats go there from then on, the clock estimate starts afresh and the clock-ready
     ///   report is sent again after the next sample. A line says so. A start of clock synchronisation while
-    ///   it already runs starts no further threads; it only sets the clock-sync interval back to 100 ms.
+    ///   it already runs starts no further requests or heartbeats; it only sets the interval back to 100 ms.
     ///   masterLostCbk counts the silence of a master that never answered a heartbeat from the first
     ///   heartbeat (classically from the host clock's zero, which reports a master lost 2 s after the start
     ///   whenever its first answer is lost or late).
-    /// Prints one line.
+    /// The three are the options SlaveBackOnLine, FollowRestartedMaster and MasterSilenceFromFirstHeartbeat
+    /// (setOptions() sets them one by one). Prints one line.
     void setRecovery(bool on);
     /// Master: admits a slave whose program started again on an admitted PC (same IP, new process id). A
     /// partner report under a key that is not admitted takes the place of an admitted key of the same IP
@@ -472,6 +518,26 @@ public:
     /// the newest last): ip, port, processId and layerId of the report, lastOnlineTime the host time of its
     /// arrival. A host can show them to an operator, or admit them with setSlaves().
     std::vector<NetControlNS::struAddress> getUnadmittedPartners();
+    /// Sets every opt-in at once: a combination of NetControlNS::Option values (0 switches all off).
+    /// Prints one line. The setters above set their own options and leave the others.
+    void setOptions(unsigned options);
+    /// The opt-ins in force, as NetControlNS::Option values.
+    unsigned options() const;
+    /// @}
+
+    /// @name Events and queries for a master's host
+    /// @{
+
+    /// Master: `handler` is called when a slave joins the roster, goes off line or comes back, so that a
+    /// host needs no polling of getSlavesPlayer(). Joined and CameBack are told on the worker thread as
+    /// the partner report or heartbeat is handled; WentOffLine on the timer thread, within 100 ms of the
+    /// slave's last heartbeat turning kSlaveOfflineAfterUs old (needs a host clock). One event at a time, in
+    /// the order they happened; the handler must return quickly and must not destroy the object. An empty
+    /// handler stops the events. Prints one line.
+    void setSlaveEventHandler(NetControlNS::SlaveEventHandler handler);
+    /// Master: the roster entries of `layerId` (-1: of every layer; ignored for ClockSynced) that have not
+    /// reported `what`, in roster order; empty when all have. Prints nothing.
+    std::vector<NetControlNS::struAddress> getSlavesNotReady(NetControlNS::Readiness what, int layerId);
     /// @}
 
     /// Whether both sockets are bound to the IP text and port given to the constructor. False when the text

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// A control object's switches: its roles and the opt-ins the host chose. Each is one behaviour; the host
-// writes them on its threads and every thread of the object reads them, so each is atomic.
+// A control object's switches: its roles and the opt-ins the host chose (NetControlNS::Option), each one
+// behaviour. The host writes them on its threads and every thread of the object reads them.
 #pragma once
+
+#include "MultiNetControl.h"
 
 #include <atomic>
 
@@ -9,13 +11,18 @@ namespace tamo::detail {
 
 struct ObjectFlags
 {
+    bool has(NetControlNS::Option option) const { return (m_options.load() & option) != 0; }
+    void set(NetControlNS::Option option, bool on)
+    {
+        if (on)
+            m_options.fetch_or(option);
+        else
+            m_options.fetch_and(~unsigned(option));
+    }
+
     std::atomic<bool> m_isMaster{false};
     std::atomic<bool> m_isSlave{false};
-    // Under recovery: a master takes a silent slave back on line at its next heartbeat; a slave follows a
-    // master that started again, and counts a silent master from its first heartbeat.
-    std::atomic<bool> m_recovery{false};
-    // A master admits a restarted slave of an admitted PC in place of its silent earlier process.
-    std::atomic<bool> m_admitRestartedSlaves{false};
+    std::atomic<unsigned> m_options{0};
 };
 
 } // namespace tamo::detail

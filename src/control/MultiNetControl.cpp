@@ -87,19 +87,32 @@ void MultiNetControl::setGroupId(int group_id)
 void MultiNetControl::setAcknowledgedDelivery(bool on)
 {
     logLine("MultiNetControl::setAcknowledgedDelivery on = %d\n", on ? 1 : 0);
-    m_impl->m_delivery.setOn(on);
+    m_impl->m_flags.set(NetControlNS::AcknowledgedDelivery, on);
 }
 
 void MultiNetControl::setRecovery(bool on)
 {
     logLine("MultiNetControl::setRecovery on = %d\n", on ? 1 : 0);
-    m_impl->m_flags.m_recovery = on;
+    for (NetControlNS::Option option : {NetControlNS::SlaveBackOnLine, NetControlNS::FollowRestartedMaster,
+                                        NetControlNS::MasterSilenceFromFirstHeartbeat})
+        m_impl->m_flags.set(option, on);
 }
 
 void MultiNetControl::setAdmitRestartedSlaves(bool admit)
 {
     logLine("MultiNetControl::setAdmitRestartedSlaves admit = %d\n", admit ? 1 : 0);
-    m_impl->m_flags.m_admitRestartedSlaves = admit;
+    m_impl->m_flags.set(NetControlNS::AdmitRestartedSlaves, admit);
+}
+
+void MultiNetControl::setOptions(unsigned options)
+{
+    logLine("MultiNetControl::setOptions options = 0x%x\n", options);
+    m_impl->m_flags.m_options = options;
+}
+
+unsigned MultiNetControl::options() const
+{
+    return m_impl->m_flags.m_options;
 }
 
 NetControlNS::struClockEstimate MultiNetControl::getClockEstimate() const

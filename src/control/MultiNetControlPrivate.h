@@ -12,6 +12,7 @@
 #include "endpoint/UdpClient.h"
 #include "master/MasterReportHandler.h"
 #include "master/SlaveRoster.h"
+#include "master/SlaveWatch.h"
 #include "sending/ReliableDelivery.h"
 #include "sending/SendChannel.h"
 #include "slave/ClockSamples.h"
@@ -60,6 +61,7 @@ public:
     TimerThread m_timer;
     ReliableDelivery m_delivery;
     SlaveRoster m_roster;
+    SlaveWatch m_watch;
     MasterLink m_link;
     ClockSamples m_samples;
     ClockSyncTasks m_clockSync;

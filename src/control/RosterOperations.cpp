@@ -63,6 +63,17 @@ bool MultiNetControl::isAllSlaveClockSucced()
     return m_impl->m_roster.isAllSlaveClockSucced();
 }
 
+std::vector<NetControlNS::struAddress> MultiNetControl::getSlavesNotReady(NetControlNS::Readiness what, int layerId)
+{
+    return m_impl->m_roster.notReady(what, layerId);
+}
+
+void MultiNetControl::setSlaveEventHandler(NetControlNS::SlaveEventHandler handler)
+{
+    logLine("MultiNetControl::setSlaveEventHandler handler = %d\n", handler ? 1 : 0);
+    m_impl->m_watch.setHandler(std::move(handler));
+}
+
 void MultiNetControl::clearSlaveCompleteFlags(int layerId)
 {
     m_impl->m_roster.clearSlaveCompleteFlags(layerId);

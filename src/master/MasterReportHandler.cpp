@@ -42,8 +42,10 @@ void MasterReportHandler::answerClockSyncRequest(const ReceivedDatagram& datagra
 
 void MasterReportHandler::answerHeartbeat(const ReceivedDatagram& datagram)
 {
-    if (const std::optional<qint64> now = hostClock(m_parts.cbk))
+    if (const std::optional<qint64> now = hostClock(m_parts.cbk)) {
         m_parts.roster.setSlaveLastOnlineTime(*now, datagram.sender);
+        m_parts.watch.heartbeat(datagram.sender);
+    }
     m_parts.channel.send(enM2SHeartbeatReplyCmd, -1, nullptr, 0, nullptr, 0, datagram.sender);
 }
 
@@ -65,6 +67,8 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
                 "enS2MReportPartnerCmd WARING slave %s holds %d roster entries, the most one slave may: its reports "
                 "of further ports and layers are ignored until the next search\n",
                 key.c_str(), admission.entriesOfSlave);
+    if (admission.entriesOfSlave == 1)
+        m_parts.watch.joined(partner);
 }
 
 void MasterReportHandler::commandAcknowledged(const ReceivedDatagram& datagram)

@@ -5,6 +5,7 @@
 #include "MultiNetControl.h"
 #include "common/LogLine.h"
 #include "master/SlaveRoster.h"
+#include "master/SlaveWatch.h"
 #include "sending/ReliableDelivery.h"
 #include "sending/SendChannel.h"
 
@@ -20,6 +21,7 @@ public:
     {
         const NetControlNS::slaveControlCbk* cbk;  // not owned; for the host clock
         SlaveRoster& roster;
+        SlaveWatch& watch;
         SendChannel& channel;
         ReliableDelivery& delivery;
     };

@@ -136,13 +136,35 @@ void SlaveRoster::clearSlaveCompleteFlags(int layerId)
     }
 }
 
+std::vector<NetControlNS::struAddress> SlaveRoster::notReady(NetControlNS::Readiness what, int layerId) const
+{
+    std::vector<NetControlNS::struAddress> behind;
+    for (const NetControlNS::struAddress& entry : entries()) {
+        switch (what) {
+        case NetControlNS::Readiness::Prepared:
+            if (layerMatches(layerId, entry.layerId) && !entry.isPrepared)
+                behind.push_back(entry);
+            break;
+        case NetControlNS::Readiness::ClockSynced:
+            if (!entry.isClockSynced)
+                behind.push_back(entry);
+            break;
+        case NetControlNS::Readiness::Complete:
+            if (layerMatches(layerId, entry.layerId) && !entry.isComplete)
+                behind.push_back(entry);
+            break;
+        }
+    }
+    return behind;
+}
+
 SlaveRoster::Admission SlaveRoster::admit(const NetControlNS::struAddress& partner, std::optional<qint64> now)
 {
     const QString key = admissionKey(partner);
     Admission admission;
     std::lock_guard<std::mutex> lock(m_rosterMutex);
     if (!m_slaveSet.contains(key)) {
-        if (m_flags.m_admitRestartedSlaves && now)
+        if (m_flags.has(NetControlNS::AdmitRestartedSlaves) && now)
             admission.replaced = admitInPlaceOfSilentSlave(partner, key, *now);
         if (admission.replaced.isEmpty()) {
             noteUnadmitted(partner, key, now);
@@ -215,7 +237,7 @@ void SlaveRoster::setSlaveLastOnlineTime(qint64 time, NetControlNS::struAddress 
             // A slave silent for 4.5 s or more stays off line until the next discovery rebuilds the roster,
             // unless the host asked for recovery.
             const bool fresh = entry.lastOnlineTime < 0 || time - entry.lastOnlineTime < kRefreshWithinUs;
-            if (!fresh && !m_flags.m_recovery)
+            if (!fresh && !m_flags.has(NetControlNS::SlaveBackOnLine))
                 continue;
             if (!fresh)
                 silentUs = std::max(silentUs, time - entry.lastOnlineTime);

@@ -47,6 +47,8 @@ public:
     bool isAllSlaveComplete(int layerId) const;
     bool isAllSlaveClockSucced() const;
     void clearSlaveCompleteFlags(int layerId);
+    // The entries of `layerId` (-1: every layer; any for ClockSynced) that lack `what`. Prints nothing.
+    std::vector<NetControlNS::struAddress> notReady(NetControlNS::Readiness what, int layerId) const;
 
     // A partner report of `partner` (its layer id set) at host time `now`. Worker thread.
     Admission admit(const NetControlNS::struAddress& partner, std::optional<qint64> now);

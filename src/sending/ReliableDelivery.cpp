@@ -23,8 +23,8 @@ void reportUnacknowledged(std::uint16_t code, std::uint16_t seq, const std::vect
 
 } // namespace
 
-ReliableDelivery::ReliableDelivery(SendChannel& channel, TimerThread& timer)
-    : m_channel(channel),
+ReliableDelivery::ReliableDelivery(const ObjectFlags& flags, SendChannel& channel, TimerThread& timer)
+    : m_flags(flags), m_channel(channel),
       m_repeater(
           timer,
           [this](const std::vector<char>& datagram, const DeliveryRepeater::Peer& to) {
@@ -38,7 +38,7 @@ bool ReliableDelivery::send(bool acknowledged, std::uint16_t code, int layerId, 
                             const char* userData, int userDataLen, const NetControlNS::struAddress& dest,
                             const std::vector<NetControlNS::struAddress>& peers)
 {
-    const bool repeated = acknowledged && m_acknowledgedDelivery;
+    const bool repeated = acknowledged && isOn();
     SendChannel::Sent sent;
     if (!m_channel.send(code, layerId, payload, payloadLen, userData, userDataLen, dest, repeated ? &sent : nullptr))
         return false;

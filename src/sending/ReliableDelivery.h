@@ -5,12 +5,12 @@
 #pragma once
 
 #include "MultiNetControl.h"
+#include "common/ObjectFlags.h"
 #include "common/TimerThread.h"
 #include "sending/DeliveryRepeater.h"
 #include "sending/RecentDatagrams.h"
 #include "sending/SendChannel.h"
 
-#include <atomic>
 #include <vector>
 
 namespace tamo::detail {
@@ -23,10 +23,9 @@ public:
     // How long a datagram is repeated that is not acknowledged.
     static constexpr int kRepeatForMs = int(DeliveryRepeater::kDeadline.count());
 
-    ReliableDelivery(SendChannel& channel, TimerThread& timer);
+    ReliableDelivery(const ObjectFlags& flags, SendChannel& channel, TimerThread& timer);
 
-    void setOn(bool on) { m_acknowledgedDelivery = on; }
-    bool isOn() const { return m_acknowledgedDelivery; }
+    bool isOn() const { return m_flags.has(NetControlNS::AcknowledgedDelivery); }
 
     // Sends a datagram; when delivery is acknowledged and `acknowledged` says so, repeats it to `peers`
     // until each has acknowledged it. False when it does not fit the send buffer. Any thread.
@@ -39,8 +38,8 @@ public:
     void acknowledged(const ReceivedDatagram& acknowledgement);
 
 private:
+    const ObjectFlags& m_flags;
     SendChannel& m_channel;
-    std::atomic<bool> m_acknowledgedDelivery{false};  // written by the host, read by every sender and the worker
     DeliveryRepeater m_repeater;                      // the timer thread repeats
     RecentDatagrams m_recentDatagrams;                // worker thread only
 };

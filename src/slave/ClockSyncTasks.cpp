@@ -29,7 +29,7 @@ void ClockSyncTasks::start()
     if (!m_clockSyncRunning) {
         m_clockSyncGenerations = 0;
         m_ignoredStartsReported = false;
-    } else if (m_flags.m_recovery) {
+    } else if (m_flags.has(NetControlNS::FollowRestartedMaster)) {
         // A start repeated by the master (or by a master that started again) finds clock sync running.
         m_syncIntervalMs = kSyncIntervalAfterClockSyncStartMs;
         return;
@@ -124,7 +124,7 @@ void ClockSyncTasks::noticeLostMaster(std::optional<qint64> startedAt)
         return;
     const std::optional<qint64> now = hostClock(m_cbk);
     const qint64 answered = m_link.lastAnswer();
-    const qint64 since = answered >= 0 || !m_flags.m_recovery ? answered : startedAt.value_or(answered);
+    const qint64 since = answered >= 0 || !m_flags.has(NetControlNS::MasterSilenceFromFirstHeartbeat) ? answered : startedAt.value_or(answered);
     if (now && *now - since > kMasterLostAfterUs && m_link.claimLostNotice())
         runGuarded("heartSyncThread", [cbk = m_cbk] { cbk->masterLostCbk(true); });
 }

@@ -161,7 +161,7 @@ void SlaveCommandHandler::reportAcknowledged(const ReceivedDatagram& datagram)
 void SlaveCommandHandler::learnMasterAddress(const NetControlNS::struAddress& sender, const char* line)
 {
     NetControlNS::struAddress previous;
-    switch (m_parts.link.learn(sender, m_parts.flags.m_recovery, previous)) {
+    switch (m_parts.link.learn(sender, m_parts.flags.has(NetControlNS::FollowRestartedMaster), previous)) {
     case MasterLink::Learnt::Kept:
         return;
     case MasterLink::Learnt::First:
