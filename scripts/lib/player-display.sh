@@ -1,7 +1,9 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # The reference player's windows on a virtual display of their own, for scripts/player-picture and the
-# ctest player_windows: start and stop the display, place the players' windows side by side, and read the
-# frame number that a test clip carries in blocks along its bottom edge (player/FrameCode.h) off a grab.
+# window tests (tests/player/windows.sh, with-display.sh): start and stop the display, place the players'
+# windows side by side, and read the frame number that a test clip carries in blocks along its bottom
+# edge (player/FrameCode.h) off a grab of the screen.
 # Source it; it needs Xvfb, xdpyinfo, xdotool and ImageMagick (PICTURE_PACKAGES in ensure-packages.sh).
 
 PLAYER_DISPLAY_PID=""
@@ -70,10 +72,10 @@ player_windows_place() {
 # The frame number that the window titled NAME shows in the grab of the whole screen PNG, or "none" when
 # no code is there: each bit's block must stand out clearly against its inverted twin below it.
 player_frame_shown() {
-  local X Y WIDTH HEIGHT SCREEN WINDOW window
+  local X Y WIDTH HEIGHT window
   window=$(player_window "$2")
   [ -n "$window" ] || { echo "none"; return 0; }
-  eval "$(xdotool getwindowgeometry --shell "$window")"
+  eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
   local side=$((WIDTH / PLAYER_CODE_BITS / 2 * 2))
   local top=$(((HEIGHT - 2 * side) / 2 * 2))
   convert "$1" -crop "$((PLAYER_CODE_BITS * side))x$((2 * side))+$X+$((Y + top))" +repage -colorspace Gray \

@@ -96,7 +96,9 @@ for i in "${!NAMES[@]}"; do
   paused+=("$shown")
 done
 [ "$status" -eq 0 ] || fail "a window does not show the frame its player held"
-[ "${paused[0]}" = "${paused[1]}" ] && [ "${paused[0]}" = "${paused[2]}" ] || fail "the windows hold different frames"
+if [ "${paused[0]}" != "${paused[1]}" ] || [ "${paused[0]}" != "${paused[2]}" ]; then
+  fail "the windows hold different frames"
+fi
 
 wait "$run_pid" || fail "the run failed"
 run_pid=""
@@ -105,7 +107,9 @@ for i in "${!NAMES[@]}"; do
   [ "${playing[i]}" != none ] || fail "no frame number in the window of ${NAMES[i]}"
   frame_numbers <"$work/${LOGS[i]}.frames" | grep -q -x -- "${playing[i]}" ||
     fail "${NAMES[i]} showed frame ${playing[i]}, which it did not log"
-  [ $((playing[i] - playing[0])) -le "$PLAYING_TOLERANCE" ] && [ $((playing[0] - playing[i])) -le "$PLAYING_TOLERANCE" ] ||
+  apart=$((playing[i] - playing[0]))
+  if [ "${apart#-}" -gt "$PLAYING_TOLERANCE" ]; then
     fail "${NAMES[i]} showed frame ${playing[i]} while the master showed frame ${playing[0]}"
+  fi
 done
 echo "PASS: windows ($FORMAT)"
