@@ -181,6 +181,10 @@ enum Option : unsigned
     /// Master: a restarted slave of an admitted PC takes its silent earlier process's place (see
     /// MultiNetControl::setAdmitRestartedSlaves()).
     AdmitRestartedSlaves = 1u << 4,
+    /// Slave: sends its health (clock estimate, last command, repeats dropped, presentation, a text) to its
+    /// master once a second, in a datagram of its own (code 208). Master: keeps the latest per roster entry
+    /// (MultiNetControl::getSlavesHealth()). Either end without it ignores the other's.
+    HealthReports = 1u << 5,
 };
 
 /// What a master's host is told of its slaves (MultiNetControl::setSlaveEventHandler()). A slave is one
@@ -190,6 +194,7 @@ enum class SlaveEvent
     Joined,       ///< The slave got its first roster entry (a search found it, or it joined later).
     WentOffLine,  ///< Its last heartbeat is more than MultiNetControl::kSlaveOfflineAfterUs old.
     CameBack,     ///< A heartbeat of a slave that was off line.
+    HealthChanged,  ///< A health report whose figures differ from the slave's last one (HealthReports).
 };
 
 /// A master's host's receiver of slave events: the event, and the slave's roster entry as it is then
@@ -202,6 +207,37 @@ enum class Readiness
     Prepared,     ///< reportPrepared() for the layer
     ClockSynced,  ///< the first clock sample taken
     Complete,     ///< reportComplete() for the layer
+};
+
+/// How a slave's frames met their instants, as its host measures them (MultiNetControl::setPresentation()):
+/// each frame's lateness is the time it was shown minus the instant it was due, in microseconds (negative:
+/// early), over the host's own recent window (the reference player takes the last 10 s).
+struct struPresentation
+{
+    qint64 lateP50Us = 0;      ///< Median lateness.
+    qint64 lateP99Us = 0;      ///< 99th percentile of the lateness.
+    quint32 framesShown = 0;   ///< Frames shown since the host started counting.
+    quint32 framesDropped = 0; ///< Frames dropped (too late to show) since then.
+};
+
+/// A slave's health as its master last heard it (MultiNetControl::getSlavesHealth()): the slave's own
+/// figures, sent at most once a second under the option HealthReports.
+struct struSlaveHealth
+{
+    struAddress slave;            ///< The roster entry.
+    bool known = false;           ///< False until a report arrived: every figure below is then unknown.
+    qint64 receivedAtUs = -1;     ///< The master's host time of the last report.
+    bool clockValid = false;      ///< The slave has an estimate of the master's clock.
+    bool rateKnown = false;       ///< The estimate has a rate (struClockEstimate::rateKnown).
+    double offsetUs = 0;          ///< The slave's clock minus the master's, from its estimate.
+    double ratePpm = 0;           ///< How fast that offset grows.
+    double uncertaintyUs = 0;     ///< The estimate's residual: how far the samples lie from its line.
+    int lastCommandCode = -1;     ///< The last command it applied (its message code); -1 none yet.
+    int lastCommandSeq = -1;      ///< That command's sequence number.
+    quint32 repeatsDropped = 0;   ///< Copies of commands it dropped as repeats (acknowledged delivery).
+    bool presentationKnown = false;  ///< Its host handed in presentation figures.
+    struPresentation presentation;   ///< Those figures.
+    std::string text;             ///< A short text of its host's (a screen's name, the decoder in use).
 };
 
 /// A host's receiver of the library's diagnostic lines (see installLogHandler()).
@@ -538,6 +574,20 @@ public:
     /// Master: the roster entries of `layerId` (-1: of every layer; ignored for ClockSynced) that have not
     /// reported `what`, in roster order; empty when all have. Prints nothing.
     std::vector<NetControlNS::struAddress> getSlavesNotReady(NetControlNS::Readiness what, int layerId);
+    /// Master: the health of each roster entry, in roster order, as the slave last reported it under the
+    /// option HealthReports; `known` is false for a slave that has not reported (an older one, or one
+    /// without the option). Prints nothing.
+    std::vector<NetControlNS::struSlaveHealth> getSlavesHealth();
+    /// @}
+
+    /// @name What a slave tells its master of its health (option HealthReports)
+    /// @{
+
+    /// Slave: how its last frames met their instants, sent with its next health report. Any thread.
+    void setPresentation(const NetControlNS::struPresentation& presentation);
+    /// Slave: a short text sent with its health reports (at most 64 bytes of UTF-8; longer is cut at a
+    /// character's boundary), for example the screen's name and the decoder in use. Any thread.
+    void setHealthText(const std::string& text);
     /// @}
 
     /// Whether both sockets are bound to the IP text and port given to the constructor. False when the text

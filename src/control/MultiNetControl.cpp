@@ -108,6 +108,7 @@ void MultiNetControl::setOptions(unsigned options)
 {
     logLine("MultiNetControl::setOptions options = 0x%x\n", options);
     m_impl->m_flags.m_options = options;
+    m_impl->m_healthReporter.optionsChanged();
 }
 
 unsigned MultiNetControl::options() const

@@ -10,6 +10,7 @@
 #include "common/TimerThread.h"
 #include "control/ControlMessage.h"
 #include "endpoint/UdpClient.h"
+#include "master/HealthBook.h"
 #include "master/MasterReportHandler.h"
 #include "master/SlaveRoster.h"
 #include "master/SlaveWatch.h"
@@ -17,6 +18,7 @@
 #include "sending/SendChannel.h"
 #include "slave/ClockSamples.h"
 #include "slave/ClockSyncTasks.h"
+#include "slave/HealthReporter.h"
 #include "slave/MasterLink.h"
 #include "slave/SlaveCommandHandler.h"
 
@@ -62,9 +64,11 @@ public:
     ReliableDelivery m_delivery;
     SlaveRoster m_roster;
     SlaveWatch m_watch;
+    HealthBook m_health;
     MasterLink m_link;
     ClockSamples m_samples;
     ClockSyncTasks m_clockSync;
+    HealthReporter m_healthReporter;
     // Owned; created by the constructor, closed and released by shutDown() on the constructing thread.
     std::unique_ptr<UdpClient> m_broadcastClient;
     std::unique_ptr<UdpClient> m_unicastClient;

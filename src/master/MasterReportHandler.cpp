@@ -3,6 +3,7 @@
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
+#include "wire/HealthReport.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 #include "wire/ReceivedDatagram.h"
@@ -24,6 +25,7 @@ void MasterReportHandler::handle(const ReceivedDatagram& datagram)
         {enS2MReportPreparedCmd, &MasterReportHandler::markPrepared},
         {enS2MNotifyComplete, &MasterReportHandler::markComplete},
         {enS2MCommandAckCmd, &MasterReportHandler::commandAcknowledged},
+        {enS2MHealthReportCmd, &MasterReportHandler::noteHealth},
     };
     for (const auto& entry : kHandlers) {
         if (entry.code == datagram.code()) {
@@ -102,6 +104,27 @@ void MasterReportHandler::markComplete(const ReceivedDatagram& datagram)
             static_cast<int>(m_parts.roster.size()));
     setFlagOfSenderLayer(datagram, &NetControlNS::struAddress::isComplete,
                          "======> enS2MNotifyComplete it->ip = %s, it->port = %d, parseLayerId = %d\n");
+}
+
+void MasterReportHandler::noteHealth(const ReceivedDatagram& datagram)
+{
+    if (!m_parts.flags.has(NetControlNS::HealthReports))
+        return;
+    const std::optional<HealthReport> report = decodeHealthReport(datagram.payload(), datagram.payloadLength());
+    const std::optional<qint64> now = hostClock(m_parts.cbk);
+    if (!report) {
+        logLine(LineRate::FloodLimited, "MultiNetControl WARING health report from %s:%d of an unknown form: dropped\n",
+                datagram.sender.ip.c_str(), datagram.sender.port);
+        return;
+    }
+    // Kept for roster endpoints only: anybody else's is no screen of this show.
+    for (const NetControlNS::struAddress& entry : m_parts.roster.entries()) {
+        if (entry.ip != datagram.sender.ip || entry.port != datagram.sender.port)
+            continue;
+        if (m_parts.health.note(datagram.sender, *report, now.value_or(-1)))
+            m_parts.watch.healthChanged(entry);
+        return;
+    }
 }
 
 void MasterReportHandler::setFlagOfSenderLayer(const ReceivedDatagram& datagram,

@@ -4,6 +4,8 @@
 
 #include "MultiNetControl.h"
 #include "common/LogLine.h"
+#include "common/ObjectFlags.h"
+#include "master/HealthBook.h"
 #include "master/SlaveRoster.h"
 #include "master/SlaveWatch.h"
 #include "sending/ReliableDelivery.h"
@@ -20,7 +22,9 @@ public:
     struct Parts
     {
         const NetControlNS::slaveControlCbk* cbk;  // not owned; for the host clock
+        const ObjectFlags& flags;
         SlaveRoster& roster;
+        HealthBook& health;
         SlaveWatch& watch;
         SendChannel& channel;
         ReliableDelivery& delivery;
@@ -28,7 +32,7 @@ public:
 
     explicit MasterReportHandler(const Parts& parts) : m_parts(parts) {}
 
-    // Codes other than 200 to 205 and 207 do nothing.
+    // Codes other than 200 to 205, 207 and 208 do nothing.
     void handle(const ReceivedDatagram& datagram);
 
 private:
@@ -39,6 +43,7 @@ private:
     void markClockSynced(const ReceivedDatagram& datagram);
     void markPrepared(const ReceivedDatagram& datagram);
     void markComplete(const ReceivedDatagram& datagram);
+    void noteHealth(const ReceivedDatagram& datagram);
     // The lines of a report are printed at any rate when an admitted slave sends it; others may be forged
     // by anybody, and a flood of them is cut down.
     LineRate rateOfReportLine(const NetControlNS::struAddress& sender) const;

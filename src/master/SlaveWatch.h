@@ -33,6 +33,8 @@ public:
     void joined(const NetControlNS::struAddress& entry);
     // A heartbeat of `sender` was noted in the roster. Worker thread.
     void heartbeat(const NetControlNS::struAddress& sender);
+    // `entry`'s slave reported other figures of its health. Worker thread.
+    void healthChanged(const NetControlNS::struAddress& entry) { tell(NetControlNS::SlaveEvent::HealthChanged, entry); }
 
 private:
     // The timer's task: tells the slaves that went off line since the last look.

@@ -60,8 +60,11 @@ bool ReliableDelivery::acknowledgeAndSpotRepeat(const ReceivedDatagram& datagram
     const qint64 nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now().time_since_epoch())
                              .count();
-    return m_recentDatagrams.seenBefore(datagram.sender.ip, datagram.sender.processId, datagram.code(),
-                                        std::uint16_t(datagram.seq()), nowMs);
+    const bool repeat = m_recentDatagrams.seenBefore(datagram.sender.ip, datagram.sender.processId,
+                                                     datagram.code(), std::uint16_t(datagram.seq()), nowMs);
+    if (repeat)
+        ++m_repeatsDropped;
+    return repeat;
 }
 
 void ReliableDelivery::acknowledged(const ReceivedDatagram& acknowledgement)

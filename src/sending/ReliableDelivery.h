@@ -11,6 +11,7 @@
 #include "sending/RecentDatagrams.h"
 #include "sending/SendChannel.h"
 
+#include <atomic>
 #include <vector>
 
 namespace tamo::detail {
@@ -34,6 +35,8 @@ public:
               const std::vector<NetControlNS::struAddress>& peers);
     // Acknowledges `datagram` with `ackCode` and tells whether it was handled before (a repeat). Worker thread.
     bool acknowledgeAndSpotRepeat(const ReceivedDatagram& datagram, std::uint16_t ackCode);
+    // Copies of commands and reports dropped as repeats so far.
+    std::uint32_t repeatsDropped() const { return m_repeatsDropped; }
     // An acknowledgement (207 or 313) arrived. Worker thread.
     void acknowledged(const ReceivedDatagram& acknowledgement);
 
@@ -42,6 +45,7 @@ private:
     SendChannel& m_channel;
     DeliveryRepeater m_repeater;                      // the timer thread repeats
     RecentDatagrams m_recentDatagrams;                // worker thread only
+    std::atomic<std::uint32_t> m_repeatsDropped{0};   // written by the worker, read by the timer thread
 };
 
 } // namespace tamo::detail

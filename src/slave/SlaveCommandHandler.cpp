@@ -49,6 +49,8 @@ void SlaveCommandHandler::handle(const ReceivedDatagram& datagram)
                     datagram.sender.port, entry.action);
         }
         (this->*entry.handler)(datagram);
+        if (isAcknowledgedCommand(entry.code))
+            m_parts.health.commandApplied(entry.code, std::uint16_t(datagram.seq()));
         return;
     }
 }

@@ -8,6 +8,7 @@
 #include "sending/SendChannel.h"
 #include "slave/ClockSamples.h"
 #include "slave/ClockSyncTasks.h"
+#include "slave/HealthReporter.h"
 #include "slave/MasterLink.h"
 
 namespace tamo::detail {
@@ -27,6 +28,7 @@ public:
         MasterLink& link;
         ClockSamples& samples;
         ClockSyncTasks& clockSync;
+        HealthReporter& health;
     };
 
     explicit SlaveCommandHandler(const Parts& parts) : m_parts(parts) {}

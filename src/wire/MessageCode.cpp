@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "wire/MessageCode.h"
 
+#include "wire/HealthReport.h"
 #include "wire/Payloads.h"
 
 namespace tamo::detail {
@@ -19,6 +20,8 @@ int requiredPayloadSize(std::uint16_t code)
     case enS2MClockSyncRequestCmd:
     case enM2SClockSyncReplyCmd:
         return kClockSyncStampsSize;
+    case enS2MHealthReportCmd:
+        return HealthReport::kFixedSize;
     default:
         return 0;
     }

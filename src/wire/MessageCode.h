@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The message codes of the protocol: 2xx from a slave, 3xx from the master (206 and 307 are the master's
 // answers to 205 and 202). 207 and 313 are the acknowledgements of acknowledged delivery, which both ends
-// switch on (MultiNetControl::setAcknowledgedDelivery); a node without it ignores them as unknown codes.
+// switch on (MultiNetControl::setAcknowledgedDelivery); 208 is a slave's health report (the option
+// HealthReports). A node without the option ignores them as unknown codes.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,7 @@ enum MessageCode : std::uint16_t {
     enS2MHeartbeatCmd = 205,
     enM2SHeartbeatReplyCmd = 206,
     enS2MCommandAckCmd = 207,
+    enS2MHealthReportCmd = 208,
     enM2SFindPartnerCmd = 300,
     enM2SStartCmd = 301,
     enM2SPauseCmd = 302,

@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include <atomic>
 #include <cmath>
 
 using namespace tamo::detail;
@@ -31,6 +32,8 @@ private slots:
     void masterNotLostBeforeItsFirstAnswer();
     void slaveOnMasterPcRunsNoSyncThread();
     void destroyingSleepingSlaveIsPrompt();
+    void healthReachesTheMaster_data();
+    void healthReachesTheMaster();
 };
 
 void tst_ClockSync::measurement_data()
@@ -224,4 +227,54 @@ void tst_ClockSync::destroyingSleepingSlaveIsPrompt()
 }
 
 QTEST_GUILESS_MAIN(tst_ClockSync)
+void tst_ClockSync::healthReachesTheMaster_data()
+{
+    QTest::addColumn<bool>("atMaster");
+    QTest::addColumn<bool>("atSlave");
+    QTest::newRow("both") << true << true;
+    QTest::newRow("an older master") << false << true;
+    QTest::newRow("an older slave") << true << false;
+}
+
+// A slave's health, once a second: its clock estimate, the last command, what its host handed in. An end
+// without the option ignores the other; the master then shows the slave's health as unknown.
+void tst_ClockSync::healthReachesTheMaster()
+{
+    QFETCH(bool, atMaster);
+    QFETCH(bool, atSlave);
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2");
+    constexpr qint64 kInjectedUs = 4000;
+    slave.host->setClockOffsetUs(kInjectedUs);
+    MultiNetControl& master = *group.master().control;
+    master.setOptions(atMaster ? NetControlNS::HealthReports : 0);
+    slave.control->setOptions(atSlave ? NetControlNS::HealthReports : 0);
+    std::atomic<int> changes{0};
+    master.setSlaveEventHandler([&](NetControlNS::SlaveEvent event, const NetControlNS::struAddress&) {
+        if (event == NetControlNS::SlaveEvent::HealthChanged)
+            ++changes;
+    });
+    QVERIFY(group.discover());
+    slave.control->setHealthText("left screen");
+    slave.control->setPresentation({120, 900, 300, 2});
+    QVERIFY(master.notifySlaveStartClockSync());
+    QVERIFY(master.notifySlavePause(0, 0, nullptr, 0));
+    const auto health = [&] { return master.getSlavesHealth().front(); };
+    if (!(atMaster && atSlave)) {
+        QTest::qWait(2500);
+        QVERIFY(!health().known);
+        QCOMPARE(changes.load(), 0);
+        return;
+    }
+    QVERIFY(runEventLoopUntil([&] { return health().known && health().clockValid; }, 5000));
+    const NetControlNS::struSlaveHealth h = health();
+    QVERIFY2(std::abs(h.offsetUs - kInjectedUs) < 500, qPrintable(QString::number(h.offsetUs)));
+    QCOMPARE(h.lastCommandCode, int(enM2SPauseCmd));
+    QCOMPARE(h.text, std::string("left screen"));
+    QVERIFY(h.presentationKnown);
+    QCOMPARE(h.presentation.lateP99Us, qint64(900));
+    QCOMPARE(h.presentation.framesDropped, 2u);
+    QVERIFY(changes.load() >= 1);
+}
+
 #include "tst_clocksync.moc"

@@ -4,6 +4,7 @@
 #include "common/LoopbackPeers.h"
 #include "wire/DatagramCodec.h"
 #include "wire/MessageCode.h"
+#include "wire/HealthReport.h"
 #include "wire/Payloads.h"
 
 #include <QTest>
@@ -28,6 +29,8 @@ private slots:
     void payloads_data();
     void payloads();
     void decodeThenEncodeGivesTheSameBytes();
+    void healthReport_data();
+    void healthReport();
 };
 
 void tst_WireFormat::header_data()
@@ -104,4 +107,55 @@ void tst_WireFormat::decodeThenEncodeGivesTheSameBytes()
 }
 
 QTEST_GUILESS_MAIN(tst_WireFormat)
+// The health payload: what one version writes, the next reads; what does not fit is no report.
+void tst_WireFormat::healthReport_data()
+{
+    HealthReport report;
+    report.flags = HealthReport::ClockValid | HealthReport::CommandKnown;
+    report.offsetUs = -12.5;
+    report.lastCommandCode = 301;
+    report.lastCommandSeq = 65535;
+    report.framesShown = 7;
+    report.text = "screen 3 avdec_h264";
+    const std::vector<char> encoded = encodeHealthReport(report);
+    const QByteArray bytes(encoded.data(), int(encoded.size()));
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("as written") << bytes << true;
+    QTest::newRow("a later version appends a field") << [&] {
+        QByteArray longer = bytes + QByteArray(8, 'x');
+        longer[0] = 2;
+        longer[2] = char(longer.size());
+        return longer;
+    }() << true;
+    QTest::newRow("shorter than the fixed part") << bytes.left(HealthReport::kFixedSize - 1) << false;
+    QTest::newRow("length beyond the datagram") << bytes.left(HealthReport::kFixedSize + 3) << false;
+    QTest::newRow("text beyond the length") << [&] {
+        QByteArray bad = bytes;
+        bad[5] = char(HealthReport::kMaxTextSize + 1);
+        return bad;
+    }() << false;
+    QTest::newRow("version 0") << [&] {
+        QByteArray bad = bytes;
+        bad[0] = 0;
+        return bad;
+    }() << false;
+}
+
+void tst_WireFormat::healthReport()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, valid);
+    const std::optional<HealthReport> decoded = decodeHealthReport(payload.constData(), std::size_t(payload.size()));
+    QCOMPARE(bool(decoded), valid);
+    if (!valid)
+        return;
+    QCOMPARE(decoded->offsetUs, -12.5);
+    QCOMPARE(int(decoded->lastCommandSeq), 65535);
+    QCOMPARE(decoded->framesShown, 7u);
+    QCOMPARE(decoded->text, std::string("screen 3 avdec_h264"));
+    // A text too long is cut at a character, never inside one.
+    QCOMPARE(fitHealthText(std::string(63, 'a') + "\xc3\xa9").size(), std::size_t(63));
+}
+
 #include "tst_wireformat.moc"
