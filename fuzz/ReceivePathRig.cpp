@@ -131,15 +131,17 @@ void ReceivePathRig::run(const std::uint8_t* input, std::size_t size)
 
 void ReceivePathRig::applyOptions(Node& node, std::uint8_t roleByte)
 {
-    const bool acknowledgedDelivery = (roleByte & kAcknowledgedDeliveryBit) != 0;
-    const bool recovery = (roleByte & kRecoveryBit) != 0;
-    if (acknowledgedDelivery != node.acknowledgedDelivery) {
-        node.control->setAcknowledgedDelivery(acknowledgedDelivery);
-        node.acknowledgedDelivery = acknowledgedDelivery;
-    }
-    if (recovery != node.recovery) {
-        node.control->setRecovery(recovery);
-        node.recovery = recovery;
+    unsigned options = 0;
+    if (roleByte & kAcknowledgedDeliveryBit)
+        options |= NetControlNS::AcknowledgedDelivery;
+    if (roleByte & kRecoveryBit)
+        options |= NetControlNS::SlaveBackOnLine | NetControlNS::FollowRestartedMaster
+                   | NetControlNS::MasterSilenceFromFirstHeartbeat;
+    if (roleByte & kHealthReportsBit)
+        options |= NetControlNS::HealthReports;
+    if (options != node.options) {
+        node.control->setOptions(options);
+        node.options = options;
     }
 }
 

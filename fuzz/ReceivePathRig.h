@@ -25,6 +25,7 @@ public:
     // this input. Inputs with these bits clear run the object as it was before the options existed.
     static constexpr std::uint8_t kAcknowledgedDeliveryBit = 0x04;
     static constexpr std::uint8_t kRecoveryBit = 0x08;
+    static constexpr std::uint8_t kHealthReportsBit = 0x10;
     static constexpr qint64 kEndpointClockUs = 5000000000;
 
     ReceivePathRig();
@@ -34,7 +35,7 @@ public:
     ReceivePathRig& operator=(const ReceivePathRig&) = delete;
 
     // Runs one fuzz input: byte 0 picks the receiving object's role (bits 0-1: slave, master, both, none)
-    // and its options (kAcknowledgedDeliveryBit, kRecoveryBit), byte 1 the sender, the rest is the
+    // and its options (kAcknowledgedDeliveryBit, kRecoveryBit, kHealthReportsBit), byte 1 the sender, the rest is the
     // datagram. Aborts when a property of the path does not hold.
     void run(const std::uint8_t* input, std::size_t size);
 
@@ -43,8 +44,7 @@ private:
     {
         std::unique_ptr<RecordingHost> host;
         std::unique_ptr<MultiNetControl> control;
-        bool acknowledgedDelivery = false;  // as last set on control
-        bool recovery = false;              // as last set on control
+        unsigned options = 0;  // as last set on control
     };
 
     // Sets the options that `roleByte` asks for on `node`, calling a setter only when its option changes.

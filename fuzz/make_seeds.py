@@ -7,7 +7,7 @@ import struct
 
 GROUP, PROCESS_ID = 7, 4242
 ROLE_SLAVE, ROLE_MASTER = 0, 1
-ACKNOWLEDGED_DELIVERY, RECOVERY = 0x04, 0x08  # option bits of the role byte
+ACKNOWLEDGED_DELIVERY, RECOVERY, HEALTH_REPORTS = 0x04, 0x08, 0x10  # option bits of the role byte
 FROM_MASTER, FROM_ADMITTED_SLAVE = 1, 2  # 127.0.0.2 and 127.0.0.3, port 9
 
 def datagram(code, layer, payload=b"", user_data=b"", seq=1):
@@ -34,6 +34,9 @@ SEEDS = {
     "206-heartbeat-reply": (ROLE_SLAVE, FROM_MASTER, datagram(206, -1)),
     "207-command-ack": (ROLE_MASTER | ACKNOWLEDGED_DELIVERY, FROM_ADMITTED_SLAVE,
                         datagram(207, -1, acknowledgement(1, 301))),
+    "208-health-report": (ROLE_MASTER | HEALTH_REPORTS, FROM_ADMITTED_SLAVE,
+                          datagram(208, -1, struct.pack("<HHBBHdddHHIqqII", 1, 70, 0x0F, 6, 301, -12.5, 3.25, 4.0,
+                                                        7, 0, 2, 150, 900, 300, 1) + b"screen")),
     "300-find-partner": (ROLE_SLAVE, FROM_MASTER, datagram(300, -1)),
     "301-start": (ROLE_SLAVE, FROM_MASTER, datagram(301, 0, doubles(1.25, -7.5), b"abc")),
     "302-pause": (ROLE_SLAVE, FROM_MASTER, datagram(302, 0, doubles(3.0), b"abc")),

@@ -31,7 +31,8 @@ const QStringList kFields = {
     "tamo.tag", "tamo.group", "tamo.layer", "tamo.seq", "tamo.datalen", "tamo.userdatalen", "tamo.direction",
     "tamo.start.first", "tamo.start.second", "tamo.value", "tamo.speed", "tamo.seek.position",
     "tamo.seek.flag", "tamo.seek.value", "tamo.clock.s0", "tamo.clock.s1", "tamo.clock.s2", "tamo.clock.s3",
-    "tamo.ack.seq", "tamo.ack.code", "tamo.ack.name", "tamo.userdata"};
+    "tamo.ack.seq", "tamo.ack.code", "tamo.ack.name", "tamo.userdata", "tamo.health.version",
+    "tamo.health.command", "tamo.health.text"};
 
 // The names the dissector gives the codes that acknowledged delivery acknowledges.
 const QMap<int, QString> kAcknowledgedNames = {
@@ -157,6 +158,8 @@ void tst_Dissector::runSession(LoopbackGroup& group, LoopbackNode& slave)
     QVERIFY(master.notifySlaveStep(8, nullptr, 0));
     QVERIFY(master.notifySlaveStepBack(9, nullptr, 0));
     QVERIFY(runEventLoopUntil([&] { return slave.host->callCount() == 8 && entry().isPrepared; }));
+    if (slave.control->options() & NetControlNS::HealthReports)  // 208, once a second
+        QVERIFY(runEventLoopUntil([&] { return master.getSlavesHealth().at(0).lastCommandCode == 312; }, 3000));
     QVERIFY(slave.control->reportComplete(0));
     QVERIFY(runEventLoopUntil([&] { return entry().isComplete; }));
     QVERIFY(master.notifySlaveStopClockSync());
@@ -193,7 +196,7 @@ void tst_Dissector::sessionDecodesWithItsValues_data()
 {
     QTest::addColumn<bool>("acknowledged");
     QTest::newRow("classic") << false;
-    QTest::newRow("acknowledged delivery: 207 and 313") << true;
+    QTest::newRow("acknowledged delivery and health: 207, 313 and 208") << true;
 }
 
 void tst_Dissector::sessionDecodesWithItsValues()
@@ -206,8 +209,10 @@ void tst_Dissector::sessionDecodesWithItsValues()
         LogCapture quiet;  // the session's own lines are not what is tested here
         LoopbackGroup group(kMasterIp);  // nothing is sent before findSlavePlayer
         LoopbackNode& slave = group.addSlave(kSlaveIp, {0});
-        group.master().control->setAcknowledgedDelivery(acknowledged);
-        slave.control->setAcknowledgedDelivery(acknowledged);
+        const unsigned options = acknowledged ? NetControlNS::AcknowledgedDelivery | NetControlNS::HealthReports : 0;
+        group.master().control->setOptions(options);
+        slave.control->setOptions(options);
+        slave.control->setHealthText("left screen");
         m_groupPort = group.port();
         m_masterPort = MultiNetControlTestAccess(*group.master().control).unicastPort();
         m_slavePort = MultiNetControlTestAccess(*slave.control).unicastPort();
@@ -246,6 +251,8 @@ void tst_Dissector::sessionDecodesWithItsValues()
         QVERIFY2(24 + row["tamo.datalen"].toInt() + row["tamo.userdatalen"].toInt() == row["udp.length"].toInt() - 8,
                  where);
         const bool fromMaster = code >= 300 || code == 206;
+        if (code == 208)
+            QVERIFY2(row["tamo.health.version"] == "1" && row["tamo.health.text"] == "left screen", where);
         QVERIFY2(row["ip.src"] == (fromMaster ? masterIp : slaveIp), where);
         QVERIFY2(row["udp.srcport"].toInt() == (fromMaster ? m_masterPort : m_slavePort), where);
         const QString senderAndSeq = row["ip.src"] + "/" + row["tamo.seq"];
@@ -276,7 +283,7 @@ void tst_Dissector::sessionDecodesWithItsValues()
     std::set<int> allCodes = {200, 201, 202, 203, 204, 205, 206, 300, 301, 302,
                               303, 304, 305, 307, 308, 309, 310, 311, 312};
     if (acknowledged)
-        allCodes.insert({207, 313});
+        allCodes.insert({207, 208, 313});
     QCOMPARE(codes, allCodes);
 
     // Each acknowledgement names a datagram that its receiver sent, by sequence number and code, with the

@@ -20,6 +20,7 @@ local messages = {
     [205] = { "enS2MHeartbeatCmd", "slave -> master", "none" },
     [206] = { "enM2SHeartbeatReplyCmd", "master -> slave", "none" },
     [207] = { "enS2MCommandAckCmd", "slave -> master", "acknowledgement" },
+    [208] = { "enS2MHealthReportCmd", "slave -> master", "health" },
     [300] = { "enM2SFindPartnerCmd", "master -> all", "none" },
     [301] = { "enM2SStartCmd", "master -> all", "two doubles" },
     [302] = { "enM2SPauseCmd", "master -> all", "one double" },
@@ -36,7 +37,7 @@ local messages = {
 }
 
 local payload_sizes = { ["none"] = 0, ["one double"] = 8, ["speed"] = 8, ["two doubles"] = 16, ["seek"] = 24,
-                        ["stamps"] = 32, ["acknowledgement"] = 4 }
+                        ["stamps"] = 32, ["acknowledgement"] = 4, ["health"] = 64 }
 
 local code_names = {}
 for code, message in pairs(messages) do
@@ -77,6 +78,20 @@ f.s3 = ProtoField.int64("tamo.clock.s3", stamp_meaning[4] .. " (us)", base.DEC)
 f.ack_seq = ProtoField.uint16("tamo.ack.seq", "Acknowledged sequence number", base.DEC)
 f.ack_code = ProtoField.uint16("tamo.ack.code", "Acknowledged code", base.DEC, code_names)
 f.ack_name = ProtoField.string("tamo.ack.name", "Acknowledged message")
+f.health_version = ProtoField.uint16("tamo.health.version", "Health report version", base.DEC)
+f.health_length = ProtoField.uint16("tamo.health.length", "Health report length", base.DEC)
+f.health_flags = ProtoField.uint8("tamo.health.flags", "Known (1 clock, 2 rate, 4 presentation, 8 command)", base.HEX)
+f.health_command = ProtoField.uint16("tamo.health.command", "Last command applied", base.DEC, code_names)
+f.health_command_seq = ProtoField.uint16("tamo.health.command_seq", "Its sequence number", base.DEC)
+f.health_offset = ProtoField.double("tamo.health.offset_us", "Clock offset (us)")
+f.health_rate = ProtoField.double("tamo.health.rate_ppm", "Clock rate (ppm)")
+f.health_uncertainty = ProtoField.double("tamo.health.uncertainty_us", "Estimate's uncertainty (us)")
+f.health_repeats = ProtoField.uint32("tamo.health.repeats_dropped", "Repeats dropped", base.DEC)
+f.health_late50 = ProtoField.int64("tamo.health.late_p50_us", "Frames late, p50 (us)", base.DEC)
+f.health_late99 = ProtoField.int64("tamo.health.late_p99_us", "Frames late, p99 (us)", base.DEC)
+f.health_shown = ProtoField.uint32("tamo.health.frames_shown", "Frames shown", base.DEC)
+f.health_dropped = ProtoField.uint32("tamo.health.frames_dropped", "Frames dropped", base.DEC)
+f.health_text = ProtoField.string("tamo.health.text", "Text")
 f.payload = ProtoField.bytes("tamo.payload", "Payload")
 f.userdata = ProtoField.bytes("tamo.userdata", "User data")
 f.trailing = ProtoField.bytes("tamo.trailing", "Bytes after the user data (ignored)")
@@ -127,6 +142,26 @@ local function add_payload(tree, kind, payload)
         ack:add_le(f.ack_code, payload(2, 2))
         ack:add(f.ack_name, name_of(acked_code)):set_generated()
         return string.format(" Acknowledges=%s AckedSeq=%d", name_of(acked_code), acked_seq)
+    elseif kind == "health" then
+        local health = tree:add(tamo, payload, "Health")
+        health:add_le(f.health_version, payload(0, 2))
+        health:add_le(f.health_length, payload(2, 2))
+        health:add(f.health_flags, payload(4, 1))
+        health:add_le(f.health_command, payload(6, 2))
+        health:add_le(f.health_offset, payload(8, 8))
+        health:add_le(f.health_rate, payload(16, 8))
+        health:add_le(f.health_uncertainty, payload(24, 8))
+        health:add_le(f.health_command_seq, payload(32, 2))
+        health:add_le(f.health_repeats, payload(36, 4))
+        health:add_le(f.health_late50, payload(40, 8))
+        health:add_le(f.health_late99, payload(48, 8))
+        health:add_le(f.health_shown, payload(56, 4))
+        health:add_le(f.health_dropped, payload(60, 4))
+        local text_len = payload(5, 1):uint()
+        if text_len > 0 and payload:len() >= 64 + text_len then
+            health:add(f.health_text, payload(64, text_len))
+        end
+        return string.format(" Offset=%.1fus", payload(8, 8):le_float())
     end
     return nil
 end
@@ -176,13 +211,15 @@ local function dissect(tvb, pinfo, root)
             pinfo.cols.info:append(" [incomplete]")
             return
         end
+        -- A health report's text, and what later versions append, lie past its fixed part.
+        local whole = message and message[3] == "health"
         if needed > 0 then
-            local info = add_payload(tree, message[3], payload(0, needed))
+            local info = add_payload(tree, message[3], whole and payload or payload(0, needed))
             if info then
                 pinfo.cols.info:append(info)
             end
         end
-        if data_len > needed then
+        if data_len > needed and not whole then
             tree:add(f.payload, payload(needed, data_len - needed))
         end
     end
