@@ -240,6 +240,23 @@ struct struSlaveHealth
     std::string text;             ///< A short text of its host's (a screen's name, the decoder in use).
 };
 
+/// One key of an authenticated group (MultiNetControl::setGroupKeys()).
+struct struGroupKey
+{
+    int id = 0;          ///< 1 to 255: travels with each signed datagram, so that the receiver picks the key.
+    std::string secret;  ///< Exactly 32 bytes, the same on every node of the group.
+};
+
+/// What a keyed object dropped at its door (MultiNetControl::getDropCounts()), since its construction.
+struct struDropCounts
+{
+    quint64 unsignedDatagrams = 0;  ///< Without a signature, in a keyed group.
+    quint64 unknownKey = 0;         ///< Signed with a key id this object does not hold.
+    quint64 badSignature = 0;       ///< Whose signature does not verify (forged, altered, or from another port).
+    quint64 replayed = 0;           ///< Copies of datagrams already taken, or recordings too old to take.
+    quint64 signedWithoutKey = 0;   ///< Signed, while this object has no key.
+};
+
 /// A host's receiver of the library's diagnostic lines (see installLogHandler()).
 ///
 /// @param line one line, exactly as the library would print it on standard output, ending in its newline
@@ -578,6 +595,31 @@ public:
     /// option HealthReports; `known` is false for a slave that has not reported (an older one, or one
     /// without the option). Prints nothing.
     std::vector<NetControlNS::struSlaveHealth> getSlavesHealth();
+    /// @}
+
+    /// @name An authenticated group
+    /// @{
+
+    /// Both roles: keys of the group. With keys, every datagram this object sends is signed with the
+    /// first (HMAC-SHA256 cut to 16 bytes, a key id and a counter after the user data; PROTOCOL.md), and
+    /// every datagram it receives must be signed with one of them: an unsigned one, one signed with another
+    /// key, one whose signature does not verify and a replayed one are dropped and counted
+    /// (getDropCounts()), with one line for the first of each kind from each sender. Two keys are
+    /// accepted at once, so that a group changes its key during a show: give every node both, the new one
+    /// second, then the new one alone (or first). Replays: each sender's counter follows its wall clock and
+    /// never repeats; a receiver takes from each sender (address, port and process) only counters it has
+    /// not seen, and from a sender it does not know yet only counters within kSignatureWindowUs of its own
+    /// wall clock, so the wall clocks of a keyed group's PCs must agree within that. Under the option
+    /// AdmitRestartedSlaves a restarted slave of an admitted PC proves itself with its signature and is
+    /// taken in at once. An empty list makes the object unkeyed again; an unkeyed object drops signed
+    /// datagrams. The keys are never printed.
+    /// @return false, changing nothing, when a key id lies outside 1 to 255, a secret is not 32 bytes,
+    ///         two keys share an id or more than two are given (a line says which).
+    bool setGroupKeys(const std::vector<NetControlNS::struGroupKey>& keys);
+    /// What the object dropped at its door because of keys.
+    NetControlNS::struDropCounts getDropCounts() const;
+    /// How far a new sender's counter may lie from this PC's wall clock, in microseconds.
+    static constexpr qint64 kSignatureWindowUs = 120000000;
     /// @}
 
     /// @name What a slave tells its master of its health (option HealthReports)

@@ -23,6 +23,8 @@ struct ObjectFlags
     std::atomic<bool> m_isMaster{false};
     std::atomic<bool> m_isSlave{false};
     std::atomic<unsigned> m_options{0};
+    // Every datagram taken was signed with the group's key: a sender is who it says it is.
+    std::atomic<bool> m_keyed{false};
 };
 
 } // namespace tamo::detail

@@ -120,3 +120,23 @@ NetControlNS::struClockEstimate MultiNetControl::getClockEstimate() const
 {
     return m_impl->m_samples.estimate();
 }
+
+bool MultiNetControl::setGroupKeys(const std::vector<NetControlNS::struGroupKey>& keys)
+{
+    std::string ids;
+    for (const NetControlNS::struGroupKey& key : keys)
+        ids += (ids.empty() ? "" : ", ") + std::to_string(key.id);
+    logLine("MultiNetControl::setGroupKeys keys = %d (ids %s)\n", int(keys.size()), ids.empty() ? "none" : ids.c_str());
+    std::string why;
+    if (!m_impl->m_keyring.setKeys(keys, why)) {
+        logLine("MultiNetControl::setGroupKeys WARING keys refused, those in force stay: %s\n", why.c_str());
+        return false;
+    }
+    m_impl->m_flags.m_keyed = !keys.empty();
+    return true;
+}
+
+NetControlNS::struDropCounts MultiNetControl::getDropCounts() const
+{
+    return m_impl->m_keyring.counts();
+}

@@ -16,9 +16,10 @@ constexpr int kOwnAddressType = 1;
 constexpr char kLimitedBroadcastIp[] = "255.255.255.255";
 
 std::unique_ptr<UdpClient> makeEndpoint(const NetControlNS::struAddress& address, NetControlNS::slaveControlCbk* cbk,
-                                        RecvCallback onReceive)
+                                        Keyring& keyring, RecvCallback onReceive)
 {
     auto endpoint = std::make_unique<UdpClient>(address);
+    endpoint->setKeyring(&keyring);
     endpoint->init(cbk);
     endpoint->setRecvCallback(std::move(onReceive));
     return endpoint;
@@ -40,10 +41,10 @@ MultiNetControlPrivate::MultiNetControlPrivate(NetControlNS::slaveControlCbk* cb
     endpointAddress.addrType = kOwnAddressType;
 
     using namespace std::placeholders;
-    m_broadcastClient = makeEndpoint(endpointAddress, m_cbk,
+    m_broadcastClient = makeEndpoint(endpointAddress, m_cbk, m_keyring,
                                      std::bind(&MultiNetControlPrivate::recvBroadcastMsgHandle, this, _1, _2, _3));
     endpointAddress.port = 0;
-    m_unicastClient = makeEndpoint(endpointAddress, m_cbk,
+    m_unicastClient = makeEndpoint(endpointAddress, m_cbk, m_keyring,
                                    std::bind(&MultiNetControlPrivate::recvUnicastMsgHandle, this, _1, _2, _3));
     m_channel.setEndpoint(m_unicastClient.get());
 

@@ -9,6 +9,7 @@
 #include "common/OwnerThreadRunner.h"
 #include "common/TimerThread.h"
 #include "control/ControlMessage.h"
+#include "endpoint/Keyring.h"
 #include "endpoint/UdpClient.h"
 #include "master/HealthBook.h"
 #include "master/MasterReportHandler.h"
@@ -69,6 +70,7 @@ public:
     ClockSamples m_samples;
     ClockSyncTasks m_clockSync;
     HealthReporter m_healthReporter;
+    Keyring m_keyring;  // both endpoints' door
     // Owned; created by the constructor, closed and released by shutDown() on the constructing thread.
     std::unique_ptr<UdpClient> m_broadcastClient;
     std::unique_ptr<UdpClient> m_unicastClient;

@@ -226,7 +226,15 @@ int UdpClient::sendPrepared(char* data, int len, const PreparedDestination& to,
         // Without a reading (no host clock) the stamp is 0, as the host clock itself would give.
         stampSlot(data, len, slot, sendClock ? hostTimeAt(steadyClockNs(), MomentIs::After, *sendClock) : 0);
     }
-    return writeLocked(data, len, to);
+    if (!m_keyring || !m_keyring->keyed())
+        return writeLocked(data, len, to);
+    // Signed after the stamp, which the signature covers.
+    constexpr int kMostSigned = 4096;
+    if (len > kMostSigned || !m_socket)
+        return -1;
+    char signedCopy[kMostSigned + kSignatureSize];
+    const int signedLen = m_keyring->sign(data, len, m_socket->localPort(), signedCopy);
+    return writeLocked(signedCopy, signedLen, to);
 }
 
 int UdpClient::writeLocked(const char* data, int len, const PreparedDestination& to)
@@ -271,8 +279,13 @@ void UdpClient::readPendingDatagrams(QUdpSocket* socket)
         NetControlNS::struAddress from;
         from.ip = senderAddress.toString().toStdString();
         from.port = senderPort;
-        stampOnReceipt(buffer, static_cast<int>(len), next.receiptNs);
-        deliverDatagram(buffer, static_cast<int>(len), std::move(from));
+        int length = static_cast<int>(len);
+        // The receipt is the moment of arrival, whatever checking the signature then takes.
+        const std::optional<std::int64_t> receiptNs = next.receiptNs ? next.receiptNs : std::optional(systemClockNs());
+        if (m_keyring && m_keyring->verify(buffer, length, from.ip, senderPort) != Keyring::Verdict::Accepted)
+            continue;
+        stampOnReceipt(buffer, length, receiptNs);
+        deliverDatagram(buffer, length, std::move(from));
     }
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "endpoint/ClockCarry.h"
+#include "endpoint/Keyring.h"
 #include "endpoint/SenderFilter.h"
 #include "endpoint/SockBase.h"
 
@@ -68,6 +69,10 @@ public:
     // platform has no socket filters (every datagram is then delivered as before).
     bool refreshSenderFilter(const std::function<std::optional<DroppedSender>()>& sender);
 
+    // The door every datagram passes, signed on the way out and verified on the way in; null: none. Set
+    // once, before any datagram is sent or received; not owned.
+    void setKeyring(Keyring* keyring) { m_keyring = keyring; }
+
     // The port the socket is bound to (0 before init, after close or when the bind failed).
     quint16 boundPort() const;
     // Whether init bound the socket to the wanted address and port, and the reason when it did not. Written
@@ -96,6 +101,7 @@ private:
     // its filter set from any thread.
     std::unique_ptr<QUdpSocket> m_broadcastListener;
     NetControlNS::slaveControlCbk* m_callbacks = nullptr;  // not owned; read only for the host clock
+    Keyring* m_keyring = nullptr;         // not owned; set before reception, then only read
     bool m_bound = false;                 // written by init, then read-only
     std::string m_bindError;              // written by init, then read-only
     mutable std::mutex m_socketMutex;

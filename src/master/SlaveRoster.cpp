@@ -193,7 +193,9 @@ QString SlaveRoster::admitInPlaceOfSilentSlave(const NetControlNS::struAddress& 
         const QString candidateKey = admissionKey(candidate);
         if (candidate.ip != partner.ip || !m_slaveSet.contains(candidateKey))
             continue;
-        const bool silent = std::all_of(m_slaves.begin(), m_slaves.end(), [&](const NetControlNS::struAddress& e) {
+        // In a keyed group the new process proved itself with its signature: it need not wait out the old
+        // one's silence, which only an unkeyed group needs against forged reports.
+        const bool silent = m_flags.m_keyed || std::all_of(m_slaves.begin(), m_slaves.end(), [&](const NetControlNS::struAddress& e) {
             return e.ip != candidate.ip || e.processId != candidate.processId
                    || (e.lastOnlineTime >= 0 && now - e.lastOnlineTime > MultiNetControl::kSlaveOfflineAfterUs);
         });

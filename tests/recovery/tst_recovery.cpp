@@ -76,10 +76,12 @@ void tst_Recovery::restartedSlaveTakesThePlaceOfItsSilentKey_data()
     QTest::addColumn<qint64>("silentUs");
     QTest::addColumn<bool>("neverHeard");
     QTest::addColumn<bool>("replaced");
-    QTest::newRow("silent for 6 s: replaced") << true << qint64(6000000) << false << true;
-    QTest::newRow("silent for 2 s: still on line") << true << qint64(2000000) << false << false;
-    QTest::newRow("never sent a heartbeat") << true << qint64(6000000) << true << false;
-    QTest::newRow("classic: not admitted") << false << qint64(6000000) << false << false;
+    QTest::addColumn<bool>("keyed");
+    QTest::newRow("silent for 6 s: replaced") << true << qint64(6000000) << false << true << false;
+    QTest::newRow("silent for 2 s: still on line") << true << qint64(2000000) << false << false << false;
+    QTest::newRow("never sent a heartbeat") << true << qint64(6000000) << true << false << false;
+    QTest::newRow("classic: not admitted") << false << qint64(6000000) << false << false << false;
+    QTest::newRow("keyed: the signed newcomer at once") << true << qint64(0) << false << true << true;
 }
 
 void tst_Recovery::restartedSlaveTakesThePlaceOfItsSilentKey()
@@ -88,9 +90,12 @@ void tst_Recovery::restartedSlaveTakesThePlaceOfItsSilentKey()
     QFETCH(qint64, silentUs);
     QFETCH(bool, neverHeard);
     QFETCH(bool, replaced);
+    QFETCH(bool, keyed);
     constexpr quint32 kNewPid = 91;
     MasterWithRoster m({0, 1});
     m.control.setAdmitRestartedSlaves(admitRestarted);
+    if (keyed)
+        QVERIFY(m.control.setGroupKeys({NetControlNS::struGroupKey{1, std::string(32, 'k')}}));
     if (!neverHeard)
         m.internals.recordSignOfLife(m.host.now(), slaveProcess(kSlavePid));
     m.host.setClockOffsetUs(silentUs);

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+// The keys of an authenticated group, and the door of its endpoints: signs what leaves, verifies what
+// arrives, keeps out copies and old recordings, counts what it drops. Without keys it signs nothing and
+// drops only signed datagrams, which it cannot check.
+#pragma once
+
+#include "MultiNetControl.h"
+#include "wire/Signature.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace tamo::detail {
+
+class Keyring
+{
+public:
+    enum class Verdict { Accepted, Unsigned, UnknownKey, BadSignature, Replayed, SignedWithoutKey };
+    // Senders whose counters are remembered; the oldest one is forgotten beyond.
+    static constexpr std::size_t kMaxSenders = 4096;
+    // A counter up to this many below a sender's highest may still arrive once (reordering, a repeat).
+    static constexpr int kReorderWindow = 64;
+
+    // False, with the reason in `why`, when the keys are not acceptable; the keys in force then stay.
+    bool setKeys(const std::vector<NetControlNS::struGroupKey>& keys, std::string& why);
+    bool keyed() const { return m_keyed; }
+
+    // Copies `len` bytes of `datagram` to `out`, signed when keyed; returns the length written. `out` holds
+    // `len` + kSignatureSize bytes. Any thread.
+    int sign(const char* datagram, int len, std::uint16_t ownPort, char* out);
+    // The door for a received datagram from `ip`:`port`; on Accepted `len` no longer counts the signature.
+    // The first drop of each kind from each sender prints a line. The receiving thread.
+    Verdict verify(const char* datagram, int& len, const std::string& ip, std::uint16_t port);
+    NetControlNS::struDropCounts counts() const;
+
+private:
+    struct Key
+    {
+        std::uint8_t id;
+        QByteArray secret;
+    };
+    struct Sender
+    {
+        std::uint64_t highest;
+        std::uint64_t seen;  // bit i: highest - i has arrived
+        std::uint64_t order;  // when it was first seen, for forgetting the oldest
+    };
+    using SenderKey = std::tuple<std::string, std::uint16_t, std::uint32_t>;  // ip, port, process id
+
+    Verdict check(const char* datagram, int& len, const std::string& ip, std::uint16_t port);
+    // With m_mutex held: whether `counter` of `sender` is new, and notes it.
+    bool takeCounter(const SenderKey& sender, std::uint64_t counter);
+    void drop(Verdict verdict, const std::string& ip, std::uint16_t port);
+
+    std::atomic<bool> m_keyed{false};
+    std::atomic<std::uint64_t> m_counter{0};  // the last counter signed; any sending thread
+    mutable std::mutex m_mutex;               // everything below: the host sets keys, senders and the receiver read
+    std::vector<Key> m_keys;                  // the first signs
+    std::map<SenderKey, Sender> m_senders;
+    std::uint64_t m_sendersSeen = 0;
+    NetControlNS::struDropCounts m_counts;
+    std::set<std::pair<Verdict, std::string>> m_told;  // senders whose drops of a kind were told
+};
+
+} // namespace tamo::detail

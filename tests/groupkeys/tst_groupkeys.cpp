@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: MIT
+// An authenticated group: with keys, a slave takes only what its group signed, and a forger with the
+// master's address, a copy of a genuine datagram or an old recording gets nowhere; the key changes during
+// a show without a gap; a node without keys drops signed datagrams cleanly.
+#include "MultiNetControl.h"
+
+#include "EventLoopWait.h"
+#include "common/LogCapture.h"
+#include "common/LoopbackGroup.h"
+#include "common/LoopbackPeers.h"
+#include "endpoint/Keyring.h"
+#include "wire/ByteOrder.h"
+#include "wire/MessageCode.h"
+
+#include <QTest>
+
+using namespace tamo::detail;
+
+namespace {
+
+NetControlNS::struGroupKey key(int id, char fill)
+{
+    return NetControlNS::struGroupKey{id, std::string(32, fill)};
+}
+
+using Keys = std::vector<NetControlNS::struGroupKey>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Keys)
+
+class tst_GroupKeys : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { MultiNetControl::m_haveStartClockSync = false; }
+    void keysOfAGroup_data();
+    void keysOfAGroup();
+    void forgedCopiedAndOldDatagramsAreDropped();
+    void unacceptableKeysChangeNothing_data();
+    void unacceptableKeysChangeNothing();
+};
+
+void tst_GroupKeys::keysOfAGroup_data()
+{
+    QTest::addColumn<Keys>("masterKeys");
+    QTest::addColumn<Keys>("slaveKeys");
+    QTest::addColumn<bool>("heard");
+    QTest::newRow("one key") << Keys{key(1, 'a')} << Keys{key(1, 'a')} << true;
+    QTest::newRow("changing key: the master signs with the new one") << Keys{key(2, 'b'), key(1, 'a')}
+                                                                      << Keys{key(1, 'a'), key(2, 'b')} << true;
+    QTest::newRow("another key") << Keys{key(1, 'a')} << Keys{key(1, 'z')} << false;
+    QTest::newRow("the slave has none") << Keys{key(1, 'a')} << Keys{} << false;
+    QTest::newRow("the master has none") << Keys{} << Keys{key(1, 'a')} << false;
+}
+
+// A whole exchange, clock sync and a command included, between a master and a slave with these keys.
+void tst_GroupKeys::keysOfAGroup()
+{
+    QFETCH(Keys, masterKeys);
+    QFETCH(Keys, slaveKeys);
+    QFETCH(bool, heard);
+    LogCapture log;
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2");
+    MultiNetControl& master = *group.master().control;
+    QVERIFY(master.setGroupKeys(masterKeys));
+    QVERIFY(slave.control->setGroupKeys(slaveKeys));
+    if (!heard) {
+        QVERIFY(master.findSlavePlayer());
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(master.notifySlavePause(0, 0, nullptr, 0));
+        const auto dropped = [&] {
+            const NetControlNS::struDropCounts d = slave.control->getDropCounts();
+            return d.unknownKey + d.signedWithoutKey + d.unsignedDatagrams + d.badSignature;
+        };
+        QVERIFY(runEventLoopUntil([&] { return dropped() == 21; }));
+        QVERIFY(master.getSlavesPlayer().empty());
+        QCOMPARE(slave.host->callCount(), 0);
+        // One line for the kind from that sender, however many are dropped.
+        QCOMPARE(log.text().count("MultiNetControl WARING dropped"), 1);
+        return;
+    }
+    QVERIFY(group.discover());
+    QVERIFY(master.notifySlaveStartClockSync());
+    QVERIFY(runEventLoopUntil([&] { return master.isAllSlaveClockSucced(); }, 5000));
+    QVERIFY(master.notifySlavePause(0.5, 0, nullptr, 0));
+    QVERIFY(runEventLoopUntil([&] { return slave.host->callCount() == 1; }));
+    const NetControlNS::struDropCounts drops = slave.control->getDropCounts();
+    QCOMPARE(drops.unsignedDatagrams + drops.unknownKey + drops.badSignature + drops.replayed, quint64(0));
+    QVERIFY(!log.text().contains(QByteArray(32, 'a')));  // keys never printed
+}
+
+// A forger on the master's address: unsigned, signed with a guessed MAC, a genuine datagram sent again,
+// the same from another port, and one signed long ago.
+void tst_GroupKeys::forgedCopiedAndOldDatagramsAreDropped()
+{
+    LogCapture log;
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2");
+    const Keys keys{key(7, 'k')};
+    QVERIFY(group.master().control->setGroupKeys(keys));
+    QVERIFY(slave.control->setGroupKeys(keys));
+    QVERIFY(group.discover());
+
+    RawPeer forger(QStringLiteral("127.0.0.1"));
+    RawPeer otherPort(QStringLiteral("127.0.0.1"));
+    QVERIFY2(forger.isBound() && otherPort.isBound(), qPrintable(forger.errorString()));
+    const QByteArray pause = buildDatagram(enM2SPauseCmd, 0, LoopbackGroup::kGroupId, QByteArray(8, '\0'));
+    const auto send = [&](RawPeer& from, const QByteArray& bytes) {
+        from.send(bytes, QStringLiteral("255.255.255.255"), group.port());
+    };
+    Keyring genuine;  // what a thief of the bytes on the wire has: signed datagrams, no key
+    std::string why;
+    QVERIFY(genuine.setKeys(keys, why));
+    QByteArray signedPause(pause.size() + kSignatureSize, '\0');
+    genuine.sign(pause.constData(), pause.size(), forger.port(), signedPause.data());
+    QByteArray guessed = signedPause;
+    guessed[guessed.size() - 1] = char(guessed[guessed.size() - 1] ^ 1);
+
+    send(forger, pause);                 // unsigned
+    send(forger, guessed);               // a MAC one bit off
+    send(otherPort, signedPause);        // genuine bytes, another port
+    send(forger, signedPause);           // the genuine one: taken
+    send(forger, signedPause);           // its copy
+    QVERIFY(runEventLoopUntil([&] {
+        const NetControlNS::struDropCounts d = slave.control->getDropCounts();
+        return d.unsignedDatagrams == 1 && d.badSignature == 2 && d.replayed == 1;
+    }));
+    QCOMPARE(slave.host->callCount(), 1);
+
+    // A recording from before the slave's start: its counter lies far behind this PC's clock.
+    QByteArray old = signedPause;
+    const int body = pause.size();
+    wire::putU64(old.data() + body + 1, 1000);
+    const Mac mac = computeMac(QByteArray(32, 'k'), old.constData(), body, forger.port(), 7, 1000);
+    std::copy(mac.begin(), mac.end(), old.data() + body + 9);
+    RawPeer stranger(QStringLiteral("127.0.0.1"));  // a sender the slave has not seen yet
+    QByteArray oldFromStranger = old;
+    const Mac strangerMac = computeMac(QByteArray(32, 'k'), old.constData(), body, stranger.port(), 7, 1000);
+    std::copy(strangerMac.begin(), strangerMac.end(), oldFromStranger.data() + body + 9);
+    send(stranger, oldFromStranger);
+    QVERIFY(runEventLoopUntil([&] { return slave.control->getDropCounts().replayed == 2; }));
+    QCOMPARE(slave.host->callCount(), 1);
+}
+
+void tst_GroupKeys::unacceptableKeysChangeNothing_data()
+{
+    QTest::addColumn<Keys>("keys");
+    QTest::newRow("id 0") << Keys{key(0, 'a')};
+    QTest::newRow("id 256") << Keys{key(256, 'a')};
+    QTest::newRow("31 bytes") << Keys{NetControlNS::struGroupKey{1, std::string(31, 'a')}};
+    QTest::newRow("one id twice") << Keys{key(3, 'a'), key(3, 'b')};
+    QTest::newRow("three keys") << Keys{key(1, 'a'), key(2, 'b'), key(3, 'c')};
+}
+
+void tst_GroupKeys::unacceptableKeysChangeNothing()
+{
+    QFETCH(Keys, keys);
+    LogCapture log;
+    LoopbackGroup group;
+    LoopbackNode& slave = group.addSlave("127.0.0.2");
+    QVERIFY(group.master().control->setGroupKeys({key(1, 'a')}));
+    QVERIFY(slave.control->setGroupKeys({key(1, 'a')}));
+    QVERIFY(!slave.control->setGroupKeys(keys));
+    QVERIFY(log.text().contains("MultiNetControl::setGroupKeys WARING keys refused, those in force stay"));
+    QVERIFY(group.discover());  // the key in force still works
+}
+
+QTEST_GUILESS_MAIN(tst_GroupKeys)
+#include "tst_groupkeys.moc"
