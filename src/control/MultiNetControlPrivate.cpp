@@ -30,7 +30,7 @@ std::unique_ptr<UdpClient> makeEndpoint(const NetControlNS::struAddress& address
 MultiNetControlPrivate::MultiNetControlPrivate(NetControlNS::slaveControlCbk* cbk, int groupId, std::string localIp,
                                                unsigned int port, Post post)
     : m_cbk(cbk), m_localIp(std::move(localIp)), m_port(port), m_channel(groupId), m_delivery(m_flags, m_channel, m_timer),
-      m_roster(cbk, m_flags), m_watch(cbk, m_roster, m_timer), m_clockSync(cbk, m_flags, m_channel, m_link, m_timer, m_localIp),
+      m_roster(cbk, m_flags), m_watch(cbk, m_roster, m_timer), m_clockSync(cbk, m_flags, m_channel, m_link, m_samples, m_timer, m_localIp),
       m_healthReporter({m_flags, m_channel, m_delivery, m_link, m_samples, m_timer}), m_post(std::move(post)),
       m_masterParts{cbk, m_flags, m_roster, m_health, m_watch, m_channel, m_delivery},
       m_slaveParts{cbk, m_flags, m_channel, m_delivery, m_link, m_samples, m_clockSync, m_healthReporter}

@@ -2,6 +2,7 @@
 #include "sending/ReliableDelivery.h"
 
 #include "common/LogLine.h"
+#include "wire/DatagramHeader.h"
 #include "wire/Payloads.h"
 #include "wire/ReceivedDatagram.h"
 
@@ -60,11 +61,22 @@ bool ReliableDelivery::acknowledgeAndSpotRepeat(const ReceivedDatagram& datagram
     const qint64 nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              std::chrono::steady_clock::now().time_since_epoch())
                              .count();
-    const bool repeat = m_recentDatagrams.seenBefore(datagram.sender.ip, datagram.sender.processId,
-                                                     datagram.code(), std::uint16_t(datagram.seq()), nowMs);
-    if (repeat)
+    const int len = DatagramHeader::kSize + int(datagram.payloadLength()) + datagram.userDataLength();
+    switch (m_recentDatagrams.seenBefore(datagram.sender.ip, datagram.sender.processId, datagram.code(),
+                                         std::uint16_t(datagram.seq()), datagram.bytes, len, nowMs)) {
+    case RecentDatagrams::Seen::Repeat:
         ++m_repeatsDropped;
-    return repeat;
+        return true;
+    case RecentDatagrams::Seen::Conflict:
+        logLine(LineRate::FloodLimited,
+                "MultiNetControl WARING datagram %u (seq %u) from %s:%d differs from its first copy: handled, "
+                "as a forged first copy or a sender that started again would make it\n",
+                unsigned(datagram.code()), unsigned(datagram.seq()), datagram.sender.ip.c_str(), datagram.sender.port);
+        return false;
+    case RecentDatagrams::Seen::New:
+        break;
+    }
+    return false;
 }
 
 void ReliableDelivery::acknowledged(const ReceivedDatagram& acknowledgement)

@@ -166,7 +166,9 @@ void ClockEstimator::refit()
     estimate.rejected = int(points.size()) - estimate.samples;
     estimate.residualUs = std::sqrt(squares / estimate.samples);
     estimate.offsetUs = line.offsetUs;
-    estimate.ratePpm = line.slope;
+    // No oscillator runs this far off; a rate beyond it comes from samples that are no clock's, and would
+    // send every conversion (hostTimeAt divides by 1 - rate) anywhere.
+    estimate.ratePpm = std::clamp(line.slope, -kMaxRatePpm, kMaxRatePpm);
     m_estimate = estimate;
 }
 

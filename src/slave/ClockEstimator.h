@@ -30,6 +30,8 @@ public:
     // The request's departure comes back in the master's answer, so it may be anything: one that lies
     // after the arrival, or longer than this before it, leaves the sample at its arrival.
     static constexpr qint64 kMaxRoundTripUs = kWindowUs;
+    // The rate is bounded to this (ppm): well beyond any PC's oscillator and the 2000 ppm tests drift by.
+    static constexpr double kMaxRatePpm = 5000.0;
 
     // One accepted sample: the offset (slave minus master) measured by the exchange whose request left at
     // `sentUs` and whose answer arrived at `receivedUs`, both on the slave's host clock. It stands for the

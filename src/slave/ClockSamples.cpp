@@ -4,10 +4,37 @@
 #include "common/LogLine.h"
 #include "slave/ClockSampleMath.h"
 
+#include <algorithm>
+
 namespace tamo::detail {
+
+void ClockSamples::requestSent(qint64 sentUs)
+{
+    std::lock_guard<std::mutex> lock(m_pendingMutex);
+    if (m_pending.size() >= kMaxPending)
+        m_pending.pop_front();
+    m_pending.push_back(sentUs);
+}
 
 ClockSamples::Taken ClockSamples::take(const ClockSyncStamps& stamps)
 {
+    {
+        // An answer to nothing this slave asked is somebody else's, or forged: it must not move the clock.
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        const auto request = std::find(m_pending.begin(), m_pending.end(), stamps.slot[2]);
+        if (request == m_pending.end()) {
+            Taken unanswered;
+            unanswered.answersARequest = false;
+            return unanswered;
+        }
+        m_pending.erase(request);
+    }
+    if (stamps.slot[3] + kStepBackUs < m_lastReceiptUs) {
+        logLine("MultiNetControl WARING the host clock stepped back by %lld us: the clock estimate starts afresh\n",
+                static_cast<long long>(m_lastReceiptUs - stamps.slot[3]));
+        m_clockEstimator.reset();
+    }
+    m_lastReceiptUs = stamps.slot[3];
     const ClockMeasurement measured = measureClock(stamps);
     m_netDelayDelt = measured.delayUs;
     m_clockOffset = measured.offsetUs;
@@ -22,12 +49,17 @@ ClockSamples::Taken ClockSamples::take(const ClockSyncStamps& stamps)
         break;
     }
     // Slots 2 and 3 are this host's departure and arrival stamps.
-    m_clockEstimator.add(stamps.slot[2], stamps.slot[3], measured.offsetUs);
-    publishEstimate();
+    if (measured.delayUs >= kLeastDelayUs) {
+        m_clockEstimator.add(stamps.slot[2], stamps.slot[3], measured.offsetUs);
+        publishEstimate();
+    }
     m_offsetMean = addOffsetSample(static_cast<double>(measured.offsetUs) / 1000000.0, m_offsetSamples,
                                    m_offsetIndex, m_offsetSum);
     m_clockSynced = true;
-    Taken taken{true, m_offsetMean, !m_clockPreparedSent};
+    Taken taken;
+    taken.accepted = true;
+    taken.meanSeconds = m_offsetMean;
+    taken.reportReady = !m_clockPreparedSent;
     m_clockPreparedSent = true;
     return taken;
 }

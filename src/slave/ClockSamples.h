@@ -8,6 +8,7 @@
 #include "slave/ClockEstimator.h"
 #include "wire/Payloads.h"
 
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -16,15 +17,26 @@ namespace tamo::detail {
 class ClockSamples
 {
 public:
+    // Requests whose answers are taken; older ones are forgotten beyond.
+    static constexpr std::size_t kMaxPending = 32;
+    // A sample whose delay is below this is no exchange that happened, and stays out of the estimate.
+    static constexpr qint64 kLeastDelayUs = -50;
+    // The host clock stepping back by more than this starts the estimate afresh.
+    static constexpr qint64 kStepBackUs = 1000;
+
     // What one clock answer came to.
     struct Taken
     {
+        bool answersARequest = true;  // false: no request of this slave left with its departure stamp
         bool accepted = false;
         double meanSeconds = 0;       // the sliding mean, when accepted
         bool reportReady = false;     // the clock-ready report is due (first accepted sample since a stop)
     };
 
-    // One exchange's four stamps. Prints the delay's warning line when the sample is discarded. Worker thread.
+    // A request left at host time `sentUs` (its slot 2). The timer thread.
+    void requestSent(qint64 sentUs);
+    // One exchange's four stamps; taken only when they answer a request still waiting. Prints the delay's
+    // warning line when the sample is discarded. Worker thread.
     Taken take(const ClockSyncStamps& stamps);
     // After a stop command: the next accepted sample reports the clock ready again. Worker thread.
     void reportReadyAgain() { m_clockPreparedSent = false; }
@@ -45,6 +57,9 @@ private:
     bool m_clockSynced = false;           // worker thread only
     bool m_clockPreparedSent = false;     // worker thread only
     ClockEstimator m_clockEstimator;      // worker thread only
+    qint64 m_lastReceiptUs = 0;           // worker thread only; the latest answer's arrival (slot 3)
+    std::mutex m_pendingMutex;            // m_pending: the timer thread adds, the worker takes
+    std::deque<qint64> m_pending;         // departures of requests not answered yet, oldest first
     mutable std::mutex m_clockEstimateMutex;      // m_clockEstimate: the worker writes, any host thread reads
     NetControlNS::struClockEstimate m_clockEstimate;  // guarded by m_clockEstimateMutex
 };

@@ -3,6 +3,7 @@
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
+#include "wire/ByteOrder.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 
@@ -19,8 +20,9 @@ constexpr qint64 kMasterLostAfterUs = 50000000;
 } // namespace
 
 ClockSyncTasks::ClockSyncTasks(NetControlNS::slaveControlCbk* cbk, const ObjectFlags& flags, SendChannel& channel,
-                               MasterLink& link, TimerThread& timer, std::string localIp)
-    : m_cbk(cbk), m_flags(flags), m_channel(channel), m_link(link), m_timer(timer), m_localIp(std::move(localIp))
+                               MasterLink& link, ClockSamples& samples, TimerThread& timer, std::string localIp)
+    : m_cbk(cbk), m_flags(flags), m_channel(channel), m_link(link), m_samples(samples), m_timer(timer),
+      m_localIp(std::move(localIp))
 {
 }
 
@@ -89,7 +91,10 @@ std::optional<TimerThread::Clock::time_point> ClockSyncTasks::syncThread(int epo
         return std::nullopt;
     }
     // Sent with all four slots zero: the endpoints write the stamps as the datagrams pass.
-    m_channel.send(enS2MClockSyncRequestCmd, -1, nullptr, kClockSyncStampsSize, nullptr, 0, m_link.masterAddress());
+    SendChannel::Sent sent;
+    if (m_channel.send(enS2MClockSyncRequestCmd, -1, nullptr, kClockSyncStampsSize, nullptr, 0, m_link.masterAddress(),
+                       &sent))
+        m_samples.requestSent(wire::getI64(sent.bytes.data() + clockSyncSlotOffset(2)));  // stamped as it left
     return TimerThread::Clock::now() + std::chrono::milliseconds(m_syncIntervalMs.load());
 }
 

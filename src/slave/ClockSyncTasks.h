@@ -7,6 +7,7 @@
 #include "common/ObjectFlags.h"
 #include "common/TimerThread.h"
 #include "sending/SendChannel.h"
+#include "slave/ClockSamples.h"
 #include "slave/MasterLink.h"
 
 #include <QtGlobal>
@@ -26,7 +27,7 @@ public:
     static constexpr quint16 kIntervalAfterStartMs = 3000;
 
     ClockSyncTasks(NetControlNS::slaveControlCbk* cbk, const ObjectFlags& flags, SendChannel& channel,
-                   MasterLink& link, TimerThread& timer, std::string localIp);
+                   MasterLink& link, ClockSamples& samples, TimerThread& timer, std::string localIp);
 
     // The master's start: a pair of tasks, requests and heartbeats (only heartbeats when master and slave
     // share the IP), within the bounds described at MultiNetControl::kMaxClockSyncGenerations. Worker thread.
@@ -56,6 +57,7 @@ private:
     const ObjectFlags& m_flags;
     SendChannel& m_channel;
     MasterLink& m_link;
+    ClockSamples& m_samples;
     TimerThread& m_timer;
     const std::string m_localIp;
     std::atomic<bool> m_clockSyncRunning{false};  // written by the worker and the object's end, read by the tasks

@@ -145,6 +145,9 @@ void SlaveCommandHandler::takeClockSample(const ReceivedDatagram& datagram)
     const ClockSyncStamps stamps =
         decodeClockSyncStamps(datagram.payload(), datagram.payloadLength()).value_or(ClockSyncStamps{});
     const ClockSamples::Taken taken = m_parts.samples.take(stamps);
+    if (!taken.answersARequest)
+        logLine(LineRate::FloodLimited, "MultiNetControl WARING clock answer from %s:%d to no request of this slave: left out\n",
+                datagram.sender.ip.c_str(), datagram.sender.port);
     if (!taken.accepted)
         return;
     callHost(m_parts.cbk, &Cbk::clockOffsetCbk, taken.meanSeconds);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Forged traffic that must not cost without bound: a storm of start-clock-sync commands at a slave,
-// partner reports under an admitted key at a master, and partner reports under keys it does not admit.
+// partner reports under an admitted key at a master, and partner reports under keys it does not admit; and
+// forgeries that must not work even without a key: a first copy that would suppress the genuine command,
+// and a clock answer to no request.
 #include "MultiNetControl.h"
 
 #include "EventLoopWait.h"
@@ -9,6 +11,7 @@
 #include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "wire/MessageCode.h"
+#include "wire/Payloads.h"
 
 #include <QTest>
 #include <QtEndian>
@@ -37,6 +40,7 @@ private slots:
     void startStormIsBounded();
     void rosterEntriesPerSlaveAreBounded();
     void unadmittedPartnersAreBounded();
+    void forgeriesWithoutAKey();
 };
 
 void tst_HostileTraffic::startStormIsBounded()
@@ -146,4 +150,36 @@ void tst_HostileTraffic::unadmittedPartnersAreBounded()
 }
 
 QTEST_GUILESS_MAIN(tst_HostileTraffic)
+void tst_HostileTraffic::forgeriesWithoutAKey()
+{
+    LogCapture log;
+    RecordingHost host;
+    MultiNetControl slave(host.callbacks(), kGroup, kSlaveIp, pickFreePort());
+    slave.setSlaveFlag(true);
+    slave.setMasterIp(kMasterIp);
+    slave.setAcknowledgedDelivery(true);
+    MultiNetControlTestAccess internals(slave);
+    RawPeer master(QString::fromLatin1(kMasterIp));
+    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+    const auto send = [&](quint16 code, const Payload& payload, quint16 seq) {
+        master.send(buildDatagram(code, 0, kGroup, QByteArray(payload.data(), payload.size), {}, 4242, seq),
+                    QString::fromLatin1(kSlaveIp), internals.unicastPort());
+    };
+
+    send(enM2SPauseCmd, encodeDoubles(1.0), 5);  // a forger's first copy, with the master's next numbers
+    send(enM2SPauseCmd, encodeDoubles(2.0), 5);  // the genuine command: handled all the same
+    send(enM2SPauseCmd, encodeDoubles(2.0), 5);  // its repeat: dropped
+    QVERIFY(runEventLoopUntil([&] { return host.callCount() == 2; }));
+    QTest::qWait(100);
+    QCOMPARE(host.callCount(), 2);
+    QCOMPARE(host.calls().back().values.front(), 2.0);
+    QCOMPARE(log.text().count("differs from its first copy"), 1);
+
+    // A clock answer that no request of this slave asked for moves nothing.
+    send(enM2SClockSyncReplyCmd, encodeClockSyncStamps({{1000, 1100, 900, 0}}), 6);
+    QVERIFY(runEventLoopUntil([&] { return log.text().contains("to no request of this slave"); }));
+    QVERIFY(host.clockOffsets().empty());
+    QVERIFY(!slave.getClockEstimate().valid);
+}
+
 #include "tst_hostiletraffic.moc"
