@@ -238,6 +238,11 @@ struct struSlaveHealth
     bool presentationKnown = false;  ///< Its host handed in presentation figures.
     struPresentation presentation;   ///< Those figures.
     std::string text;             ///< A short text of its host's (a screen's name, the decoder in use).
+    /// What the slave said it supports in its partner report (NetControlNS::Option values among
+    /// AcknowledgedDelivery and HealthReports); 0 from a slave that says nothing (an older one, or one with
+    /// no opt-in on). Known whether or not health is reported.
+    unsigned options = 0;
+    bool keyed = false;           ///< The slave said it is in a keyed group.
 };
 
 /// One key of an authenticated group (MultiNetControl::setGroupKeys()).

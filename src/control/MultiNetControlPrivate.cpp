@@ -167,7 +167,7 @@ bool MultiNetControlPrivate::sendMasterCommand(std::uint16_t code, const char* o
         return false;
     const bool acknowledged = m_delivery.isOn() && isAcknowledgedCommand(code);
     if (!m_delivery.send(acknowledged, code, layerId, payload, payloadLen, userData, userDataLen, m_broadcastAddr,
-                         acknowledged ? m_roster.endpoints() : std::vector<NetControlNS::struAddress>{})) {
+                         acknowledged ? m_roster.acknowledgingEndpoints() : std::vector<NetControlNS::struAddress>{})) {
         logLine("MultiNetControl::%s WARING user data of %d bytes does not fit, at most %d bytes do: not sent\n",
                 operation, userDataLen, SendChannel::kSendBufferSize - DatagramHeader::kSize - payloadLen);
         return false;

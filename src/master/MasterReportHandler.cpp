@@ -55,7 +55,9 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
 {
     NetControlNS::struAddress partner = datagram.sender;
     partner.layerId = datagram.layerId();
-    const SlaveRoster::Admission admission = m_parts.roster.admit(partner, hostClock(m_parts.cbk));
+    const std::optional<Capabilities> said = decodeCapabilities(datagram.payload(), datagram.payloadLength());
+    const SlaveRoster::Admission admission =
+        m_parts.roster.admit(partner, hostClock(m_parts.cbk), said ? said->bits : 0);
     if (!admission.added)
         return;
     const std::string key = SlaveRoster::admissionKey(partner).toStdString();
@@ -75,6 +77,7 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
 
 void MasterReportHandler::commandAcknowledged(const ReceivedDatagram& datagram)
 {
+    m_parts.roster.noteAcknowledges(datagram.sender);
     m_parts.delivery.acknowledged(datagram);
 }
 

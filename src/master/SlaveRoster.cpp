@@ -3,6 +3,7 @@
 
 #include "common/HostCalls.h"
 #include "common/LogLine.h"
+#include "wire/Payloads.h"
 
 #include <algorithm>
 #include <string>
@@ -73,11 +74,17 @@ std::vector<NetControlNS::struAddress> SlaveRoster::unadmitted() const
     return m_unadmittedPartners;
 }
 
-std::vector<NetControlNS::struAddress> SlaveRoster::endpoints() const
+std::vector<NetControlNS::struAddress> SlaveRoster::acknowledgingEndpoints() const
 {
     std::vector<NetControlNS::struAddress> endpoints;
     std::lock_guard<std::mutex> lock(m_rosterMutex);
     for (const NetControlNS::struAddress& entry : m_slaves) {
+        const Endpoint endpoint{entry.ip, entry.port};
+        const auto said = m_capabilities.find(endpoint);
+        const bool acknowledges = (said != m_capabilities.end() && (said->second & Capabilities::AcknowledgedDelivery))
+                                  || m_acknowledging.count(endpoint);
+        if (!acknowledges)
+            continue;  // an older slave, or one without acknowledged delivery: each command once
         const bool known = std::any_of(endpoints.begin(), endpoints.end(), [&](const NetControlNS::struAddress& e) {
             return e.port == entry.port && e.ip == entry.ip;
         });
@@ -158,7 +165,22 @@ std::vector<NetControlNS::struAddress> SlaveRoster::notReady(NetControlNS::Readi
     return behind;
 }
 
-SlaveRoster::Admission SlaveRoster::admit(const NetControlNS::struAddress& partner, std::optional<qint64> now)
+void SlaveRoster::noteAcknowledges(const NetControlNS::struAddress& sender)
+{
+    std::lock_guard<std::mutex> lock(m_rosterMutex);
+    if (m_acknowledging.size() < kMaxAcknowledging)
+        m_acknowledging.insert(Endpoint{sender.ip, sender.port});
+}
+
+std::uint16_t SlaveRoster::capabilitiesOf(const NetControlNS::struAddress& entry) const
+{
+    std::lock_guard<std::mutex> lock(m_rosterMutex);
+    const auto said = m_capabilities.find(Endpoint{entry.ip, entry.port});
+    return said == m_capabilities.end() ? 0 : said->second;
+}
+
+SlaveRoster::Admission SlaveRoster::admit(const NetControlNS::struAddress& partner, std::optional<qint64> now,
+                                          std::uint16_t capabilities)
 {
     const QString key = admissionKey(partner);
     Admission admission;
@@ -181,6 +203,7 @@ SlaveRoster::Admission SlaveRoster::admit(const NetControlNS::struAddress& partn
     if (admission.entriesOfSlave >= MultiNetControl::kMaxRosterEntriesPerSlave)
         return admission;
     m_slaves.push_back(partner);
+    m_capabilities[Endpoint{partner.ip, partner.port}] = capabilities;
     admission.added = true;
     ++admission.entriesOfSlave;
     return admission;

@@ -10,7 +10,12 @@
 #include <QSet>
 #include <QString>
 
+#include <cstdint>
+#include <map>
 #include <mutex>
+#include <set>
+#include <string>
+#include <utility>
 #include <optional>
 #include <vector>
 
@@ -27,6 +32,9 @@ public:
         int entriesOfSlave = 0;   // the sender's entries afterwards
     };
 
+    // Endpoints remembered as acknowledging; a bound against forged acknowledgements from many ports.
+    static constexpr std::size_t kMaxAcknowledging = 4096;
+
     SlaveRoster(const NetControlNS::slaveControlCbk* cbk, const ObjectFlags& flags) : m_cbk(cbk), m_flags(flags) {}
 
     // "ip_processId", the key of a slave in the admitted set.
@@ -39,8 +47,13 @@ public:
     std::vector<NetControlNS::struAddress> entries() const;
     std::size_t size() const;
     std::vector<NetControlNS::struAddress> unadmitted() const;
-    // The distinct endpoints of the roster: the peers that acknowledge a command.
-    std::vector<NetControlNS::struAddress> endpoints() const;
+    // The distinct endpoints of the roster that acknowledge commands: those that said so in their partner
+    // report, and those that acknowledged one (a slave of a version that says nothing).
+    std::vector<NetControlNS::struAddress> acknowledgingEndpoints() const;
+    // `sender`'s endpoint acknowledged a command. Worker thread.
+    void noteAcknowledges(const NetControlNS::struAddress& sender);
+    // What `entry`'s endpoint said it supports in its partner report (Capabilities bits; 0: nothing said).
+    std::uint16_t capabilitiesOf(const NetControlNS::struAddress& entry) const;
 
     // The host's queries; each prints its lines (never with the roster locked, nor the host clock read so).
     bool isAllSlavePrepared(int layerId) const;
@@ -50,8 +63,8 @@ public:
     // The entries of `layerId` (-1: every layer; any for ClockSynced) that lack `what`. Prints nothing.
     std::vector<NetControlNS::struAddress> notReady(NetControlNS::Readiness what, int layerId) const;
 
-    // A partner report of `partner` (its layer id set) at host time `now`. Worker thread.
-    Admission admit(const NetControlNS::struAddress& partner, std::optional<qint64> now);
+    // A partner report of `partner` (its layer id set) at host time `now`, saying `capabilities`. Worker thread.
+    Admission admit(const NetControlNS::struAddress& partner, std::optional<qint64> now, std::uint16_t capabilities);
     // A heartbeat of `addr`'s process at host time `time`. Worker thread.
     void setSlaveLastOnlineTime(qint64 time, NetControlNS::struAddress addr);
     // The clock-ready report: every entry of the IP. Worker thread.
@@ -74,6 +87,9 @@ private:
     std::vector<NetControlNS::struAddress> m_slaves;    // in order of arrival
     QSet<QString> m_slaveSet;
     std::vector<NetControlNS::struAddress> m_unadmittedPartners;  // newest last
+    using Endpoint = std::pair<std::string, int>;  // ip, port
+    std::map<Endpoint, std::uint16_t> m_capabilities;  // of admitted endpoints, as their reports said
+    std::set<Endpoint> m_acknowledging;                // endpoints that acknowledged a command
 };
 
 } // namespace tamo::detail

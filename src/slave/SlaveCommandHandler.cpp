@@ -129,9 +129,20 @@ void SlaveCommandHandler::reportPosition(const ReceivedDatagram& datagram)
     const NetControlNS::slaveControlCbk* cbk = m_parts.cbk;
     if (!cbk || !cbk->getLayerIdsCbk)
         return;
+    // What this slave supports, for a master that repeats only to slaves that acknowledge; without
+    // opt-ins the report stays as bare as it always was.
+    Capabilities capabilities;
+    if (m_parts.flags.has(NetControlNS::AcknowledgedDelivery))
+        capabilities.bits |= Capabilities::AcknowledgedDelivery;
+    if (m_parts.flags.has(NetControlNS::HealthReports))
+        capabilities.bits |= Capabilities::HealthReports;
+    if (m_parts.flags.m_keyed)
+        capabilities.bits |= Capabilities::Keyed;
+    const Payload payload = encodeCapabilities(capabilities);
+    const int payloadLen = capabilities.bits ? payload.size : 0;
     // Answered to this sender, which need not be the learnt master address.
     for (int layerId : cbk->getLayerIdsCbk())
-        m_parts.channel.send(enS2MReportPartnerCmd, layerId, nullptr, 0, nullptr, 0, datagram.sender);
+        m_parts.channel.send(enS2MReportPartnerCmd, layerId, payload.data(), payloadLen, nullptr, 0, datagram.sender);
 }
 
 void SlaveCommandHandler::heartbeatAnswered(const ReceivedDatagram&)

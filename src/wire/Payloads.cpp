@@ -32,6 +32,22 @@ Payload encodeSeekRecord(const SeekRecord& seek)
     return p;
 }
 
+Payload encodeCapabilities(const Capabilities& capabilities)
+{
+    Payload p;
+    wire::putU16(p.bytes.data(), 1);
+    wire::putU16(p.bytes.data() + 2, capabilities.bits);
+    p.size = kCapabilitiesSize;
+    return p;
+}
+
+std::optional<Capabilities> decodeCapabilities(const char* payload, std::size_t len)
+{
+    if (len < std::size_t(kCapabilitiesSize) || wire::getU16(payload) < 1)
+        return std::nullopt;
+    return Capabilities{wire::getU16(payload + 2)};
+}
+
 std::optional<SeekRecord> decodeSeekRecord(const char* payload, std::size_t len)
 {
     if (len < static_cast<std::size_t>(kSeekRecordSize))

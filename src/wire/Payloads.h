@@ -48,6 +48,22 @@ Payload encodeAcknowledgement(const Acknowledgement& ack);
 std::optional<Acknowledgement> decodeAcknowledgement(const char* payload, std::size_t len);
 std::optional<SeekRecord> decodeSeekRecord(const char* payload, std::size_t len);
 
+// What a slave supports, in its partner report (201) when it has an opt-in on: a version (uint16 at 0) and
+// bits (uint16 at 2). A partner report without it comes from a slave that says nothing (an older one, or
+// one without opt-ins).
+constexpr int kCapabilitiesSize = 4;
+struct Capabilities
+{
+    enum Bit : std::uint16_t {
+        AcknowledgedDelivery = 1,
+        HealthReports = 2,
+        Keyed = 4,
+    };
+    std::uint16_t bits = 0;
+};
+Payload encodeCapabilities(const Capabilities& capabilities);
+std::optional<Capabilities> decodeCapabilities(const char* payload, std::size_t len);
+
 // The four host-clock readings of a clock-sync exchange, in microseconds:
 // s0 master receives the request, s1 master sends the reply, s2 slave sends the request, s3 slave receives the reply.
 struct ClockSyncStamps

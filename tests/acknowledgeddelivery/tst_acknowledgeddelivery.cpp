@@ -77,11 +77,16 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     MultiNetControlTestAccess access(master);
     RawPeer answering(QStringLiteral("127.0.0.2"));
     RawPeer silent(QStringLiteral("127.0.0.3"));
-    QVERIFY2(answering.isBound() && silent.isBound(), qPrintable(answering.errorString()));
-    master.setSlaves({QStringLiteral("127.0.0.2_4242"), QStringLiteral("127.0.0.3_4242")});
+    RawPeer older(QStringLiteral("127.0.0.4"));  // says nothing of what it supports
+    QVERIFY2(answering.isBound() && silent.isBound() && older.isBound(), qPrintable(answering.errorString()));
+    master.setSlaves({QStringLiteral("127.0.0.2_4242"), QStringLiteral("127.0.0.3_4242"), QStringLiteral("127.0.0.4_4242")});
+    const Payload acknowledges = encodeCapabilities(Capabilities{Capabilities::AcknowledgedDelivery});
     for (RawPeer* peer : {&answering, &silent})
-        peer->send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, access.unicastPort());
-    QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().size() == 2; }));
+        peer->send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, QByteArray(acknowledges.data(), acknowledges.size),
+                                 {}, kPeerPid),
+                   kMasterIp, access.unicastPort());
+    older.send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, access.unicastPort());
+    QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().size() == 3; }));
 
     LogCapture log;
     QVERIFY(master.notifySlaveStep(0, const_cast<char*>("tag=cmd1"), 8));
@@ -103,6 +108,12 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     const QByteArray line = log.text().mid(log.text().indexOf("MultiNetControl WARING datagram 311"));
     QVERIFY2(line.contains("by 127.0.0.3:") && !line.contains("127.0.0.2"), line.constData());
     QVERIFY(silent.received().size() >= 6);
+    // A slave that said nothing gets each command once (the broadcast), until it acknowledges one.
+    QVERIFY(older.received().isEmpty());
+    older.send(acknowledgementOf(repeats[0].bytes, enS2MCommandAckCmd), kMasterIp, access.unicastPort());
+    runEventLoopFor(100);
+    QVERIFY(master.notifySlaveStep(0, nullptr, 0));
+    QVERIFY(older.waitFor(1, 2000).size() >= 1);
 }
 
 void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce_data()

@@ -13,7 +13,7 @@ local MAGIC = 0x55CC55CC
 -- code -> name, who sends it to where, and the payload it carries
 local messages = {
     [200] = { "enS2MReportPreparedCmd", "slave -> master", "none" },
-    [201] = { "enS2MReportPartnerCmd", "slave -> master", "none" },
+    [201] = { "enS2MReportPartnerCmd", "slave -> master", "none" },  -- capabilities, from a slave with an opt-in
     [202] = { "enS2MClockSyncRequestCmd", "slave -> master", "stamps" },
     [203] = { "enS2MNotifyMasterClockPrepared", "slave -> master", "none" },
     [204] = { "enS2MNotifyComplete", "slave -> master", "none" },
@@ -78,6 +78,8 @@ f.s3 = ProtoField.int64("tamo.clock.s3", stamp_meaning[4] .. " (us)", base.DEC)
 f.ack_seq = ProtoField.uint16("tamo.ack.seq", "Acknowledged sequence number", base.DEC)
 f.ack_code = ProtoField.uint16("tamo.ack.code", "Acknowledged code", base.DEC, code_names)
 f.ack_name = ProtoField.string("tamo.ack.name", "Acknowledged message")
+f.caps_version = ProtoField.uint16("tamo.caps.version", "Capabilities version", base.DEC)
+f.caps_bits = ProtoField.uint16("tamo.caps.bits", "Supports (1 acknowledged delivery, 2 health, 4 keyed)", base.HEX)
 f.health_version = ProtoField.uint16("tamo.health.version", "Health report version", base.DEC)
 f.health_length = ProtoField.uint16("tamo.health.length", "Health report length", base.DEC)
 f.health_flags = ProtoField.uint8("tamo.health.flags", "Known (1 clock, 2 rate, 4 presentation, 8 command)", base.HEX)
@@ -219,7 +221,11 @@ local function dissect(tvb, pinfo, root)
                 pinfo.cols.info:append(info)
             end
         end
-        if data_len > needed and not whole then
+        if code == 201 and data_len >= 4 then
+            tree:add_le(f.caps_version, payload(0, 2))
+            tree:add_le(f.caps_bits, payload(2, 2))
+            pinfo.cols.info:append(string.format(" Supports=0x%x", payload(2, 2):le_uint()))
+        elseif data_len > needed and not whole then
             tree:add(f.payload, payload(needed, data_len - needed))
         end
     end
