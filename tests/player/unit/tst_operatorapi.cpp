@@ -1,0 +1,340 @@
+// SPDX-License-Identifier: MIT
+// The operator's API, served by a real server on loopback: what it refuses (no token, a wrong one, a
+// request from another origin, a name rebound to loopback, a wrong method, a malformed command) and the
+// commands it passes on with their values; the status as JSON, as an event stream and as Prometheus
+// figures, where a slave that reported nothing has its figures null or absent; the token file's checks;
+// the rows of screens made from the roster.
+#include "OperatorServer.h"
+#include "RequestGuard.h"
+#include "ScreenTable.h"
+#include "StatusJson.h"
+#include "StatusMetrics.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <httplib.h>
+
+#include <sys/stat.h>
+
+#include <mutex>
+
+namespace {
+
+const char kToken[] = "s3cret-operator-token-0123";
+
+// A token file of `mode` holding `text`; its path.
+QString tokenFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text, mode_t mode)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(text);
+    file.close();
+    ::chmod(QFile::encodeName(path).constData(), mode);
+    return path;
+}
+
+NetControlNS::struSlaveHealth rosterEntry(const char* ip, int pid, qint64 lastOnlineUs, int layer = 0)
+{
+    NetControlNS::struSlaveHealth entry;
+    entry.slave.ip = ip;
+    entry.slave.processId = pid;
+    entry.slave.port = 40000 + pid;
+    entry.slave.layerId = layer;
+    entry.slave.lastOnlineTime = lastOnlineUs;
+    return entry;
+}
+
+// A show of two screens: one that reports everything (its name needing escapes), one that reports nothing.
+ShowStatus sampleShow()
+{
+    ShowStatus show;
+    show.programme.state = QStringLiteral("playing");
+    show.programme.positionUs = 2500000;
+    show.programme.durationUs = 6000000;
+    show.programme.items = 1;
+    ScreenStatus reporting;
+    reporting.key = QStringLiteral("10.0.0.2_101");
+    reporting.inRoster = true;
+    reporting.onLine = true;
+    reporting.health = rosterEntry("10.0.0.2", 101, 0);
+    reporting.health.known = true;
+    reporting.health.clockValid = true;
+    reporting.health.rateKnown = true;
+    reporting.health.offsetUs = 2500.5;
+    reporting.health.ratePpm = -12.5;
+    reporting.health.uncertaintyUs = 8;
+    reporting.health.lastCommandCode = 302;
+    reporting.health.lastCommandSeq = 17;
+    reporting.health.repeatsDropped = 3;
+    reporting.health.presentationKnown = true;
+    reporting.health.presentation = {40, 95, 1234, 2};
+    reporting.health.text = "left \"wall\"\nscreen";
+    reporting.trimMs = 1.5;
+    ScreenStatus silent;
+    silent.key = QStringLiteral("10.0.0.3_102");
+    silent.inRoster = true;
+    silent.health = rosterEntry("10.0.0.3", 102, -1);
+    show.screens = {reporting, silent};
+    return show;
+}
+
+} // namespace
+
+class tst_OperatorApi : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<OperatorServer> m_server;
+    std::mutex m_mutex;
+    std::vector<OperatorCommand> m_commands;  // guarded by m_mutex: what reached the player
+
+    httplib::Result request(const char* method, const char* path, httplib::Headers headers, const std::string& body = {})
+    {
+        httplib::Client client("127.0.0.1", m_server->port());
+        if (QByteArray(method) == "GET")
+            return client.Get(path, headers);
+        if (QByteArray(method) == "PUT")
+            return client.Put(path, headers, body, "application/json");
+        return client.Post(path, headers, body, "application/json");
+    }
+
+    static httplib::Headers withToken(const char* token = kToken)
+    {
+        return {{"Authorization", std::string("Bearer ") + token}};
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QString error;
+        std::optional<OperatorToken> token = OperatorToken::load(tokenFile(m_dir, QStringLiteral("token"), kToken, 0600), error);
+        QVERIFY2(token, qPrintable(error));
+        m_server = OperatorServer::start(
+            QStringLiteral("127.0.0.1"), 0, std::move(*token),
+            [this](const OperatorCommand& command, const OperatorServer::Reply& reply) {
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_commands.push_back(command);
+                }
+                reply(command.kind == OperatorCommand::Trim
+                          ? CommandResult{CommandResult::Unsupported, QStringLiteral("not yet")}
+                          : CommandResult::done());
+            },
+            error);
+        QVERIFY2(m_server, qPrintable(error));
+        QVERIFY(!m_server->readsNeedToken());
+        m_server->publish(sampleShow());
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("header");  // "Name: value", or empty
+        QTest::addColumn<bool>("token");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::newRow("command without token") << QByteArray("POST") << QByteArray("/api/pause") << QByteArray() << false << QByteArray() << 401;
+        QTest::newRow("command, other origin") << QByteArray("POST") << QByteArray("/api/pause") << QByteArray("Origin: http://evil.example") << true << QByteArray() << 403;
+        QTest::newRow("command, cross-site fetch") << QByteArray("POST") << QByteArray("/api/pause") << QByteArray("Sec-Fetch-Site: cross-site") << true << QByteArray() << 403;
+        QTest::newRow("read, name rebound to loopback") << QByteArray("GET") << QByteArray("/api/status") << QByteArray("Host: evil.example") << false << QByteArray() << 403;
+        QTest::newRow("read, another port") << QByteArray("GET") << QByteArray("/metrics") << QByteArray("Host: 127.0.0.1:1") << false << QByteArray() << 403;
+        QTest::newRow("wrong method") << QByteArray("PUT") << QByteArray("/api/pause") << QByteArray() << true << QByteArray() << 405;
+        QTest::newRow("unknown command") << QByteArray("POST") << QByteArray("/api/explode") << QByteArray() << true << QByteArray() << 400;
+        QTest::newRow("seek without position") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray("{}") << 400;
+        QTest::newRow("seek, not JSON") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray("position_s=3") << 400;
+        QTest::newRow("seek before the start") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray(R"({"position_s":-1})") << 400;
+        QTest::newRow("trim without screen") << QByteArray("POST") << QByteArray("/api/trim") << QByteArray() << true << QByteArray(R"({"ms":2})") << 400;
+        QTest::newRow("no such page") << QByteArray("GET") << QByteArray("/etc/passwd") << QByteArray() << false << QByteArray() << 404;
+    }
+
+    void refusals()
+    {
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, header);
+        QFETCH(bool, token);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        httplib::Headers headers = token ? withToken() : httplib::Headers{};
+        if (!header.isEmpty())
+            headers.emplace(header.left(header.indexOf(':')).toStdString(), header.mid(header.indexOf(':') + 2).toStdString());
+        const httplib::Result result = request(method.constData(), path.constData(), headers, body.toStdString());
+        QVERIFY(result);
+        QCOMPARE(result->status, status);
+        QVERIFY2(QJsonDocument::fromJson(QByteArray::fromStdString(result->body)).object().contains(QStringLiteral("error")),
+                 result->body.c_str());
+        QVERIFY(!result->has_header("Access-Control-Allow-Origin"));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QVERIFY(m_commands.empty());
+    }
+
+    void wrongTokenIsRefusedAndRightOnePasses()
+    {
+        QCOMPARE(request("POST", "/api/play", withToken("s3cret-operator-token-0124"))->status, 401);
+        QCOMPARE(request("POST", "/api/play", {{"Authorization", "Basic czNjcmV0"}})->status, 401);
+        httplib::Headers sameOrigin = withToken();
+        sameOrigin.emplace("Origin", "http://127.0.0.1:" + std::to_string(m_server->port()));
+        QCOMPARE(request("POST", "/api/play", sameOrigin)->status, 200);
+        QCOMPARE(request("POST", "/api/seek", withToken(), R"({"position_s": 2.25})")->status, 200);
+        const httplib::Result trim = request("POST", "/api/trim", withToken(), R"({"screen": "10.0.0.2_101", "ms": -1.5})");
+        QCOMPARE(trim->status, 501);
+        QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(trim->body)).object().value(QStringLiteral("error")).toString(),
+                 QStringLiteral("not yet"));
+        std::lock_guard<std::mutex> lock(m_mutex);
+        QCOMPARE(m_commands.size(), std::size_t(3));
+        QCOMPARE(m_commands[0].kind, OperatorCommand::Play);
+        QCOMPARE(m_commands[1].positionUs, qint64(2250000));
+        QCOMPARE(m_commands[2].screen, QStringLiteral("10.0.0.2_101"));
+        QCOMPARE(m_commands[2].trimMs, -1.5);
+        m_commands.clear();
+    }
+
+    void readsBeyondLoopbackNeedTheToken()
+    {
+        QString error;
+        std::optional<OperatorToken> token = OperatorToken::load(tokenFile(m_dir, QStringLiteral("lan"), kToken, 0400), error);
+        QVERIFY2(token, qPrintable(error));
+        const RequestGuard guard(std::move(*token), false, 8080);
+        auto facts = [](const char* method, const char* path, std::string authorization) {
+            return RequestFacts{method, path, std::string("show.example:8080"), std::nullopt, std::nullopt, std::move(authorization)};
+        };
+        QCOMPARE(guard.check(facts("GET", "/api/status", ""))->status, 401);
+        QCOMPARE(guard.check(facts("GET", "/metrics", "Bearer nope"))->status, 401);
+        QVERIFY(!guard.check(facts("GET", "/", "")));
+        QVERIFY(!guard.check(facts("GET", "/api/events", std::string("Bearer ") + kToken)));
+    }
+
+    void statusAsJsonAndEvents()
+    {
+        const httplib::Result page = request("GET", "/", {});
+        QCOMPARE(page->status, 200);
+        QVERIFY(page->get_header_value("Content-Type").rfind("text/html", 0) == 0);
+        QVERIFY(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'") != std::string::npos);
+
+        const QJsonObject status = QJsonDocument::fromJson(QByteArray::fromStdString(request("GET", "/api/status", {})->body)).object();
+        QCOMPARE(status.value(QStringLiteral("programme")).toObject().value(QStringLiteral("position_s")).toDouble(), 2.5);
+        const QJsonArray screens = status.value(QStringLiteral("screens")).toArray();
+        QCOMPARE(screens.size(), 2);
+        const QJsonObject reporting = screens[0].toObject().value(QStringLiteral("health")).toObject();
+        QCOMPARE(reporting.value(QStringLiteral("name")).toString(), QStringLiteral("left \"wall\"\nscreen"));
+        QCOMPARE(reporting.value(QStringLiteral("clock")).toObject().value(QStringLiteral("offset_us")).toDouble(), 2500.5);
+        QCOMPARE(reporting.value(QStringLiteral("last_command")).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("pause"));
+        QCOMPARE(reporting.value(QStringLiteral("presentation")).toObject().value(QStringLiteral("late_p99_us")).toInt(), 95);
+        QCOMPARE(screens[0].toObject().value(QStringLiteral("trim_ms")).toDouble(), 1.5);
+        QVERIFY(screens[1].toObject().value(QStringLiteral("health")).isNull());
+        QVERIFY(screens[1].toObject().value(QStringLiteral("heartbeat_age_s")).isNull());
+
+        // The stream opens with the status as it is, and brings each one published after.
+        std::vector<QJsonObject> events;
+        std::string received;
+        httplib::Client client("127.0.0.1", m_server->port());
+        const httplib::Result stream = client.Get("/api/events", [&](const char* data, std::size_t length) {
+            received.append(data, length);
+            for (std::size_t end = received.find("\n\n"); end != std::string::npos; end = received.find("\n\n")) {
+                const std::size_t start = received.find("data: ");
+                if (start < end)
+                    events.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(received.substr(start + 6, end - start - 6))).object());
+                received.erase(0, end + 2);
+            }
+            if (events.size() == 1) {
+                ShowStatus paused = sampleShow();
+                paused.programme.state = QStringLiteral("paused");
+                m_server->publish(paused);
+            }
+            return events.size() < 2;
+        });
+        QCOMPARE(events.size(), std::size_t(2));
+        QCOMPARE(events[0].value(QStringLiteral("programme")).toObject().value(QStringLiteral("state")).toString(), QStringLiteral("playing"));
+        QCOMPARE(events[1].value(QStringLiteral("programme")).toObject().value(QStringLiteral("state")).toString(), QStringLiteral("paused"));
+    }
+
+    void metricsInPrometheusText()
+    {
+        const httplib::Result result = request("GET", "/metrics", {});
+        QCOMPARE(result->status, 200);
+        QVERIFY(result->get_header_value("Content-Type").rfind("text/plain; version=0.0.4", 0) == 0);
+        const QByteArray text = statusMetrics(sampleShow());
+        const QByteArray reporting = "{screen=\"10.0.0.2_101\",ip=\"10.0.0.2\"";
+        const QByteArray silent = "{screen=\"10.0.0.3_102\",ip=\"10.0.0.3\"";
+        QVERIFY(text.contains("multinet_show_state{state=\"playing\"} 1\n"));
+        QVERIFY(text.contains("multinet_show_position_seconds 2.5\n"));
+        QVERIFY(text.contains("multinet_screen_clock_offset_seconds" + reporting + "} 0.0025005\n"));
+        QVERIFY(text.contains("multinet_screen_presentation_lateness_seconds" + reporting + ",quantile=\"0.99\"} 9.5e-05\n"));
+        QVERIFY(text.contains("multinet_screen_frames_shown_total" + reporting + "} 1234\n"));
+        QVERIFY(text.contains("# TYPE multinet_screen_frames_dropped_total counter\n"));
+        QVERIFY(text.contains("multinet_screen_trim_seconds" + reporting + "} 0.0015\n"));
+        QVERIFY(text.contains("name=\"left \\\"wall\\\"\\nscreen\"} 1\n"));
+        // The silent screen: up and known, nothing it did not report.
+        QVERIFY(text.contains("multinet_screen_health_known" + silent + "} 0\n"));
+        QVERIFY(text.contains("multinet_screen_up" + silent + "} 0\n"));
+        QVERIFY(!text.contains("multinet_screen_clock_offset_seconds" + silent));
+        QCOMPARE(text.count("# TYPE multinet_screen_presentation_lateness_seconds"), 1);
+    }
+
+    void tokenFileChecks_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("error");  // empty: accepted
+        QTest::newRow("owner only") << QByteArray("0123456789abcdef\n") << 0600 << QString();
+        QTest::newRow("group may read") << QByteArray("0123456789abcdef") << 0640 << QStringLiteral("read or changed by others");
+        QTest::newRow("anyone may read") << QByteArray("0123456789abcdef") << 0604 << QStringLiteral("read or changed by others");
+        QTest::newRow("too short") << QByteArray("short\n") << 0600 << QStringLiteral("at least 16 characters");
+        QTest::newRow("two words") << QByteArray("0123456789 abcdef") << 0600 << QStringLiteral("without blanks");
+    }
+
+    void tokenFileChecks()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, mode);
+        QFETCH(QString, error);
+        QString why;
+        const std::optional<OperatorToken> token = OperatorToken::load(tokenFile(m_dir, QStringLiteral("t"), text, mode_t(mode)), why);
+        QCOMPARE(bool(token), error.isEmpty());
+        QVERIFY2(why.contains(error), qPrintable(why));
+        QVERIFY(!why.contains(QLatin1String(text.trimmed())) || error.isEmpty());
+        if (token)
+            QVERIFY(token->authorizes("Bearer 0123456789abcdef"));
+        QVERIFY(!OperatorToken::load(m_dir.filePath(QStringLiteral("absent")), why));
+        QVERIFY(why.contains(QLatin1String("missing")));
+    }
+
+    void screensFromTheRoster()
+    {
+        constexpr qint64 kNowUs = 100000000;
+        const std::vector<NetControlNS::struSlaveHealth> roster{
+            rosterEntry("10.0.0.2", 7, kNowUs - 1000000, 0),
+            rosterEntry("10.0.0.3", 8, kNowUs - MultiNetControl::kSlaveOfflineAfterUs - 1),
+            rosterEntry("10.0.0.2", 7, kNowUs - 200000, 1),  // the first slave's second layer
+            rosterEntry("10.0.0.4", 9, -1),                  // found, no heartbeat yet
+        };
+        const std::vector<ScreenStatus> screens =
+            screensOf(roster, {QStringLiteral("10.0.0.2_7"), QStringLiteral("10.0.0.5_10")}, kNowUs);
+        QCOMPARE(screens.size(), std::size_t(4));
+        QCOMPARE(screens[0].key, QStringLiteral("10.0.0.2_7"));
+        QVERIFY(screens[0].onLine);
+        QCOMPARE(screens[0].heartbeatAgeUs, qint64(200000));
+        QVERIFY(!screens[1].onLine);
+        QVERIFY(screens[2].onLine);
+        QCOMPARE(screens[3].key, QStringLiteral("10.0.0.5_10"));
+        QVERIFY(!screens[3].inRoster && !screens[3].onLine);
+        QCOMPARE(screens[3].health.slave.ip, std::string("10.0.0.5"));
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.reset();
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_OperatorApi)
+#include "tst_operatorapi.moc"
