@@ -58,6 +58,13 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
     const std::optional<Capabilities> said = decodeCapabilities(datagram.payload(), datagram.payloadLength());
     const SlaveRoster::Admission admission =
         m_parts.roster.admit(partner, hostClock(m_parts.cbk), said ? said->bits : 0);
+    if (admission.probe) {
+        logLine("MultiNetControl::setAdmitRestartedSlaves %s asks for the place of %s_%d: asking that one whether "
+                "it is still there\n",
+                SlaveRoster::admissionKey(partner).toStdString().c_str(), admission.probe->ip.c_str(),
+                admission.probe->processId);
+        m_parts.channel.send(enM2SFindPartnerCmd, -1, nullptr, 0, nullptr, 0, *admission.probe);
+    }
     if (!admission.added)
         return;
     const std::string key = SlaveRoster::admissionKey(partner).toStdString();

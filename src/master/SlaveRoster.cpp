@@ -185,9 +185,11 @@ SlaveRoster::Admission SlaveRoster::admit(const NetControlNS::struAddress& partn
     const QString key = admissionKey(partner);
     Admission admission;
     std::lock_guard<std::mutex> lock(m_rosterMutex);
+    if (const auto probe = m_probes.find(key); probe != m_probes.end())
+        probe->second.answered = true;  // the old process is there: it answered the question
     if (!m_slaveSet.contains(key)) {
         if (m_flags.has(NetControlNS::AdmitRestartedSlaves) && now)
-            admission.replaced = admitInPlaceOfSilentSlave(partner, key, *now);
+            admission.replaced = admitInPlaceOfSilentSlave(partner, key, *now, admission.probe);
         if (admission.replaced.isEmpty()) {
             noteUnadmitted(partner, key, now);
             return admission;
@@ -209,7 +211,8 @@ SlaveRoster::Admission SlaveRoster::admit(const NetControlNS::struAddress& partn
     return admission;
 }
 
-QString SlaveRoster::admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key, qint64 now)
+QString SlaveRoster::admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key, qint64 now,
+                                               std::optional<NetControlNS::struAddress>& probe)
 {
     // The first admitted key of this IP with roster entries, all of which heartbeated and then went silent.
     for (const NetControlNS::struAddress& candidate : m_slaves) {
@@ -222,8 +225,9 @@ QString SlaveRoster::admitInPlaceOfSilentSlave(const NetControlNS::struAddress& 
             return e.ip != candidate.ip || e.processId != candidate.processId
                    || (e.lastOnlineTime >= 0 && now - e.lastOnlineTime > MultiNetControl::kSlaveOfflineAfterUs);
         });
-        if (!silent)
+        if (!silent || !confirmedGone(candidate, candidateKey, now, probe))
             continue;
+        m_probes.erase(candidateKey);
         const int gonePid = candidate.processId;
         m_slaves.erase(std::remove_if(m_slaves.begin(), m_slaves.end(),
                                       [&](const NetControlNS::struAddress& e) {
@@ -232,9 +236,32 @@ QString SlaveRoster::admitInPlaceOfSilentSlave(const NetControlNS::struAddress& 
                        m_slaves.end());
         m_slaveSet.remove(candidateKey);
         m_slaveSet.insert(key);
+        m_unadmittedPartners.erase(std::remove_if(m_unadmittedPartners.begin(), m_unadmittedPartners.end(),
+                                                  [&](const NetControlNS::struAddress& e) { return admissionKey(e) == key; }),
+                                   m_unadmittedPartners.end());
         return candidateKey;
     }
     return {};
+}
+
+bool SlaveRoster::confirmedGone(const NetControlNS::struAddress& candidate, const QString& candidateKey, qint64 now,
+                                std::optional<NetControlNS::struAddress>& probe)
+{
+    if (m_flags.m_keyed)
+        return true;
+    // Silence can be forged (a stop of clock sync ends the heartbeats of a live slave): the old process is
+    // asked, with a search sent to its endpoint, and only a question that stays unanswered lets the new one in.
+    auto it = m_probes.find(candidateKey);
+    if (it != m_probes.end() && it->second.answered && now - it->second.askedAtUs > MultiNetControl::kSlaveOfflineAfterUs)
+        it = m_probes.erase(it);  // answered long ago: it may have gone since, so ask again
+    if (it == m_probes.end()) {
+        if (m_probes.size() < kMaxProbes) {
+            m_probes.emplace(candidateKey, Probe{now, false});
+            probe = candidate;
+        }
+        return false;
+    }
+    return !it->second.answered && now - it->second.askedAtUs >= kProbeAnswerWithinUs;
 }
 
 void SlaveRoster::noteUnadmitted(const NetControlNS::struAddress& partner, const QString& key,

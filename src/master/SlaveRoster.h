@@ -30,10 +30,16 @@ public:
         bool added = false;       // a new entry
         QString replaced;         // the silent key whose place the sender took, if any
         int entriesOfSlave = 0;   // the sender's entries afterwards
+        // An admitted slave to ask whether it is still there (a search sent to its endpoint) before the
+        // sender may take its place.
+        std::optional<NetControlNS::struAddress> probe;
     };
 
     // Endpoints remembered as acknowledging; a bound against forged acknowledgements from many ports.
     static constexpr std::size_t kMaxAcknowledging = 4096;
+    // How long an asked slave has to answer before its place is taken (microseconds of the host clock).
+    static constexpr qint64 kProbeAnswerWithinUs = 1000000;
+    static constexpr std::size_t kMaxProbes = 256;
 
     SlaveRoster(const NetControlNS::slaveControlCbk* cbk, const ObjectFlags& flags) : m_cbk(cbk), m_flags(flags) {}
 
@@ -77,7 +83,12 @@ private:
     // With m_rosterMutex held: under admission of restarted slaves, puts `key` in the admitted set in
     // place of a key of the same IP whose roster entries have all gone silent, and removes those entries.
     // Returns the key replaced, or nothing.
-    QString admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key, qint64 now);
+    QString admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key, qint64 now,
+                                      std::optional<NetControlNS::struAddress>& probe);
+    // With m_rosterMutex held: whether the silent `candidate` is really gone: in a keyed group at once,
+    // else once a question sent to it (`probe`, the first time) stayed unanswered for kProbeAnswerWithinUs.
+    bool confirmedGone(const NetControlNS::struAddress& candidate, const QString& candidateKey, qint64 now,
+                       std::optional<NetControlNS::struAddress>& probe);
     // With m_rosterMutex held: keeps the report for unadmitted().
     void noteUnadmitted(const NetControlNS::struAddress& partner, const QString& key, std::optional<qint64> now);
 
@@ -90,6 +101,12 @@ private:
     using Endpoint = std::pair<std::string, int>;  // ip, port
     std::map<Endpoint, std::uint16_t> m_capabilities;  // of admitted endpoints, as their reports said
     std::set<Endpoint> m_acknowledging;                // endpoints that acknowledged a command
+    struct Probe
+    {
+        qint64 askedAtUs;
+        bool answered;
+    };
+    std::map<QString, Probe> m_probes;  // admitted keys asked whether they are still there
 };
 
 } // namespace tamo::detail

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A master on 127.0.0.1 whose roster holds the admitted slave 10.0.0.5 (process 77, port 4000), with
+// A master on 127.0.0.1 whose roster holds the admitted slave 127.0.0.5 (process 77, port 4000), with
 // reports handed straight to its message handler.
 #pragma once
 
@@ -14,11 +14,11 @@
 namespace roster_fixture {
 
 inline constexpr int kGroup = 7;
-inline const std::string kSlaveIp = "10.0.0.5";
+inline const std::string kSlaveIp = "127.0.0.5";
 inline constexpr int kSlavePort = 4000;
 inline constexpr quint32 kSlavePid = 77;
 
-// A master whose roster holds the admitted slave 10.0.0.5 (process 77, port 4000) with the given layers.
+// A master whose roster holds the admitted slave 127.0.0.5 (process 77, port 4000) with the given layers.
 struct MasterWithRoster
 {
     explicit MasterWithRoster(std::initializer_list<int> layers)

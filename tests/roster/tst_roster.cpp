@@ -42,7 +42,7 @@ void tst_Roster::admission()
     QCOMPARE(first.processId, int(kSlavePid));
     QCOMPARE(first.layerId, 0);
     QCOMPARE(first.addrType, 3);
-    QCOMPARE(out.text().count("enS2MReportPartnerCmd   slave_addr.ip = 10.0.0.5, slave_addr.port = 4000, "
+    QCOMPARE(out.text().count("enS2MReportPartnerCmd   slave_addr.ip = 127.0.0.5, slave_addr.port = 4000, "
                               "slave_addr.layerId = 0\n"),
              1);
     QCOMPARE(out.text().count("enS2MReportPartnerCmd"), 3);
@@ -62,8 +62,8 @@ void tst_Roster::preparedReports()
     QVERIFY(m.entry(1).isPrepared);
     QVERIFY(!m.entry(2).isPrepared);
     const QByteArray reports = out.text();
-    QCOMPARE(reports.count("slave player's ip:port(10.0.0.5:4000) : slave report prepared!\n"), 2);
-    QCOMPARE(reports.count("======> enS2MReportPreparedCmd it->ip = 10.0.0.5, it->port = 4000, parseLayerId = 1\n"), 1);
+    QCOMPARE(reports.count("slave player's ip:port(127.0.0.5:4000) : slave report prepared!\n"), 2);
+    QCOMPARE(reports.count("======> enS2MReportPreparedCmd it->ip = 127.0.0.5, it->port = 4000, parseLayerId = 1\n"), 1);
     QCOMPARE(reports.count("======>"), 1);
 
     LogCapture tests;
@@ -71,8 +71,8 @@ void tst_Roster::preparedReports()
     QVERIFY(m.control.isAllSlavePrepared(1));
     QVERIFY(!m.control.isAllSlavePrepared(2));
     // Each test prints every entry it looks at, up to the one that makes it false.
-    QCOMPARE(tests.text(), QByteArray("isAllSlavePrepared(ip:processid = 10.0.0.5_77) it->isPrepared = 1\n"
-                                      "isAllSlavePrepared(ip:processid = 10.0.0.5_77) it->isPrepared = 0\n")
+    QCOMPARE(tests.text(), QByteArray("isAllSlavePrepared(ip:processid = 127.0.0.5_77) it->isPrepared = 1\n"
+                                      "isAllSlavePrepared(ip:processid = 127.0.0.5_77) it->isPrepared = 0\n")
                                .repeated(3));
 }
 
@@ -82,7 +82,7 @@ void tst_Roster::completeReportsAndOfflineRule()
     // No heartbeat yet: with the host clock past 5 s every entry is off line and counts as complete.
     LogCapture out;
     QVERIFY(m.control.isAllSlaveComplete(2));
-    QCOMPARE(out.text().count("isAllSlaveComplete slave(ip:port_proc = 10.0.0.5:4000_77) is off line!\n"), 3);
+    QCOMPARE(out.text().count("isAllSlaveComplete slave(ip:port_proc = 127.0.0.5:4000_77) is off line!\n"), 3);
 
     m.internals.recordSignOfLife(m.host.now(), m.entry(1));
     QVERIFY(!m.control.isAllSlaveComplete(-1));
@@ -90,7 +90,7 @@ void tst_Roster::completeReportsAndOfflineRule()
     m.report(enS2MNotifyComplete, 1);
     m.report(enS2MNotifyComplete, -1);
     QVERIFY(out.text().contains("slave report complete! slaves count = 3\n"));
-    QVERIFY(out.text().contains("======> enS2MNotifyComplete it->ip = 10.0.0.5, it->port = 4000, parseLayerId = -1\n"));
+    QVERIFY(out.text().contains("======> enS2MNotifyComplete it->ip = 127.0.0.5, it->port = 4000, parseLayerId = -1\n"));
     QVERIFY(m.control.isAllSlaveComplete(1));
     QVERIFY(!m.control.isAllSlaveComplete(2));
     QVERIFY(!m.control.isAllSlaveComplete(-1));
