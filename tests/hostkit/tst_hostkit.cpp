@@ -1,21 +1,30 @@
 // SPDX-License-Identifier: MIT
 // The host kit's parts that can break: event lines read back as written, standard input handed over
 // line by line in order, a child process's start and its reasons for failing, table columns, the
-// loopback plan, and the event-loop waits. The children are this program again, with an argument.
+// loopback plan, the event-loop waits, and key files: their lines, their modes, and their reading again
+// on SIGHUP. The children are this program again, with an argument.
 #include "EventLine.h"
 #include "EventLoopWait.h"
 #include "HostProcess.h"
+#include "KeyFile.h"
+#include "KeyFileReload.h"
 #include "LoopbackPlan.h"
 #include "StdinLines.h"
 #include "TextTable.h"
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <csignal>
 #include <optional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -61,6 +70,20 @@ int runChild(const QString& mode)
 HostProcess child(const QString& mode)
 {
     return HostProcess(QStringLiteral("child"), {kChildArgument, mode}, false);
+}
+
+// 64 hex digits: a key of 32 bytes `c`.
+QByteArray hexKey(char c)
+{
+    return QByteArray(KeyFile::kKeyBytes, c).toHex();
+}
+
+// Writes `text` to `path`, readable by its owner only.
+bool writeKeyFile(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) && file.write(text) == text.size();
 }
 
 } // namespace
@@ -227,6 +250,132 @@ private Q_SLOTS:
         QVERIFY(port != 0);
         QUdpSocket socket;
         QVERIFY2(socket.bind(QHostAddress(QLatin1String(kLoopbackMasterIp)), port), qPrintable(socket.errorString()));
+    }
+
+    void keyFileLines_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("ids");    // of the keys taken, the signing one first
+        QTest::addColumn<QString>("error");  // when refused
+        const QByteArray a = hexKey('a');
+        const QByteArray b = hexKey('b');
+        QTest::newRow("one key") << "7 " + a + "\n" << "7" << "";
+        QTest::newRow("two keys among comments, blank lines, tabs and CRLF")
+            << "# the show's keys\r\n\n\t2\t" + b.toUpper() + "  # new\r\n1 " + a << "2,1" << "";
+        QTest::newRow("ids 1 and 255") << "255 " + b + "\n1 " + a << "255,1" << "";
+        QTest::newRow("no key") << QByteArray("# none yet\n\n") << "" << "no key in it";
+        QTest::newRow("empty") << QByteArray() << "" << "no key in it";
+        QTest::newRow("id 0") << "0 " + a << "" << "line 1: the key id must be a whole number from 1 to 255";
+        QTest::newRow("id 256") << "\n256 " + a << "" << "line 2: the key id must be";
+        QTest::newRow("a signed id") << "+3 " + a << "" << "line 1: the key id must be";
+        QTest::newRow("a key without its id") << a << "" << "line 1: expected a key id and a key of 64 hex digits";
+        QTest::newRow("id and key swapped") << a + " 3" << "" << "line 1: the key id must be";
+        QTest::newRow("a third word") << "3 " + a + " 4" << "" << "line 1: expected a key id";
+        QTest::newRow("63 digits") << "3 " + a.left(63) << "" << "line 1: the key must be 64 hex digits (32 bytes), it has 63";
+        QTest::newRow("a key in base64") << "3 " + QByteArray(KeyFile::kKeyBytes, 'a').toBase64() << ""
+                                         << "line 1: the key must be 64 hex digits";
+        QTest::newRow("not a hex digit") << "3 " + a.left(63) + "g" << "" << "line 1: the key holds a character that is not";
+        QTest::newRow("one id twice") << "3 " + a + "\n3 " + b << "" << "line 2: key id 3 a second time";
+        QTest::newRow("a third key") << "1 " + a + "\n2 " + b + "\n3 " + a << "" << "line 3: a third key";
+    }
+    void keyFileLines()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, ids);
+        QFETCH(QString, error);
+        QString why;
+        const std::optional<std::vector<KeyFile::Key>> keys = KeyFile::parse(text, why);
+        QCOMPARE(bool(keys), error.isEmpty());
+        if (keys) {
+            const KeyFile file{QString(), *keys};
+            QCOMPARE(file.ids(), ids);
+            QCOMPARE(QByteArray::fromStdString(keys->back().secret), QByteArray(KeyFile::kKeyBytes, 'a'));
+        } else {
+            QVERIFY2(why.startsWith(error), qPrintable(why));
+        }
+        // Whatever is wrong, no part of a key reaches the message.
+        for (char c : {'a', 'b'})
+            QVERIFY2(!why.contains(QLatin1String(hexKey(c).left(8)), Qt::CaseInsensitive), qPrintable(why));
+    }
+
+    void keyFileModes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("0600") << 0600 << "";
+        QTest::newRow("0400") << 0400 << "";
+        QTest::newRow("0640: a group reads it") << 0640 << "";
+        QTest::newRow("0644") << 0644 << "its mode 0644 lets anyone read it: make it 0600, or 0640";
+        QTest::newRow("0604") << 0604 << "its mode 0604 lets anyone read it";
+        QTest::newRow("0660: a group changes it") << 0660 << "its mode 0660 lets others change it";
+        QTest::newRow("0602") << 0602 << "its mode 0602 lets others change it";
+    }
+    void keyFileModes()
+    {
+#ifdef Q_OS_UNIX
+        QFETCH(int, mode);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("keys"));
+        QVERIFY(writeKeyFile(path, "1 " + hexKey('a')));
+        QCOMPARE(chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);
+        QString why;
+        const std::optional<KeyFile> file = KeyFile::read(path, why);
+        QVERIFY2(file ? error.isEmpty() && file->path == path : why.startsWith(error), qPrintable(why));
+#else
+        QSKIP("no POSIX file modes here");
+#endif
+    }
+
+    void keyFilesThatAreNone()
+    {
+        QTemporaryDir dir;
+        QString why;
+        QVERIFY(!KeyFile::read(dir.filePath(QStringLiteral("missing")), why));
+        QVERIFY2(why.startsWith(QLatin1String("cannot read it: ")), qPrintable(why));
+        const QString large = dir.filePath(QStringLiteral("large"));
+        QVERIFY(writeKeyFile(large, "1 " + hexKey('a') + "\n" + QByteArray(64 * 1024, '#')));
+        QVERIFY(!KeyFile::read(large, why));
+        QVERIFY2(why.startsWith(QLatin1String("longer than 65536 bytes")), qPrintable(why));
+#ifdef Q_OS_UNIX
+        QVERIFY(!KeyFile::read(dir.path(), why));
+        QVERIFY2(why.contains(QLatin1String("regular file")) || why.startsWith(QLatin1String("cannot read it")), qPrintable(why));
+#endif
+    }
+
+    void keyFileReadAgainOnHangUp()
+    {
+#ifdef SIGHUP
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("keys"));
+        QVERIFY(writeKeyFile(path, "1 " + hexKey('a')));
+        QString why;
+        const std::optional<KeyFile> first = KeyFile::read(path, why);
+        QVERIFY2(first, qPrintable(why));
+        std::vector<QString> applied;
+        KeyFileReload reload(*first, QStringLiteral("tst_hostkit"), [&applied](const std::vector<KeyFile::Key>& keys) {
+            const KeyFile file{QString(), keys};
+            applied.push_back(file.ids());
+        });
+        QCOMPARE(applied, std::vector<QString>{QStringLiteral("1")});  // at once
+
+        QVERIFY(writeKeyFile(path, "2 " + hexKey('b') + "\n1 " + hexKey('a')));
+        std::raise(SIGHUP);
+        QVERIFY(runEventLoopUntil([&applied] { return applied.size() == 2; }));
+        QCOMPARE(applied.back(), QStringLiteral("2,1"));
+
+        // A bad file, or one that others may read, leaves the keys in force.
+        QVERIFY(writeKeyFile(path, "2 " + hexKey('b').left(10)));
+        std::raise(SIGHUP);
+        runEventLoopFor(100);
+        QVERIFY(writeKeyFile(path, "2 " + hexKey('b')));
+        QVERIFY(QFile(path).setPermissions(QFile(path).permissions() | QFileDevice::ReadOther));
+        std::raise(SIGHUP);
+        runEventLoopFor(100);
+        QCOMPARE(applied.size(), std::size_t(2));
+#else
+        QSKIP("no SIGHUP here");
+#endif
     }
 
     void eventLoopWaits()
