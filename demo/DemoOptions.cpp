@@ -70,15 +70,32 @@ public:
         return items;
     }
 
+    // The key file of the option, read and checked now: a player must not start unkeyed by mistake.
+    std::optional<KeyFile> keyFile(const QString& name)
+    {
+        if (!ok() || !m_parser.isSet(name))
+            return std::nullopt;
+        QString why;
+        std::optional<KeyFile> file = KeyFile::read(m_parser.value(name), why);
+        if (!file) {
+            fail(QStringLiteral("--%1 %2: %3").arg(name, m_parser.value(name), why));
+            m_pointsToHelp = false;  // the help says nothing about a file's lines or mode
+        }
+        return file;
+    }
+
     void fail(const QString& message)
     {
         if (ok())
             m_error = message;
     }
 
+    bool pointsToHelp() const { return m_pointsToHelp; }
+
 private:
     QCommandLineParser& m_parser;
     QString m_error;
+    bool m_pointsToHelp = true;
 };
 
 QCommandLineOption valueOption(const char* name, const char* description, const char* valueName)
@@ -91,6 +108,11 @@ const QCommandLineOption kPort = valueOption("port", "The group's UDP port.", "P
 const QCommandLineOption kGroup = valueOption("group", "The group id, 0 to 65535.", "GROUP");
 const QCommandLineOption kClockOffset =
     valueOption("clock-offset-us", "This host's clock runs this many microseconds ahead of the monotonic clock.", "N");
+const QCommandLineOption kKeyFile = valueOption(
+    "key-file",
+    "The group's keys: one or two lines 'ID HEX' (a key id from 1 to 255, 64 hex digits); the first signs, both are "
+    "accepted. Mode 0600 (or 0640 for a group). Read again on SIGHUP.",
+    "FILE");
 const QCommandLineOption kParent = valueOption(
     "parent", "End when process PID, which started this one, ends or closes standard input ('run' gives its own).",
     "PID");
@@ -130,8 +152,9 @@ bool finish(const OptionReader& reader, const QString& subcommand, int& exitCode
 {
     if (reader.ok())
         return true;
-    std::fprintf(stderr, "multinet-demo %s: %s\n(see multinet-demo %s --help)\n", qPrintable(subcommand),
-                 qPrintable(reader.error()), qPrintable(subcommand));
+    std::fprintf(stderr, "multinet-demo %s: %s\n", qPrintable(subcommand), qPrintable(reader.error()));
+    if (reader.pointsToHelp())
+        std::fprintf(stderr, "(see multinet-demo %s --help)\n", qPrintable(subcommand));
     exitCode = kUsageError;
     return false;
 }
@@ -169,7 +192,7 @@ std::optional<SlaveOptions> parseSlaveOptions(const QStringList& arguments, int&
         "and 'quit'."));
     const QCommandLineOption master = valueOption("master", "The master's IPv4 address.", "IP");
     const QCommandLineOption layers = valueOption("layers", "The layer ids this player serves (default 0).", "L,L,...");
-    parser.addOptions({kIp, kPort, kGroup, master, layers, kClockOffset, kParent});
+    parser.addOptions({kIp, kPort, kGroup, master, layers, kClockOffset, kKeyFile, kParent});
     if (!runParser(parser, arguments, subcommand, exitCode))
         return std::nullopt;
 
@@ -185,6 +208,7 @@ std::optional<SlaveOptions> parseSlaveOptions(const QStringList& arguments, int&
             options.layers.push_back(static_cast<int>(reader.integerText(QStringLiteral("a layer id"), item, 0, 32767)));
     }
     options.clockOffsetUs = readClockOffset(reader);
+    options.keys = reader.keyFile(kKeyFile.names().front());
     options.parentPid = readParent(reader);
     if (!finish(reader, subcommand, exitCode))
         return std::nullopt;
@@ -199,7 +223,7 @@ std::optional<MasterOptions> parseMasterOptions(const QStringList& arguments, in
         "The master player host: reads commands from standard input, one a line ('help' lists them), and\n"
         "sends them to its slaves. Every slave prints its admission key IP_PID when it starts."));
     const QCommandLineOption slaves = valueOption("slaves", "The admitted slaves, as IP_PID keys.", "IP_PID,...");
-    parser.addOptions({kIp, kPort, kGroup, slaves, kClockOffset, kParent});
+    parser.addOptions({kIp, kPort, kGroup, slaves, kClockOffset, kKeyFile, kParent});
     if (!runParser(parser, arguments, subcommand, exitCode))
         return std::nullopt;
 
@@ -221,6 +245,7 @@ std::optional<MasterOptions> parseMasterOptions(const QStringList& arguments, in
         options.slaves.insert(key);
     }
     options.clockOffsetUs = readClockOffset(reader);
+    options.keys = reader.keyFile(kKeyFile.names().front());
     options.parentPid = readParent(reader);
     if (!finish(reader, subcommand, exitCode))
         return std::nullopt;
@@ -241,7 +266,7 @@ std::optional<RunOptions> parseRunOptions(const QStringList& arguments, int& exi
     const QCommandLineOption group = valueOption("group", "The group id (default 7).", "GROUP");
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Also shows every line of every process, library lines included."));
-    parser.addOptions({slaves, port, group, verbose});
+    parser.addOptions({slaves, port, group, kKeyFile, verbose});
     if (!runParser(parser, arguments, subcommand, exitCode))
         return std::nullopt;
 
@@ -251,6 +276,7 @@ std::optional<RunOptions> parseRunOptions(const QStringList& arguments, int& exi
     options.port = static_cast<quint16>(reader.integer(port.names().front(), 1, 65535, 0));
     options.group = static_cast<int>(reader.integer(group.names().front(), 0, 65535, options.group));
     options.verbose = parser.isSet(verbose);
+    options.keys = reader.keyFile(kKeyFile.names().front());
     if (!finish(reader, subcommand, exitCode))
         return std::nullopt;
     return options;

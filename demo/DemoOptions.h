@@ -4,6 +4,8 @@
 // or missing value, and otherwise returns the options.
 #pragma once
 
+#include "KeyFile.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,7 @@ struct SlaveOptions
     std::vector<int> layers{0};
     qint64 clockOffsetUs = 0;
     qint64 parentPid = 0;  // 0: none; else end with that process and at the end of standard input
+    std::optional<KeyFile> keys;  // none: an unkeyed group
 };
 
 struct MasterOptions
@@ -30,6 +33,7 @@ struct MasterOptions
     QSet<QString> slaves;  // "ip_pid" admission keys
     qint64 clockOffsetUs = 0;
     qint64 parentPid = 0;  // 0: none; else end with that process
+    std::optional<KeyFile> keys;  // none: an unkeyed group
 };
 
 struct RunOptions
@@ -38,6 +42,7 @@ struct RunOptions
     quint16 port = 0;  // 0: a free port is picked
     int group = 7;
     bool verbose = false;
+    std::optional<KeyFile> keys;  // checked here, read again by every player
 };
 
 // `arguments` starts with the program and the subcommand, as QCoreApplication::arguments() has them.

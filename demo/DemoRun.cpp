@@ -40,12 +40,13 @@ int DemoRun::exec()
         return 1;
     }
     printOutputLine(QStringLiteral("multinet-demo run: a master on %1 and %2 slaves on %3 to %4, loopback only, "
-                                   "UDP port %5, group %6")
+                                   "UDP port %5, group %6%7")
                         .arg(QLatin1String(kLoopbackMasterIp))
                         .arg(m_options.slaves)
                         .arg(loopbackSlaveIp(0), loopbackSlaveIp(m_options.slaves - 1))
                         .arg(m_port)
-                        .arg(m_options.group));
+                        .arg(m_options.group)
+                        .arg(m_options.keys ? QStringLiteral(", keys %1").arg(m_options.keys->ids()) : QString()));
     const bool stepsDone = runSteps();
     const bool endedCleanly = shutDown();
     return verdict(stepsDone, endedCleanly) ? 0 : 1;
@@ -123,6 +124,7 @@ bool DemoRun::startProcesses()
     const QString group = QString::number(m_options.group);
     // The players end with this process, even when it is killed.
     const QString parent = QString::number(QCoreApplication::applicationPid());
+    const QStringList keyFile = m_options.keys ? QStringList{QStringLiteral("--key-file"), m_options.keys->path} : QStringList();
     QStringList keys;
     QStringList pids;
     for (int i = 0; i < m_options.slaves; ++i) {
@@ -135,7 +137,8 @@ bool DemoRun::startProcesses()
             QStringList{QStringLiteral("slave"), QStringLiteral("--ip"), loopbackSlaveIp(i), QStringLiteral("--port"), port,
                         QStringLiteral("--group"), group, QStringLiteral("--master"), QLatin1String(kLoopbackMasterIp),
                         QStringLiteral("--layers"), m_slaveLayers.back(), QStringLiteral("--clock-offset-us"),
-                        QString::number(m_injectedOffsetsUs.back()), QStringLiteral("--parent"), parent},
+                        QString::number(m_injectedOffsetsUs.back()), QStringLiteral("--parent"), parent}
+                + keyFile,
             m_options.verbose);
         const bool started = slave->start(kReadyTimeoutMs);
         m_slaves.push_back(std::move(slave));
@@ -149,7 +152,8 @@ bool DemoRun::startProcesses()
         QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)),
         QStringList{QStringLiteral("master"), QStringLiteral("--ip"), QLatin1String(kLoopbackMasterIp), QStringLiteral("--port"),
                     port, QStringLiteral("--group"), group, QStringLiteral("--slaves"), keys.join(QLatin1Char(',')),
-                    QStringLiteral("--parent"), parent},
+                    QStringLiteral("--parent"), parent}
+            + keyFile,
         m_options.verbose);
     if (!m_master->start(kReadyTimeoutMs))
         return fail(QStringLiteral("the master did not start: %1").arg(m_master->startFailure()), m_master.get());

@@ -4,6 +4,7 @@
 #include "EventLine.h"
 #include "EventLoopWait.h"
 #include "HostStartup.h"
+#include "KeyedGroup.h"
 #include "TextTable.h"
 
 #include <QCoreApplication>
@@ -47,7 +48,7 @@ const std::vector<MasterHost::Command>& MasterHost::commands()
         {"stepback", "[LAYER]", "one frame back", 1, &MasterHost::stepBack},
         {"clocksync", "", "slaves start clock synchronisation and heartbeats", 0, &MasterHost::clockSync},
         {"stopclocksync", "", "slaves stop clock synchronisation and heartbeats", 0, &MasterHost::stopClockSync},
-        {"status", "", "the roster as a table", 0, &MasterHost::status},
+        {"status", "", "the roster as a table, and what a keyed group dropped", 0, &MasterHost::status},
         {"wait", "roster COUNT | prepared | complete | clocksync [TIMEOUT_MS=10000]",
          "wait until the roster holds COUNT entries, or all are prepared, complete or synchronised", 3,
          &MasterHost::wait},
@@ -65,6 +66,7 @@ MasterHost::MasterHost(MasterOptions options)
       m_control(&m_callbacks, m_options.group, m_options.ip.toStdString(), m_options.port),
       m_input([this](const QString& line) { execute(line); }, [this] { execute(QStringLiteral("quit")); })
 {
+    m_keys = keepKeys(m_options.keys, m_control, QStringLiteral("multinet-demo master"));
     m_control.setMasterFlag(true);
     m_control.setSlaves(m_options.slaves);
 }
@@ -269,6 +271,7 @@ void MasterHost::status(CommandArgs&)
     }
     for (const QString& line : table.lines())
         printOutputLine(line);
+    printDropCounts(m_control.getDropCounts());
     EventLine(QStringLiteral("status"))
         .add(QStringLiteral("entries"), int(roster.size()))
         .add(QStringLiteral("all-prepared"), allPrepared)

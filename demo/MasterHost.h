@@ -8,6 +8,7 @@
 #include "CommandArgs.h"
 #include "DemoOptions.h"
 #include "HostClock.h"
+#include "KeyFileReload.h"
 #include "StdinLines.h"
 
 #include <MultiNetControl.h>
@@ -15,6 +16,7 @@
 #include <QByteArray>
 
 #include <functional>
+#include <memory>
 
 class MasterHost
 {
@@ -67,6 +69,7 @@ private:
     HostClock m_clock;
     NetControlNS::slaveControlCbk m_callbacks;  // outlives m_control; its clock is read from several threads
     MultiNetControl m_control;                  // made and destroyed on the main thread
+    std::unique_ptr<KeyFileReload> m_keys;      // with --key-file: puts its keys in m_control, again on SIGHUP
     StdinLines m_input;
     bool m_quitting = false;  // main thread only
     int m_unmetWaits = 0;     // main thread only; any makes the exit status 1

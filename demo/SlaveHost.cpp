@@ -2,6 +2,7 @@
 #include "SlaveHost.h"
 
 #include "HostStartup.h"
+#include "KeyedGroup.h"
 
 #include <QCoreApplication>
 
@@ -46,6 +47,7 @@ SlaveHost::SlaveHost(SlaveOptions options)
                       QCoreApplication::quit();
               })
 {
+    m_keys = keepKeys(m_options.keys, m_control, QStringLiteral("multinet-demo slave"));
     m_control.setSlaveFlag(true);
     m_control.setMasterIp(m_options.masterIp.toStdString());
 }
@@ -178,6 +180,7 @@ void SlaveHost::handleInput(const QString& line)
         QCoreApplication::quit();
     } else if (words.front() == QLatin1String("status") && words.size() == 1) {
         printLayers(m_player.layerIds());
+        printDropCounts(m_control.getDropCounts());
     } else if (words.front() == QLatin1String("advance-clock") && words.size() == 2) {
         bool ok = false;
         const qint64 us = words[1].toLongLong(&ok);

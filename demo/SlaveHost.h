@@ -3,17 +3,19 @@
 // callbacks is printed with the monotonic time of the call, and every clock offset the host is told on a
 // line of its own. The player reports prepared when it prepares and complete when a layer stops.
 // Standard input: "advance-clock US" moves the host clock forward (to make a lost master show without
-// waiting 50 s), "status" shows the player, "quit" ends the program.
+// waiting 50 s), "status" shows the player and what a keyed group dropped, "quit" ends the program.
 #pragma once
 
 #include "DemoOptions.h"
 #include "EventLine.h"
 #include "HostClock.h"
+#include "KeyFileReload.h"
 #include "SimulatedPlayer.h"
 #include "StdinLines.h"
 
 #include <MultiNetControl.h>
 
+#include <memory>
 #include <vector>
 
 class SlaveHost
@@ -48,5 +50,6 @@ private:
     // Made and destroyed on the main thread, whose event loop receives for it. A member, not a pointer:
     // the callbacks still reach it while its destructor stops the worker.
     MultiNetControl m_control;
+    std::unique_ptr<KeyFileReload> m_keys;  // with --key-file: puts its keys in m_control, again on SIGHUP
     StdinLines m_input;
 };

@@ -6,6 +6,7 @@
 #include "DemoOptions.h"
 #include "SimulatedPlayer.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -91,6 +92,26 @@ private Q_SLOTS:
         const auto run = parseRunOptions(commandLine(QStringLiteral("run"), QString()), exitCode);
         QVERIFY(run);
         QCOMPARE(run->port, quint16(0));  // a free one is picked
+    }
+
+    void keyFileOption()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("keys"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        file.write("4 " + QByteArray(32, 'k').toHex() + "\n3 " + QByteArray(32, 'j').toHex());
+        file.close();
+        int exitCode = -1;
+        const auto slave = parseSlaveOptions(commandLine(QStringLiteral("slave"), kSlave + " --key-file " + path), exitCode);
+        QVERIFY(slave && slave->keys);
+        QCOMPARE(slave->keys->ids(), QStringLiteral("4,3"));
+        QVERIFY(!parseSlaveOptions(commandLine(QStringLiteral("slave"), kSlave), exitCode)->keys);  // unkeyed
+        QCOMPARE(parsed(QStringLiteral("master"), kMaster + " --slaves 127.0.0.2_1 --key-file " + path), -1);
+        QCOMPARE(parsed(QStringLiteral("run"), "--key-file " + path), -1);
+        QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ReadOther));
+        QCOMPARE(parsed(QStringLiteral("master"), kMaster + " --slaves 127.0.0.2_1 --key-file " + path), 2);
+        QCOMPARE(parsed(QStringLiteral("run"), "--key-file " + dir.filePath(QStringLiteral("none"))), 2);
     }
 
     void typedCommandValues()
