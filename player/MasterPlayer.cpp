@@ -91,7 +91,7 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
     // The pipeline runs on this host's clock, so an instant on the host clock is a base time as it is.
     m_pipelineClock = PipelineClock::ofHost(m_clock);
     m_callbacks.getClockTimeCbk = [this] { return m_clock.nowUs(); };
-    m_net = std::make_unique<NetControlThread>(&m_callbacks, m_options.group, m_options.ip, m_options.port);
+    m_net = std::make_unique<NetControlThread>(&m_callbacks, m_options);
     MultiNetControl& control = m_net->control();
     control.setMasterFlag(true);
     control.setSlaves(m_options.slaves);

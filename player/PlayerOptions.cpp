@@ -146,6 +146,21 @@ std::optional<QSize> parseSize(const QString& text)
     return size;
 }
 
+// The key file of --key-file, read and checked now: a player must not start unkeyed by mistake.
+bool readKeyFile(const QCommandLineParser& parser, std::optional<KeyFile>& out, int& exitCode)
+{
+    const QString option = QStringLiteral("key-file");
+    if (!parser.isSet(option))
+        return true;
+    QString why;
+    out = KeyFile::read(parser.value(option), why);
+    if (!out) {
+        std::fprintf(stderr, "multinet-player: --key-file %s: %s\n", qPrintable(parser.value(option)), qPrintable(why));
+        exitCode = 2;
+    }
+    return bool(out);
+}
+
 bool missing(const char* what, int& exitCode)
 {
     std::fprintf(stderr, "multinet-player: %s is missing\n", what);
@@ -170,6 +185,9 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
         {QStringLiteral("drift-ppm"), QStringLiteral("Simulate a PC whose oscillator runs PPM fast (negative: slow): the host clock, "
                                                      "the pipeline's clock and the timed waits drift, the frame log does not."), QStringLiteral("PPM")},
+        {QStringLiteral("key-file"), QStringLiteral("The group's keys: one or two lines 'ID HEX' (a key id from 1 to 255, 64 hex "
+                                                    "digits); the first signs, both are accepted. Mode 0600 (or 0640 for a "
+                                                    "group). Read again on SIGHUP."), QStringLiteral("FILE")},
     });
     if (master) {
         parser.addOptions({
@@ -209,7 +227,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         !readInteger(parser, "group", 0, 0x7fffffff, options.group, exitCode) ||
         !readInteger(parser, "clock-offset-us", -kTenDaysUs, kTenDaysUs, options.clockOffsetUs, exitCode) ||
         !readInteger(parser, "net-clock", 1, 65535, options.netClockPort, exitCode) ||
-        !readReal(parser, "drift-ppm", -kMaxDriftPpm, kMaxDriftPpm, options.driftPpm, exitCode))
+        !readReal(parser, "drift-ppm", -kMaxDriftPpm, kMaxDriftPpm, options.driftPpm, exitCode) ||
+        !readKeyFile(parser, options.keys, exitCode))
         return std::nullopt;
     if (parser.isSet(QStringLiteral("net-clock")))
         options.clock = SyncClock::GstNet;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ClipMaker.h"
+#include "KeyFile.h"
 
 #include <QSet>
 #include <QString>
@@ -39,6 +40,7 @@ struct PlayerOptions
     bool rateCorrection = true; // slave: keeps its pipeline clock on the master's time line
     SyncClock clock = SyncClock::Library;
     quint16 netClockPort = 0;   // SyncClock::GstNet
+    std::optional<KeyFile> keys;  // none: an unkeyed group
 };
 
 struct PlayerRunOptions

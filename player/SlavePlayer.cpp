@@ -27,7 +27,7 @@ SlavePlayer::SlavePlayer(PlayerOptions options)
       m_pipelineClock(
           m_options, m_clock, [this] { return m_net->control().getClockEstimate(); },
           [this] { return m_playback.timeline().playing; }),
-      m_net(std::make_unique<NetControlThread>(&m_callbacks, m_options.group, m_options.ip, m_options.port)),
+      m_net(std::make_unique<NetControlThread>(&m_callbacks, m_options)),
       m_input([this](const QString& line) {
                   if (line.trimmed() == QLatin1String("quit"))
                       finish();
