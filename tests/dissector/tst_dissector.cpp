@@ -3,6 +3,7 @@
 // over loopback while dumpcap records them; tshark with the dissector must then show every code that
 // was sent, with the header and payload values that the session used. Under acknowledged delivery each
 // acknowledgement must name a datagram of the capture, by its sequence number, code and the code's name.
+// In a keyed group every datagram shows its key id, a counter that grows and the MAC of its bytes.
 #include "MultiNetControl.h"
 
 #include "EventLoopWait.h"
@@ -13,7 +14,9 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QDateTime>
 #include <QMap>
+#include <QMessageAuthenticationCode>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -32,7 +35,11 @@ const QStringList kFields = {
     "tamo.start.first", "tamo.start.second", "tamo.value", "tamo.speed", "tamo.seek.position",
     "tamo.seek.flag", "tamo.seek.value", "tamo.clock.s0", "tamo.clock.s1", "tamo.clock.s2", "tamo.clock.s3",
     "tamo.ack.seq", "tamo.ack.code", "tamo.ack.name", "tamo.userdata", "tamo.health.version",
-    "tamo.health.command", "tamo.health.text"};
+    "tamo.health.command", "tamo.health.text", "tamo.signature.key_id", "tamo.signature.counter",
+    "tamo.signature.mac", "udp.payload"};
+
+const NetControlNS::struGroupKey kGroupKey{42, std::string(32, 'k')};
+constexpr int kSignatureSize = 1 + 8 + 16;
 
 // The names the dissector gives the codes that acknowledged delivery acknowledges.
 const QMap<int, QString> kAcknowledgedNames = {
@@ -100,6 +107,22 @@ private:
 QString hexOf(const char* text)
 {
     return QString::fromLatin1(QByteArray(text).toHex());
+}
+
+// The MAC of a signed datagram, as its receiver computes it: over the datagram up to the signature, the
+// sender's port, the key id and the counter, all little-endian.
+QString macOf(const Row& row)
+{
+    QByteArray bound = QByteArray::fromHex(row["udp.payload"].toLatin1());
+    bound.chop(kSignatureSize);
+    const quint16 port = row["udp.srcport"].toUShort();
+    const quint64 counter = row["tamo.signature.counter"].toULongLong();
+    bound.append(char(port & 0xFF)).append(char(port >> 8)).append(char(kGroupKey.id));
+    for (int i = 0; i < 8; ++i)
+        bound.append(char((counter >> (8 * i)) & 0xFF));
+    const QByteArray mac = QMessageAuthenticationCode::hash(bound, QByteArray::fromStdString(kGroupKey.secret),
+                                                            QCryptographicHash::Sha256);
+    return QString::fromLatin1(mac.left(16).toHex());
 }
 
 } // namespace
@@ -195,13 +218,16 @@ QList<Row> tst_Dissector::decode(const QString& pcap)
 void tst_Dissector::sessionDecodesWithItsValues_data()
 {
     QTest::addColumn<bool>("acknowledged");
-    QTest::newRow("classic") << false;
-    QTest::newRow("acknowledged delivery and health: 207, 313 and 208") << true;
+    QTest::addColumn<bool>("keyed");
+    QTest::newRow("classic") << false << false;
+    QTest::newRow("acknowledged delivery and health: 207, 313 and 208") << true << false;
+    QTest::newRow("keyed group: every datagram signed") << false << true;
 }
 
 void tst_Dissector::sessionDecodesWithItsValues()
 {
     QFETCH(bool, acknowledged);
+    QFETCH(bool, keyed);
     QTemporaryDir dir;
     QVERIFY2(dir.isValid(), qPrintable(dir.errorString()));
     const QString pcap = dir.filePath(QStringLiteral("session.pcapng"));
@@ -213,6 +239,10 @@ void tst_Dissector::sessionDecodesWithItsValues()
         group.master().control->setOptions(options);
         slave.control->setOptions(options);
         slave.control->setHealthText("left screen");
+        if (keyed) {
+            QVERIFY(group.master().control->setGroupKeys({kGroupKey}));
+            QVERIFY(slave.control->setGroupKeys({kGroupKey}));
+        }
         m_groupPort = group.port();
         m_masterPort = MultiNetControlTestAccess(*group.master().control).unicastPort();
         m_slavePort = MultiNetControlTestAccess(*slave.control).unicastPort();
@@ -237,6 +267,8 @@ void tst_Dissector::sessionDecodesWithItsValues()
     std::set<int> codes;
     QMap<QString, int> lastSeqBySender;
     QMap<QString, int> codeBySenderAndSeq;
+    QMap<QString, quint64> lastCounterBySender;
+    const quint64 nowUs = quint64(QDateTime::currentMSecsSinceEpoch()) * 1000;
     const QString masterIp = QString::fromStdString(kMasterIp);
     const QString slaveIp = QString::fromStdString(kSlaveIp);
     for (const Row& row : rows) {
@@ -244,12 +276,26 @@ void tst_Dissector::sessionDecodesWithItsValues()
         codes.insert(code);
         const QByteArray where = QByteArray::number(code) + " seq " + row["tamo.seq"].toLatin1();
         QVERIFY2(row["tamo.magic"] == "0x55cc55cc", where);
-        QVERIFY2(row["tamo.tag"] == "0x0100", where);
+        QVERIFY2(row["tamo.tag"] == (keyed ? "0x0200" : "0x0100"), where);
         QVERIFY2(row["tamo.group"] == QString::number(LoopbackGroup::kGroupId), where);
         QVERIFY2(row["tamo.pid"] == QString::number(QCoreApplication::applicationPid()), where);
         QVERIFY2(!row["tamo.direction"].isEmpty(), where);
-        QVERIFY2(24 + row["tamo.datalen"].toInt() + row["tamo.userdatalen"].toInt() == row["udp.length"].toInt() - 8,
+        QVERIFY2(24 + row["tamo.datalen"].toInt() + row["tamo.userdatalen"].toInt() + (keyed ? kSignatureSize : 0)
+                     == row["udp.length"].toInt() - 8,
                  where);
+        if (keyed) {
+            // Each sender's counters grow, near its wall clock; the MAC is the datagram's.
+            QVERIFY2(row["tamo.signature.key_id"] == QString::number(kGroupKey.id), where);
+            const quint64 counter = row["tamo.signature.counter"].toULongLong();
+            const QString sender = row["ip.src"] + ":" + row["udp.srcport"];
+            QVERIFY2(counter > lastCounterBySender.value(sender), where);
+            lastCounterBySender[sender] = counter;
+            QVERIFY2(std::max(counter, nowUs) - std::min(counter, nowUs) < 120000000u, where);
+            QVERIFY2(row["tamo.signature.mac"] == macOf(row), where);
+            QVERIFY2(row["udp.payload"].endsWith(row["tamo.signature.mac"]), where);
+        } else {
+            QVERIFY2(row["tamo.signature.key_id"].isEmpty(), where);
+        }
         const bool fromMaster = code >= 300 || code == 206;
         if (code == 208)
             QVERIFY2(row["tamo.health.version"] == "1" && row["tamo.health.text"] == "left screen", where);

@@ -3,12 +3,16 @@
 --
 -- Found by content on any UDP port (the group port is the host's choice and answers come from ports the
 -- system picks): a datagram of at least 24 bytes that starts with CC 55 CC 55. "Decode As... TAMO" works
--- as well. Every multi-byte field is little-endian.
+-- as well. Every multi-byte field is little-endian. A keyed group's datagram (tag 0x0200) carries its
+-- signature after the user data: the key id, the counter and the MAC are shown; the MAC is not checked,
+-- since that takes the group's key.
 
 local tamo = Proto("tamo", "TamoMultiNetControl")
 
 local HEADER_SIZE = 24
 local MAGIC = 0x55CC55CC
+local SIGNED_TAG = 0x0200
+local SIGNATURE_SIZE = 1 + 8 + 16
 
 -- code -> name, who sends it to where, and the payload it carries
 local messages = {
@@ -55,7 +59,7 @@ local f = tamo.fields
 f.magic = ProtoField.uint32("tamo.magic", "Magic", base.HEX)
 f.pid = ProtoField.uint32("tamo.pid", "Process id", base.DEC)
 f.code = ProtoField.uint16("tamo.code", "Code", base.DEC, code_names)
-f.tag = ProtoField.uint16("tamo.tag", "Tag", base.HEX)
+f.tag = ProtoField.uint16("tamo.tag", "Tag", base.HEX, { [0x0100] = "unsigned", [SIGNED_TAG] = "signed" })
 f.group = ProtoField.uint16("tamo.group", "Group id", base.DEC)
 f.layer = ProtoField.int16("tamo.layer", "Layer id", base.DEC)
 f.seq = ProtoField.uint16("tamo.seq", "Sequence number", base.DEC)
@@ -97,6 +101,9 @@ f.health_text = ProtoField.string("tamo.health.text", "Text")
 f.payload = ProtoField.bytes("tamo.payload", "Payload")
 f.userdata = ProtoField.bytes("tamo.userdata", "User data")
 f.trailing = ProtoField.bytes("tamo.trailing", "Bytes after the user data (ignored)")
+f.key_id = ProtoField.uint8("tamo.signature.key_id", "Key id", base.DEC)
+f.counter = ProtoField.uint64("tamo.signature.counter", "Counter", base.DEC)
+f.mac = ProtoField.bytes("tamo.signature.mac", "MAC (HMAC-SHA256, first 16 bytes)")
 
 local e_short = ProtoExpert.new("tamo.short", "Datagram shorter than its header and lengths say",
                                 expert.group.MALFORMED, expert.severity.ERROR)
@@ -106,7 +113,10 @@ local e_code = ProtoExpert.new("tamo.unknown_code", "Unknown code: receivers ign
                                expert.group.UNDECODED, expert.severity.WARN)
 local e_trailing = ProtoExpert.new("tamo.trailing_bytes", "Bytes after the user data: receivers ignore them",
                                    expert.group.PROTOCOL, expert.severity.NOTE)
-tamo.experts = { e_short, e_payload, e_code, e_trailing }
+local e_signature = ProtoExpert.new("tamo.bad_signature_size",
+                                    "Tagged signed, but not followed by 25 bytes of signature: receivers drop it",
+                                    expert.group.MALFORMED, expert.severity.ERROR)
+tamo.experts = { e_short, e_payload, e_code, e_trailing, e_signature }
 
 -- The name of a code, or "unknown code N".
 local function name_of(code)
@@ -177,6 +187,7 @@ local function dissect(tvb, pinfo, root)
     tree:add_le(f.pid, tvb(4, 4))
     local code = tvb(8, 2):le_uint()
     local code_item = tree:add_le(f.code, tvb(8, 2))
+    local tag = tvb(10, 2):le_uint()
     tree:add_le(f.tag, tvb(10, 2))
     tree:add_le(f.group, tvb(12, 2))
     local layer = tvb(14, 2):le_int()
@@ -232,7 +243,19 @@ local function dissect(tvb, pinfo, root)
     if user_len > 0 then
         tree:add(f.userdata, tvb(HEADER_SIZE + data_len, user_len))
     end
-    if length > wanted then
+    if tag == SIGNED_TAG then
+        if length ~= wanted + SIGNATURE_SIZE then
+            tree:add_proto_expert_info(e_signature, string.format("%d bytes after the user data", length - wanted))
+            pinfo.cols.info:append(" [bad signature]")
+            return
+        end
+        local signature = tvb(wanted, SIGNATURE_SIZE)
+        local sig_tree = tree:add(tamo, signature, "Signature")
+        sig_tree:add(f.key_id, signature(0, 1))
+        sig_tree:add_le(f.counter, signature(1, 8))
+        sig_tree:add(f.mac, signature(9, 16))
+        pinfo.cols.info:append(string.format(" Signed KeyId=%d", signature(0, 1):uint()))
+    elseif length > wanted then
         tree:add(f.trailing, tvb(wanted, length - wanted)):add_proto_expert_info(e_trailing)
     end
 end
