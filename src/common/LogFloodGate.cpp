@@ -30,7 +30,7 @@ LogFloodGate& LogFloodGate::processWide()
     return *gate;
 }
 
-LogFloodGate::Verdict LogFloodGate::admit(std::string_view kind, qint64 nowMs)
+LogFloodGate::Verdict LogFloodGate::admit(std::string_view kind, qint64 nowMs, std::string_view sender)
 {
     Verdict verdict;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -46,13 +46,24 @@ LogFloodGate::Verdict LogFloodGate::admit(std::string_view kind, qint64 nowMs)
         // The summary of the ended window, if any, was collected above.
         entry.windowStartMs = nowMs;
         entry.printed = 0;
+        entry.printedBy.clear();
     }
-    if (entry.printed < kLinesPerSecond) {
+    const bool shared = sender.empty()
+                        || (entry.printedBy.size() >= kMaxSenders && !entry.printedBy.count(std::string(sender)));
+    int* printedBySender = shared ? nullptr : &entry.printedBy[std::string(sender)];
+    const bool print = printedBySender
+                           ? *printedBySender < kLinesPerSecond && entry.printed < kSenderLinesPerSecond
+                           : entry.printed < kLinesPerSecond;
+    if (print) {
         ++entry.printed;
+        if (printedBySender)
+            ++*printedBySender;
     } else {
         if (entry.suppressed == 0)
             m_nextSummaryDueMs = std::min(m_nextSummaryDueMs.load(), entry.windowStartMs + kWindowMs);
         ++entry.suppressed;
+        if (!sender.empty() && (entry.suppressedBy.size() < kMaxSenders || entry.suppressedBy.count(std::string(sender))))
+            ++entry.suppressedBy[std::string(sender)];
         verdict.print = false;
     }
     if (inserted && m_kinds.size() > kMaxRememberedKinds)
@@ -79,8 +90,12 @@ void LogFloodGate::collectEndedWindows(qint64 nowMs, std::vector<std::string>& s
             continue;
         const qint64 windowEndMs = entry.windowStartMs + kWindowMs;
         if (nowMs >= windowEndMs) {
-            summaries.push_back(summaryLine(entry.text, entry.suppressed));
+            std::vector<std::pair<std::string, quint64>> busiest(entry.suppressedBy.begin(), entry.suppressedBy.end());
+            std::sort(busiest.begin(), busiest.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+            busiest.resize(std::min<std::size_t>(busiest.size(), 3));
+            summaries.push_back(summaryLine(entry.text, entry.suppressed, busiest));
             entry.suppressed = 0;
+            entry.suppressedBy.clear();
         } else {
             m_nextSummaryDueMs = std::min(m_nextSummaryDueMs.load(), windowEndMs);
         }
@@ -102,14 +117,20 @@ void LogFloodGate::reset()
     m_nextSummaryDueMs = std::numeric_limits<qint64>::max();
 }
 
-std::string LogFloodGate::summaryLine(std::string_view kind, quint64 count)
+std::string LogFloodGate::summaryLine(std::string_view kind, quint64 count,
+                                      const std::vector<std::pair<std::string, quint64>>& busiest)
 {
     std::string_view shown = kind;
     while (!shown.empty() && shown.back() == '\n')
         shown.remove_suffix(1);
     return "logLine: " + std::to_string(count) + " more lines like \"" + std::string(shown)
            + "\" were left out within one second (at most " + std::to_string(kLinesPerSecond)
-           + " alike are printed a second)\n";
+           + " alike are printed a second)" + [&] {
+                 std::string from;
+                 for (const auto& [sender, left] : busiest)
+                     from += (from.empty() ? "; most from " : ", ") + sender + " (" + std::to_string(left) + ")";
+                 return from;
+             }() + "\n";
 }
 
 } // namespace tamo::detail

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Keeps a flood of one kind of log line from filling the host's disk: per kind of line, the first few of
 // each second are printed as they are, the rest are only counted, and one summary line per second says
-// how many were left out.
+// how many were left out. Lines of one sender on the network count against that sender's own share of a
+// kind, so that decoys from one address cannot use up the lines of another; the summary names the
+// senders that were cut the most.
 #pragma once
 
 #include <QtGlobal>
@@ -23,6 +25,10 @@ public:
     // Lines of one kind printed in one second before the rest of that second is only counted.
     static constexpr int kLinesPerSecond = 10;
     static constexpr qint64 kWindowMs = 1000;
+    // Lines of one kind, from every sender together, printed in one second.
+    static constexpr int kSenderLinesPerSecond = 100;
+    // Senders counted per kind and second; lines of further ones count as the kind's own.
+    static constexpr std::size_t kMaxSenders = 64;
 
     struct Verdict
     {
@@ -36,7 +42,8 @@ public:
 
     // Counts one line of kind `kind` (its format text, or the text itself where the format is a bare
     // "%s"), seen at `nowMs` on a monotonic clock, and says whether to print it.
-    Verdict admit(std::string_view kind, qint64 nowMs);
+    // `sender` (an address), when known, has a share of its own of the kind.
+    Verdict admit(std::string_view kind, qint64 nowMs, std::string_view sender = {});
 
     // The summaries of kinds whose second has ended with lines left out, for a line that is printed
     // whatever the gate says. Without such a second it costs one atomic read and takes no lock.
@@ -46,7 +53,9 @@ public:
     void reset();
 
     // The summary line for `count` left-out lines of kind `kind`.
-    static std::string summaryLine(std::string_view kind, quint64 count);
+    // The summary line for `count` left-out lines of kind `kind`; `busiest`, the senders cut the most.
+    static std::string summaryLine(std::string_view kind, quint64 count,
+                                   const std::vector<std::pair<std::string, quint64>>& busiest = {});
 
 private:
     struct Kind
@@ -55,6 +64,8 @@ private:
         qint64 windowStartMs = 0;  // start of the current one-second window
         int printed = 0;           // lines printed in the current window
         quint64 suppressed = 0;    // lines left out in the current window, not yet summarised
+        std::unordered_map<std::string, int> printedBy;         // per sender, in the current window
+        std::unordered_map<std::string, quint64> suppressedBy;  // per sender, not yet summarised
     };
 
     void collectEndedWindows(qint64 nowMs, std::vector<std::string>& summaries);

@@ -108,7 +108,7 @@ void printEvery(const char* format, va_list args)
         deliver(text.c_str());
 }
 
-void printFloodLimited(const char* format, va_list args)
+void printFloodLimited(const char* format, va_list args, std::string_view sender = {})
 {
     const char* verbatim = verbatimText(format, args);
     const bool bare = isBareText(format);
@@ -116,7 +116,7 @@ void printFloodLimited(const char* format, va_list args)
     if (bare && !verbatim)
         text = formatText(format, args);
     const std::string_view kind = verbatim ? std::string_view(verbatim) : bare ? std::string_view(text) : std::string_view(format);
-    const LogFloodGate::Verdict verdict = LogFloodGate::processWide().admit(kind, monotonicMs());
+    const LogFloodGate::Verdict verdict = LogFloodGate::processWide().admit(kind, monotonicMs(), sender);
     deliverAll(verdict.summaries);
     if (!verdict.print)
         return;
@@ -171,6 +171,14 @@ std::string currentLogTime()
         cachedMinute = minute;
     }
     return formatLogTime(QDateTime::fromMSecsSinceEpoch(utcMsecs + cachedOffsetMsecs, Qt::UTC));
+}
+
+void logLineFrom(const std::string& sender, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    printFloodLimited(format, args, sender);
+    va_end(args);
 }
 
 } // namespace tamo::detail

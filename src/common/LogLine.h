@@ -29,6 +29,9 @@ enum class LineRate {
 // Prints every line.
 void logLine(const char* format, ...) TAMO_PRINTF_FORMAT(1, 2);
 void logLine(LineRate rate, const char* format, ...) TAMO_PRINTF_FORMAT(2, 3);
+// A FloodLimited line provoked by `sender` (an address on the network): counted against that sender's own
+// share of its kind, and named in the kind's summary.
+void logLineFrom(const std::string& sender, const char* format, ...) TAMO_PRINTF_FORMAT(2, 3);
 
 // The time stamp of the log lines: "yyyy-MM-dd hh:mm:ss.zzz".
 std::string formatLogTime(const QDateTime& time);

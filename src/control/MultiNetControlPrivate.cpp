@@ -102,7 +102,7 @@ void MultiNetControlPrivate::handleMessage(ControlMessage& msg)
 {
     const std::optional<DecodedDatagram> decoded = decodeDatagram(msg.data.data(), msg.data.size());
     if (!decoded) {
-        logLine(LineRate::FloodLimited, "handle_message: WARING  received message from netaddr(%s_%d) maybe incomplete!\n",
+        logLineFrom(msg.sender.ip, "handle_message: WARING  received message from netaddr(%s_%d) maybe incomplete!\n",
                 msg.sender.ip.c_str(), msg.sender.port);
         return;
     }
@@ -114,7 +114,7 @@ void MultiNetControlPrivate::handleMessage(ControlMessage& msg)
     const bool isSlave = m_flags.m_isSlave;
     const bool isMaster = m_flags.m_isMaster;
     if (!isSlave && !isMaster) {
-        logLine(LineRate::FloodLimited, "handle_message: ERROR  this net control is not slave and master!\n");
+        logLineFrom(msg.sender.ip, "handle_message: ERROR  this net control is not slave and master!\n");
         return;
     }
     // The host's callbacks run inside; whatever they throw must not end the worker.
@@ -122,7 +122,7 @@ void MultiNetControlPrivate::handleMessage(ControlMessage& msg)
         if (isSlave) {
             const std::string master = m_link.masterIp();
             if (datagram.sender.ip != master) {
-                logLine(LineRate::FloodLimited, "handle_message: WARING  receive other master's(ip:%s) cmd! self master is %s\n",
+                logLineFrom(datagram.sender.ip, "handle_message: WARING  receive other master's(ip:%s) cmd! self master is %s\n",
                         datagram.sender.ip.c_str(), master.c_str());
                 return;
             }

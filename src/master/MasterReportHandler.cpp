@@ -93,14 +93,18 @@ void MasterReportHandler::markClockSynced(const ReceivedDatagram& datagram)
     m_parts.roster.markClockSynced(datagram.sender.ip);
 }
 
-LineRate MasterReportHandler::rateOfReportLine(const NetControlNS::struAddress& sender) const
+template <typename... Args>
+void MasterReportHandler::reportLine(const NetControlNS::struAddress& sender, const char* format, Args... args) const
 {
-    return m_parts.roster.isAdmitted(sender) ? LineRate::Every : LineRate::FloodLimited;
+    if (m_parts.roster.isAdmitted(sender))
+        logLine(format, args...);
+    else
+        logLineFrom(sender.ip, format, args...);
 }
 
 void MasterReportHandler::markPrepared(const ReceivedDatagram& datagram)
 {
-    logLine(rateOfReportLine(datagram.sender), "=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report prepared!\n",
+    reportLine(datagram.sender, "=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report prepared!\n",
             currentLogTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port);
     setFlagOfSenderLayer(datagram, &NetControlNS::struAddress::isPrepared,
                          "======> enS2MReportPreparedCmd it->ip = %s, it->port = %d, parseLayerId = %d\n");
@@ -108,7 +112,7 @@ void MasterReportHandler::markPrepared(const ReceivedDatagram& datagram)
 
 void MasterReportHandler::markComplete(const ReceivedDatagram& datagram)
 {
-    logLine(rateOfReportLine(datagram.sender), "=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report complete! "
+    reportLine(datagram.sender, "=====> MASTER handle_message(Time:%s, Seq:%d) slave player's ip:port(%s:%d) : slave report complete! "
             "slaves count = %d\n",
             currentLogTime().c_str(), datagram.seq(), datagram.sender.ip.c_str(), datagram.sender.port,
             static_cast<int>(m_parts.roster.size()));
@@ -123,7 +127,7 @@ void MasterReportHandler::noteHealth(const ReceivedDatagram& datagram)
     const std::optional<HealthReport> report = decodeHealthReport(datagram.payload(), datagram.payloadLength());
     const std::optional<qint64> now = hostClock(m_parts.cbk);
     if (!report) {
-        logLine(LineRate::FloodLimited, "MultiNetControl WARING health report from %s:%d of an unknown form: dropped\n",
+        logLineFrom(datagram.sender.ip, "MultiNetControl WARING health report from %s:%d of an unknown form: dropped\n",
                 datagram.sender.ip.c_str(), datagram.sender.port);
         return;
     }

@@ -46,7 +46,8 @@ private:
     void noteHealth(const ReceivedDatagram& datagram);
     // The lines of a report are printed at any rate when an admitted slave sends it; others may be forged
     // by anybody, and a flood of them is cut down.
-    LineRate rateOfReportLine(const NetControlNS::struAddress& sender) const;
+    template <typename... Args>
+    void reportLine(const NetControlNS::struAddress& sender, const char* format, Args... args) const;
     // Sets `flag` on every entry of the sender's endpoint and layer, then prints `entryLine` for each.
     void setFlagOfSenderLayer(const ReceivedDatagram& datagram, bool NetControlNS::struAddress::*flag,
                               const char* entryLine);

@@ -68,7 +68,7 @@ bool ReliableDelivery::acknowledgeAndSpotRepeat(const ReceivedDatagram& datagram
         ++m_repeatsDropped;
         return true;
     case RecentDatagrams::Seen::Conflict:
-        logLine(LineRate::FloodLimited,
+        logLineFrom(datagram.sender.ip,
                 "MultiNetControl WARING datagram %u (seq %u) from %s:%d differs from its first copy: handled, "
                 "as a forged first copy or a sender that started again would make it\n",
                 unsigned(datagram.code()), unsigned(datagram.seq()), datagram.sender.ip.c_str(), datagram.sender.port);

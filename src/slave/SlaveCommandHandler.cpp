@@ -157,7 +157,7 @@ void SlaveCommandHandler::takeClockSample(const ReceivedDatagram& datagram)
         decodeClockSyncStamps(datagram.payload(), datagram.payloadLength()).value_or(ClockSyncStamps{});
     const ClockSamples::Taken taken = m_parts.samples.take(stamps);
     if (!taken.answersARequest)
-        logLine(LineRate::FloodLimited, "MultiNetControl WARING clock answer from %s:%d to no request of this slave: left out\n",
+        logLineFrom(datagram.sender.ip, "MultiNetControl WARING clock answer from %s:%d to no request of this slave: left out\n",
                 datagram.sender.ip.c_str(), datagram.sender.port);
     if (!taken.accepted)
         return;

@@ -53,11 +53,11 @@ struct RecordingHandler
 };
 
 int admitted(LogFloodGate& gate, const char* kind, int count, qint64 nowMs,
-             std::vector<std::string>* summaries = nullptr)
+             std::vector<std::string>* summaries = nullptr, std::string_view sender = {})
 {
     int printed = 0;
     for (int i = 0; i < count; ++i) {
-        LogFloodGate::Verdict verdict = gate.admit(kind, nowMs);
+        LogFloodGate::Verdict verdict = gate.admit(kind, nowMs, sender);
         printed += verdict.print ? 1 : 0;
         if (summaries)
             summaries->insert(summaries->end(), verdict.summaries.begin(), verdict.summaries.end());
@@ -74,6 +74,7 @@ class tst_LogLine : public QObject
 private slots:
     void floodGateCountsPerKindAndSecond();
     void floodGateSummarisesEndedSeconds();
+    void decoysOfOneSenderLeaveOthersTheirLines();
     void handlerGetsExactLinesAndCanBeSwapped();
     void floodOfOneFormatIsCutDown();
     void withoutHandlerLinesGoToStdout();
@@ -123,6 +124,19 @@ void tst_LogLine::floodGateSummarisesEndedSeconds()
     gate.reset();
     admitted(gate, "quiet\n", 1, 9000, &summaries);
     QVERIFY(summaries.empty());
+}
+
+// A forger's decoys from one address must not use up the lines that show another address's datagrams, and
+// the summary says where the flood came from.
+void tst_LogLine::decoysOfOneSenderLeaveOthersTheirLines()
+{
+    LogFloodGate gate;
+    std::vector<std::string> summaries;
+    QCOMPARE(admitted(gate, "other master's(ip:%s)\n", 5 * kBurst, 0, &summaries, "10.0.0.66"), kBurst);
+    QCOMPARE(admitted(gate, "other master's(ip:%s)\n", 2, 10, &summaries, "10.0.0.7"), 2);
+    QCOMPARE(admitted(gate, "other master's(ip:%s)\n", 1, 1000, &summaries, "10.0.0.7"), 1);
+    QCOMPARE(int(summaries.size()), 1);
+    QVERIFY2(summaries[0].find("; most from 10.0.0.66 (40)\n") != std::string::npos, summaries[0].c_str());
 }
 
 void tst_LogLine::handlerGetsExactLinesAndCanBeSwapped()
