@@ -87,7 +87,12 @@ std::optional<OperatorCommand> OperatorCommand::parse(const std::string& name, c
         const std::optional<double> ms = numberIn(*object, "ms", -kMaxTrimMs, kMaxTrimMs, error);
         if (!ms)
             return std::nullopt;
-        command.trimMs = *ms;
+        // Screens are trimmed by whole milliseconds: a fraction would be cut off unseen.
+        if (*ms != std::trunc(*ms)) {
+            error = QStringLiteral("\"ms\" must be a whole number of milliseconds");
+            return std::nullopt;
+        }
+        command.trimMs = int(*ms);
     }
     return command;
 }

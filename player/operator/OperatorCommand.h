@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The operator's commands as the API takes them: POST /api/<name>, with a JSON body for those that take
-// values (seek: {"position_s": S}; trim: {"screen": "IP_PID", "ms": MS}), and what came of each.
+// values (seek: {"position_s": S}; trim: {"screen": "IP_PID", "ms": whole MS}), and what came of each.
 #pragma once
 
 #include <QString>
@@ -12,12 +12,12 @@ struct OperatorCommand
 {
     enum Kind { Play, Pause, Seek, Next, Stop, Trim, Quit };
     // A trim within this many milliseconds either way: more is no trim but a wrong clip.
-    static constexpr double kMaxTrimMs = 10000;
+    static constexpr int kMaxTrimMs = 10000;
 
     Kind kind = Play;
     qint64 positionUs = 0;  // seek: where in the item that plays
     QString screen;         // trim: the screen's key
-    double trimMs = 0;      // trim
+    int trimMs = 0;         // trim
 
     static const char* name(Kind kind);
     // The command that POST /api/`name` with `body` asks for; nothing, with `error` saying why, for an

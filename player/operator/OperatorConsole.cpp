@@ -58,6 +58,10 @@ void OperatorConsole::refresh()
     ShowStatus status = m_status();
     status.trimSupported = bool(m_actions.trim);
     status.lastCommand = m_lastCommand;
+    for (ScreenStatus& screen : status.screens) {
+        if (m_trims.contains(screen.key))
+            screen.trimMs = m_trims.value(screen.key);
+    }
     m_server->publish(status);
 }
 
@@ -68,8 +72,10 @@ void OperatorConsole::carryOut(const OperatorCommand& command, const OperatorSer
         return;
     }
     m_busy = true;
-    const CommandResult result = dispatch(command);
+    const CommandResult result = dispatch(command, m_status().programme.state);
     m_busy = false;
+    if (command.kind == OperatorCommand::Trim && result.outcome == CommandResult::Done)
+        m_trims.insert(command.screen, command.trimMs);
     const char* name = OperatorCommand::name(command.kind);
     m_lastCommand = QStringLiteral("%1: %2").arg(QLatin1String(name), QLatin1String(outcomeName(result.outcome)));
     if (!result.message.isEmpty())
@@ -83,8 +89,13 @@ void OperatorConsole::carryOut(const OperatorCommand& command, const OperatorSer
     refresh();
 }
 
-CommandResult OperatorConsole::dispatch(const OperatorCommand& command)
+CommandResult OperatorConsole::dispatch(const OperatorCommand& command, const QString& state)
 {
+    if (command.kind != OperatorCommand::Quit && state == QLatin1String("starting"))
+        return CommandResult::refused(QStringLiteral("the show is still starting: finding, synchronising and preparing its screens"));
+    const bool moves = command.kind == OperatorCommand::Pause || command.kind == OperatorCommand::Seek || command.kind == OperatorCommand::Next;
+    if (moves && state == QLatin1String("stopped"))
+        return CommandResult::refused(QStringLiteral("the show is stopped: play starts it again"));
     switch (command.kind) {
     case OperatorCommand::Play: return m_actions.play();
     case OperatorCommand::Pause: return m_actions.pause();

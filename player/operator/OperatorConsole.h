@@ -8,6 +8,7 @@
 #include "OperatorServer.h"
 #include "OperatorSettings.h"
 
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 
@@ -25,7 +26,7 @@ struct OperatorActions
     std::function<CommandResult()> next;
     std::function<CommandResult()> stop;
     // Empty: this master has no per-screen trim yet, and says so.
-    std::function<CommandResult(const QString& screen, double ms)> trim;
+    std::function<CommandResult(const QString& screen, int ms)> trim;
     std::function<CommandResult()> quit;
 };
 
@@ -45,12 +46,13 @@ private:
     OperatorConsole(std::function<ShowStatus()> status, OperatorActions actions);
 
     void carryOut(const OperatorCommand& command, const OperatorServer::Reply& reply);
-    CommandResult dispatch(const OperatorCommand& command);
+    CommandResult dispatch(const OperatorCommand& command, const QString& state);
 
     QObject m_context;  // first made, last gone: the server's threads queue calls here until it stops
     std::function<ShowStatus()> m_status;
     OperatorActions m_actions;
     QString m_lastCommand;
+    QHash<QString, int> m_trims;  // by screen key: the trims the operator set here
     bool m_busy = false;
     QTimer m_tick;
     std::unique_ptr<OperatorServer> m_server;

@@ -128,7 +128,7 @@ void OperatorServer::Impl::route()
     http.Get("/", [this](const httplib::Request&, httplib::Response& response) {
         response.set_header("Content-Security-Policy",
                             "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                            "connect-src 'self'; img-src 'self'; frame-ancestors 'none'; form-action 'none'");
+                            "connect-src 'self'; img-src data:; frame-ancestors 'none'; form-action 'none'");
         response.set_content(page, "text/html; charset=utf-8");
     });
     http.Get("/api/status", [this](const httplib::Request&, httplib::Response& response) {
@@ -147,12 +147,17 @@ void OperatorServer::Impl::route()
     http.Post(R"(/api/([a-z]+))", [this](const httplib::Request& request, httplib::Response& response) {
         serveCommand(request, response);
     });
+    // Answers that cpp-httplib makes itself (no route, a request it cannot read) get a reason and a line too.
     http.set_error_handler([](const httplib::Request& request, httplib::Response& response) {
         if (!response.body.empty())
             return;
+        QString reason = QStringLiteral("malformed request");
         if (response.status == 404)
-            logRefusal(request, 404, QStringLiteral("no such page"));
-        response.set_content(errorJson(response.status == 404 ? QStringLiteral("no such page; see GET /") : QStringLiteral("refused")), kJson);
+            reason = QStringLiteral("no such page; see GET /");
+        else if (request.method == "POST" && !request.has_header("Content-Length"))
+            reason = QStringLiteral("a command needs a body, an empty one at least (Content-Length: 0; curl -d '')");
+        logRefusal(request, response.status, reason);
+        response.set_content(errorJson(reason), kJson);
     });
     http.set_exception_handler([](const httplib::Request& request, httplib::Response& response, std::exception_ptr) {
         logRefusal(request, 500, QStringLiteral("the server failed on it"));

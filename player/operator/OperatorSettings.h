@@ -3,6 +3,7 @@
 // commands must carry (`--operator-token-file FILE`).
 #pragma once
 
+#include <QCommandLineParser>
 #include <QString>
 
 #include <optional>
@@ -15,4 +16,10 @@ struct OperatorSettings
 
     // "[HOST:]PORT" with an IPv4 HOST; nothing for anything else.
     static std::optional<OperatorSettings> parseAddress(const QString& text);
+
+    // The two options, for the master's command line.
+    static QList<QCommandLineOption> commandLineOptions();
+    // What they ask for into `settings` (nothing without --operator); false, with a message printed and
+    // `exitCode` 2, for a wrong address or a token file missing or given alone.
+    static bool read(const QCommandLineParser& parser, std::optional<OperatorSettings>& settings, int& exitCode);
 };

@@ -21,9 +21,12 @@ ProgrammeStatus programmeStatusOf(SyncedPlayback& playback, qint64 nowClockNs, b
     status.item = std::max(0, programme.itemOfPlay(point.play));
     status.items = int(programme.uris().size());
     status.uri = programme.uriOfPlay(point.play);
-    status.positionUs = std::max<qint64>(0, point.positionNs / 1000);
     const qint64 durationNs = media.itemDurationNs(status.item);
     status.durationUs = durationNs > 0 ? durationNs / 1000 : -1;
+    // A programme that ran to its end stands there, not past it.
+    status.positionUs = std::max<qint64>(0, point.positionNs / 1000);
+    if (status.durationUs >= 0)
+        status.positionUs = std::min(status.positionUs, status.durationUs);
     status.rate = timeline.rate;
     status.loops = programme.loops();
     return status;

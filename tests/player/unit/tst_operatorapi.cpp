@@ -153,6 +153,7 @@ private Q_SLOTS:
         QTest::newRow("seek, not JSON") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray("position_s=3") << 400;
         QTest::newRow("seek before the start") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray(R"({"position_s":-1})") << 400;
         QTest::newRow("trim without screen") << QByteArray("POST") << QByteArray("/api/trim") << QByteArray() << true << QByteArray(R"({"ms":2})") << 400;
+        QTest::newRow("trim by a fraction of a ms") << QByteArray("POST") << QByteArray("/api/trim") << QByteArray() << true << QByteArray(R"({"screen":"10.0.0.2_101","ms":0.5})") << 400;
         QTest::newRow("no such page") << QByteArray("GET") << QByteArray("/etc/passwd") << QByteArray() << false << QByteArray() << 404;
     }
 
@@ -185,7 +186,7 @@ private Q_SLOTS:
         sameOrigin.emplace("Origin", "http://127.0.0.1:" + std::to_string(m_server->port()));
         QCOMPARE(request("POST", "/api/play", sameOrigin)->status, 200);
         QCOMPARE(request("POST", "/api/seek", withToken(), R"({"position_s": 2.25})")->status, 200);
-        const httplib::Result trim = request("POST", "/api/trim", withToken(), R"({"screen": "10.0.0.2_101", "ms": -1.5})");
+        const httplib::Result trim = request("POST", "/api/trim", withToken(), R"({"screen": "10.0.0.2_101", "ms": -15})");
         QCOMPARE(trim->status, 501);
         QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(trim->body)).object().value(QStringLiteral("error")).toString(),
                  QStringLiteral("not yet"));
@@ -194,7 +195,7 @@ private Q_SLOTS:
         QCOMPARE(m_commands[0].kind, OperatorCommand::Play);
         QCOMPARE(m_commands[1].positionUs, qint64(2250000));
         QCOMPARE(m_commands[2].screen, QStringLiteral("10.0.0.2_101"));
-        QCOMPARE(m_commands[2].trimMs, -1.5);
+        QCOMPARE(m_commands[2].trimMs, -15);
         m_commands.clear();
     }
 
