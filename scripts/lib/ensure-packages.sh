@@ -23,8 +23,9 @@ ensure_packages() {
 # What building the library, its tools and its tests needs.
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev)
 # What the tests need beyond the build (the multi-host tests make their own network namespaces and lose
-# datagrams on their links with nftables; libfaketime drifts whole player processes in player_timewarp).
-TEST_PACKAGES=(iproute2 nftables libfaketime)
+# datagrams on their links with nftables; libfaketime drifts whole player processes in player_timewarp;
+# abidiff compares the library's ABI with its baseline in the ctest abi).
+TEST_PACKAGES=(iproute2 nftables libfaketime abigail-tools)
 # What the benchmarks need beyond the build (their quick form runs among the tests): the lossy scenario
 # makes namespaces and loses datagrams as the multi-host tests do; the longrun scenario drifts whole slave
 # processes with libfaketime and plots with gnuplot.
@@ -42,8 +43,8 @@ PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 # goes into TAMO_SANITIZER_GST_PACKAGES in cmake/TamoSanitizerGStreamer.cmake too.
 PLAYER_PACKAGES=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
                  gstreamer1.0-tools xvfb)
-# What scripts/player-picture needs beyond the player: a virtual display, a tool to place windows, and
-# ImageMagick to capture and crop the screen.
+# What scripts/player-picture and the window tests need beyond the player: a virtual display, a tool to
+# place windows, and ImageMagick to capture and crop the screen.
 PICTURE_PACKAGES=(xvfb x11-utils xdotool imagemagick)
 # What the workflow check needs where no npm is on PATH: Debian's Node.js (18) runs the pinned
 # action-validator. Only then, so that a Node.js from elsewhere (NodeSource, CI's setup-node) stays as it is.
