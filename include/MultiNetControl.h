@@ -642,6 +642,10 @@ public:
     /// receives nothing there, and its operations still return as usual: a host should check this after
     /// construction and refuse to go on. Safe from any thread.
     bool isListening() const;
+    /// The port of the socket that sends every datagram of the object and receives the answers to them
+    /// (the system picks it at construction); 0 when that socket is not bound. A firewall on the player
+    /// lets the group's players reach it, besides the group's port. Safe from any thread.
+    quint16 unicastPort() const;
     /// Why isListening() is false: the address, the port and the system's reason, one text per socket
     /// that failed (for example "192.0.2.1 port 47000: The address is not available"); empty while it is true.
     std::string errorString() const;

@@ -36,3 +36,8 @@ std::string MultiNetControl::errorString() const
     appendBindError(text, m_impl->m_unicastClient, m_impl->m_localIp, 0);
     return text;
 }
+
+quint16 MultiNetControl::unicastPort() const
+{
+    return m_impl->m_unicastClient ? m_impl->m_unicastClient->boundPort() : 0;
+}
