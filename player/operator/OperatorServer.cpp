@@ -18,6 +18,8 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+
 namespace {
 
 // One worker per open connection: every page holds one for its event stream, and its commands and a
@@ -284,7 +286,12 @@ std::unique_ptr<OperatorServer> OperatorServer::start(const QString& host, quint
     impl->port = quint16(bound);
     impl->guard.emplace(std::move(token), address.isLoopback(), impl->port);
     Impl* raw = impl.get();
-    impl->listener = std::thread([raw] { raw->http.listen_after_bind(); });
+    impl->listener = std::thread([raw] {
+        // Named before the workers start: they take the name over, and `top -H` or a benchmark tells
+        // the server's threads from the player's.
+        pthread_setname_np(pthread_self(), "operator-http");
+        raw->http.listen_after_bind();
+    });
     // Until it runs, a stop would not reach it: a server stopped at once must not be left listening.
     for (int waited = 0; !impl->http.is_running() && waited < 2000; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

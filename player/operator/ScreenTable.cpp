@@ -13,7 +13,7 @@ QString keyOf(const NetControlNS::struAddress& entry)
 } // namespace
 
 std::vector<ScreenStatus> screensOf(const std::vector<NetControlNS::struSlaveHealth>& roster,
-                                    const QSet<QString>& admitted, qint64 nowUs)
+                                    const QSet<QString>& admitted, const QSet<QString>& offLine, qint64 nowUs)
 {
     std::vector<ScreenStatus> screens;
     for (const NetControlNS::struSlaveHealth& entry : roster) {
@@ -23,14 +23,13 @@ std::vector<ScreenStatus> screensOf(const std::vector<NetControlNS::struSlaveHea
             ScreenStatus screen;
             screen.key = key;
             screen.inRoster = true;
+            screen.onLine = !offLine.contains(key);
             screen.health = entry;
             row = screens.insert(screens.end(), screen);
         }
-        // On line while any of its entries is, as the master's own lines count it: they share its
-        // heartbeats, and one that has sent none yet has just been found.
+        // Its entries share its heartbeats: the youngest tells.
         const qint64 lastUs = entry.slave.lastOnlineTime;
         const qint64 ageUs = lastUs < 0 ? -1 : nowUs - lastUs;
-        row->onLine = row->onLine || ageUs <= MultiNetControl::kSlaveOfflineAfterUs;
         if (ageUs >= 0 && (row->heartbeatAgeUs < 0 || ageUs < row->heartbeatAgeUs))
             row->heartbeatAgeUs = ageUs;
     }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The operator's rows of screens, from what the library knows of the slaves: one row per slave
 // ("ip_pid") in roster order, with the health of its first roster entry, then the admitted slaves that
-// no search has found yet.
+// no search has found yet. A slave is off line while the library says so (its events WentOffLine and
+// CameBack, as the master keeps them in `offLine`): the page then agrees with the master's own lines.
 #pragma once
 
 #include "ShowStatus.h"
@@ -9,4 +10,4 @@
 #include <QSet>
 
 std::vector<ScreenStatus> screensOf(const std::vector<NetControlNS::struSlaveHealth>& roster,
-                                    const QSet<QString>& admitted, qint64 nowUs);
+                                    const QSet<QString>& admitted, const QSet<QString>& offLine, qint64 nowUs);

@@ -314,18 +314,19 @@ private Q_SLOTS:
         constexpr qint64 kNowUs = 100000000;
         const std::vector<NetControlNS::struSlaveHealth> roster{
             rosterEntry("10.0.0.2", 7, kNowUs - 1000000, 0),
-            rosterEntry("10.0.0.3", 8, kNowUs - MultiNetControl::kSlaveOfflineAfterUs - 1),
+            rosterEntry("10.0.0.3", 8, kNowUs - MultiNetControl::kSlaveOfflineAfterUs - 1),  // the library said off line
             rosterEntry("10.0.0.2", 7, kNowUs - 200000, 1),  // the first slave's second layer
             rosterEntry("10.0.0.4", 9, -1),                  // found, no heartbeat yet
         };
-        const std::vector<ScreenStatus> screens =
-            screensOf(roster, {QStringLiteral("10.0.0.2_7"), QStringLiteral("10.0.0.5_10")}, kNowUs);
+        const std::vector<ScreenStatus> screens = screensOf(
+            roster, {QStringLiteral("10.0.0.2_7"), QStringLiteral("10.0.0.5_10")}, {QStringLiteral("10.0.0.3_8")}, kNowUs);
         QCOMPARE(screens.size(), std::size_t(4));
         QCOMPARE(screens[0].key, QStringLiteral("10.0.0.2_7"));
         QVERIFY(screens[0].onLine);
         QCOMPARE(screens[0].heartbeatAgeUs, qint64(200000));
         QVERIFY(!screens[1].onLine);
         QVERIFY(screens[2].onLine);
+        QCOMPARE(screens[2].heartbeatAgeUs, qint64(-1));
         QCOMPARE(screens[3].key, QStringLiteral("10.0.0.5_10"));
         QVERIFY(!screens[3].inRoster && !screens[3].onLine);
         QCOMPARE(screens[3].health.slave.ip, std::string("10.0.0.5"));
