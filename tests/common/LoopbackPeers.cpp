@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "common/LoopbackPeers.h"
 
+#include "wire/ByteOrder.h"
 #include "wire/DatagramCodec.h"
 
 #include "EventLoopWait.h"
@@ -31,6 +32,25 @@ QList<ReceivedDatagramCopy> RawPeer::waitFor(int count, int timeoutMs)
 {
     runEventLoopUntil([&] { return m_received.size() >= count; }, timeoutMs);
     return m_received;
+}
+
+QList<ReceivedDatagramCopy> RawPeer::withCode(quint16 code) const
+{
+    QList<ReceivedDatagramCopy> found;
+    for (const ReceivedDatagramCopy& d : m_received)
+        if (codeOf(d.bytes) == code)
+            found.append(d);
+    return found;
+}
+
+bool RawPeer::waitForCode(quint16 code, int count, int timeoutMs)
+{
+    return runEventLoopUntil([&] { return withCode(code).size() >= count; }, timeoutMs);
+}
+
+quint16 codeOf(const QByteArray& datagram)
+{
+    return datagram.size() < 10 ? 0 : wire::getU16(datagram.constData() + 8);
 }
 
 QByteArray buildDatagram(quint16 code, int layerId, int groupId, const QByteArray& payload, const QByteArray& userData,

@@ -31,6 +31,10 @@ public:
     // Runs the event loop until `count` datagrams have arrived in all, or `timeoutMs` have passed.
     QList<ReceivedDatagramCopy> waitFor(int count, int timeoutMs = 5000);
     QList<ReceivedDatagramCopy> received() const { return m_received; }
+    // Those received with message code `code`.
+    QList<ReceivedDatagramCopy> withCode(quint16 code) const;
+    // Runs the event loop until `count` datagrams with `code` have arrived in all; false on time-out.
+    bool waitForCode(quint16 code, int count = 1, int timeoutMs = 5000);
     void clear() { m_received.clear(); }
 
 private:
@@ -38,6 +42,9 @@ private:
     bool m_bound = false;
     QList<ReceivedDatagramCopy> m_received;
 };
+
+// The message code of a datagram of the protocol.
+quint16 codeOf(const QByteArray& datagram);
 
 // A datagram of the protocol as a peer would send it.
 QByteArray buildDatagram(quint16 code, int layerId, int groupId, const QByteArray& payload = {},

@@ -70,9 +70,9 @@ void RecordingHost::setLayerIds(std::vector<int> ids)
 
 qint64 RecordingHost::now() const
 {
-    return m_clock.nowUs();
+    const qint64 stopped = m_stoppedAt;
+    return stopped >= 0 ? stopped : m_clock.nowUs();
 }
-
 
 void RecordingHost::record(HostCall call)
 {

@@ -41,6 +41,9 @@ public:
     void setLayerIds(std::vector<int> ids);
     // Moves this host's clock relative to the monotonic clock.
     void setClockOffsetUs(qint64 offset) { m_clock.setOffsetUs(offset); }
+    // Stops this host's clock at `us`, so that the library reads that time exactly; a negative value lets
+    // it run again.
+    void stopClockAt(qint64 us) { m_stoppedAt = us; }
     qint64 now() const;
 
     static qint64 monotonicUs() { return HostClock::monotonicUs(); }
@@ -54,5 +57,6 @@ private:
     std::vector<double> m_offsets;      // guarded by m_mutex
     std::vector<int> m_layerIds;        // guarded by m_mutex
     HostClock m_clock;
+    std::atomic<qint64> m_stoppedAt{-1};
     std::atomic<int> m_masterLost{0};
 };
