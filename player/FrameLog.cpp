@@ -32,6 +32,22 @@ void FrameLog::record(ShownFrame::Kind kind, qint64 key, qint64 monoNs)
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_count;
     m_frames.push_back(ShownFrame{kind, key, monoNs});
+    if (m_tapping && m_tapped.size() < kMaxTapped)
+        m_tapped.push_back(ShownFrame{kind, key, monoNs});
+}
+
+void FrameLog::startTap()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tapping = true;
+}
+
+std::vector<ShownFrame> FrameLog::takeTapped()
+{
+    std::vector<ShownFrame> taken;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    taken.swap(m_tapped);
+    return taken;
 }
 
 qint64 FrameLog::count() const

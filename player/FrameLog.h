@@ -45,6 +45,13 @@ public:
     // Writes the frames recorded since the last flush to the stream's file. The streaming thread's owner.
     bool flush(QString& error);
 
+    // From now on a copy of each frame recorded is kept for takeTapped() as well, whatever the log does
+    // with it: a second reader (the presentation figures). At most kMaxTapped wait; beyond, none is kept.
+    void startTap();
+    // The frames recorded since the last call (or startTap), oldest first.
+    std::vector<ShownFrame> takeTapped();
+    static constexpr std::size_t kMaxTapped = 100000;
+
     // Reads a log that streamTo wrote, one frame a line: "<kind> <key> <mono-ns>". Lines that do not parse
     // are counted in `badLines` and skipped.
     static std::vector<ShownFrame> read(const QString& path, QString& error, int* badLines = nullptr);
@@ -56,6 +63,8 @@ private:
     std::vector<ShownFrame> m_frames;  // guarded by m_mutex: all of them, or those since the last flush
     qint64 m_count = 0;                // guarded by m_mutex
     bool m_streaming = false;          // guarded by m_mutex
+    bool m_tapping = false;            // guarded by m_mutex
+    std::vector<ShownFrame> m_tapped;  // guarded by m_mutex
     std::unique_ptr<QFile> m_file;     // main thread only; the stream's file, when there is one
     std::unique_ptr<QTimer> m_flushTimer;  // main thread only
 };

@@ -2,7 +2,6 @@
 #include "MasterPlayer.h"
 
 #include "EventLine.h"
-#include "EventLoopWait.h"
 #include "HostStartup.h"
 #include "PipelineClock.h"
 
@@ -26,11 +25,15 @@ constexpr int kPrepareTimeoutMs = 20000;
 constexpr int kCompleteTimeoutMs = 30000;
 constexpr int kStepHoldMs = 250;
 constexpr double kFastRate = 2.0;
-// How often a wait asks the roster again; the complete query prints a line per entry, so it is asked less.
-constexpr int kPollMs = 5;
-constexpr int kCompletePollMs = 100;
+// How often a wait asks for the slaves' readiness, which no event tells.
+constexpr int kReadinessPollMs = 5;
 // How often the master searches for slaves while it plays, keeping the roster.
 constexpr int kSearchEveryMs = 1000;
+
+QString keyOf(const NetControlNS::struAddress& entry)
+{
+    return QString::fromStdString(entry.ip) + QLatin1Char('_') + QString::number(entry.processId);
+}
 
 QString mediaUri(const QString& media)
 {
@@ -75,17 +78,7 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
     : m_options(std::move(options)),
       m_clock(m_options.clockOffsetUs, m_options.driftPpm),
       m_playback(m_log),
-      m_input(
-          [this](const QString& line) {
-              const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-              if (words.size() == 2 && words[0] == QLatin1String("admit"))
-                  m_pendingKeys.append(words[1]);
-              else if (words == QStringList{QStringLiteral("quit")})
-                  requestStop();
-              else if (!words.isEmpty())
-                  printOutputLine(QStringLiteral("multinet-player master: ignored '%1' (input takes: admit IP_PID, quit)").arg(line));
-          },
-          [] {}),
+      m_input([this](const QString& line) { onInputLine(line); }, [] {}),
       m_stopSignals([this] { requestStop(); })
 {
     // The pipeline runs on this host's clock, so an instant on the host clock is a base time as it is.
@@ -98,6 +91,19 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
     control.setAcknowledgedDelivery(true);
     control.setRecovery(true);
     control.setAdmitRestartedSlaves(true);
+    control.setOptions(control.options() | NetControlNS::HealthReports);
+    // Told on the library's threads; looked after on the main thread.
+    control.setSlaveEventHandler([this](NetControlNS::SlaveEvent event, const NetControlNS::struAddress& slave) {
+        if (event == NetControlNS::SlaveEvent::HealthChanged)
+            return;  // read when asked for ("health")
+        QMetaObject::invokeMethod(
+            &m_mainContext, [this, event, key = keyOf(slave)] { takeSlaveEvent(event, key); }, Qt::QueuedConnection);
+    });
+    m_searchTimer.setInterval(kSearchEveryMs);
+    QObject::connect(&m_searchTimer, &QTimer::timeout, [this] {
+        if (!m_joining)
+            m_net->control().refreshSlavePlayers();
+    });
     m_playback.media().setHandlers([this] { m_ended = true; }, printError);
     m_playback.setLateErrorHandler(printError);
     m_playback.setWaitConversion([this](qint64 ns) { return m_clock.toRealUs(ns / 1000) * 1000; });
@@ -108,7 +114,7 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
 
 MasterPlayer::~MasterPlayer()
 {
-    m_net.reset();
+    m_net.reset();  // no event is told after this
     m_playback.media().halt();
     if (m_clockProvider)
         gst_object_unref(m_clockProvider);
@@ -185,6 +191,7 @@ bool MasterPlayer::playSession()
         [&] { return playToEndAndComplete(); },
     };
     m_started = true;
+    m_searchTimer.start();
     bool ok = true;
     for (std::size_t i = 0; i < steps.size() && !m_stopRequested; ++i)
         ok = steps[i]() && ok;
@@ -196,6 +203,7 @@ bool MasterPlayer::playSession()
 bool MasterPlayer::playProgramme()
 {
     m_started = true;
+    m_searchTimer.start();
     bool ok = command(SyncCommand::Start, 0);
     QElapsedTimer playing;
     playing.start();
@@ -218,9 +226,8 @@ bool MasterPlayer::findSlaves()
 {
     MultiNetControl& control = m_net->control();
     control.findSlavePlayer();
-    m_sinceSearch.start();
-    // Searched again, keeping what was found, until every admitted slave has answered: a search or an
-    // answer may be lost.
+    // Searched again every second, keeping what was found, until every admitted slave has answered (a
+    // search or an answer may be lost): each slave that joins the roster wakes the wait.
     auto missing = [&] {
         QStringList keys;
         const QStringList found = rosterKeys();
@@ -230,16 +237,14 @@ bool MasterPlayer::findSlaves()
         }
         return keys;
     };
-    const bool met = waitFor(
-        [&] {
-            if (m_sinceSearch.elapsed() >= kSearchEveryMs) {
-                control.refreshSlavePlayers();
-                m_sinceSearch.restart();
-            }
-            return missing().isEmpty();
-        },
-        kFindTimeoutMs);
-    m_rosterWatch.know(rosterKeys());
+    QTimer search;
+    search.setInterval(kSearchEveryMs);
+    QObject::connect(&search, &QTimer::timeout, [&control] { control.refreshSlavePlayers(); });
+    search.start();
+    const bool met = waitFor([&] { return missing().isEmpty(); }, kFindTimeoutMs);
+    search.stop();
+    for (const QString& key : rosterKeys())
+        m_known.insert(key);
     const QStringList absent = missing();
     QString detail = QStringLiteral("slaves=%1/%2").arg(rosterKeys().size()).arg(control.getAdmittedSlaves().size());
     if (!absent.isEmpty())
@@ -253,9 +258,9 @@ bool MasterPlayer::synchroniseClocks(const QStringList& keys)
     // Slaves whose clock sync runs already take a new start as a repeat (recovery): only the new ones start.
     MultiNetControl::m_haveStartClockSync = false;
     control.notifySlaveStartClockSync();
-    const bool met = waitFor([&] { return lagging(keys, &NetControlNS::struAddress::isClockSynced).isEmpty(); },
-                             kClockSyncTimeoutMs);
-    const QStringList behind = lagging(keys, &NetControlNS::struAddress::isClockSynced);
+    const bool met = waitFor([&] { return notReady(NetControlNS::Readiness::ClockSynced, keys).isEmpty(); },
+                             kClockSyncTimeoutMs, kReadinessPollMs);
+    const QStringList behind = notReady(NetControlNS::Readiness::ClockSynced, keys);
     hold(kOffsetSettleMs);
     return step("clocksync", met, behind.isEmpty() ? QString() : QStringLiteral("missing=") + behind.join(QLatin1Char(',')));
 }
@@ -274,7 +279,7 @@ bool MasterPlayer::prepare()
     if (!m_playback.media().open(m_programme, m_pipelineClock, m_options.window, m_options.label, error))
         return step("prepare", false, error);
     const bool met = prepareSlaves();
-    const QStringList behind = lagging({}, &NetControlNS::struAddress::isPrepared);
+    const QStringList behind = notReady(NetControlNS::Readiness::Prepared);
     return step("prepare", met,
                 m_programme.uris().join(QLatin1Char(',')) +
                     (behind.isEmpty() ? QString() : QStringLiteral(" missing=") + behind.join(QLatin1Char(','))));
@@ -287,7 +292,8 @@ bool MasterPlayer::prepareSlaves(const QStringList& keys)
     sync.programme = m_programme;
     if (!sendCommand(sync))
         return false;
-    return waitFor([&] { return lagging(keys, &NetControlNS::struAddress::isPrepared).isEmpty(); }, kPrepareTimeoutMs);
+    return waitFor([&] { return notReady(NetControlNS::Readiness::Prepared, keys).isEmpty(); }, kPrepareTimeoutMs,
+                   kReadinessPollMs);
 }
 
 bool MasterPlayer::bringIn(const QStringList& keys)
@@ -296,7 +302,6 @@ bool MasterPlayer::bringIn(const QStringList& keys)
     bool ok = synchroniseClocks(keys);
     ok = step("prepare", prepareSlaves(keys), QStringLiteral("again")) && ok;
     ok = putOnTimeline() && ok;
-    m_rosterWatch.know(keys);
     m_joining = false;
     return step("join", ok, keys.join(QLatin1Char(',')));
 }
@@ -307,7 +312,7 @@ bool MasterPlayer::putOnTimeline()
     return now.playing ? command(SyncCommand::Start, -1) : command(SyncCommand::Seek, now.positionNs, false);
 }
 
-bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playOn, double rate)
+bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playOn, double rate, qint64 play)
 {
     SyncCommand sync;
     sync.kind = kind;
@@ -316,11 +321,14 @@ bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playO
     const qint64 atUs = m_clock.nowUs() + qint64(m_options.marginMs) * 1000;
     sync.atHostUs = double(atUs);
     const qint64 atClockNs = atUs * 1000;
-    sync.play = m_playback.timeline().play;
+    sync.play = play >= 0 ? play : m_playback.timeline().play;
     // A pause acts where the programme is at the instant, a speed change goes on from the frame after the
     // last one shown; a start without a position starts where the programme is; others act where they are told.
     if (kind == SyncCommand::Pause) {
-        positionNs = m_playback.snapNs(m_playback.timeline().positionAt(atClockNs));
+        // In the play the pipeline has reached by then, which may lie past the time line's item.
+        const std::optional<ProgrammePoint> there = m_playback.media().pointAt(atClockNs);
+        sync.play = there ? there->play : sync.play;
+        positionNs = m_playback.snapNs(there ? there->positionNs : m_playback.timeline().positionAt(atClockNs));
     } else if (kind == SyncCommand::Speed) {
         positionNs = m_playback.continuingPositionNs(atClockNs);
     } else if (kind == SyncCommand::Start && positionNs < 0) {
@@ -354,9 +362,16 @@ bool MasterPlayer::sendCommand(SyncCommand& sync)
 
 bool MasterPlayer::playToEndAndComplete()
 {
-    MultiNetControl& control = m_net->control();
-    const bool met = runEventLoopUntil([&] { return m_stopRequested || (m_ended && control.isAllSlaveComplete(kLayer)); },
-                                       kCompleteTimeoutMs, kCompletePollMs);
+    // Every slave on line has reported complete: a slave that went off line (the events say so) is passed
+    // over, as isAllSlaveComplete does.
+    auto allComplete = [this] {
+        for (const QString& key : notReady(NetControlNS::Readiness::Complete)) {
+            if (!m_offLine.contains(key))
+                return false;
+        }
+        return true;
+    };
+    const bool met = waitFor([&] { return m_ended && allComplete(); }, kCompleteTimeoutMs, kReadinessPollMs);
     return step("complete", met && !m_stopRequested, m_ended ? QString() : QStringLiteral("the master did not reach the end"));
 }
 
@@ -364,16 +379,54 @@ void MasterPlayer::hold(int ms)
 {
     QElapsedTimer held;
     held.start();
+    lookAfterRoster();
     for (qint64 left = ms; left > 0 && !m_stopRequested; left = ms - held.elapsed()) {
-        runEventLoopUntil([this] { return m_stopRequested || (!m_pendingKeys.isEmpty() && !m_joining); },
-                          int(std::min<qint64>(left, kSearchEveryMs)), kPollMs);
+        waitFor([this] { return rosterNeedsCare(); }, int(left));
         lookAfterRoster();
     }
 }
 
-bool MasterPlayer::waitFor(const std::function<bool()>& done, int timeoutMs)
+bool MasterPlayer::waitFor(const std::function<bool()>& done, int timeoutMs, int pollMs)
 {
-    return runEventLoopUntil([&] { return m_stopRequested || done(); }, timeoutMs, kPollMs) && !m_stopRequested;
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_stopRequested && !done()) {
+        const qint64 left = timeoutMs - waited.elapsed();
+        if (left <= 0)
+            break;
+        // One pass of the event loop: until a wake-up (an event, a line of input, a stop), the poll's tick
+        // or the deadline; then `done` is asked again.
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(int(pollMs > 0 ? std::min<qint64>(left, pollMs) : left));
+        QEventLoop* const outer = std::exchange(m_waiting, &loop);
+        loop.exec();
+        m_waiting = outer;
+    }
+    return !m_stopRequested && done();
+}
+
+void MasterPlayer::wake()
+{
+    if (m_waiting)
+        m_waiting->quit();
+}
+
+void MasterPlayer::takeSlaveEvent(NetControlNS::SlaveEvent event, const QString& key)
+{
+    if (event == NetControlNS::SlaveEvent::WentOffLine)
+        m_offLine.insert(key);
+    else
+        m_offLine.remove(key);
+    m_slaveEvents.emplace_back(event, key);
+    wake();
+}
+
+bool MasterPlayer::rosterNeedsCare() const
+{
+    return m_started && !m_joining && (!m_pendingKeys.isEmpty() || !m_slaveEvents.empty());
 }
 
 void MasterPlayer::lookAfterRoster()
@@ -388,29 +441,38 @@ void MasterPlayer::lookAfterRoster()
             admitted.insert(key);
         m_pendingKeys.clear();
         control.setSlaves(admitted);
-        m_sinceSearch.invalidate();
+        control.refreshSlavePlayers();  // at once, and every second from here
+        m_searchTimer.start();
     }
-    if (!m_sinceSearch.isValid() || m_sinceSearch.elapsed() >= kSearchEveryMs) {
-        control.refreshSlavePlayers();
-        m_sinceSearch.start();
+    // What happened since the last look, in order. A slave is new once (one that joined, or whose program
+    // started again in an old one's place); off line and back again are told once each.
+    QStringList fresh;
+    bool cameBack = false;
+    for (; !m_slaveEvents.empty(); m_slaveEvents.pop_front()) {
+        const auto& [event, key] = m_slaveEvents.front();
+        if (event == NetControlNS::SlaveEvent::Joined && !m_known.contains(key)) {
+            m_known.insert(key);
+            fresh.append(key);
+        } else if (event == NetControlNS::SlaveEvent::WentOffLine && m_known.contains(key) && !m_toldOffLine.contains(key)) {
+            m_toldOffLine.insert(key);
+            EventLine(QStringLiteral("slave")).add(QStringLiteral("key"), key).add(QStringLiteral("on-line"), false).print();
+        } else if (event == NetControlNS::SlaveEvent::CameBack && m_toldOffLine.remove(key)) {
+            EventLine(QStringLiteral("slave")).add(QStringLiteral("key"), key).add(QStringLiteral("on-line"), true).print();
+            cameBack = true;
+        }
     }
-    const RosterWatch::Changes changes = m_rosterWatch.update(control.getSlavesPlayer(), m_clock.nowUs());
-    for (const QString& key : changes.wentOff)
-        EventLine(QStringLiteral("slave")).add(QStringLiteral("key"), key).add(QStringLiteral("on-line"), false).print();
-    for (const QString& key : changes.cameBack)
-        EventLine(QStringLiteral("slave")).add(QStringLiteral("key"), key).add(QStringLiteral("on-line"), true).print();
-    if (!changes.fresh.isEmpty())
-        bringIn(changes.fresh);
-    else if (!changes.cameBack.isEmpty())
+    if (!fresh.isEmpty())
+        bringIn(fresh);
+    else if (cameBack)
         putOnTimeline();  // what it missed meanwhile; a no-op for the others
 }
 
-QStringList MasterPlayer::lagging(const QStringList& keys, bool NetControlNS::struAddress::*met)
+QStringList MasterPlayer::notReady(NetControlNS::Readiness what, const QStringList& keys)
 {
     QStringList behind;
-    for (const NetControlNS::struAddress& entry : m_net->control().getSlavesPlayer()) {
-        const QString key = RosterWatch::keyOf(entry);
-        if ((keys.isEmpty() || keys.contains(key)) && !(entry.*met) && !behind.contains(key))
+    for (const NetControlNS::struAddress& entry : m_net->control().getSlavesNotReady(what, kLayer)) {
+        const QString key = keyOf(entry);
+        if ((keys.isEmpty() || keys.contains(key)) && !behind.contains(key))
             behind.append(key);
     }
     return behind;
@@ -420,11 +482,107 @@ QStringList MasterPlayer::rosterKeys()
 {
     QStringList keys;
     for (const NetControlNS::struAddress& entry : m_net->control().getSlavesPlayer()) {
-        const QString key = RosterWatch::keyOf(entry);
+        const QString key = keyOf(entry);
         if (!keys.contains(key))
             keys.append(key);
     }
     return keys;
+}
+
+bool MasterPlayer::play()
+{
+    if (!m_playback.media().isOpen())  // stopped: every player opens the programme again
+        return prepare() && command(SyncCommand::Start, 0);
+    const Timeline& now = m_playback.timeline();
+    if (now.playing)
+        return true;
+    return command(SyncCommand::Start, now.positionNs);
+}
+
+bool MasterPlayer::pause()
+{
+    return command(SyncCommand::Pause);
+}
+
+bool MasterPlayer::seek(qint64 positionNs)
+{
+    return command(SyncCommand::Seek, m_playback.snapNs(std::max<qint64>(0, positionNs)), m_playback.timeline().playing);
+}
+
+bool MasterPlayer::nextItem()
+{
+    const qint64 next = m_playback.timeline().play + 1;
+    if (m_programme.uriOfPlay(next).isEmpty()) {
+        printError(QStringLiteral("next: the programme has no item after this one"));
+        return false;
+    }
+    return command(SyncCommand::Seek, 0, m_playback.timeline().playing, 1.0, next);
+}
+
+bool MasterPlayer::setTrim(const QString& key, int ms)
+{
+    if (const QString refusal = trimRefusal(ms, m_options.marginMs); !refusal.isEmpty()) {
+        printError(QStringLiteral("trim %1 ms for %2 refused: %3").arg(ms).arg(key, refusal));
+        return false;
+    }
+    if (!rosterKeys().contains(key)) {
+        printError(QStringLiteral("trim for %1 refused: the roster holds no such slave (IP_PID)").arg(key));
+        return false;
+    }
+    SyncCommand sync;
+    sync.kind = SyncCommand::Trim;
+    sync.target = key;
+    sync.trimUs = qint64(ms) * 1000;
+    return sendCommand(sync);
+}
+
+void MasterPlayer::onInputLine(const QString& line)
+{
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString verb = words.value(0);
+    bool ok = false;
+    if (words.size() == 2 && verb == QLatin1String("admit")) {
+        m_pendingKeys.append(words[1]);
+        wake();
+    } else if (words.size() == 1 && verb == QLatin1String("quit")) {
+        requestStop();
+    } else if (words.size() == 1 && verb == QLatin1String("health")) {
+        printHealth();
+    } else if (words.size() == 1 && verb == QLatin1String("play")) {
+        play();
+    } else if (words.size() == 1 && verb == QLatin1String("pause")) {
+        pause();
+    } else if (words.size() == 1 && verb == QLatin1String("next")) {
+        nextItem();
+    } else if (const double seconds = words.value(1).toDouble(&ok); words.size() == 2 && verb == QLatin1String("seek") && ok) {
+        seek(std::llround(seconds * 1e9));
+    } else if (const int ms = words.value(2).toInt(&ok); words.size() == 3 && verb == QLatin1String("trim") && ok) {
+        setTrim(words[1], ms);
+    } else if (!words.isEmpty()) {
+        printOutputLine(QStringLiteral("multinet-player master: ignored '%1' (input takes: admit IP_PID, quit, health, play, "
+                                       "pause, seek SECONDS, next, trim IP_PID MS)")
+                            .arg(line));
+    }
+}
+
+void MasterPlayer::printHealth()
+{
+    for (const NetControlNS::struSlaveHealth& health : m_net->control().getSlavesHealth()) {
+        EventLine line(QStringLiteral("health"));
+        line.add(QStringLiteral("key"), keyOf(health.slave)).add(QStringLiteral("known"), health.known);
+        if (health.known) {
+            line.add(QStringLiteral("offset-us"), health.offsetUs, 1).add(QStringLiteral("rate-ppm"), health.ratePpm, 2);
+            if (health.presentationKnown) {
+                const NetControlNS::struPresentation& shown = health.presentation;
+                line.add(QStringLiteral("late-p50-us"), shown.lateP50Us)
+                    .add(QStringLiteral("late-p99-us"), shown.lateP99Us)
+                    .add(QStringLiteral("shown"), qint64(shown.framesShown))
+                    .add(QStringLiteral("dropped"), qint64(shown.framesDropped));
+            }
+            line.add(QStringLiteral("text"), QString::fromStdString(health.text));
+        }
+        line.print();
+    }
 }
 
 bool MasterPlayer::step(const char* name, bool met, const QString& detail)
@@ -440,4 +598,5 @@ bool MasterPlayer::step(const char* name, bool met, const QString& detail)
 void MasterPlayer::requestStop()
 {
     m_stopRequested = true;
+    wake();
 }

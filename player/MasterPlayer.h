@@ -15,13 +15,20 @@
 // slaves every second without emptying the roster: a slave that joins ("admit IP_PID" on the standard
 // input), or whose program started again on its PC (same IP, new process id), is brought in (clock, prepare,
 // a start on the master's time line); one that comes back on line after an outage gets the time line again.
+// The library tells of each (setSlaveEventHandler: joined, went off line, came back) on its own threads;
+// the events are handed to the main thread, which waits on them rather than polling the roster. Only the
+// slaves' readiness (clock synchronised, prepared, complete), which no event tells, is asked for
+// (getSlavesNotReady) while a step waits for it.
+//
+// Every slave reports its health (option HealthReports); "health" on the standard input prints what the
+// master last heard, one line a slave. Standard input also takes what an operator does (see the public
+// members): "play", "pause", "seek SECONDS", "next", "trim IP_PID MS".
 #pragma once
 
 #include "FrameLog.h"
 #include "HostClock.h"
 #include "NetControlThread.h"
 #include "PlayerOptions.h"
-#include "RosterWatch.h"
 #include "StdinLines.h"
 #include "StopSignals.h"
 #include "SyncedPlayback.h"
@@ -29,10 +36,14 @@
 #include <gst/net/net.h>
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSet>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <memory>
+#include <utility>
 
 class MasterPlayer
 {
@@ -44,6 +55,25 @@ public:
     MasterPlayer& operator=(const MasterPlayer&) = delete;
 
     int exec();
+
+    // What an operator does while the programme plays, on the main thread (a command's instant is a margin
+    // ahead, and the master carries it out too). False when it was not sent, or not carried out here; each
+    // prints the "sent" line and a "[demo] session" line, as the session's steps do (setTrim: "sent" only).
+    // Plays on from where the programme stands (after a pause: from the frame it holds).
+    bool play();
+    // Holds the frame shown at the instant.
+    bool pause();
+    // Goes to `positionNs` in the item that plays now, playing on or held as the programme was.
+    bool seek(qint64 positionNs);
+    // Goes to the first frame of the next item (the programme's first again past the end of one that
+    // loops), playing on or held as the programme was; false past the end of one that does not.
+    bool nextItem();
+    // Ends the programme: every slave is stopped with the master, which then exits (as "quit").
+    void stop() { requestStop(); }
+    // Trims one screen: the slave of `key` ("ip_pid") shows its frames `ms` later (negative: earlier, down
+    // to the margin less 50 ms) than the common instant, from its next frames on. False, with an error
+    // line, for a trim out of bounds or a key the roster does not hold.
+    bool setTrim(const QString& key, int ms);
 
 private:
     bool runSession();
@@ -63,19 +93,30 @@ private:
     // for the slaves already on the time line.
     bool putOnTimeline();
     // Sends `command` with its instant a margin ahead, and carries it out here at that instant. A start
-    // with a negative position starts where the programme is at the instant.
-    bool command(SyncCommand::Kind kind, qint64 positionNs = 0, bool playOn = true, double rate = 1.0);
+    // with a negative position starts where the programme is at the instant. The position lies in `play`
+    // (-1: the play of the programme's time line).
+    bool command(SyncCommand::Kind kind, qint64 positionNs = 0, bool playOn = true, double rate = 1.0, qint64 play = -1);
     bool sendCommand(SyncCommand& sync);
     bool playToEndAndComplete();
-    // Lets `ms` pass with the event loop running, looking after the roster meanwhile; returns early when a
-    // stop is asked for.
+    // Lets `ms` pass with the event loop running, looking after the roster whenever an event asks for it;
+    // returns early when a stop is asked for.
     void hold(int ms);
-    // Runs the event loop until `done` or `timeoutMs`; false on time-out.
-    bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    // Runs the event loop until `done` (asked at each wake-up) or `timeoutMs`; false on time-out or a stop.
+    // `pollMs` > 0 also asks every pollMs: for the slaves' readiness, which no event tells.
+    bool waitFor(const std::function<bool()>& done, int timeoutMs, int pollMs = 0);
+    // Ends the innermost wait's pass of the event loop, so that it asks its `done` again.
+    void wake();
+    // On the main thread: a slave event the library told on its own thread.
+    void takeSlaveEvent(NetControlNS::SlaveEvent event, const QString& key);
+    // Once the programme has started: admits the slaves named on the standard input, tells of slaves that
+    // went off line or came back, and brings in the new ones.
     void lookAfterRoster();
-    // The keys among `keys` (every one of the roster when empty) whose entries do not all meet `met`.
-    QStringList lagging(const QStringList& keys, bool NetControlNS::struAddress::*met);
+    bool rosterNeedsCare() const;
+    // The keys among `keys` (every one of the roster when empty) of roster entries that have not reported `what`.
+    QStringList notReady(NetControlNS::Readiness what, const QStringList& keys = {});
     QStringList rosterKeys();
+    void onInputLine(const QString& line);
+    void printHealth();
     bool step(const char* name, bool met, const QString& detail);
     void requestStop();
 
@@ -86,6 +127,7 @@ private:
     GstClock* m_pipelineClock = nullptr;
     GstNetTimeProvider* m_clockProvider = nullptr;
     NetControlNS::slaveControlCbk m_callbacks;
+    QObject m_mainContext;         // queued work for the main thread is dropped once it is gone
     std::unique_ptr<NetControlThread> m_net;
     Programme m_programme;         // main thread
     bool m_ended = false;          // main thread: this player reached the end of the programme
@@ -94,8 +136,13 @@ private:
     bool m_joining = false;        // main thread: bringing slaves in
     bool m_started = false;        // main thread: the programme or the session has begun
     bool m_stopRequested = false;  // main thread
-    RosterWatch m_rosterWatch;     // main thread
-    QElapsedTimer m_sinceSearch;   // main thread: since the last search for slaves
+    QSet<QString> m_known;         // main thread: slaves found, or brought in since
+    QSet<QString> m_offLine;       // main thread: slaves off line, as the events say
+    QSet<QString> m_toldOffLine;   // main thread: slaves whose going off line was printed
+    // Main thread: the slave events not looked after yet (lookAfterRoster), oldest first.
+    std::deque<std::pair<NetControlNS::SlaveEvent, QString>> m_slaveEvents;
+    QEventLoop* m_waiting = nullptr;  // main thread: the innermost wait's event loop
+    QTimer m_searchTimer;          // main thread: the search for slaves every second while the programme plays
     StdinLines m_input;
     StopSignals m_stopSignals;
 };

@@ -476,3 +476,30 @@ void MediaPlayer::onAboutToFinish(GstElement*, gpointer self)
 {
     static_cast<MediaPlayer*>(self)->queueNextPlay();
 }
+
+void MediaPlayer::onElementSetup(GstElement*, GstElement* element, gpointer self)
+{
+    if (std::optional<Decoders::Decoder> decoder = Decoders::identify(element)) {
+        auto* player = static_cast<MediaPlayer*>(self);
+        std::lock_guard<std::mutex> lock(player->m_decoderMutex);
+        player->m_decoder = *decoder;
+    }
+}
+
+// A screen's trim (SyncedPlayback::setTrimNs), apart from the rest: the sink reads its element's base time
+// at each frame's wait, and pointAt reads the pipeline's.
+void MediaPlayer::shiftBaseTime(qint64 deltaNs)
+{
+    if (!m_pipeline || deltaNs == 0)
+        return;
+    const GstClockTime base = GstClockTime(qint64(gst_element_get_base_time(m_pipeline)) + deltaNs);
+    gst_element_set_base_time(m_pipeline, base);
+    GstIterator* elements = gst_bin_iterate_recurse(GST_BIN(m_pipeline));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(elements, &item) == GST_ITERATOR_OK) {
+        gst_element_set_base_time(GST_ELEMENT(g_value_get_object(&item)), base);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(elements);
+}

@@ -63,6 +63,10 @@ public:
     std::optional<ProgrammePoint> pointAt(qint64 clockNs) const;
     // Ends playback and releases the pipeline's resources; false, told to `onError`, when the pipeline
     // refuses to stop (it is then left as it is: its threads may still run).
+    // Moves every frame still to come by `deltaNs` on the pipeline's clock (later; negative: earlier),
+    // without a seek: the base time of the pipeline and of each of its elements moves, and the sink waits
+    // for each next frame by it. A frame the sink already waits for keeps its time. (A screen's trim.)
+    void shiftBaseTime(qint64 deltaNs);
     bool halt();
 
     GstClock* clock() const { return m_clock; }

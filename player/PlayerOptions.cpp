@@ -184,6 +184,19 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
         {QStringLiteral("drift-ppm"), QStringLiteral("Simulate a PC whose oscillator runs PPM fast (negative: slow): the host clock, "
+QString trimRefusal(int ms, int marginMs)
+{
+    if (ms > kMaxTrimMs)
+        return QStringLiteral("a trim is at most %1 ms").arg(kMaxTrimMs);
+    if (ms < minTrimMs(marginMs))
+        return QStringLiteral("a screen can show its frames at most %1 ms early: each command comes %2 ms ahead of its "
+                              "instant (the master's --margin-ms), and a player needs %3 ms of that")
+            .arg(-minTrimMs(marginMs))
+            .arg(marginMs)
+            .arg(kTrimMarginLeftMs);
+    return QString();
+}
+
                                                      "the pipeline's clock and the timed waits drift, the frame log does not."), QStringLiteral("PPM")},
         {QStringLiteral("key-file"), QStringLiteral("The group's keys: one or two lines 'ID HEX' (a key id from 1 to 255, 64 hex "
                                                     "digits); the first signs, both are accepted. Mode 0600 (or 0640 for a "
@@ -219,6 +232,10 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         std::fprintf(stderr, "multinet-player: --ip takes an IPv4 address, got '%s'\n", qPrintable(options.ip));
         exitCode = 2;
         return std::nullopt;
+            {QStringLiteral("trim-ms"), QStringLiteral("This screen shows its frames MS later than the common instant (negative: "
+                                                       "earlier, down to the master's margin less 50 ms)."), QStringLiteral("MS")},
+            {QStringLiteral("margin-ms"), QStringLiteral("The master's command margin (default 200), which bounds a negative "
+                                                         "--trim-ms."), QStringLiteral("MS")},
     }
     constexpr qint64 kTenDaysUs = 10LL * 86400 * 1000000;
     if (!parser.isSet(QStringLiteral("port")) && missing("--port", exitCode))
@@ -278,6 +295,14 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
         {QStringLiteral("anchor"), QStringLiteral("Also play the session on GStreamer's network clock, for comparison.")},
         {QStringLiteral("clock"), QStringLiteral("Which clock places the frames: library (the default) or gstreamer-net "
+        if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
+            !readInteger(parser, "trim-ms", -60000, 60000, options.trimMs, exitCode))
+            return std::nullopt;
+        if (const QString refusal = trimRefusal(options.trimMs, options.marginMs); !refusal.isEmpty()) {
+            std::fprintf(stderr, "multinet-player: --trim-ms %d: %s\n", options.trimMs, qPrintable(refusal));
+            exitCode = 2;
+            return std::nullopt;
+        }
                                                  "(only the session on GStreamer's network clock)."), QStringLiteral("NAME")},
         {QStringLiteral("slave-prefix"), QStringLiteral("Start each slave under COMMAND (words split as a shell would; "
                                                         "{ppm} and {rate} in it become the slave's --drift-ppm value and "

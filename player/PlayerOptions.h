@@ -34,7 +34,8 @@ struct PlayerOptions
     QString frameLog;         // where the shown frames are written at the end; empty: not written
     bool window = false;
     QString label;
-    int marginMs = 200;       // master: how far ahead an instant is chosen
+    int marginMs = 200;       // master: how far ahead an instant is chosen; slave: the master's, for --trim-ms
+    int trimMs = 0;           // slave: this screen shows its frames so much later (negative: earlier)
     int pauseMs = 400;        // master: how long the session holds its pause
     bool ignoreOffset = false;  // slave: the control run, instants taken as if the clocks agreed
     bool rateCorrection = true; // slave: keeps its pipeline clock on the master's time line
@@ -46,6 +47,14 @@ struct PlayerOptions
 struct PlayerRunOptions
 {
     int slaves = 3;
+// A screen's trim (slave --trim-ms, MasterPlayer::setTrim): at most this much later, and at most the
+// command margin less kTrimMarginLeftMs earlier, since a command arrives only a margin ahead of its instant.
+constexpr int kMaxTrimMs = 10000;
+constexpr int kTrimMarginLeftMs = 50;
+inline int minTrimMs(int marginMs) { return marginMs > kTrimMarginLeftMs ? kTrimMarginLeftMs - marginMs : 0; }
+// Empty when `ms` is a trim that commands a margin of `marginMs` ahead leave time for; else why not.
+QString trimRefusal(int ms, int marginMs);
+
     quint16 port = 0;
     int group = 9;
     QString clip;          // empty: made in the work directory

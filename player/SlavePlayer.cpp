@@ -11,6 +11,11 @@
 namespace {
 
 constexpr int kLayer = 0;
+// The presentation figures: frames taken in four times a second, handed to the library once a second.
+constexpr int kMeasureEveryMs = 250;
+constexpr int kMeasuresPerReport = 4;
+constexpr qint64 kNsPerUs = 1000;
+constexpr qint64 kNsPerMs = 1000000;
 
 void printError(const QString& message)
 {
@@ -40,6 +45,13 @@ SlavePlayer::SlavePlayer(PlayerOptions options)
     control.setMasterIp(m_options.masterIp.toStdString());
     control.setAcknowledgedDelivery(true);
     control.setRecovery(true);
+    control.setOptions(control.options() | NetControlNS::HealthReports);
+    control.setHealthText(healthText().toStdString());
+    m_playback.setTrimNs(qint64(m_options.trimMs) * kNsPerMs);
+    m_log.startTap();
+    m_measureTimer.setInterval(kMeasureEveryMs);
+    QObject::connect(&m_measureTimer, &QTimer::timeout, [this] { measurePresentation(); });
+    m_measureTimer.start();
     m_playback.media().setHandlers(
         [this] {
             const bool sent = m_net->control().reportComplete(kLayer);
@@ -64,18 +76,18 @@ int SlavePlayer::exec()
     MultiNetControl& control = m_net->control();
     if (!listeningOrSayWhy(control.isListening(), control.errorString(), QStringLiteral("multinet-player slave")))
         return 1;
-    const QString key = m_options.ip + QLatin1Char('_') + QString::number(QCoreApplication::applicationPid());
     EventLine(QStringLiteral("ready"))
         .add(QStringLiteral("role"), "slave")
         .add(QStringLiteral("ip"), m_options.ip)
         .add(QStringLiteral("pid"), QCoreApplication::applicationPid())
-        .add(QStringLiteral("key"), key)
+        .add(QStringLiteral("key"), key())
         .add(QStringLiteral("mono-us"), HostClock::monotonicUs())
         .add(QStringLiteral("clock-offset-us"), m_options.clockOffsetUs)
         .add(QStringLiteral("drift-ppm"), m_options.driftPpm, 1)
         .add(QStringLiteral("clock"), m_options.clock == SyncClock::GstNet ? "gstreamer-net" : "library")
         .add(QStringLiteral("rate-correction"), m_options.rateCorrection)
         .add(QStringLiteral("ignore-offset"), m_options.ignoreOffset)
+        .add(QStringLiteral("trim-ms"), m_options.trimMs)
         .print();
     return QCoreApplication::exec();
 }
@@ -93,6 +105,8 @@ NetControlNS::slaveControlCbk SlavePlayer::makeCallbacks()
                                    .arg(QLatin1String(name)));
                 else if (command->kind == SyncCommand::Prepare)
                     prepare(*command);
+                else if (command->kind == SyncCommand::Trim)
+                    trim(*command);
                 else
                     carryOut(*command);
             },
@@ -155,6 +169,7 @@ void SlavePlayer::prepare(const SyncCommand& command)
         prepared.add(QStringLiteral("error"), error).print();
         return;
     }
+    m_meter.reset();  // a new programme: its frames are counted from here
     prepared.add(QStringLiteral("reported"), m_net->control().reportPrepared(kLayer)).print();
 }
 
@@ -182,6 +197,78 @@ void SlavePlayer::carryOut(const SyncCommand& command)
     if (!ok)
         applied.add(QStringLiteral("error"), error);
     applied.print();
+}
+
+void SlavePlayer::trim(const SyncCommand& command)
+{
+    if (command.target != key())
+        return;  // another screen's
+    if (!m_applied.takeIfNew(command)) {
+        EventLine(QStringLiteral("ignored"))
+            .add(QStringLiteral("command"), SyncCommand::name(command.kind))
+            .add(QStringLiteral("cmd"), command.id)
+            .add(QStringLiteral("reason"), "applied already, or older than the last one applied")
+            .print();
+        return;
+    }
+    const qint64 trimNs = command.trimUs * kNsPerUs;
+    const QString refusal = trimRefusal(int(command.trimUs / 1000), m_options.marginMs);
+    EventLine applied(QStringLiteral("applied"));
+    applied.add(QStringLiteral("command"), SyncCommand::name(command.kind))
+        .add(QStringLiteral("cmd"), command.id)
+        .add(QStringLiteral("trim-us"), command.trimUs)
+        .add(QStringLiteral("was-us"), m_playback.trimNs() / kNsPerUs);
+    if (refusal.isEmpty())
+        m_playback.setTrimNs(trimNs);
+    applied.add(QStringLiteral("mono-us"), HostClock::monotonicUs()).add(QStringLiteral("ok"), refusal.isEmpty());
+    if (!refusal.isEmpty())
+        applied.add(QStringLiteral("error"), QStringLiteral("trim %1 us refused: %2").arg(command.trimUs).arg(refusal));
+    applied.print();
+}
+
+QString SlavePlayer::key() const
+{
+    return m_options.ip + QLatin1Char('_') + QString::number(QCoreApplication::applicationPid());
+}
+
+QString SlavePlayer::healthText() const
+{
+    return m_options.label;
+}
+
+void SlavePlayer::measurePresentation()
+{
+    const std::vector<ShownFrame> frames = m_log.takeTapped();
+    GstClock* clock = m_playback.media().clock();
+    const qint64 clockNs = clock ? qint64(gst_clock_get_time(clock)) : -1;
+    const qint64 monoNs = FrameLog::monotonicNs();
+    // Both clocks read at the last measure and now: a frame shown in between is placed on the pipeline's
+    // clock by the straight line through the two readings, whatever rate the clock ran at (steered onto
+    // the master's time line, or drifting).
+    const bool between = clock && clock == m_measuredClock && monoNs > m_measuredMonoNs;
+    const double clockPerMono = between ? double(clockNs - m_measuredClockNs) / double(monoNs - m_measuredMonoNs) : 1.0;
+    for (const ShownFrame& frame : frames) {
+        if (!clock || frame.kind != ShownFrame::Rendered) {
+            m_meter.add(frame.monoNs);
+            continue;
+        }
+        const qint64 shownClockNs = clockNs - std::llround(double(monoNs - frame.monoNs) * clockPerMono);
+        const std::optional<SyncedPlayback::FrameDue> due = m_playback.dueOf(frame.key, shownClockNs);
+        if (!due) {
+            m_meter.add(frame.monoNs);
+            continue;
+        }
+        const qint64 lateNs = std::llround(double(shownClockNs - due->clockNs) / clockPerMono);
+        m_meter.add(frame.monoNs, lateNs, due->line, due->index);
+    }
+    m_measuredClock = clock;
+    m_measuredClockNs = clockNs;
+    m_measuredMonoNs = monoNs;
+    if (++m_measures % kMeasuresPerReport != 0)
+        return;
+    MultiNetControl& control = m_net->control();
+    control.setPresentation(m_meter.figures(monoNs));
+    control.setHealthText(healthText().toStdString());
 }
 
 void SlavePlayer::finish()

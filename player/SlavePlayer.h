@@ -8,6 +8,12 @@
 // It rides out a lossy network and a master that starts again: the library repeats what was lost
 // (acknowledged delivery) and follows the master's new address (recovery), and each command of a master's
 // run is applied once and in order (AppliedCommands).
+//
+// Its screen may be trimmed (--trim-ms, or a trim command from the master for its key): every frame is
+// then shown that much later (earlier) than the common instant. About once a second it hands its health
+// to the library (option HealthReports), which reports it to the master: how late its frames were over the
+// last 10 s, the frames shown and dropped since the programme was prepared (PresentationMeter), and a text
+// (healthText).
 #pragma once
 
 #include "CommandData.h"
@@ -15,6 +21,7 @@
 #include "HostClock.h"
 #include "NetControlThread.h"
 #include "PlayerOptions.h"
+#include "PresentationMeter.h"
 #include "SlaveClock.h"
 #include "StdinLines.h"
 #include "StopSignals.h"
@@ -43,7 +50,18 @@ private:
 
     void prepare(const SyncCommand& command);
     void carryOut(const SyncCommand& command);
+    // A trim from the master: applied when it names this slave's key.
+    void trim(const SyncCommand& command);
     void finish();
+    // This slave's key, "ip_pid", as its master knows it.
+    QString key() const;
+
+    // The text of this slave's health reports: its label. The one place to add what else an operator
+    // should read there (the decoder in use, say); the library sends at most 64 bytes of it.
+    QString healthText() const;
+    // Takes the frames shown since the last time into the presentation figures; hands the figures and the
+    // text to the library every kMeasuresPerReport times.
+    void measurePresentation();
 
     const PlayerOptions m_options;
     HostClock m_clock;
@@ -59,4 +77,12 @@ private:
     StdinLines m_input;
     StopSignals m_stopSignals;
     bool m_finished = false;           // main thread only
+    PresentationMeter m_meter;         // main thread only
+    QTimer m_measureTimer;             // main thread only
+    int m_measures = 0;                // main thread only
+    // The pipeline's clock and CLOCK_MONOTONIC read together at the last measure: a frame shown since is
+    // placed on the clock between that reading and the next. Main thread only.
+    GstClock* m_measuredClock = nullptr;  // not owned; only compared
+    qint64 m_measuredClockNs = -1;
+    qint64 m_measuredMonoNs = -1;
 };

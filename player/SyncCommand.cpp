@@ -42,6 +42,24 @@ std::optional<SyncCommand> prepared(const CommandData& data)
     return command;
 }
 
+// A trim, which travels on a step with words of its own; nothing when a word it needs is missing.
+std::optional<SyncCommand> trimmed(const CommandData& data)
+{
+    const std::optional<qint64> trimUs = data.integer(QStringLiteral("trim-us"));
+    const QString key = data.value(QStringLiteral("key"));
+    if (!trimUs || key.isEmpty())
+        return std::nullopt;
+    SyncCommand command = made(SyncCommand::Trim, 0, 0, data);
+    command.target = key;
+    command.trimUs = *trimUs;
+    return command;
+}
+
+bool isTrim(const CommandData& data)
+{
+    return data.value(QStringLiteral("kind")) == QLatin1String("trim");
+}
+
 // The words every command carries, and those of its kind.
 CommandData userData(const SyncCommand& command)
 {
@@ -58,6 +76,11 @@ CommandData userData(const SyncCommand& command)
             data.set(QStringLiteral("uri%1").arg(i), command.programme.uris().at(i));
         return data;
     case SyncCommand::Stop:
+        return data;
+    case SyncCommand::Trim:
+        data.set(QStringLiteral("kind"), QStringLiteral("trim"))
+            .set(QStringLiteral("key"), command.target)
+            .set(QStringLiteral("trim-us"), command.trimUs);
         return data;
     case SyncCommand::Speed:
     case SyncCommand::Step:
@@ -77,7 +100,7 @@ CommandData userData(const SyncCommand& command)
 
 const char* SyncCommand::name(Kind kind)
 {
-    static const char* const kNames[] = {"start", "pause", "seek", "speed", "step", "stepback", "stop", "prepare"};
+    static const char* const kNames[] = {"start", "pause", "seek", "speed", "step", "stepback", "stop", "prepare", "trim"};
     return kNames[kind];
 }
 
@@ -98,6 +121,7 @@ bool SyncCommand::send(MultiNetControl& control) const
     case Speed:
         return control.notifySlaveSpeed(rate, kLayer, user, len);
     case Step:
+    case Trim:
         return control.notifySlaveStep(kLayer, user, len);
     case StepBack:
         return control.notifySlaveStepBack(kLayer, user, len);
@@ -141,7 +165,11 @@ void SyncCommand::receiveInto(NetControlNS::slaveControlCbk& callbacks, const Re
         });
     };
     callbacks.stepCbk = [deliver](int, char* userData, int len) {
-        deliver("step", userData, len, [](const CommandData& data) { return madeFromData(Step, data); });
+        // A trim travels on a step (see the header).
+        if (isTrim(CommandData::parse(userData, len)))
+            deliver("trim", userData, len, trimmed);
+        else
+            deliver("step", userData, len, [](const CommandData& data) { return madeFromData(Step, data); });
     };
     callbacks.stepBackCbk = [deliver](int, char* userData, int len) {
         deliver("stepback", userData, len, [](const CommandData& data) { return madeFromData(StepBack, data); });

@@ -20,6 +20,11 @@
 //   step       at=<instant> pos=<position of the frame to show>
 //   stepback   as step
 //   stop       value = instant
+//   trim       kind=trim key=<ip_pid> trim-us=<n>   (one screen's trim, from its next frames on)
+//
+// A trim rides on the library's step (notifySlaveStep), which carries nothing of its own: a player that
+// knows no trim reads it as a step without `at` and `pos` and ignores it with a line, so the format stays
+// version 1. Only the slave whose key it names applies it; every other one leaves it.
 #pragma once
 
 #include "CommandData.h"
@@ -35,7 +40,7 @@
 
 struct SyncCommand
 {
-    enum Kind { Start, Pause, Seek, Speed, Step, StepBack, Stop, Prepare };
+    enum Kind { Start, Pause, Seek, Speed, Step, StepBack, Stop, Prepare, Trim };
     static constexpr int kFormatVersion = 1;
 
     Kind kind = Start;
@@ -47,6 +52,8 @@ struct SyncCommand
     qint64 run = 0;       // the master's run
     qint64 id = 0;        // the command's number in its run
     Programme programme;  // prepare only
+    QString target;       // trim only: the key ("ip_pid") of the slave it is for
+    qint64 trimUs = 0;    // trim only: how much later (negative: earlier) that screen shows its frames
 
     static const char* name(Kind kind);
     // Sends it to every slave through the master's control object. False when the control object refused

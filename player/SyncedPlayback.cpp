@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -13,11 +14,15 @@ constexpr qint64 kNsPerMs = 1000000;
 // How long before its instant a playing pipeline stops to preroll a new position: a seek and the first
 // frame's decoding take a few milliseconds, much more on a loaded machine.
 constexpr qint64 kPrerollLeadNs = 80 * kNsPerMs;
+// Time lines kept for dueOf: each command that moves the programme makes one.
+constexpr std::size_t kKeptLines = 16;
 
 } // namespace
 
-bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString& error)
+bool SyncedPlayback::apply(const SyncCommand& command, qint64 instantClockNs, QString& error)
 {
+    // This screen's trim: everything happens that much later (earlier) than the common instant.
+    const qint64 atClockNs = instantClockNs + m_trimNs;
     const qint64 positionNs = command.positionUs * kNsPerUs;
     if (!m_media.isOpen()) {
         error = QStringLiteral("%1 before any media is prepared; ignored").arg(QLatin1String(SyncCommand::name(command.kind)));
@@ -73,12 +78,14 @@ bool SyncedPlayback::apply(const SyncCommand& command, qint64 atClockNs, QString
             m_timeline.positionNs = m_timeline.positionAt(atClockNs);
         }
         m_timeline.playing = false;
+        noteTimeline(atClockNs);
         at(atClockNs, [this] { m_media.halt(); });
         return true;
     case SyncCommand::Prepare:
-        break;  // a programme is opened, not applied
+    case SyncCommand::Trim:
+        break;  // a programme is opened, a trim set (setTrimNs), not applied
     }
-    error = QStringLiteral("a prepare is no playback command");
+    error = QStringLiteral("a %1 is no playback command").arg(QLatin1String(SyncCommand::name(command.kind)));
     return false;
 }
 
@@ -121,6 +128,7 @@ bool SyncedPlayback::playAt(qint64 play, qint64 positionNs, double rate, qint64 
     if (!before.playing && !playFrom(play, positionNs, rate, atClockNs, error))
         return false;
     m_timeline = Timeline{true, play, positionNs, atClockNs, rate};
+    noteTimeline(atClockNs);
     if (!before.playing)
         return true;
     // Playing on until just before the instant: every screen then stops on the same frame at the same
@@ -131,9 +139,10 @@ bool SyncedPlayback::playAt(qint64 play, qint64 positionNs, double rate, qint64 
     const double frameOnClockNs = double(grid.frameDurationNs()) / before.rate;
     const qint64 stopAt =
         before.clockNs + qint64(double(lastShown - before.positionNs) / before.rate + frameOnClockNs / 2);
-    at(stopAt, [this, play, positionNs, rate, atClockNs] {
+    at(stopAt, [this, play, positionNs, rate, atClockNs, trimNs = m_trimNs] {
+        // A trim that changed meanwhile moves the instant with it (the time line was moved already).
         QString lateError;
-        if (!playFrom(play, positionNs, rate, atClockNs, lateError) && m_onLateError)
+        if (!playFrom(play, positionNs, rate, atClockNs + (m_trimNs - trimNs), lateError) && m_onLateError)
             m_onLateError(lateError);
     });
     return true;
@@ -152,6 +161,7 @@ void SyncedPlayback::holdAt(qint64 play, qint64 positionNs, qint64 atClockNs)
     m_timeline.play = play;
     m_timeline.positionNs = positionNs;
     m_timeline.clockNs = atClockNs;
+    noteTimeline(atClockNs);
     at(atClockNs, [this, play, positionNs] {
         QString error;
         if (!m_media.holdFrame(ProgrammePoint{play, positionNs}, error) && m_onLateError)
@@ -166,4 +176,58 @@ void SyncedPlayback::at(qint64 clockNs, std::function<void()> action)
     const qint64 waitNs = m_toRealNs ? m_toRealNs(clockNs - nowNs) : clockNs - nowNs;
     const qint64 delayMs = std::max<qint64>(0, (waitNs + kNsPerMs - 1) / kNsPerMs);
     QTimer::singleShot(int(delayMs), Qt::PreciseTimer, &m_timerContext, std::move(action));
+}
+
+void SyncedPlayback::setTrimNs(qint64 trimNs)
+{
+    const qint64 deltaNs = trimNs - m_trimNs;
+    m_trimNs = trimNs;
+    if (deltaNs == 0 || !m_timeline.playing || !m_media.isOpen())
+        return;
+    // The programme plays: its time line, and the pipeline's frames with it, move by the change.
+    m_timeline.clockNs += deltaNs;
+    m_media.shiftBaseTime(deltaNs);
+    noteTimeline(m_media.clock() ? qint64(gst_clock_get_time(m_media.clock())) : m_timeline.clockNs);
+}
+
+void SyncedPlayback::noteTimeline(qint64 fromClockNs)
+{
+    m_lines.push_back(KeptLine{m_timeline, fromClockNs, m_nextLineId++});
+    if (m_lines.size() > kKeptLines)
+        m_lines.pop_front();
+}
+
+std::optional<SyncedPlayback::FrameDue> SyncedPlayback::dueOf(qint64 key, qint64 shownClockNs) const
+{
+    const qint64 frameNs = m_media.grid().frameDurationNs();
+    if (frameNs <= 0)
+        return std::nullopt;
+    // The time line in force when the frame was shown: the newest that began by then (half a frame of
+    // slack, for a first frame shown a little early).
+    auto kept = m_lines.rbegin();
+    while (kept != m_lines.rend() && kept->fromClockNs > shownClockNs + frameNs / 2)
+        ++kept;
+    if (kept == m_lines.rend() || !kept->timeline.playing)
+        return std::nullopt;
+    const Timeline& line = kept->timeline;
+    const qint64 play = Programme::playOfKey(key);
+    const qint64 pts = key - Programme::frameKey(play, 0);
+    if (play < line.play)
+        return std::nullopt;
+    // How far into the programme the frame lies from where the time line starts: across the ends of the
+    // items in between when their lengths are known.
+    qint64 offsetNs = pts - line.positionNs;
+    for (qint64 p = line.play; p < play; ++p) {
+        const qint64 duration = m_media.itemDurationNs(m_media.programme().itemOfPlay(p));
+        if (duration <= 0)
+            return std::nullopt;
+        offsetNs += duration;
+    }
+    if (offsetNs < -frameNs / 2)
+        return std::nullopt;
+    FrameDue due;
+    due.clockNs = line.clockNs + std::llround(double(offsetNs) / line.rate);
+    due.line = kept->id;
+    due.index = (offsetNs + frameNs / 2) / frameNs;
+    return due;
 }

@@ -3,6 +3,10 @@
 // seek that plays on and a speed change preroll at once and show their first frame at the instant; a
 // pause, a step and a seek that stays paused show their frame at the instant; a stop ends there.
 // Master and slaves run the same code, so that they differ only in how they convert an instant.
+//
+// A screen's trim moves every instant of this player by so much (later; negative: earlier): the commands'
+// instants as they are applied, and, when it changes while the programme plays, the frames from the next
+// one on (the pipeline's base time moves by the change, without a seek).
 #pragma once
 
 #include "FrameGrid.h"
@@ -11,7 +15,9 @@
 
 #include <QObject>
 
+#include <deque>
 #include <functional>
+#include <optional>
 
 class SyncedPlayback
 {
@@ -38,6 +44,25 @@ public:
     // Called right before the pipeline is put on another time line (a flushing seek and a new base time).
     void setRepositionHandler(std::function<void()> onReposition) { m_onReposition = std::move(onReposition); }
 
+    // This screen's trim, in ns of the pipeline's clock: every command is carried out that much later
+    // (negative: earlier) than its instant. A change while the programme plays moves the frames from the
+    // next one on; a command already waiting for its instant keeps to the trim it was applied with, but
+    // for the base time of a start it has yet to make.
+    void setTrimNs(qint64 trimNs);
+    qint64 trimNs() const { return m_trimNs; }
+
+    // When a frame (its Programme::frameKey) that was shown at `shownClockNs` of the pipeline's clock was due
+    // there, by the time line that the commands (and the trim) had set for that moment: nothing for a frame
+    // of a time line that is not kept (the last 16), of one that did not play, or across an item whose
+    // length is not known. `line` tells the time lines apart; `index` counts the line's frames from its start.
+    struct FrameDue
+    {
+        qint64 clockNs = 0;
+        qint64 line = 0;
+        qint64 index = 0;
+    };
+    std::optional<FrameDue> dueOf(qint64 key, qint64 shownClockNs) const;
+
 private:
     // Whether the command names a position to go to (a pause may leave it to the player, a speed change
     // names one only while playing).
@@ -50,6 +75,16 @@ private:
     void holdAt(qint64 play, qint64 positionNs, qint64 atClockNs);
     // Runs `action` on the main thread when the pipeline's clock reaches `clockNs` (at once when it has).
     void at(qint64 clockNs, std::function<void()> action);
+    // Keeps the time line as it is now, in force from `fromClockNs` on (for dueOf).
+    void noteTimeline(qint64 fromClockNs);
+
+    // A time line and the instant from which it was in force.
+    struct KeptLine
+    {
+        Timeline timeline;
+        qint64 fromClockNs = 0;
+        qint64 id = 0;
+    };
 
     MediaPlayer m_media;
     Timeline m_timeline;
@@ -57,4 +92,7 @@ private:
     std::function<void(const QString&)> m_onLateError;
     std::function<qint64(qint64)> m_toRealNs;
     std::function<void()> m_onReposition;
+    qint64 m_trimNs = 0;
+    std::deque<KeptLine> m_lines;  // the newest last
+    qint64 m_nextLineId = 1;
 };

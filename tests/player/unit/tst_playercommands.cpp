@@ -47,6 +47,16 @@ SyncCommand command(SyncCommand::Kind kind, qint64 positionUs, qint64 id, bool p
     return made;
 }
 
+SyncCommand trimOf(const QString& key, qint64 trimUs)
+{
+    SyncCommand made = command(SyncCommand::Trim, 0, 11);
+    made.play = 0;
+    made.atHostUs = 0;
+    made.target = key;
+    made.trimUs = trimUs;
+    return made;
+}
+
 SyncCommand prepareOf(QStringList uris, bool loop)
 {
     SyncCommand made = command(SyncCommand::Prepare, 0, 10);
@@ -128,6 +138,8 @@ private Q_SLOTS:
         QTest::newRow("prepare, one item") << prepareOf({QStringLiteral("file:///media/a%20b.avi")}, false);
         QTest::newRow("prepare, a playlist that loops")
             << prepareOf({QStringLiteral("file:///a.avi"), QStringLiteral("http://host/b.mp4?x=1&y=2"), QStringLiteral("file:///c.mkv")}, true);
+        QTest::newRow("trim, later") << trimOf(QStringLiteral("127.0.0.3_4711"), 20000);
+        QTest::newRow("trim, earlier") << trimOf(QStringLiteral("10.0.0.7_12"), -150000);
     }
     void everyCommandCrossesTheWire()
     {
@@ -142,7 +154,9 @@ private Q_SLOTS:
         QCOMPARE(got.run, sent.run);
         QCOMPARE(got.id, sent.id);
         QVERIFY(got.programme == sent.programme);
-        if (sent.kind == SyncCommand::Prepare || sent.kind == SyncCommand::Stop)
+        QCOMPARE(got.target, sent.target);
+        QCOMPARE(got.trimUs, sent.trimUs);
+        if (sent.kind == SyncCommand::Prepare || sent.kind == SyncCommand::Stop || sent.kind == SyncCommand::Trim)
             return;
         QCOMPARE(got.play, sent.play);
         QCOMPARE(got.positionUs, sent.positionUs);
@@ -168,6 +182,11 @@ private Q_SLOTS:
         QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  cmd=2 ") << true
                                                           << qint64(40) << qint64(2);
         QTest::newRow("step of a later format") << SyncCommand::Step << QByteArray("v=2 pos=40 at=7") << false << qint64(0) << qint64(0);
+        // A trim travels on a step; one without its key or its value is left out, as a player that knows
+        // no trims leaves out every trim (a step without its instant and position).
+        QTest::newRow("trim without its key") << SyncCommand::Trim << QByteArray("kind=trim trim-us=5 cmd=4") << false << qint64(0) << qint64(0);
+        QTest::newRow("trim without its value") << SyncCommand::Trim << QByteArray("kind=trim key=1.2.3.4_5") << false << qint64(0) << qint64(0);
+        QTest::newRow("step of a kind it does not know") << SyncCommand::Step << QByteArray("v=1 run=1 cmd=4 kind=truncate key=1.2.3.4_5 trim-us=5") << false << qint64(0) << qint64(0);
         // Without a position the slave pauses on the frame it shows at the instant.
         QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("cmd=3") << true << qint64(-1) << qint64(3);
         QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << true << qint64(-1) << qint64(0);
@@ -184,7 +203,7 @@ private Q_SLOTS:
         char* user = userData.isEmpty() ? nullptr : userData.data();
         const int len = int(userData.size());
         const bool sent = kind == SyncCommand::Speed  ? m_master->notifySlaveSpeed(2.0, kLayer, user, len)
-                          : kind == SyncCommand::Step ? m_master->notifySlaveStep(kLayer, user, len)
+                          : kind == SyncCommand::Step || kind == SyncCommand::Trim ? m_master->notifySlaveStep(kLayer, user, len)
                           : kind == SyncCommand::StepBack ? m_master->notifySlaveStepBack(kLayer, user, len)
                           : kind == SyncCommand::Pause    ? m_master->notifySlavePause(kAtUs, kLayer, user, len)
                                                           : m_master->notifySlaveStop(kAtUs, kLayer, user, len);
