@@ -4,6 +4,9 @@
 #include "EventLine.h"
 #include "HostStartup.h"
 #include "PipelineClock.h"
+#include "operator/MasterActions.h"
+#include "operator/ProgrammeState.h"
+#include "operator/ScreenTable.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -134,6 +137,19 @@ int MasterPlayer::exec()
         .add(QStringLiteral("slaves"), int(m_options.slaves.size()))
         .add(QStringLiteral("clock"), m_options.clock == SyncClock::GstNet ? "gstreamer-net" : "library")
         .print();
+    if (m_options.operatorPage) {
+        QString error;
+        m_operator = OperatorConsole::start(*m_options.operatorPage, [this] {
+            const qint64 nowUs = m_clock.nowUs();
+            MultiNetControl& net = m_net->control();
+            return ShowStatus{programmeStatusOf(m_playback, nowUs * 1000, m_started),
+                              screensOf(net.getSlavesHealth(), net.getAdmittedSlaves(), m_offLine, nowUs), {}, {}};
+        }, actionsOf(*this, m_options.marginMs), error);
+        if (!m_operator) {
+            printError(error);
+            return 1;
+        }
+    }
     int status = 1;
     QTimer::singleShot(0, [this, &status] {
         status = runSession() ? 0 : 1;
@@ -154,7 +170,7 @@ bool MasterPlayer::runSession()
     // The slaves that are not ready in time join later, by the same path as a slave that joins late.
     bool ok = findSlaves();
     ok = synchroniseClocks() && ok;
-    const bool plain = m_options.loop || !m_options.playlist.isEmpty() || m_options.forSeconds > 0;
+    const bool plain = m_options.loop || !m_options.playlist.isEmpty() || m_options.forSeconds > 0 || m_operator;
     if (prepare() && !m_stopRequested)
         ok = (plain ? playProgramme() : playSession()) && ok;
     else
@@ -208,7 +224,11 @@ bool MasterPlayer::playProgramme()
     QElapsedTimer playing;
     playing.start();
     const qint64 forMs = std::llround(m_options.forSeconds * 1000);
-    while (!m_stopRequested && !m_ended) {
+    while (!m_stopRequested && (m_operator || !m_ended)) {
+        if (m_operator && m_ended) {  // a show stops at the end of its programme and waits for the operator
+            ok = playToEndAndComplete() && stopProgramme() && ok;
+            m_ended = false;
+        }
         const qint64 left = forMs > 0 ? forMs - playing.elapsed() : qint64(kSearchEveryMs);
         if (left <= 0)
             break;
@@ -216,7 +236,8 @@ bool MasterPlayer::playProgramme()
     }
     if (m_ended)
         ok = playToEndAndComplete() && ok;
-    ok = command(SyncCommand::Stop) && ok;
+    if (m_playback.media().isOpen())  // a show the operator stopped has nothing left to stop
+        ok = stopProgramme() && ok;
     hold(m_options.marginMs + 100);
     step("programme", ok, QStringLiteral("played=%1s").arg(double(playing.elapsed()) / 1000.0, 0, 'f', 1));
     return ok;
@@ -497,6 +518,11 @@ bool MasterPlayer::play()
     if (now.playing)
         return true;
     return command(SyncCommand::Start, now.positionNs);
+}
+
+bool MasterPlayer::stopProgramme()
+{
+    return command(SyncCommand::Stop);
 }
 
 bool MasterPlayer::pause()

@@ -32,6 +32,7 @@
 #include "StdinLines.h"
 #include "StopSignals.h"
 #include "SyncedPlayback.h"
+#include "operator/OperatorConsole.h"
 
 #include <gst/net/net.h>
 
@@ -70,6 +71,9 @@ public:
     bool nextItem();
     // Ends the programme: every slave is stopped with the master, which then exits (as "quit").
     void stop() { requestStop(); }
+    // The operator's stop: every player stops at the instant, and the show waits for play, which prepares
+    // the programme again and plays it from its start, or for quit.
+    bool stopProgramme();
     // Trims one screen: the slave of `key` ("ip_pid") shows its frames `ms` later (negative: earlier, down
     // to the margin less 50 ms) than the common instant, from its next frames on. False, with an error
     // line, for a trim out of bounds or a key the roster does not hold.
@@ -145,4 +149,5 @@ private:
     QTimer m_searchTimer;          // main thread: the search for slaves every second while the programme plays
     StdinLines m_input;
     StopSignals m_stopSignals;
+    std::unique_ptr<OperatorConsole> m_operator;  // main thread: with --operator, the page the show is steered from
 };

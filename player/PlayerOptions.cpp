@@ -210,6 +210,7 @@ QString trimRefusal(int ms, int marginMs)
             pauseOption(),
         });
         parser.addOptions(programmeOptions());
+        parser.addOptions(OperatorSettings::commandLineOptions());
     } else {
         parser.addOptions({
             {QStringLiteral("master"), QStringLiteral("The master's IPv4 address."), QStringLiteral("IP")},
@@ -263,7 +264,8 @@ QString trimRefusal(int ms, int marginMs)
             return std::nullopt;
         if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
             !readInteger(parser, "pause-ms", 0, 60000, options.pauseMs, exitCode) ||
-            !readReal(parser, "for", 0.001, kMaxSeconds, options.forSeconds, exitCode))
+            !readReal(parser, "for", 0.001, kMaxSeconds, options.forSeconds, exitCode) ||
+            !OperatorSettings::read(parser, options.operatorPage, exitCode))
             return std::nullopt;
     } else {
         options.masterIp = parser.value(QStringLiteral("master"));

@@ -6,6 +6,7 @@
 
 #include "ClipMaker.h"
 #include "KeyFile.h"
+#include "operator/OperatorSettings.h"
 
 #include <QSet>
 #include <QString>
@@ -41,6 +42,7 @@ struct PlayerOptions
     bool rateCorrection = true; // slave: keeps its pipeline clock on the master's time line
     SyncClock clock = SyncClock::Library;
     quint16 netClockPort = 0;   // SyncClock::GstNet
+    std::optional<OperatorSettings> operatorPage;  // master: the show an operator steers (--operator)
     std::optional<KeyFile> keys;  // none: an unkeyed group
 };
 

@@ -93,7 +93,7 @@ struct OperatorServer::Impl
     Impl(CommandHandler handler, QByteArray pageHtml) : onCommand(std::move(handler)), page(pageHtml.toStdString()) {}
 
     void route();
-    httplib::Server::HandlerResponse screen(const httplib::Request& request, httplib::Response& response) const;
+    httplib::Server::HandlerResponse checkRequest(const httplib::Request& request, httplib::Response& response) const;
     void serveEvents(httplib::Response& response);
     void serveCommand(const httplib::Request& request, httplib::Response& response);
 
@@ -125,7 +125,7 @@ void OperatorServer::Impl::route()
                               {"Referrer-Policy", "no-referrer"},
                               {"X-Frame-Options", "DENY"}});
     http.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        return screen(request, response);
+        return checkRequest(request, response);
     });
     http.Get("/", [this](const httplib::Request&, httplib::Response& response) {
         response.set_header("Content-Security-Policy",
@@ -168,7 +168,7 @@ void OperatorServer::Impl::route()
     });
 }
 
-httplib::Server::HandlerResponse OperatorServer::Impl::screen(const httplib::Request& request, httplib::Response& response) const
+httplib::Server::HandlerResponse OperatorServer::Impl::checkRequest(const httplib::Request& request, httplib::Response& response) const
 {
     const bool read = request.method == "GET" || request.method == "HEAD";
     if (!read && request.method != "POST") {

@@ -8,7 +8,6 @@
 #include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
-#include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "sending/DeliveryRepeater.h"
 #include "wire/ByteOrder.h"
@@ -29,11 +28,6 @@ constexpr int kGroup = 13;
 constexpr quint32 kPeerPid = 4242;
 const QString kMasterIp = QStringLiteral("127.0.0.1");
 
-quint16 codeOf(const QByteArray& datagram)
-{
-    return wire::getU16(datagram.constData() + 8);
-}
-
 quint16 seqOf(const QByteArray& datagram)
 {
     return wire::getU16(datagram.constData() + 16);
@@ -43,16 +37,6 @@ QByteArray acknowledgementOf(const QByteArray& datagram, quint16 ackCode)
 {
     const Payload ack = encodeAcknowledgement(Acknowledgement{seqOf(datagram), codeOf(datagram)});
     return buildDatagram(ackCode, -1, kGroup, QByteArray(ack.data(), ack.size), {}, kPeerPid);
-}
-
-QList<ReceivedDatagramCopy> withCode(const QList<ReceivedDatagramCopy>& received, quint16 code)
-{
-    QList<ReceivedDatagramCopy> found;
-    for (const ReceivedDatagramCopy& d : received) {
-        if (codeOf(d.bytes) == code)
-            found.append(d);
-    }
-    return found;
 }
 
 } // namespace
@@ -74,7 +58,6 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     MultiNetControl master(host.callbacks(), kGroup, kMasterIp.toStdString(), pickFreePort());
     master.setMasterFlag(true);
     master.setAcknowledgedDelivery(true);
-    MultiNetControlTestAccess access(master);
     RawPeer answering(QStringLiteral("127.0.0.2"));
     RawPeer silent(QStringLiteral("127.0.0.3"));
     RawPeer older(QStringLiteral("127.0.0.4"));  // says nothing of what it supports
@@ -84,8 +67,8 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     for (RawPeer* peer : {&answering, &silent})
         peer->send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, QByteArray(acknowledges.data(), acknowledges.size),
                                  {}, kPeerPid),
-                   kMasterIp, access.unicastPort());
-    older.send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, access.unicastPort());
+                   kMasterIp, master.unicastPort());
+    older.send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, master.unicastPort());
     QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().size() == 3; }));
 
     LogCapture log;
@@ -97,7 +80,7 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     QCOMPARE(repeats[1].bytes, repeats[0].bytes);  // byte for byte, sequence number included
     QVERIFY(repeats[0].bytes.endsWith("tag=cmd1"));
 
-    answering.send(acknowledgementOf(repeats[0].bytes, enS2MCommandAckCmd), kMasterIp, access.unicastPort());
+    answering.send(acknowledgementOf(repeats[0].bytes, enS2MCommandAckCmd), kMasterIp, master.unicastPort());
     runEventLoopFor(300);
     const int afterAck = int(answering.received().size());
     runEventLoopFor(700);
@@ -110,7 +93,7 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     QVERIFY(silent.received().size() >= 6);
     // A slave that said nothing gets each command once (the broadcast), until it acknowledges one.
     QVERIFY(older.received().isEmpty());
-    older.send(acknowledgementOf(repeats[0].bytes, enS2MCommandAckCmd), kMasterIp, access.unicastPort());
+    older.send(acknowledgementOf(repeats[0].bytes, enS2MCommandAckCmd), kMasterIp, master.unicastPort());
     runEventLoopFor(100);
     QVERIFY(master.notifySlaveStep(0, nullptr, 0));
     QVERIFY(older.waitFor(1, 2000).size() >= 1);
@@ -131,23 +114,22 @@ void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce()
     slave.setSlaveFlag(true);
     slave.setMasterIp(kMasterIp.toStdString());
     slave.setAcknowledgedDelivery(acknowledged);
-    MultiNetControlTestAccess access(slave);
     RawPeer master(kMasterIp);
     QVERIFY2(master.isBound(), qPrintable(master.errorString()));
 
     LogCapture log;
     const QByteArray pause = buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 77, 7);
     for (int copy = 0; copy < 3; ++copy)
-        master.send(pause, QStringLiteral("127.0.0.2"), access.unicastPort());
+        master.send(pause, QStringLiteral("127.0.0.2"), slave.unicastPort());
     // Another master process (restarted) may use the same sequence number: that is a new command.
     master.send(buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 78, 7), QStringLiteral("127.0.0.2"),
-                access.unicastPort());
+                slave.unicastPort());
     QVERIFY(runEventLoopUntil([&] { return host.callCount() == (acknowledged ? 2 : 4); }));
     runEventLoopFor(100);
     QCOMPARE(host.callCount(), acknowledged ? 2 : 4);
     QCOMPARE(int(log.text().count("slave pasue!")), acknowledged ? 2 : 4);
 
-    const QList<ReceivedDatagramCopy> acks = withCode(master.received(), enS2MCommandAckCmd);
+    const QList<ReceivedDatagramCopy> acks = master.withCode(enS2MCommandAckCmd);
     QCOMPARE(int(acks.size()), acknowledged ? 4 : 0);
     if (acknowledged) {
         const std::optional<Acknowledgement> ack =
@@ -167,19 +149,18 @@ void tst_AcknowledgedDelivery::reportsAreRepeatedAndHandledOnce()
     slave.setSlaveFlag(true);
     slave.setMasterIp(kMasterIp.toStdString());
     slave.setAcknowledgedDelivery(true);
-    MultiNetControlTestAccess slaveAccess(slave);
     RawPeer rawMaster(kMasterIp);
-    rawMaster.send(buildDatagram(enM2SFindPartnerCmd, -1, kGroup), QStringLiteral("127.0.0.2"), slaveAccess.unicastPort());
-    QVERIFY(runEventLoopUntil([&] { return !withCode(rawMaster.received(), enS2MReportPartnerCmd).isEmpty(); }));
+    rawMaster.send(buildDatagram(enM2SFindPartnerCmd, -1, kGroup), QStringLiteral("127.0.0.2"), slave.unicastPort());
+    QVERIFY(rawMaster.waitForCode(enS2MReportPartnerCmd));
     QVERIFY(slave.reportPrepared(0));
-    QVERIFY(runEventLoopUntil([&] { return withCode(rawMaster.received(), enS2MReportPreparedCmd).size() >= 3; }));
-    const QByteArray report = withCode(rawMaster.received(), enS2MReportPreparedCmd).front().bytes;
-    QCOMPARE(withCode(rawMaster.received(), enS2MReportPreparedCmd).back().bytes, report);
-    rawMaster.send(acknowledgementOf(report, enM2SReportAckCmd), QStringLiteral("127.0.0.2"), slaveAccess.unicastPort());
+    QVERIFY(rawMaster.waitForCode(enS2MReportPreparedCmd, 3));
+    const QByteArray report = rawMaster.withCode(enS2MReportPreparedCmd).front().bytes;
+    QCOMPARE(rawMaster.withCode(enS2MReportPreparedCmd).back().bytes, report);
+    rawMaster.send(acknowledgementOf(report, enM2SReportAckCmd), QStringLiteral("127.0.0.2"), slave.unicastPort());
     runEventLoopFor(300);
-    const int afterAck = int(withCode(rawMaster.received(), enS2MReportPreparedCmd).size());
+    const int afterAck = int(rawMaster.withCode(enS2MReportPreparedCmd).size());
     runEventLoopFor(700);
-    QCOMPARE(int(withCode(rawMaster.received(), enS2MReportPreparedCmd).size()), afterAck);
+    QCOMPARE(int(rawMaster.withCode(enS2MReportPreparedCmd).size()), afterAck);
 
     // A master acknowledges each copy of a report and marks its slave prepared once.
     RecordingHost masterHost;
@@ -187,15 +168,14 @@ void tst_AcknowledgedDelivery::reportsAreRepeatedAndHandledOnce()
     master.setMasterFlag(true);
     master.setAcknowledgedDelivery(true);
     master.setSlaves({QStringLiteral("127.0.0.3_4242")});
-    MultiNetControlTestAccess masterAccess(master);
     RawPeer rawSlave(QStringLiteral("127.0.0.3"));
-    rawSlave.send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, masterAccess.unicastPort());
+    rawSlave.send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, master.unicastPort());
     QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().size() == 1; }));
     LogCapture log;
     const QByteArray prepared = buildDatagram(enS2MReportPreparedCmd, 0, kGroup, {}, {}, kPeerPid, 9);
-    rawSlave.send(prepared, kMasterIp, masterAccess.unicastPort());
-    rawSlave.send(prepared, kMasterIp, masterAccess.unicastPort());
-    QVERIFY(runEventLoopUntil([&] { return withCode(rawSlave.received(), enM2SReportAckCmd).size() == 2; }));
+    rawSlave.send(prepared, kMasterIp, master.unicastPort());
+    rawSlave.send(prepared, kMasterIp, master.unicastPort());
+    QVERIFY(rawSlave.waitForCode(enM2SReportAckCmd, 2));
     QVERIFY(master.getSlavesPlayer().front().isPrepared);
     QCOMPARE(int(log.text().count("slave report prepared!")), 1);
 }

@@ -7,29 +7,22 @@
 
 #include "EventLoopWait.h"
 #include "common/LogCapture.h"
-#include "common/LoopbackPeers.h"
+#include "common/MasterWithRoster.h"
 #include "common/MultiNetControlTestAccess.h"
-#include "common/RecordingHost.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 
 #include <QTest>
-#include <QtEndian>
 
 using namespace tamo::detail;
+using roster_fixture::MasterWithRoster;
+using roster_fixture::kSlavePid;
 
 namespace {
 
 constexpr int kGroup = 11;
 constexpr char kMasterIp[] = "127.0.0.1";
-constexpr char kSlaveIp[] = "127.0.0.2";
-
-int countOf(const QList<ReceivedDatagramCopy>& received, quint16 code)
-{
-    return int(std::count_if(received.begin(), received.end(), [code](const ReceivedDatagramCopy& d) {
-        return qFromLittleEndian<quint16>(d.bytes.constData() + 8) == code;
-    }));
-}
+const QString kSlaveIp = QStringLiteral("127.0.0.2");
 
 } // namespace
 
@@ -48,105 +41,99 @@ void tst_HostileTraffic::startStormIsBounded()
     LogCapture log;
     RecordingHost host;
     host.setLayerIds({0});
-    MultiNetControl slave(host.callbacks(), kGroup, kSlaveIp, pickFreePort());
+    MultiNetControl slave(host.callbacks(), kGroup, kSlaveIp.toStdString(), pickFreePort());
     slave.setSlaveFlag(true);
     slave.setMasterIp(kMasterIp);
-    MultiNetControlTestAccess internals(slave);
     RawPeer master(QString::fromLatin1(kMasterIp));
     QVERIFY2(master.isBound(), qPrintable(master.errorString()));
-    const QString slaveIp = QString::fromLatin1(kSlaveIp);
     quint16 seq = 0;
     auto send = [&](quint16 code, const QByteArray& payload = {}) {
-        master.send(buildDatagram(code, -1, kGroup, payload, {}, 4242, seq++), slaveIp, internals.unicastPort());
+        master.send(buildDatagram(code, -1, kGroup, payload, {}, 4242, seq++), kSlaveIp, slave.unicastPort());
     };
     // A search answered after everything sent before it shows that the worker has handled all of that.
     auto handledSoFar = [&] {
         master.clear();
         send(enM2SFindPartnerCmd);
-        return runEventLoopUntil([&] { return countOf(master.received(), enS2MReportPartnerCmd) == 1; });
+        return master.waitForCode(enS2MReportPartnerCmd);
+    };
+    // A stop ends every clock-sync pair that runs, each with its line.
+    auto pairsEndedByAStop = [&] {
+        const auto ended = [&] { return int(log.text().count("MultiNetControl::heartSyncThread exit!")); };
+        const int before = ended();
+        send(enM2SStopClockSyncCmd);
+        runEventLoopUntil([&] { return ended() > before; });
+        runEventLoopFor(100);
+        master.clear();
+        return ended() - before;
     };
 
     constexpr int kStorm = 200;
     for (int i = 0; i < kStorm; ++i)
         send(enM2SStartClockSyncCmd);
     QVERIFY(handledSoFar());
-    QCOMPARE(internals.clockSyncGenerations(), MultiNetControl::kMaxClockSyncGenerations);
     QCOMPARE(log.text().count("further starts only reset the interval"), 1);
-
     // At the bound a start still sets the interval back, after a start command had lengthened it.
+    MultiNetControlTestAccess internals(slave);
     send(enM2SStartCmd, QByteArray(16, '\0'));
     QVERIFY(handledSoFar());
     QCOMPARE(internals.syncIntervalMs(), 3000);
     send(enM2SStartClockSyncCmd);
     QVERIFY(handledSoFar());
     QCOMPARE(internals.syncIntervalMs(), 100);
+    QCOMPARE(pairsEndedByAStop(), MultiNetControl::kMaxClockSyncGenerations);
 
-    // A stop ends every generation; the next start runs one again, and the clock-sync requests come.
-    send(enM2SStopClockSyncCmd);
+    // After the stop a start runs one pair again, and the clock-sync requests come.
     send(enM2SStartClockSyncCmd);
-    QVERIFY(handledSoFar());
-    QCOMPARE(internals.clockSyncGenerations(), 1);
-    QVERIFY(internals.clockSyncRunning());
-    QVERIFY(runEventLoopUntil([&] { return countOf(master.received(), enS2MClockSyncRequestCmd) > 0; }));
+    QVERIFY(master.waitForCode(enS2MClockSyncRequestCmd));
+    QCOMPARE(pairsEndedByAStop(), 1);
 
     // A new storm is a new episode with its own line.
     for (int i = 0; i < kStorm; ++i)
         send(enM2SStartClockSyncCmd);
     QVERIFY(handledSoFar());
-    QCOMPARE(internals.clockSyncGenerations(), MultiNetControl::kMaxClockSyncGenerations);
     QCOMPARE(log.text().count("further starts only reset the interval"), 2);
+    QCOMPARE(pairsEndedByAStop(), MultiNetControl::kMaxClockSyncGenerations);
 }
 
 void tst_HostileTraffic::rosterEntriesPerSlaveAreBounded()
 {
     LogCapture log;
-    RecordingHost host;
-    MultiNetControl master(host.callbacks(), kGroup, kMasterIp, pickFreePort());
-    master.setMasterFlag(true);
-    master.setSlaves({QStringLiteral("127.0.0.2_4242"), QStringLiteral("127.0.0.3_4242")});
-    MultiNetControlTestAccess internals(master);
-    constexpr int kForged = 300;
-    for (int i = 0; i < kForged; ++i) {
-        const QByteArray report = buildDatagram(enS2MReportPartnerCmd, i % 7, kGroup, {}, {}, 4242);
-        internals.handle(report, kSlaveIp, 20000 + i);
-    }
-    // The other admitted slave still gets its entry.
-    internals.handle(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, 4242), "127.0.0.3", 30000);
-
-    const auto roster = master.getSlavesPlayer();
+    MasterWithRoster m({});
+    m.control.setSlaves({QStringLiteral("127.0.0.5_77"), QStringLiteral("127.0.0.3_77")});
+    for (int port = 0; port < 10; ++port)
+        for (int layer = 0; layer < 7; ++layer)
+            m.report(enS2MReportPartnerCmd, layer, port);
+    m.report(enS2MReportPartnerCmd, 0, 0, kSlavePid, "127.0.0.3");  // the other admitted slave gets its entry
+    const auto roster = m.control.getSlavesPlayer();
     QCOMPARE(int(roster.size()), MultiNetControl::kMaxRosterEntriesPerSlave + 1);
     QCOMPARE(int(std::count_if(roster.begin(), roster.end(), [](const auto& e) { return e.ip == "127.0.0.3"; })), 1);
-    QCOMPARE(log.text().count("slave 127.0.0.2_4242 holds 64 roster entries"), 1);
+    QCOMPARE(log.text().count("slave 127.0.0.5_77 holds 64 roster entries"), 1);
 
     // A new search starts the roster afresh, bound included.
-    QVERIFY(master.findSlavePlayer());
-    internals.handle(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, 4242), kSlaveIp, 20000);
-    QCOMPARE(master.getSlavesPlayer().size(), std::size_t(1));
+    QVERIFY(m.control.findSlavePlayer());
+    m.report(enS2MReportPartnerCmd, 0, 9);
+    QCOMPARE(m.control.getSlavesPlayer().size(), std::size_t(1));
 }
 
 void tst_HostileTraffic::unadmittedPartnersAreBounded()
 {
     LogCapture quiet;
-    RecordingHost host;
-    MultiNetControl master(host.callbacks(), kGroup, kMasterIp, pickFreePort());
-    master.setMasterFlag(true);
-    master.setSlaves({QStringLiteral("127.0.0.2_4242")});
-    MultiNetControlTestAccess internals(master);
+    MasterWithRoster m({});
     constexpr int kForged = 100;
     for (int pid = 1; pid <= kForged; ++pid)
-        internals.handle(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, quint32(pid)), "127.0.0.9", 20000);
+        m.report(enS2MReportPartnerCmd, 0, 0, quint32(pid), "127.0.0.9");
     // A key that reports again is kept once, as the newest.
     constexpr int kAgain = kForged - 5;
-    internals.handle(buildDatagram(enS2MReportPartnerCmd, 1, kGroup, {}, {}, quint32(kAgain)), "127.0.0.9", 20001);
+    m.report(enS2MReportPartnerCmd, 1, 1, quint32(kAgain), "127.0.0.9");
 
-    const auto noted = master.getUnadmittedPartners();
+    const auto noted = m.control.getUnadmittedPartners();
     QCOMPARE(int(noted.size()), MultiNetControl::kMaxUnadmittedPartners);
     QCOMPARE(noted.front().processId, kForged - MultiNetControl::kMaxUnadmittedPartners + 1);
     QCOMPARE(noted.back().processId, kAgain);
     QCOMPARE(noted.back().layerId, 1);
-    QCOMPARE(noted.back().port, 20001);
-    QVERIFY(master.getSlavesPlayer().empty());
-    QCOMPARE(master.getAdmittedSlaves(), QSet<QString>{QStringLiteral("127.0.0.2_4242")});
+    QCOMPARE(noted.back().port, m.port(1, "127.0.0.9"));
+    QVERIFY(m.control.getSlavesPlayer().empty());
+    QCOMPARE(m.control.getAdmittedSlaves(), QSet<QString>{QStringLiteral("127.0.0.5_77")});
 }
 
 QTEST_GUILESS_MAIN(tst_HostileTraffic)
@@ -154,16 +141,15 @@ void tst_HostileTraffic::forgeriesWithoutAKey()
 {
     LogCapture log;
     RecordingHost host;
-    MultiNetControl slave(host.callbacks(), kGroup, kSlaveIp, pickFreePort());
+    MultiNetControl slave(host.callbacks(), kGroup, kSlaveIp.toStdString(), pickFreePort());
     slave.setSlaveFlag(true);
     slave.setMasterIp(kMasterIp);
     slave.setAcknowledgedDelivery(true);
-    MultiNetControlTestAccess internals(slave);
     RawPeer master(QString::fromLatin1(kMasterIp));
     QVERIFY2(master.isBound(), qPrintable(master.errorString()));
     const auto send = [&](quint16 code, const Payload& payload, quint16 seq) {
         master.send(buildDatagram(code, 0, kGroup, QByteArray(payload.data(), payload.size), {}, 4242, seq),
-                    QString::fromLatin1(kSlaveIp), internals.unicastPort());
+                    kSlaveIp, slave.unicastPort());
     };
 
     send(enM2SPauseCmd, encodeDoubles(1.0), 5);  // a forger's first copy, with the master's next numbers

@@ -7,14 +7,12 @@
 #include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
-#include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "wire/MessageCode.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTest>
-#include <QtEndian>
 
 #include <atomic>
 #include <memory>
@@ -29,22 +27,6 @@ constexpr int kGroup = 9;
 constexpr char kMasterIp[] = "127.0.0.1";
 constexpr char kSlaveIp[] = "127.0.0.2";
 const QByteArray kZeroStamps(32, '\0');
-
-quint16 codeOf(const ReceivedDatagramCopy& d)
-{
-    return qFromLittleEndian<quint16>(d.bytes.constData() + 8);
-}
-
-// Waits on `peer` until a datagram with `code` has arrived; false on time-out.
-bool waitForCode(RawPeer& peer, quint16 code, int timeoutMs = 5000)
-{
-    return runEventLoopUntil(
-        [&] {
-            const auto all = peer.received();
-            return std::any_of(all.begin(), all.end(), [&](const auto& d) { return codeOf(d) == code; });
-        },
-        timeoutMs);
-}
 
 // Counts the Qt warnings printed while it lives (Qt warns when a socket is touched from a foreign thread).
 class QtWarningCounter
@@ -65,10 +47,10 @@ private:
     static inline std::atomic<int> s_count{0};
 };
 
-// A slave on kSlaveIp whose master is kMasterIp, with the host callbacks of `host`.
-std::unique_ptr<MultiNetControl> makeSlave(RecordingHost& host)
+// A slave on kSlaveIp whose master is kMasterIp, with the host callbacks of `host`, at the group port `port`.
+std::unique_ptr<MultiNetControl> makeSlave(RecordingHost& host, quint16 port = pickFreePort())
 {
-    auto slave = std::make_unique<MultiNetControl>(host.callbacks(), kGroup, kSlaveIp, pickFreePort());
+    auto slave = std::make_unique<MultiNetControl>(host.callbacks(), kGroup, kSlaveIp, port);
     slave->setSlaveFlag(true);
     slave->setMasterIp(kMasterIp);
     return slave;
@@ -101,8 +83,8 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
     const std::unique_ptr<MultiNetControl> slave = makeSlave(host);
     MultiNetControl master(host.callbacks(), kGroup, kMasterIp, pickFreePort());
     master.setMasterFlag(true);
-    const quint16 slavePort = MultiNetControlTestAccess(*slave).unicastPort();
-    const quint16 masterPort = MultiNetControlTestAccess(master).unicastPort();
+    const quint16 slavePort = slave->unicastPort();
+    const quint16 masterPort = master.unicastPort();
     RawPeer fakeMaster(QString::fromLatin1(kMasterIp));
     RawPeer fakeSlave(QString::fromLatin1(kSlaveIp));
     QVERIFY2(fakeMaster.isBound(), qPrintable(fakeMaster.errorString()));
@@ -110,7 +92,7 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
     // The slave's clock threads stamp their requests and read the clock before a master-lost test; its
     // endpoint stamps the answer on receipt, and its worker reads the clock for a heartbeat answer.
     fakeMaster.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
-    QVERIFY(waitForCode(fakeMaster, enS2MClockSyncRequestCmd));
+    QVERIFY(fakeMaster.waitForCode(enS2MClockSyncRequestCmd));
     fakeMaster.send(buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, kZeroStamps), QString::fromLatin1(kSlaveIp),
                     slavePort);
     fakeMaster.send(buildDatagram(enM2SHeartbeatReplyCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
@@ -119,25 +101,16 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
     QCOMPARE(host.clockOffsets().front(), 0.0);
     // The heartbeat thread reads the clock once per heartbeat, after its sleep: two heartbeats in all show
     // that it has done so once, and a clock that throws never declares the master lost.
-    QVERIFY(runEventLoopUntil(
-        [&] {
-            const auto all = fakeMaster.received();
-            return std::count_if(all.begin(), all.end(), [](const auto& d) { return codeOf(d) == enS2MHeartbeatCmd; })
-                   >= 2;
-        },
-        6000));
+    QVERIFY(fakeMaster.waitForCode(enS2MHeartbeatCmd, 2, 6000));
     QCOMPARE(host.masterLostCount(), 0);
 
     // The master stamps its answer with 0 and still answers a heartbeat.
     fakeSlave.send(buildDatagram(enS2MClockSyncRequestCmd, -1, kGroup, kZeroStamps), QString::fromLatin1(kMasterIp),
                    masterPort);
     fakeSlave.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), QString::fromLatin1(kMasterIp), masterPort);
-    QVERIFY(waitForCode(fakeSlave, enM2SHeartbeatReplyCmd));
-    QVERIFY(waitForCode(fakeSlave, enM2SClockSyncReplyCmd));
-    for (const ReceivedDatagramCopy& d : fakeSlave.received()) {
-        if (codeOf(d) == enM2SClockSyncReplyCmd)
-            QCOMPARE(d.bytes.mid(24, 32), kZeroStamps);
-    }
+    QVERIFY(fakeSlave.waitForCode(enM2SHeartbeatReplyCmd));
+    QVERIFY(fakeSlave.waitForCode(enM2SClockSyncReplyCmd));
+    QCOMPARE(fakeSlave.withCode(enM2SClockSyncReplyCmd).front().bytes.mid(24, 32), kZeroStamps);
     QVERIFY(master.isAllSlaveComplete(-1));
 
     // Many throws, one line at the first and at most one per 10 s after it.
@@ -152,7 +125,7 @@ void tst_HostMistakes::destroyedFromMasterLost()
     RecordingHost host;
     host.setClockOffsetUs(100LL * 1000 * 1000);  // far past the 50 s without an answer
     std::unique_ptr<MultiNetControl> slave = makeSlave(host);
-    const quint16 slavePort = MultiNetControlTestAccess(*slave).unicastPort();
+    const quint16 slavePort = slave->unicastPort();
     std::atomic<bool> destroyed{false};
     host.callbacks()->masterLostCbk = [&](bool) {
         slave.reset();
@@ -183,6 +156,7 @@ void tst_HostMistakes::destroyedOnAnotherThread()
     RecordingHost host;
     constexpr int kRounds = 5;
     for (int round = 0; round < kRounds; ++round) {
+        const quint16 groupPort = pickFreePort();
         std::unique_ptr<MultiNetControl> slave;
         std::atomic<bool> readyForTraffic{false};
         std::thread owner;
@@ -190,16 +164,15 @@ void tst_HostMistakes::destroyedOnAnotherThread()
             // Made on a thread that receives for a while and then ends.
             owner = std::thread([&] {
                 QEventLoop dispatcherFirst;  // gives the thread the event dispatcher its sockets need
-                slave = makeSlave(host);
+                slave = makeSlave(host, groupPort);
                 readyForTraffic = true;
                 runEventLoopUntil([&] { return host.callCount() > 0; });
             });
             QVERIFY(runEventLoopUntil([&] { return readyForTraffic.load(); }));
         } else {
-            slave = makeSlave(host);
+            slave = makeSlave(host, groupPort);
         }
-        const quint16 slavePort = MultiNetControlTestAccess(*slave).unicastPort();
-        const quint16 groupPort = MultiNetControlTestAccess(*slave).broadcastPort();
+        const quint16 slavePort = slave->unicastPort();
 
         // A flood at both endpoints from a thread of its own, while the object is destroyed.
         std::atomic<bool> flooding{true};

@@ -7,7 +7,6 @@
 #include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
-#include "common/MultiNetControlTestAccess.h"
 #include "common/RecordingHost.h"
 #include "common/LogFloodGate.h"
 #include "wire/MessageCode.h"
@@ -37,7 +36,7 @@ QString peerIp(int index)
 struct MasterWithSlaves
 {
     explicit MasterWithSlaves(int count)
-        : master(host.callbacks(), kGroup, kNodeIp.toStdString(), pickFreePort()), access(master)
+        : master(host.callbacks(), kGroup, kNodeIp.toStdString(), pickFreePort())
     {
         master.setMasterFlag(true);
         QSet<QString> keys;
@@ -57,7 +56,7 @@ struct MasterWithSlaves
     {
         for (int layer = 0; layer < layers; ++layer) {
             for (const auto& peer : peers)
-                peer->send(buildDatagram(code, layer, kGroup, {}, {}, kSlavePid), kNodeIp, access.unicastPort());
+                peer->send(buildDatagram(code, layer, kGroup, {}, {}, kSlavePid), kNodeIp, master.unicastPort());
         }
         const std::size_t entries = peers.size() * std::size_t(layers);
         return runEventLoopUntil([&] {
@@ -69,7 +68,6 @@ struct MasterWithSlaves
 
     RecordingHost host;
     MultiNetControl master;
-    MultiNetControlTestAccess access;
     std::deque<std::unique_ptr<RawPeer>> peers;
 };
 
@@ -108,7 +106,6 @@ void tst_LineRate::slavePrintsEveryCommandOfItsMaster()
     MultiNetControl slave(host.callbacks(), kGroup, "127.0.0.2", pickFreePort());
     slave.setSlaveFlag(true);
     slave.setMasterIp(kNodeIp.toStdString());
-    MultiNetControlTestAccess access(slave);
     RawPeer master(kNodeIp);
     QVERIFY2(master.isBound(), qPrintable(master.errorString()));
 
@@ -122,7 +119,7 @@ void tst_LineRate::slavePrintsEveryCommandOfItsMaster()
     for (int i = 0; i < kCommands; ++i) {
         const auto& kind = kinds[i % std::size(kinds)];
         master.send(buildDatagram(kind.code, 0, kGroup, QByteArray(kind.payload, '\0'), {}, 4242, quint16(i)),
-                    QStringLiteral("127.0.0.2"), access.unicastPort());
+                    QStringLiteral("127.0.0.2"), slave.unicastPort());
     }
     QVERIFY(runEventLoopUntil([&] { return host.callCount() == kCommands; }));
     QCOMPARE(log.text().count("=====> SLAVE handle_message("), kCommands);
@@ -173,7 +170,6 @@ void tst_LineRate::floodOfStrangersIsCutDown()
     node.setMasterFlag(toMaster);
     node.setSlaveFlag(!toMaster);
     node.setMasterIp(kNodeIp.toStdString());
-    MultiNetControlTestAccess access(node);
     RawPeer stranger(senderIp);
     QVERIFY2(stranger.isBound(), qPrintable(stranger.errorString()));
     // A datagram after the flood that the node answers or acts on: once it has, the worker is through. It
@@ -184,11 +180,11 @@ void tst_LineRate::floodOfStrangersIsCutDown()
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (toMaster) {
                 stranger.clear();
-                stranger.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), nodeIp, access.unicastPort());
+                stranger.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), nodeIp, node.unicastPort());
                 if (!stranger.waitFor(1, 1000).isEmpty())
                     return true;
             } else {
-                master.send(buildDatagram(enM2SStepCmd, 0, kGroup), nodeIp, access.unicastPort());
+                master.send(buildDatagram(enM2SStepCmd, 0, kGroup), nodeIp, node.unicastPort());
                 if (runEventLoopUntil([&] { return host.callCount() > calls; }, 1000))
                     return true;
             }
@@ -200,7 +196,7 @@ void tst_LineRate::floodOfStrangersIsCutDown()
     QElapsedTimer elapsed;
     elapsed.start();
     for (int i = 0; i < kFlood; ++i) {
-        stranger.send(datagram, nodeIp, access.unicastPort());
+        stranger.send(datagram, nodeIp, node.unicastPort());
         if (i % 50 == 49)
             runEventLoopFor(3);  // the node reads on this thread: let it empty the socket's queue
     }

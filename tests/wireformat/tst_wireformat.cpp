@@ -1,24 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The datagram codec on its own: header and payload layouts byte for byte, and the round trip. The
-// completeness test meets malformed datagrams over real sockets in tests/malformed.
+// The datagram codec on its own: the header byte for byte, the round trip, and the health payload. The
+// payloads of commands: tests/multinetcontrol (sendersOnTheWire); the completeness test meets malformed
+// datagrams over real sockets in tests/malformed.
 #include "common/LoopbackPeers.h"
 #include "wire/DatagramCodec.h"
 #include "wire/MessageCode.h"
 #include "wire/HealthReport.h"
-#include "wire/Payloads.h"
 
 #include <QTest>
 
 using namespace tamo::detail;
-
-namespace {
-
-QByteArray payloadBytes(const Payload& p)
-{
-    return QByteArray(p.data(), p.size);
-}
-
-} // namespace
 
 class tst_WireFormat : public QObject
 {
@@ -26,8 +17,6 @@ class tst_WireFormat : public QObject
 private slots:
     void header_data();
     void header();
-    void payloads_data();
-    void payloads();
     void decodeThenEncodeGivesTheSameBytes();
     void healthReport_data();
     void healthReport();
@@ -69,28 +58,6 @@ void tst_WireFormat::header()
     QCOMPARE(int(decoded->header.seq), seq);
 }
 
-void tst_WireFormat::payloads_data()
-{
-    QTest::addColumn<QByteArray>("payload");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("speed 1.5") << payloadBytes(encodeDoubles(1.5)) << QByteArray::fromHex("000000000000f83f");
-    QTest::newRow("start, two doubles in order")
-        << payloadBytes(encodeDoubles(1.0, -2.0)) << QByteArray::fromHex("000000000000f03f 00000000000000c0");
-    QTest::newRow("seek -1, true, 2.0")
-        << payloadBytes(encodeSeekRecord({-1, true, 2.0}))
-        << QByteArray::fromHex("ffffffffffffffff 01 00000000000000 0000000000000040");
-    QTest::newRow("clock-sync stamps") << payloadBytes(encodeClockSyncStamps({{1, -2, 0x0102030405060708, 0}}))
-                                       << QByteArray::fromHex("0100000000000000 feffffffffffffff 0807060504030201 "
-                                                              "0000000000000000");
-}
-
-void tst_WireFormat::payloads()
-{
-    QFETCH(QByteArray, payload);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(payload.toHex(), bytes.toHex());
-}
-
 void tst_WireFormat::decodeThenEncodeGivesTheSameBytes()
 {
     QByteArray datagram = buildDatagram(enM2SSeekCmd, -3, 9, QByteArray(24, 'q'), "user data", 1234, 4321);
@@ -130,16 +97,13 @@ void tst_WireFormat::healthReport_data()
     }() << true;
     QTest::newRow("shorter than the fixed part") << bytes.left(HealthReport::kFixedSize - 1) << false;
     QTest::newRow("length beyond the datagram") << bytes.left(HealthReport::kFixedSize + 3) << false;
-    QTest::newRow("text beyond the length") << [&] {
-        QByteArray bad = bytes;
-        bad[5] = char(HealthReport::kMaxTextSize + 1);
-        return bad;
-    }() << false;
-    QTest::newRow("version 0") << [&] {
-        QByteArray bad = bytes;
-        bad[0] = 0;
-        return bad;
-    }() << false;
+    const auto with = [&bytes](int at, int value) {
+        QByteArray changed = bytes;
+        changed[at] = char(value);
+        return changed;
+    };
+    QTest::newRow("text beyond the length") << with(5, HealthReport::kMaxTextSize + 1) << false;
+    QTest::newRow("version 0") << with(0, 0) << false;
 }
 
 void tst_WireFormat::healthReport()

@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -256,6 +257,28 @@ private Q_SLOTS:
         QCOMPARE(events.size(), std::size_t(2));
         QCOMPARE(events[0].value(QStringLiteral("programme")).toObject().value(QStringLiteral("state")).toString(), QStringLiteral("playing"));
         QCOMPARE(events[1].value(QStringLiteral("programme")).toObject().value(QStringLiteral("state")).toString(), QStringLiteral("paused"));
+    }
+
+    // Open pages hold a worker each; past their bound a page is turned away, and a command still gets through.
+    void openPagesLeaveRoomForCommands()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> pages;
+        for (int i = 0; i < 16; ++i) {
+            auto page = std::make_unique<QTcpSocket>();
+            page->connectToHost(QStringLiteral("127.0.0.1"), m_server->port());
+            QVERIFY(page->waitForConnected(2000));
+            page->write("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_server->port()) + "\r\n\r\n");
+            QVERIFY(page->waitForReadyRead(2000));
+            pages.push_back(std::move(page));
+        }
+        const httplib::Result turnedAway = request("GET", "/api/events", {});
+        QVERIFY(turnedAway);
+        QCOMPARE(turnedAway->status, 503);
+        const httplib::Result command = request("POST", "/api/pause", withToken());
+        QVERIFY(command);
+        QCOMPARE(command->status, 200);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_commands.clear();
     }
 
     void metricsInPrometheusText()
