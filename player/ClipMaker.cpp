@@ -5,7 +5,10 @@
 
 #include <gst/gst.h>
 
+#include <QStringList>
+
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -33,21 +36,102 @@ GstPadProbeReturn numberFrame(GstPad* pad, GstPadProbeInfo* info, gpointer overl
     return GST_PAD_PROBE_OK;
 }
 
-// The encoder and container that the file's suffix names.
-QString encoding(const QString& path)
+// One element of an encoding, with its settings and the Debian package that brings it.
+struct Stage
 {
-    const QString suffix = path.section(QLatin1Char('.'), -1).toLower();
-    if (suffix == QLatin1String("ogg") || suffix == QLatin1String("ogv"))
-        return QStringLiteral("theoraenc ! oggmux");
-    if (suffix == QLatin1String("webm"))
-        return QStringLiteral("vp8enc ! webmmux");
-    return QStringLiteral("jpegenc ! avimux");
+    const char* element;
+    const char* settings;
+    const char* package;
+};
+
+struct Encoding
+{
+    const char* suffixes;  // blank-separated; the first encoding of a suffix is its default
+    const char* codec;     // what --codec calls it, if anything
+    const char* name;
+    std::vector<Stage> stages;
+};
+
+// A key frame every second (at 30 fps) keeps an accurate seek's decoding from the key frame before short.
+// No B-frames: mp4mux would start the time stamps of a stream that has them late by the frames they are
+// reordered by, with no edit list to take that off, and frame n would no longer be the one at n / fps.
+const std::vector<Encoding>& encodings()
+{
+    static const std::vector<Encoding> all{
+        {"avi", "", "Motion JPEG", {{"jpegenc", "", "gstreamer1.0-plugins-good"}, {"avimux", "", "gstreamer1.0-plugins-good"}}},
+        {"ogg ogv", "", "Theora", {{"theoraenc", "", "gstreamer1.0-plugins-base"}, {"oggmux", "", "gstreamer1.0-plugins-base"}}},
+        {"webm", "", "VP8", {{"vp8enc", "", "gstreamer1.0-plugins-good"}, {"webmmux", "", "gstreamer1.0-plugins-good"}}},
+        {"mp4", "h264", "H.264",
+         {{"x264enc", "key-int-max=30 bframes=0 speed-preset=veryfast", "gstreamer1.0-plugins-ugly"},
+          {"mp4mux", "", "gstreamer1.0-plugins-good"}}},
+        {"mp4", "h265", "H.265",
+         {{"x265enc", "key-int-max=30 speed-preset=veryfast option-string=bframes=0", "gstreamer1.0-plugins-bad"},
+          {"h265parse", "", "gstreamer1.0-plugins-bad"},
+          {"mp4mux", "", "gstreamer1.0-plugins-good"}}},
+    };
+    return all;
+}
+
+QString suffixOf(const QString& path)
+{
+    return path.section(QLatin1Char('.'), -1).toLower();
+}
+
+// The encoding of `codec` for the file's suffix, its first when `codec` is empty; Motion JPEG in AVI for
+// a suffix of no other.
+const Encoding* encodingFor(const QString& path, const QString& codec)
+{
+    const QString suffix = suffixOf(path);
+    for (const Encoding& encoding : encodings()) {
+        const bool suffixFits = QString::fromLatin1(encoding.suffixes).split(QLatin1Char(' ')).contains(suffix);
+        if (suffixFits && (codec.isEmpty() || codec == QLatin1String(encoding.codec)))
+            return &encoding;
+    }
+    return codec.isEmpty() ? &encodings().front() : nullptr;
+}
+
+// The encoding's part of the pipeline; empty, with `error` naming what is missing and its package, when
+// an element is not there.
+QString describe(const Encoding& encoding, QString& error)
+{
+    QStringList elements;
+    for (const Stage& stage : encoding.stages) {
+        GstElementFactory* factory = gst_element_factory_find(stage.element);
+        if (!factory) {
+            error = QStringLiteral("cannot make a %1 clip: %2 is missing (%3 provides it)")
+                        .arg(QLatin1String(encoding.name), QLatin1String(stage.element), QLatin1String(stage.package));
+            return QString();
+        }
+        gst_object_unref(factory);
+        elements.append(QStringLiteral("%1 %2").arg(QLatin1String(stage.element), QLatin1String(stage.settings)).trimmed());
+    }
+    return elements.join(QLatin1String(" ! "));
 }
 
 } // namespace
 
-bool ClipMaker::make(const QString& path, double seconds, int fps, const QSize& size, QString& error)
+bool ClipMaker::acceptsCodec(const QString& path, const QString& codec, QString& error)
 {
+    if (encodingFor(path, codec))
+        return true;
+    QStringList codecs;
+    for (const Encoding& encoding : encodings()) {
+        if (*encoding.codec)
+            codecs.append(QLatin1String(encoding.codec));
+    }
+    error = codecs.contains(codec) ? QStringLiteral("--codec %1 is for an .mp4 clip, not .%2").arg(codec, suffixOf(path))
+                                   : QStringLiteral("--codec takes %1, got '%2'").arg(codecs.join(QLatin1String(" or ")), codec);
+    return false;
+}
+
+bool ClipMaker::make(const QString& path, double seconds, int fps, const QSize& size, QString& error, const QString& codec)
+{
+    const Encoding* encoding = encodingFor(path, codec);
+    if (!encoding)
+        return acceptsCodec(path, codec, error);
+    const QString encoder = describe(*encoding, error);
+    if (encoder.isEmpty())
+        return false;
     const int frames = std::max(1, int(std::lround(seconds * fps)));
     QString location = path;
     location.replace(QLatin1Char('"'), QLatin1String("\\\""));
@@ -59,7 +143,7 @@ bool ClipMaker::make(const QString& path, double seconds, int fps, const QSize& 
             .arg(size.width())
             .arg(size.height())
             .arg(fps)
-            .arg(encoding(path), location);
+            .arg(encoder, location);
     GError* parseError = nullptr;
     GstElement* pipeline = gst_parse_launch(description.toUtf8().constData(), &parseError);
     if (!pipeline || parseError) {
