@@ -386,7 +386,8 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
 std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& exitCode)
 {
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The clip to write: Motion JPEG in AVI, or Theora in Ogg for .ogg and .ogv, VP8 in WebM for .webm."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The clip to write: Motion JPEG in AVI, or Theora in Ogg for .ogg and .ogv, "
+                                                                      "VP8 in WebM for .webm, H.264 or H.265 in MP4 for .mp4."));
     parser.addOptions({
         {QStringLiteral("seconds"), QStringLiteral("Its length (default 6)."), QStringLiteral("S")},
         {QStringLiteral("fps"), QStringLiteral("Frames per second (default 30)."), QStringLiteral("N")},
@@ -407,6 +408,7 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
         std::fprintf(stderr, "multinet-player: %s\n", parsed ? "make-clip takes one FILE" : qPrintable(parser.errorText()));
         exitCode = 2;
         return std::nullopt;
+        {QStringLiteral("codec"), QStringLiteral("The codec of an .mp4 clip: h264 (the default) or h265."), QStringLiteral("NAME")},
     }
     ClipOptions options;
     options.path = parser.positionalArguments().front();
@@ -429,6 +431,15 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
             std::fprintf(stderr, "multinet-player: --seconds takes a length above 0 up to 3600\n");
             exitCode = 2;
             return std::nullopt;
+    if (parser.isSet(QStringLiteral("codec"))) {
+        options.codec = parser.value(QStringLiteral("codec"));
+        QString error;
+        if (!ClipMaker::acceptsCodec(options.path, options.codec, error)) {
+            std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
         }
     }
     return options;

@@ -87,6 +87,7 @@ struct ClipOptions
     int fps = 30;
     QSize size = ClipMaker::kDefaultSize;
 };
+    QString codec;  // an .mp4 clip's: h264 or h265; empty: the suffix's default
 
 std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bool master, int& exitCode);
 std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, int& exitCode);

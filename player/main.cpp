@@ -49,7 +49,7 @@ int runSubcommand(const QStringList& arguments)
     } else if (subcommand == QLatin1String("make-clip")) {
         if (std::optional<ClipOptions> options = parseClipOptions(arguments, exitCode)) {
             QString error;
-            if (ClipMaker::make(options->path, options->seconds, options->fps, options->size, error))
+            if (ClipMaker::make(options->path, options->seconds, options->fps, options->size, error, options->codec))
                 return 0;
             std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
             return 1;
