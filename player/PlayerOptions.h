@@ -86,8 +86,8 @@ struct ClipOptions
     double seconds = 6.0;
     int fps = 30;
     QSize size = ClipMaker::kDefaultSize;
-};
     QString codec;  // an .mp4 clip's: h264 or h265; empty: the suffix's default
+};
 
 std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bool master, int& exitCode);
 std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, int& exitCode);
