@@ -58,15 +58,15 @@ public:
     bool playFrom(ProgrammePoint point, double rate, qint64 baseTimeNs, QString& error);
     // Stops and shows the frame at `point`, held until the next command.
     bool holdFrame(ProgrammePoint point, QString& error);
+    // Moves every frame still to come by `deltaNs` on the pipeline's clock (later; negative: earlier),
+    // without a seek: the base time of the pipeline and of each of its elements moves, and the sink waits
+    // for each next frame by it. A frame the sink already waits for keeps its time. (A screen's trim.)
+    void shiftBaseTime(qint64 deltaNs);
     // Where the programme is at `clockNs` of the pipeline's clock while it plays, from what the sink has
     // been given; nothing when that lies past what is known (in an item that has not begun yet).
     std::optional<ProgrammePoint> pointAt(qint64 clockNs) const;
     // Ends playback and releases the pipeline's resources; false, told to `onError`, when the pipeline
     // refuses to stop (it is then left as it is: its threads may still run).
-    // Moves every frame still to come by `deltaNs` on the pipeline's clock (later; negative: earlier),
-    // without a seek: the base time of the pipeline and of each of its elements moves, and the sink waits
-    // for each next frame by it. A frame the sink already waits for keeps its time. (A screen's trim.)
-    void shiftBaseTime(qint64 deltaNs);
     bool halt();
 
     GstClock* clock() const { return m_clock; }

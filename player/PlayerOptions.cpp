@@ -170,6 +170,19 @@ bool missing(const char* what, int& exitCode)
 
 } // namespace
 
+QString trimRefusal(int ms, int marginMs)
+{
+    if (ms > kMaxTrimMs)
+        return QStringLiteral("a trim is at most %1 ms").arg(kMaxTrimMs);
+    if (ms < minTrimMs(marginMs))
+        return QStringLiteral("a screen can show its frames at most %1 ms early: each command comes %2 ms ahead of its "
+                              "instant (the master's --margin-ms), and a player needs %3 ms of that")
+            .arg(-minTrimMs(marginMs))
+            .arg(marginMs)
+            .arg(kTrimMarginLeftMs);
+    return QString();
+}
+
 std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bool master, int& exitCode)
 {
     QCommandLineParser parser;
@@ -184,19 +197,6 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
         {QStringLiteral("drift-ppm"), QStringLiteral("Simulate a PC whose oscillator runs PPM fast (negative: slow): the host clock, "
-QString trimRefusal(int ms, int marginMs)
-{
-    if (ms > kMaxTrimMs)
-        return QStringLiteral("a trim is at most %1 ms").arg(kMaxTrimMs);
-    if (ms < minTrimMs(marginMs))
-        return QStringLiteral("a screen can show its frames at most %1 ms early: each command comes %2 ms ahead of its "
-                              "instant (the master's --margin-ms), and a player needs %3 ms of that")
-            .arg(-minTrimMs(marginMs))
-            .arg(marginMs)
-            .arg(kTrimMarginLeftMs);
-    return QString();
-}
-
                                                      "the pipeline's clock and the timed waits drift, the frame log does not."), QStringLiteral("PPM")},
         {QStringLiteral("key-file"), QStringLiteral("The group's keys: one or two lines 'ID HEX' (a key id from 1 to 255, 64 hex "
                                                     "digits); the first signs, both are accepted. Mode 0600 (or 0640 for a "
@@ -214,6 +214,10 @@ QString trimRefusal(int ms, int marginMs)
     } else {
         parser.addOptions({
             {QStringLiteral("master"), QStringLiteral("The master's IPv4 address."), QStringLiteral("IP")},
+            {QStringLiteral("trim-ms"), QStringLiteral("This screen shows its frames MS later than the common instant (negative: "
+                                                       "earlier, down to the master's margin less 50 ms)."), QStringLiteral("MS")},
+            {QStringLiteral("margin-ms"), QStringLiteral("The master's command margin (default 200), which bounds a negative "
+                                                         "--trim-ms."), QStringLiteral("MS")},
             {QStringLiteral("ignore-offset"), QStringLiteral("Control run: take the master's instants as if both clocks agreed.")},
             {QStringLiteral("no-rate-correction"), QStringLiteral("Control run: run the pipeline on this host's clock and convert each "
                                                               "instant with the mean clock offset, rather than following the master's time line.")},
@@ -233,10 +237,6 @@ QString trimRefusal(int ms, int marginMs)
         std::fprintf(stderr, "multinet-player: --ip takes an IPv4 address, got '%s'\n", qPrintable(options.ip));
         exitCode = 2;
         return std::nullopt;
-            {QStringLiteral("trim-ms"), QStringLiteral("This screen shows its frames MS later than the common instant (negative: "
-                                                       "earlier, down to the master's margin less 50 ms)."), QStringLiteral("MS")},
-            {QStringLiteral("margin-ms"), QStringLiteral("The master's command margin (default 200), which bounds a negative "
-                                                         "--trim-ms."), QStringLiteral("MS")},
     }
     constexpr qint64 kTenDaysUs = 10LL * 86400 * 1000000;
     if (!parser.isSet(QStringLiteral("port")) && missing("--port", exitCode))
@@ -276,6 +276,14 @@ QString trimRefusal(int ms, int marginMs)
             exitCode = 2;
             return std::nullopt;
         }
+        if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
+            !readInteger(parser, "trim-ms", -60000, 60000, options.trimMs, exitCode))
+            return std::nullopt;
+        if (const QString refusal = trimRefusal(options.trimMs, options.marginMs); !refusal.isEmpty()) {
+            std::fprintf(stderr, "multinet-player: --trim-ms %d: %s\n", options.trimMs, qPrintable(refusal));
+            exitCode = 2;
+            return std::nullopt;
+        }
         options.ignoreOffset = parser.isSet(QStringLiteral("ignore-offset"));
         // Ignoring the offset is the control run of the offset: the pipeline then runs on this host's clock.
         options.rateCorrection = !parser.isSet(QStringLiteral("no-rate-correction")) && !options.ignoreOffset;
@@ -297,14 +305,6 @@ std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, in
         {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
         {QStringLiteral("anchor"), QStringLiteral("Also play the session on GStreamer's network clock, for comparison.")},
         {QStringLiteral("clock"), QStringLiteral("Which clock places the frames: library (the default) or gstreamer-net "
-        if (!readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
-            !readInteger(parser, "trim-ms", -60000, 60000, options.trimMs, exitCode))
-            return std::nullopt;
-        if (const QString refusal = trimRefusal(options.trimMs, options.marginMs); !refusal.isEmpty()) {
-            std::fprintf(stderr, "multinet-player: --trim-ms %d: %s\n", options.trimMs, qPrintable(refusal));
-            exitCode = 2;
-            return std::nullopt;
-        }
                                                  "(only the session on GStreamer's network clock)."), QStringLiteral("NAME")},
         {QStringLiteral("slave-prefix"), QStringLiteral("Start each slave under COMMAND (words split as a shell would; "
                                                         "{ppm} and {rate} in it become the slave's --drift-ppm value and "
@@ -389,7 +389,6 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The clip to write: Motion JPEG in AVI, or Theora in Ogg for .ogg and .ogv, "
                                                                       "VP8 in WebM for .webm, H.264 or H.265 in MP4 for .mp4."));
     parser.addOptions({
-        {QStringLiteral("codec"), QStringLiteral("The codec of an .mp4 clip: h264 (the default) or h265."), QStringLiteral("NAME")},
         {QStringLiteral("seconds"), QStringLiteral("Its length (default 6)."), QStringLiteral("S")},
         {QStringLiteral("fps"), QStringLiteral("Frames per second (default 30)."), QStringLiteral("N")},
         {QStringLiteral("size"), QStringLiteral("Width and height in pixels (default 320x240)."), QStringLiteral("WxH")},
@@ -409,18 +408,10 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
         std::fprintf(stderr, "multinet-player: %s\n", parsed ? "make-clip takes one FILE" : qPrintable(parser.errorText()));
         exitCode = 2;
         return std::nullopt;
+        {QStringLiteral("codec"), QStringLiteral("The codec of an .mp4 clip: h264 (the default) or h265."), QStringLiteral("NAME")},
     }
     ClipOptions options;
     options.path = parser.positionalArguments().front();
-    if (parser.isSet(QStringLiteral("codec"))) {
-        options.codec = parser.value(QStringLiteral("codec"));
-        QString error;
-        if (!ClipMaker::acceptsCodec(options.path, options.codec, error)) {
-            std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
-            exitCode = 2;
-            return std::nullopt;
-        }
-    }
     if (!readInteger(parser, "fps", 1, 120, options.fps, exitCode))
         return std::nullopt;
     if (parser.isSet(QStringLiteral("size"))) {
@@ -440,6 +431,15 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
             std::fprintf(stderr, "multinet-player: --seconds takes a length above 0 up to 3600\n");
             exitCode = 2;
             return std::nullopt;
+    if (parser.isSet(QStringLiteral("codec"))) {
+        options.codec = parser.value(QStringLiteral("codec"));
+        QString error;
+        if (!ClipMaker::acceptsCodec(options.path, options.codec, error)) {
+            std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
         }
     }
     return options;
