@@ -389,6 +389,7 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The clip to write: Motion JPEG in AVI, or Theora in Ogg for .ogg and .ogv, "
                                                                       "VP8 in WebM for .webm, H.264 or H.265 in MP4 for .mp4."));
     parser.addOptions({
+        {QStringLiteral("codec"), QStringLiteral("The codec of an .mp4 clip: h264 (the default) or h265."), QStringLiteral("NAME")},
         {QStringLiteral("seconds"), QStringLiteral("Its length (default 6)."), QStringLiteral("S")},
         {QStringLiteral("fps"), QStringLiteral("Frames per second (default 30)."), QStringLiteral("N")},
         {QStringLiteral("size"), QStringLiteral("Width and height in pixels (default 320x240)."), QStringLiteral("WxH")},
@@ -408,10 +409,18 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
         std::fprintf(stderr, "multinet-player: %s\n", parsed ? "make-clip takes one FILE" : qPrintable(parser.errorText()));
         exitCode = 2;
         return std::nullopt;
-        {QStringLiteral("codec"), QStringLiteral("The codec of an .mp4 clip: h264 (the default) or h265."), QStringLiteral("NAME")},
     }
     ClipOptions options;
     options.path = parser.positionalArguments().front();
+    if (parser.isSet(QStringLiteral("codec"))) {
+        options.codec = parser.value(QStringLiteral("codec"));
+        QString error;
+        if (!ClipMaker::acceptsCodec(options.path, options.codec, error)) {
+            std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
     if (!readInteger(parser, "fps", 1, 120, options.fps, exitCode))
         return std::nullopt;
     if (parser.isSet(QStringLiteral("size"))) {
@@ -431,15 +440,6 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
             std::fprintf(stderr, "multinet-player: --seconds takes a length above 0 up to 3600\n");
             exitCode = 2;
             return std::nullopt;
-    if (parser.isSet(QStringLiteral("codec"))) {
-        options.codec = parser.value(QStringLiteral("codec"));
-        QString error;
-        if (!ClipMaker::acceptsCodec(options.path, options.codec, error)) {
-            std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
-            exitCode = 2;
-            return std::nullopt;
-        }
-    }
         }
     }
     return options;
