@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "MediaPlayer.h"
 
+#include "EventLine.h"
+#include "MissingPlugin.h"
 #include "WindowSink.h"
 
+#include <QDir>
+
 #include <gst/video/video.h>
+#include <gst/video/videooverlay.h>
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +27,9 @@ constexpr int kPresentationPriority = 10;
 constexpr qint64 kEarlyWakeNs = 300000;
 // playbin's flags: video only (GST_PLAY_FLAG_VIDEO).
 constexpr int kPlayVideoOnly = 1;
+// Decoded frames queued ahead of the sink (see buildPipeline).
+constexpr qint64 kDecodeAheadNs = 500000000;
+constexpr qint64 kDecodeAheadBytes = 128 << 20;
 // Stretches kept for pointAt: the sink is given a new one at each item and each seek.
 constexpr std::size_t kKeptStretches = 16;
 
@@ -73,7 +81,8 @@ void MediaPlayer::setHandlers(std::function<void()> onEnd, std::function<void(co
     m_onError = std::move(onError);
 }
 
-bool MediaPlayer::open(const Programme& programme, GstClock* clock, bool window, const QString& label, QString& error)
+bool MediaPlayer::open(const Programme& programme, GstClock* clock, const VideoOutput& output, const QString& label,
+                       QString& error)
 {
     if (!halt()) {
         error = QStringLiteral("the previous pipeline did not stop");
@@ -84,11 +93,19 @@ bool MediaPlayer::open(const Programme& programme, GstClock* clock, bool window,
         return false;
     }
     m_programme = programme;
-    m_window = window;
+    m_onScreen = output.kind != VideoOutput::Headless;
     m_grids.clear();
     m_durations.clear();
-    if (!buildPipeline(window, label, error))
+    m_missingPlugin.reset();
+    {
+        std::lock_guard<std::mutex> lock(m_decoderMutex);
+        m_decoder = Decoders::Decoder();
+    }
+    m_decoderTold.clear();
+    if (!buildPipeline(output, label, error)) {
+        halt();
         return false;
+    }
     m_clock = GST_CLOCK(gst_object_ref(clock));
     gst_pipeline_use_clock(GST_PIPELINE(m_pipeline), m_clock);
     // The base time is ours to set: the pipeline must not choose one when it goes to playing.
@@ -104,24 +121,48 @@ bool MediaPlayer::open(const Programme& programme, GstClock* clock, bool window,
         return false;
     }
     noteCurrentItem();
+    announceDecoder();
     m_busWatch = std::make_unique<BusWatch>(m_pipeline, [this](GstMessage* message) { onBusMessage(message); });
     return true;
 }
 
-bool MediaPlayer::buildPipeline(bool window, const QString& label, QString& error)
+bool MediaPlayer::buildPipeline(const VideoOutput& output, const QString& label, QString& error)
 {
-    if (window && !WindowSink::registerElement()) {
+    const bool onX = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool window = output.kind == VideoOutput::Window;
+    const bool fullScreen = output.kind == VideoOutput::FullScreen;
+    if ((window || (fullScreen && onX)) && !WindowSink::registerElement()) {
         error = QStringLiteral("cannot build the pipeline: ximagesink is missing for a window");
         return false;
     }
+    if (fullScreen && !onX && !WindowSink::registerConsoleElement()) {
+        error = QStringLiteral("cannot build the pipeline: full screen without a display server needs kmssink, which "
+                               "gstreamer1.0-plugins-bad provides");
+        return false;
+    }
+    Decoders::preferHardware();
     // The queue lets the frames be decoded ahead, so that the sink's thread only wakes to show them: four
-    // players waking at one instant then do not wait for each other's decoding.
-    const QString description =
-        window ? QStringLiteral("videoconvert name=in ! textoverlay text=%1 valignment=top halignment=left "
-                                "shaded-background=true font-desc=\"Sans Bold 14\" ! videoconvert ! "
-                                "queue max-size-buffers=4 ! %2 name=sink")
-                     .arg(quoted(label), QLatin1String(WindowSink::kElement))
-               : QStringLiteral("queue name=in max-size-buffers=4 ! fakesink name=sink sync=true signal-handoffs=true");
+    // players waking at one instant then do not wait for each other's decoding. It holds half a second:
+    // at the end of an item the next one's decoder is set up only once the last frames of the item have
+    // been decoded, and its first frame must be ready before those have been shown; on a busy machine an
+    // H.264 or H.265 decoder takes some hundreds of milliseconds to get there. (Bounded in bytes too, for
+    // frames of 4K.) Full screen, the frames are scaled to the output's size here, with borders that keep
+    // their shape: neither sink scales them.
+    const QString queue = QStringLiteral("queue max-size-buffers=0 max-size-time=%1 max-size-bytes=%2")
+                              .arg(kDecodeAheadNs)
+                              .arg(kDecodeAheadBytes);
+    QString description;
+    if (window) {
+        description = QStringLiteral("videoconvert name=in ! textoverlay text=%1 valignment=top halignment=left "
+                                     "shaded-background=true font-desc=\"Sans Bold 14\" ! videoconvert ! %2 ! "
+                                     "%3 name=sink")
+                          .arg(quoted(label), queue, QLatin1String(WindowSink::kElement));
+    } else if (fullScreen) {
+        description = QStringLiteral("videoscale name=in ! capsfilter name=size ! videoconvert ! %1 ! %2 name=sink")
+                          .arg(queue, QLatin1String(onX ? WindowSink::kElement : WindowSink::kConsoleElement));
+    } else {
+        description = QStringLiteral("%1 name=in ! fakesink name=sink sync=true signal-handoffs=true").arg(queue);
+    }
     GError* parseError = nullptr;
     GstElement* sinkBin = makeSinkBin(description, &parseError);
     m_pipeline = gst_element_factory_make("playbin", nullptr);
@@ -140,12 +181,74 @@ bool MediaPlayer::buildPipeline(bool window, const QString& label, QString& erro
     // Video only: the reference player shows frames; the playlist's items follow one another on it.
     g_object_set(m_pipeline, "video-sink", sinkBin, "flags", kPlayVideoOnly, nullptr);
     g_signal_connect(m_pipeline, "about-to-finish", G_CALLBACK(&MediaPlayer::onAboutToFinish), this);
+    g_signal_connect(m_pipeline, "element-setup", G_CALLBACK(&MediaPlayer::onElementSetup), this);
     GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &MediaPlayer::onSinkPadEvent, this, nullptr);
     gst_object_unref(pad);
-    // Both sinks hand off each frame as they show it, the window sink once it is on the screen.
+    // Every sink hands off each frame as it shows it, a screen's once it is on the screen.
     g_signal_connect(m_sink, "handoff", G_CALLBACK(&MediaPlayer::onHandoff), this);
     g_signal_connect(m_sink, "preroll-handoff", G_CALLBACK(&MediaPlayer::onPrerollHandoff), this);
+    return !fullScreen || fillScreen(sinkBin, output, label, error);
+}
+
+bool MediaPlayer::fillScreen(GstElement* sinkBin, const VideoOutput& output, const QString& label, QString& error)
+{
+    QSize size;
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        if (!openConsole(sinkBin, output.output, size, error))
+            return false;
+    } else {
+        m_screenWindow = FullScreenWindow::open(output.output, label, error);
+        if (!m_screenWindow)
+            return false;
+        gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(m_sink), m_screenWindow->handle());
+        size = m_screenWindow->output().geometry.size();
+    }
+    GstCaps* caps = gst_caps_new_simple("video/x-raw", "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT,
+                                        size.height(), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
+    GstElement* sizeFilter = gst_bin_get_by_name(GST_BIN(sinkBin), "size");
+    g_object_set(sizeFilter, "caps", caps, nullptr);
+    gst_object_unref(sizeFilter);
+    gst_caps_unref(caps);
+    return true;
+}
+
+bool MediaPlayer::openConsole(GstElement* sinkBin, const QString& connector, QSize& size, QString& error)
+{
+    if (!connector.isEmpty()) {
+        bool isNumber = false;
+        const int id = connector.toInt(&isNumber);
+        if (!isNumber || id < 0) {
+            error = QStringLiteral("on the console --output takes a DRM connector's id (a number), got '%1'")
+                        .arg(connector);
+            return false;
+        }
+        g_object_set(m_sink, "connector-id", id, nullptr);
+    }
+    // kmssink opens the device on its way to READY, and knows the display's size from then on. The sink
+    // bin is no pipeline's yet: a bus of its own here catches why it could not.
+    GstBus* bus = gst_bus_new();
+    gst_element_set_bus(sinkBin, bus);
+    const bool opened = gst_element_set_state(m_sink, GST_STATE_READY) != GST_STATE_CHANGE_FAILURE;
+    if (!opened) {
+        GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+        const bool noDevice =
+            QDir(QStringLiteral("/dev/dri")).entryList({QStringLiteral("card*")}, QDir::System).isEmpty();
+        error = QStringLiteral("cannot show frames on the console: %1%2")
+                    .arg(message ? errorText(message) : QStringLiteral("kmssink cannot open its display"),
+                         noDevice ? QStringLiteral(" (there is no DRM device, /dev/dri/card*, here)") : QString());
+        if (message)
+            gst_message_unref(message);
+        gst_element_set_state(m_sink, GST_STATE_NULL);
+    }
+    gst_element_set_bus(sinkBin, nullptr);
+    gst_object_unref(bus);
+    if (!opened)
+        return false;
+    int width = 0;
+    int height = 0;
+    g_object_get(m_sink, "display-width", &width, "display-height", &height, nullptr);
+    size = QSize(width, height);
     return true;
 }
 
@@ -198,7 +301,7 @@ bool MediaPlayer::goTo(ProgrammePoint point, double rate, bool show, QString& er
         m_stretches.clear();
     }
     if (show) {
-        if (m_window)
+        if (m_onScreen)
             g_object_set(m_sink, "show-preroll-frame", TRUE, nullptr);
         m_holdKey = Programme::frameKey(point.play, point.positionNs);
     }
@@ -273,11 +376,15 @@ bool MediaPlayer::halt()
             return false;
         }
         m_busWatch.reset();
+        // A console sink was opened before its pipeline was: when the pipeline never got that far, it
+        // is closed here.
+        gst_element_set_state(m_sink, GST_STATE_NULL);
         gst_object_unref(m_sink);
         gst_object_unref(m_pipeline);
         m_sink = nullptr;
         m_pipeline = nullptr;
     }
+    m_screenWindow.reset();
     if (m_clock) {
         gst_object_unref(m_clock);
         m_clock = nullptr;
@@ -287,7 +394,7 @@ bool MediaPlayer::halt()
 
 bool MediaPlayer::pauseUnseen(QString& error)
 {
-    if (m_window)
+    if (m_onScreen)
         g_object_set(m_sink, "show-preroll-frame", FALSE, nullptr);
     return changeState(GST_STATE_PAUSED, error) && waitForPreroll(error);
 }
@@ -329,11 +436,24 @@ bool MediaPlayer::changeState(GstState state, QString& error)
 QString MediaPlayer::takeBusError()
 {
     // The element that failed posts its error as it fails, and the message may reach the pipeline's bus
-    // just after the change has been refused. The first error says why; any after it only follow from it.
+    // just after the change has been refused. The first error says why, unless GStreamer said before it
+    // what it lacks (the error then only says that a plug-in is missing); any after it only follow from it.
     // (The main thread waits here, so the bus watch cannot take them meanwhile.)
     GstBus* bus = gst_element_get_bus(m_pipeline);
-    GstMessage* first = gst_bus_timed_pop_filtered(bus, kErrorMessageTimeout, GST_MESSAGE_ERROR);
-    const QString text = first ? errorText(first) : QStringLiteral("no reason given");
+    const auto kinds = GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_ELEMENT);
+    GstMessage* first = nullptr;
+    while (GstMessage* message = gst_bus_timed_pop_filtered(bus, kErrorMessageTimeout, kinds)) {
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+            first = message;
+            break;
+        }
+        if (std::optional<QString> missing = MissingPlugin::describe(message))
+            m_missingPlugin = missing;
+        gst_message_unref(message);
+    }
+    const QString text = m_missingPlugin ? *m_missingPlugin
+                         : first         ? errorText(first)
+                                         : QStringLiteral("no reason given");
     if (first)
         gst_message_unref(first);
     while (GstMessage* later = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR))
@@ -342,15 +462,40 @@ QString MediaPlayer::takeBusError()
     return text;
 }
 
+QString MediaPlayer::decoderName() const
+{
+    std::lock_guard<std::mutex> lock(m_decoderMutex);
+    return m_decoder.name;
+}
+
+void MediaPlayer::announceDecoder()
+{
+    Decoders::Decoder decoder;
+    {
+        std::lock_guard<std::mutex> lock(m_decoderMutex);
+        decoder = m_decoder;
+    }
+    if (decoder.name.isEmpty() || decoder.name == m_decoderTold)
+        return;
+    m_decoderTold = decoder.name;
+    EventLine(QStringLiteral("decoder"))
+        .add(QStringLiteral("name"), decoder.name)
+        .add(QStringLiteral("hardware"), decoder.hardware)
+        .print();
+}
+
 void MediaPlayer::onBusMessage(GstMessage* message)
 {
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STREAM_START) {
         noteCurrentItem();  // the next item of the programme has begun
+        announceDecoder();
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         if (m_onEnd)
             m_onEnd();
+    } else if (std::optional<QString> missing = MissingPlugin::describe(message)) {
+        m_missingPlugin = missing;  // the error that follows says less
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && m_onError) {
-        m_onError(errorText(message));
+        m_onError(m_missingPlugin ? *m_missingPlugin : errorText(message));
     }
 }
 
@@ -372,7 +517,7 @@ void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
     if (!due)
         return;
     const qint64 clockNow = qint64(gst_clock_get_time(m_clock));
-    if (m_window) {
+    if (m_onScreen) {
         // The time the frame was due, read on the monotonic clock, rather than when it was drawn: a window's
         // figures leave out the wake-up of the sink's thread and the X server's drawing.
         m_log.record(ShownFrame::Rendered, key, now + (*due - clockNow));
@@ -449,7 +594,7 @@ void MediaPlayer::raiseThreadPriority()
     param.sched_priority = kPresentationPriority;
     m_realtime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 #endif
-    if (m_realtime && !m_window) {
+    if (m_realtime && !m_onScreen) {
         // Waking from a sleep still varies by tens of microseconds from one CPU to another (an idle CPU of
         // a virtual machine wakes slowly): the headless sink wakes a little early and waits out the rest.
         g_object_set(m_sink, "ts-offset", gint64(-kEarlyWakeNs), nullptr);

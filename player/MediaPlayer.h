@@ -11,9 +11,12 @@
 #pragma once
 
 #include "BusWatch.h"
+#include "Decoders.h"
 #include "FrameGrid.h"
 #include "FrameLog.h"
+#include "FullScreenWindow.h"
 #include "Programme.h"
+#include "VideoOutput.h"
 
 #include <QString>
 
@@ -41,9 +44,10 @@ public:
     void setHandlers(std::function<void()> onEnd, std::function<void(const QString&)> onError);
 
     // Builds the pipeline for `programme` on `clock` and prerolls it on the first frame of its first item,
-    // which is shown and held. With `window`, frames go to a window with `label` drawn on them; otherwise
-    // to a headless sink.
-    bool open(const Programme& programme, GstClock* clock, bool window, const QString& label, QString& error);
+    // which is shown and held. Frames go where `output` says: a window has `label` drawn on its frames, a
+    // full-screen window carries it as its title only.
+    bool open(const Programme& programme, GstClock* clock, const VideoOutput& output, const QString& label,
+              QString& error);
     bool isOpen() const { return m_pipeline != nullptr; }
     const Programme& programme() const { return m_programme; }
     // The frames of the item the pipeline plays now.
@@ -52,6 +56,8 @@ public:
     qint64 itemDurationNs(int item) const;
     // The play whose frames the sink shows now.
     qint64 currentPlay() const { return m_streamPlay; }
+    // The element that decodes the video of the item loaded last (avdec_h264, say); empty before one is.
+    QString decoderName() const;
 
     // Prerolls on the frame at `point` without showing it, then plays at `rate` so that this frame is shown
     // at `baseTimeNs` on the pipeline's clock.
@@ -84,7 +90,11 @@ private:
         double rate;
     };
 
-    bool buildPipeline(bool window, const QString& label, QString& error);
+    bool buildPipeline(const VideoOutput& output, const QString& label, QString& error);
+    // Sizes the frames to the output that `output` names, and points the sink at it: a window of the X
+    // display, or the console's display, which the sink opens here.
+    bool fillScreen(GstElement* sinkBin, const VideoOutput& output, const QString& label, QString& error);
+    bool openConsole(GstElement* sinkBin, const QString& connector, QSize& size, QString& error);
     // Puts the pipeline, paused, on the frame at `point`: loads the point's item when another one is
     // loaded, then seeks. The frame is shown and held with `show`, else it prerolls unseen.
     bool goTo(ProgrammePoint point, double rate, bool show, QString& error);
@@ -92,8 +102,11 @@ private:
     bool waitForPreroll(QString& error);
     // Asks the pipeline for `state`; false, with `error` saying why, when the change fails.
     bool changeState(GstState state, QString& error);
-    // Why the pipeline refused a change: the text of the first error it posted and nobody has read yet.
+    // Why the pipeline refused a change: the text of the first error it posted and nobody has read yet, or
+    // what GStreamer lacks to play the stream when it said so before.
     QString takeBusError();
+    // Prints the decoder's line when the decoder is not the one told last.
+    void announceDecoder();
     void onBusMessage(GstMessage* message);
     // Notes the length and frame rate of the item the sink has just begun.
     void noteCurrentItem();
@@ -110,6 +123,7 @@ private:
     static void onPrerollHandoff(GstElement* sink, GstBuffer* buffer, GstPad* pad, gpointer self);
     static GstPadProbeReturn onSinkPadEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static void onAboutToFinish(GstElement* playbin, gpointer self);
+    static void onElementSetup(GstElement* playbin, GstElement* element, gpointer self);
 
     FrameLog& m_log;
     // Set and cleared by the main thread only while no stream runs (before the pipeline leaves NULL, after
@@ -118,7 +132,8 @@ private:
     GstElement* m_sink = nullptr;
     GstClock* m_clock = nullptr;
     Programme m_programme;
-    bool m_window = false;                     // main thread only
+    bool m_onScreen = false;                   // main thread only: a window, or full screen
+    std::unique_ptr<FullScreenWindow> m_screenWindow;  // main thread only; outlives the pipeline that draws in it
     std::map<int, FrameGrid> m_grids;          // main thread only; by item
     std::map<int, qint64> m_durations;         // main thread only; by item
     // The play whose frames reach the sink. Written by the streaming thread as a new stream reaches the
@@ -138,6 +153,10 @@ private:
     // to the pause, before the seek, is not the one.)
     std::atomic<qint64> m_holdKey{-1};
     std::atomic<bool> m_realtime{false};  // written by the streaming thread
+    mutable std::mutex m_decoderMutex;
+    Decoders::Decoder m_decoder;           // guarded by m_decoderMutex; set by the streaming thread that adds it
+    QString m_decoderTold;                 // main thread only
+    std::optional<QString> m_missingPlugin;  // main thread only: what the last missing-plugin message said
     std::unique_ptr<BusWatch> m_busWatch;  // main thread only
     std::function<void()> m_onEnd;
     std::function<void(const QString&)> m_onError;

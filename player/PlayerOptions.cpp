@@ -114,12 +114,26 @@ QCommandLineOption pauseOption()
     return {QStringLiteral("pause-ms"), QStringLiteral("How long the session holds its pause (default 400)."), QStringLiteral("MS")};
 }
 
-// A window when asked for, or when a display exists and headless sinks were not asked for.
-bool wantsWindow(const QCommandLineParser& parser)
+// Full screen when asked for; a window when asked for, or when a display exists and headless sinks were
+// not asked for. False, with exitCode 2, for choices that exclude each other.
+bool readVideoOutput(const QCommandLineParser& parser, VideoOutput& output, int& exitCode)
 {
-    if (parser.isSet(QStringLiteral("window")))
+    const bool fullScreen = parser.isSet(QStringLiteral("fullscreen"));
+    const bool windowOrNone = parser.isSet(QStringLiteral("window")) || parser.isSet(QStringLiteral("headless"));
+    if ((fullScreen && windowOrNone) || (parser.isSet(QStringLiteral("output")) && !fullScreen)) {
+        std::fprintf(stderr, "multinet-player: %s\n",
+                     fullScreen ? "--fullscreen goes with neither --window nor --headless" : "--output goes with --fullscreen");
+        exitCode = 2;
+        return false;
+    }
+    if (fullScreen) {
+        output.kind = VideoOutput::FullScreen;
+        output.output = parser.value(QStringLiteral("output"));
         return true;
-    return !parser.isSet(QStringLiteral("headless")) && !qEnvironmentVariableIsEmpty("DISPLAY");
+    }
+    output = parser.isSet(QStringLiteral("window")) ||
+             (!parser.isSet(QStringLiteral("headless")) && !qEnvironmentVariableIsEmpty("DISPLAY"));
+    return true;
 }
 
 bool isIpv4(const QString& text)
@@ -194,6 +208,10 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         {QStringLiteral("frame-log"), QStringLiteral("Write every shown frame to FILE as it plays."), QStringLiteral("FILE")},
         {QStringLiteral("window"), QStringLiteral("Show the frames in a window (the default when DISPLAY is set).")},
         {QStringLiteral("headless"), QStringLiteral("Send the frames to a headless sink, even with a display.")},
+        {QStringLiteral("fullscreen"), QStringLiteral("Fill an output with the frames, without decorations or cursor: of the X "
+                                                      "display where DISPLAY is set, else of the console (KMS).")},
+        {QStringLiteral("output"), QStringLiteral("The output to fill: its name or its number from 0 on the X display, the DRM "
+                                                  "connector's id on the console (default: the first)."), QStringLiteral("NAME")},
         {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
         {QStringLiteral("drift-ppm"), QStringLiteral("Simulate a PC whose oscillator runs PPM fast (negative: slow): the host clock, "
@@ -251,7 +269,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
     if (parser.isSet(QStringLiteral("net-clock")))
         options.clock = SyncClock::GstNet;
     options.frameLog = parser.value(QStringLiteral("frame-log"));
-    options.window = wantsWindow(parser);
+    if (!readVideoOutput(parser, options.window, exitCode))
+        return std::nullopt;
     options.label = parser.isSet(QStringLiteral("label")) ? parser.value(QStringLiteral("label"))
                                                           : (master ? QStringLiteral("master") : options.ip);
     if (master) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ClipMaker.h"
+#include "VideoOutput.h"
 #include "KeyFile.h"
 #include "operator/OperatorSettings.h"
 
@@ -33,7 +34,7 @@ struct PlayerOptions
     qint64 clockOffsetUs = 0;
     double driftPpm = 0;      // this host's clock, and everything that keeps time for playback, runs this fast
     QString frameLog;         // where the shown frames are written at the end; empty: not written
-    bool window = false;
+    VideoOutput window;       // where the frames are shown: a window, full screen or headless
     QString label;
     int marginMs = 200;       // master: how far ahead an instant is chosen; slave: the master's, for --trim-ms
     int trimMs = 0;           // slave: this screen shows its frames so much later (negative: earlier)
