@@ -357,25 +357,20 @@ void tst_Dissector::sessionDecodesWithItsValues()
                 return row;
         return Row();
     };
-    QCOMPARE(first(304)["tamo.userdata"], hexOf("prep-ud"));
-    QCOMPARE(first(301)["tamo.layer"], QStringLiteral("3"));
-    QCOMPARE(first(301)["tamo.start.first"], QStringLiteral("1.5"));
-    QCOMPARE(first(301)["tamo.start.second"], QStringLiteral("2.5"));
-    QCOMPARE(first(301)["tamo.userdata"], hexOf("start-ud"));
-    QCOMPARE(first(302)["tamo.value"], QStringLiteral("0.25"));
-    QCOMPARE(first(302)["tamo.userdata"], QString());
-    QCOMPARE(first(303)["tamo.value"], QStringLiteral("7.75"));
-    QCOMPARE(first(303)["tamo.userdata"], hexOf("s"));
-    QCOMPARE(first(305)["tamo.seek.position"], QStringLiteral("123456789012"));
-    QCOMPARE(first(305)["tamo.seek.flag"], QStringLiteral("1"));
-    QCOMPARE(first(305)["tamo.seek.value"], QStringLiteral("-2.5"));
-    QCOMPARE(first(310)["tamo.speed"], QStringLiteral("1.5"));
-    QCOMPARE(first(310)["tamo.layer"], QStringLiteral("7"));
-    QCOMPARE(first(311)["tamo.layer"], QStringLiteral("8"));
-    QCOMPARE(first(312)["tamo.layer"], QStringLiteral("9"));
-    QCOMPARE(first(200)["tamo.layer"], QStringLiteral("0"));
-    QCOMPARE(first(201)["tamo.layer"], QStringLiteral("0"));
-    QCOMPARE(first(204)["tamo.layer"], QStringLiteral("0"));
+    const struct
+    {
+        int code;
+        const char* field;
+        QString value;
+    } kValues[] = {{304, "tamo.userdata", hexOf("prep-ud")}, {301, "tamo.layer", "3"}, {301, "tamo.start.first", "1.5"},
+                   {301, "tamo.start.second", "2.5"}, {301, "tamo.userdata", hexOf("start-ud")},
+                   {302, "tamo.value", "0.25"}, {302, "tamo.userdata", ""}, {303, "tamo.value", "7.75"},
+                   {303, "tamo.userdata", hexOf("s")}, {305, "tamo.seek.position", "123456789012"},
+                   {305, "tamo.seek.flag", "1"}, {305, "tamo.seek.value", "-2.5"}, {310, "tamo.speed", "1.5"},
+                   {310, "tamo.layer", "7"}, {311, "tamo.layer", "8"}, {312, "tamo.layer", "9"},
+                   {200, "tamo.layer", "0"}, {201, "tamo.layer", "0"}, {204, "tamo.layer", "0"}};
+    for (const auto& v : kValues)
+        QVERIFY2(first(v.code)[v.field] == v.value, qPrintable(QString::number(v.code) + " " + v.field));
 
     // Clock stamps: a request leaves with the slave's send time only; the reply carries it back with the
     // master's receive and send times.
