@@ -12,6 +12,7 @@ set -euo pipefail
 readonly PLAYER=$1
 readonly FORMAT=${2:-avi}
 source "$(dirname "$0")/../../scripts/lib/player-display.sh"
+source "$(dirname "$0")/shown-frames.sh"
 
 for tool in Xvfb xdpyinfo xdotool import convert; do
   if ! command -v "$tool" >/dev/null; then
@@ -22,8 +23,6 @@ done
 
 readonly NAMES=(master "slave 1" "slave 2")
 readonly LOGS=(library-master library-slave1 library-slave2)
-# The clip's frame rate (make-clip's default): a frame's number from its time stamp.
-readonly FPS=30
 # Frames apart that windows grabbed while playing may be.
 readonly PLAYING_TOLERANCE=3
 
@@ -42,17 +41,8 @@ fail() {
 }
 
 # Waits up to SECONDS for a line with TEXT from the run.
-run_said() {
-  for _ in $(seq $(($2 * 20))); do
-    grep -a -q -F -- "$1" "$work/run.log" && return 0
-    kill -0 "$run_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  grep -a -q -F -- "$1" "$work/run.log"
-}
-last_logged() { tail -n 1 "$work/${LOGS[$1]}.frames" 2>/dev/null || true; }
-# The frame numbers of frame log lines ("<kind> <key> <mono-ns>", key = play * 10^13 + time stamp).
-frame_numbers() { awk -v fps="$FPS" '{ printf "%d\n", ($2 % 1e13) * fps / 1e9 + 0.5 }'; }
+run_said() { said "$work/run.log" "$1" "$2" "$run_pid"; }
+log_of() { echo "$work/${LOGS[$1]}.frames"; }
 
 "$PLAYER" make-clip "$work/clip.$FORMAT" --seconds 3 >/dev/null
 player_display_start 1000x270
@@ -70,21 +60,15 @@ playing=()
 for name in "${NAMES[@]}"; do playing+=("$(player_frame_shown "$work/playing.png" "$name")"); done
 
 run_said 'session step=pause met=1' 60 || fail "the session did not pause"
-# Each player logs the frame it holds ('h') as it shows it.
 held=()
 for i in "${!NAMES[@]}"; do
-  for _ in $(seq 200); do
-    [[ $(last_logged "$i") == h\ * ]] && break
-    sleep 0.05
-  done
-  [[ $(last_logged "$i") == h\ * ]] || fail "${NAMES[i]} logged no held frame"
-  held+=("$(last_logged "$i")")
+  held+=("$(held_frame "$(log_of "$i")")") || fail "${NAMES[i]} logged no held frame"
 done
 import -window root "$work/paused.png"
 # Logs written out once more: nothing shown since, so the grab came within the pause.
 sleep 1.5
 for i in "${!NAMES[@]}"; do
-  [ "$(last_logged "$i")" = "${held[i]}" ] || fail "${NAMES[i]} went on from its pause before the grab"
+  [ "$(last_logged "$(log_of "$i")")" = "${held[i]}" ] || fail "${NAMES[i]} went on from its pause before the grab"
 done
 paused=()
 status=0
@@ -105,7 +89,7 @@ run_pid=""
 for i in "${!NAMES[@]}"; do
   echo "playing: ${NAMES[i]} showed frame ${playing[i]}"
   [ "${playing[i]}" != none ] || fail "no frame number in the window of ${NAMES[i]}"
-  frame_numbers <"$work/${LOGS[i]}.frames" | grep -q -x -- "${playing[i]}" ||
+  frame_numbers <"$(log_of "$i")" | grep -q -x -- "${playing[i]}" ||
     fail "${NAMES[i]} showed frame ${playing[i]}, which it did not log"
   apart=$((playing[i] - playing[0]))
   if [ "${apart#-}" -gt "$PLAYING_TOLERANCE" ]; then

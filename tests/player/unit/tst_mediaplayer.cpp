@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
-// One pipeline on its own: a file it cannot play fails its open with one message that says why, and the
-// same player then opens a good clip; the end of the stream reaches the handler on the main thread,
-// whichever event loop Qt runs (the test also runs with QT_NO_GLIB=1); in a window, clips of every kind
-// play and the log holds exactly the frames shown (ctest tst_mediaplayer_window, on a display of its own).
+// One pipeline on its own: a file it cannot play, or a screen it cannot show on, fails its open with one
+// message that says why, and the same player then opens a good clip; the end of the stream reaches the
+// handler on the main thread, whichever event loop Qt runs (the test also runs with QT_NO_GLIB=1); the
+// decoder is named, a hardware one preferred; in a window, clips of every kind play and the log holds
+// exactly the frames shown (ctest tst_mediaplayer_window, on a display of its own).
 #include "BusWatch.h"
 #include "ClipMaker.h"
 #include "EventLoopWait.h"
 #include "MediaPlayer.h"
 #include "PipelineClock.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -25,12 +27,37 @@ constexpr qint64 kSlowFrameNs = 1000000000 / kSlowFps;
 constexpr qint64 kWindowLeadNs = 300000000;
 
 // Opens `uri` on the monotonic clock.
-bool openOn(MediaPlayer& player, const QString& uri, bool window, QString& error)
+bool openOn(MediaPlayer& player, const QString& uri, const VideoOutput& output, QString& error)
 {
     GstClock* clock = PipelineClock::steerable();
-    const bool opened = player.open(Programme({uri}, false), clock, window, QStringLiteral("test"), error);
+    const bool opened = player.open(Programme({uri}, false), clock, output, QStringLiteral("test"), error);
     gst_object_unref(clock);
     return opened;
+}
+
+// A hardware decoder for the test: jpegdec as it is, said to be hardware, and ranked below every other.
+constexpr char kHardwareDecoder[] = "tamotesthardwarejpegdec";
+
+void hardwareClassInit(gpointer klass, gpointer)
+{
+    gst_element_class_set_metadata(GST_ELEMENT_CLASS(klass), "Test hardware JPEG decoder", "Codec/Decoder/Image/Hardware",
+                                   "jpegdec, said to be hardware", "test");
+}
+
+bool registerHardwareDecoder()
+{
+    GstElementFactory* jpegdec = gst_element_factory_find("jpegdec");
+    if (!jpegdec)
+        return false;
+    GstPluginFeature* loaded = gst_plugin_feature_load(GST_PLUGIN_FEATURE(jpegdec));
+    gst_object_unref(jpegdec);
+    const GType parent = gst_element_factory_get_element_type(GST_ELEMENT_FACTORY(loaded));
+    gst_object_unref(loaded);
+    GTypeQuery query;
+    g_type_query(parent, &query);
+    const GType type = g_type_register_static_simple(parent, "TamoTestHardwareJpegDec", query.class_size, hardwareClassInit,
+                                                     query.instance_size, nullptr, GTypeFlags(0));
+    return gst_element_register(nullptr, kHardwareDecoder, GST_RANK_NONE, type);
 }
 
 } // namespace
@@ -71,20 +98,32 @@ private Q_SLOTS:
     void openFailsWithItsReason_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<bool>("window");
+        QTest::addColumn<int>("output");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("missing file") << "missing.avi" << false << "cannot go to PAUSED: Resource not found";
-        QTest::newRow("undecodable file") << "notes.avi" << false << "failed to preroll: Could not determine type of stream";
+        QTest::newRow("missing file") << "missing.avi" << int(VideoOutput::Headless) << "cannot go to PAUSED: Resource not found";
+        QTest::newRow("undecodable file") << "notes.avi" << int(VideoOutput::Headless)
+                                          << "failed to preroll: Could not determine type of stream";
         // A window sink without a display refuses the change at once.
-        QTest::newRow("sink cannot start") << "clip.avi" << true << "cannot go to PAUSED: Could not initialise X output";
+        QTest::newRow("sink cannot start") << "clip.avi" << int(VideoOutput::Window)
+                                           << "cannot go to PAUSED: Could not initialise X output";
+        // Full screen without a display is the console's, through KMS: kmssink, and a DRM device for it.
+        const bool kmssink = gst_element_factory_find("kmssink") != nullptr;
+        QTest::newRow("console without its sink or a device")
+            << "clip.avi" << int(VideoOutput::FullScreen)
+            << (kmssink ? "cannot show frames on the console: Could not open DRM module (NULL) (there is no DRM device"
+                        : "full screen without a display server needs kmssink, which gstreamer1.0-plugins-bad provides");
     }
     void openFailsWithItsReason()
     {
         QFETCH(QString, file);
-        QFETCH(bool, window);
+        QFETCH(int, output);
         QFETCH(QString, reason);
-        if (window && !gst_element_factory_find("ximagesink"))
+        if (output == VideoOutput::Window && !gst_element_factory_find("ximagesink"))
             QSKIP("no ximagesink here to refuse a missing display");
+        if (output == VideoOutput::FullScreen && !QDir(QStringLiteral("/dev/dri")).entryList({QStringLiteral("card*")}, QDir::System).isEmpty())
+            QSKIP("a DRM device is here: the console is not this test's to take over");
+        VideoOutput where;
+        where.kind = VideoOutput::Kind(output);
         const QByteArray display = qgetenv("DISPLAY");
         qunsetenv("DISPLAY");
         FrameLog log;
@@ -93,7 +132,7 @@ private Q_SLOTS:
         QStringList bareErrors;
         player.setHandlers([&ended] { ended = true; }, [&bareErrors](const QString& e) { bareErrors.append(e); });
         QString error;
-        const bool opened = openOn(player, uriOf(file), window, error);
+        const bool opened = openOn(player, uriOf(file), where, error);
         qputenv("DISPLAY", display);
         QVERIFY2(!opened, "a file that cannot play opened");
         QVERIFY2(error.contains(reason), qPrintable(error));
@@ -105,6 +144,46 @@ private Q_SLOTS:
         QVERIFY2(player.playFrom(ProgrammePoint{}, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
         QVERIFY2(runEventLoopUntil([&ended] { return ended; }, kEndTimeoutMs), "no end of stream");
         QVERIFY2(bareErrors.isEmpty(), qPrintable(bareErrors.join(QLatin1Char('\n'))));
+    }
+
+    // The decoder the player names: a video decoder, not the parser before it; and a hardware decoder,
+    // when there is one, ahead of the software ones whatever their rank.
+    void decoderIsNamed_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("decoder");
+        QTest::addColumn<bool>("hardware");
+        QTest::newRow("H.264, behind its parser") << "clip.mp4" << "avdec_h264" << false;
+        QTest::newRow("Motion JPEG, with hardware here") << "clip.avi" << kHardwareDecoder << true;
+    }
+    void decoderIsNamed()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, decoder);
+        QFETCH(bool, hardware);
+        QString error;
+        if (file.endsWith(QLatin1String(".mp4")) && !ClipMaker::make(m_dir.filePath(file), 0.5, 30, ClipMaker::kDefaultSize, error))
+            QSKIP(qPrintable(error));
+        GstElementFactory* factory = gst_element_factory_find(decoder.toUtf8().constData());
+        if (!hardware && !factory)
+            QSKIP(qPrintable(QStringLiteral("no %1 here").arg(decoder)));
+        if (factory)
+            gst_object_unref(factory);
+        if (hardware)
+            QVERIFY(registerHardwareDecoder());
+        FrameLog log;
+        MediaPlayer player(log);
+        const bool opened = openOn(player, uriOf(file), false, error);
+        const QString named = player.decoderName();
+        QVERIFY(player.halt());
+        if (hardware) {
+            // Gone again, so that the other cases decode as the machine does.
+            GstPluginFeature* feature = gst_registry_find_feature(gst_registry_get(), kHardwareDecoder, GST_TYPE_ELEMENT_FACTORY);
+            gst_registry_remove_feature(gst_registry_get(), feature);
+            gst_object_unref(feature);
+        }
+        QVERIFY2(opened, qPrintable(error));
+        QCOMPARE(named, decoder);
     }
 
     void endOfStreamReachesTheMainThread()
