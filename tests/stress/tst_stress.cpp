@@ -18,7 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <future>
 #include <functional>
 #include <map>
 #include <memory>
@@ -66,20 +66,6 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-// A control object with a recording host on `ip`, in the given role.
-struct Node
-{
-    Node(const std::string& ip, quint16 port, bool master)
-        : control(std::make_unique<MultiNetControl>(host.callbacks(), kGroup, ip, port))
-    {
-        control->setMasterFlag(master);
-        control->setSlaveFlag(!master);
-    }
-
-    RecordingHost host;
-    std::unique_ptr<MultiNetControl> control;
-};
-
 // A socket's default receive buffer holds a few hundred small datagrams: bursts stay well below that, and
 // the event loop reads between them.
 void sendInBursts(RawPeer& peer, const std::vector<QByteArray>& datagrams, const QString& ip, quint16 port)
@@ -91,43 +77,6 @@ void sendInBursts(RawPeer& peer, const std::vector<QByteArray>& datagrams, const
             runEventLoopFor(1);
     }
 }
-
-// A slave host whose speed callback records its value and, while the gate is closed, holds the worker.
-class GatedSpeedHost
-{
-public:
-    GatedSpeedHost()
-    {
-        m_cbk.speedCbk = [this](int, double speed, char*, int) {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_open.wait(lock, [this] { return m_gateOpen; });
-            m_speeds.push_back(speed);
-        };
-    }
-
-    NetControlNS::slaveControlCbk* callbacks() { return &m_cbk; }
-    void openGate()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_gateOpen = true;
-        }
-        m_open.notify_all();
-    }
-    std::vector<double> speeds() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_speeds;
-    }
-    std::size_t count() const { return speeds().size(); }
-
-private:
-    NetControlNS::slaveControlCbk m_cbk;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_open;
-    bool m_gateOpen = false;         // guarded by m_mutex; the test opens it, the worker waits for it
-    std::vector<double> m_speeds;    // guarded by m_mutex; the worker appends, the test reads
-};
 
 } // namespace
 
@@ -149,35 +98,31 @@ void tst_Stress::destroyWhileBusy()
         RawPeer flooder(QStringLiteral("127.0.0.73"));
         QVERIFY2(flooder.isBound(), qPrintable(flooder.errorString()));
         for (int round = 0; round < kRounds; ++round) {
-            const quint16 port = pickFreePort();
-            Node master("127.0.0.71", port, true);
-            Node slave("127.0.0.72", port, false);
-            master.control->setSlaves({LoopbackGroup::admissionKey("127.0.0.72")});
-            slave.control->setMasterIp("127.0.0.71");
-
+            LoopbackGroup group("127.0.0.71");
+            LoopbackNode& slave = group.addSlave("127.0.0.72");
+            std::unique_ptr<MultiNetControl>& master = group.master().control;
             HostThreads commands(2, [&master] {
-                master.control->notifySlaveStart(1.0, 2.0, 0, nullptr, 0);
-                master.control->notifySlaveSeek(5, true, 0, 1.0, nullptr, 0);
-                master.control->isAllSlavePrepared(-1);
+                master->notifySlaveStart(1.0, 2.0, 0, nullptr, 0);
+                master->notifySlaveSeek(5, true, 0, 1.0, nullptr, 0);
+                master->isAllSlavePrepared(-1);
             });
             MultiNetControl::m_haveStartClockSync = false;
-            QVERIFY(master.control->notifySlaveStartClockSync());
-            QVERIFY(master.control->findSlavePlayer());
+            QVERIFY(master->notifySlaveStartClockSync());
+            QVERIFY(master->findSlavePlayer());
             HostThreads reports(2, [&slave] {
                 slave.control->reportPrepared(0);
                 slave.control->reportComplete(0);
             });
             // Clock sync runs once the slave has taken a sample; commands keep flowing meanwhile.
-            QVERIFY(runEventLoopUntil([&] { return !slave.host.clockOffsets().empty(); }, 20000));
-            QVERIFY(runEventLoopUntil([&] { return slave.host.callCount() > 10; }, 20000));
+            QVERIFY(runEventLoopUntil([&] { return !slave.host->clockOffsets().empty(); }, 20000));
+            QVERIFY(runEventLoopUntil([&] { return slave.host->callCount() > 10; }, 20000));
 
             // Datagrams wait in both sockets while the victim goes: the other side's host threads go on.
-            Node& victim = round % 2 == 0 ? slave : master;
-            Node& survivor = round % 2 == 0 ? master : slave;
-            const QString victimIp = round % 2 == 0 ? QStringLiteral("127.0.0.72") : QStringLiteral("127.0.0.71");
-            const QByteArray heartbeat = buildDatagram(enS2MHeartbeatCmd, -1, kGroup);
+            LoopbackNode& victim = round % 2 == 0 ? slave : group.master();
+            LoopbackNode& survivor = round % 2 == 0 ? group.master() : slave;
+            const QByteArray heartbeat = buildDatagram(enS2MHeartbeatCmd, -1, LoopbackGroup::kGroupId);
             for (int i = 0; i < 100; ++i)
-                flooder.send(heartbeat, victimIp, port);
+                flooder.send(heartbeat, QString::fromStdString(victim.ip), group.port());
             (round % 2 == 0 ? reports : commands).stop();
             QElapsedTimer timer;
             timer.start();
@@ -204,14 +149,20 @@ void tst_Stress::commandFloodArrivesCompleteAndInOrder()
     const QString masterIp = QStringLiteral("127.0.0.82");
     const quint16 port = pickFreePort();
     auto quiet = std::make_unique<LogCapture>();  // one line per handled command
-    GatedSpeedHost host;
+    // The worker is held at the first command, so the rest pile up in the task queue.
+    RecordingHost host;
+    std::promise<void> gate;
+    host.callbacks()->speedCbk = [record = host.callbacks()->speedCbk, open = gate.get_future().share()](
+                                     int layer, double speed, char* userData, int len) {
+        open.wait();
+        record(layer, speed, userData, len);
+    };
     MultiNetControl slave(host.callbacks(), kGroup, slaveIp.toStdString(), port);
     slave.setSlaveFlag(true);
     slave.setMasterIp(masterIp.toStdString());
     RawPeer master(masterIp);
     QVERIFY2(master.isBound(), qPrintable(master.errorString()));
 
-    // The worker is held at the first command, so the rest pile up in the task queue.
     std::vector<QByteArray> flood;
     for (int i = 0; i < kCommands; ++i) {
         QByteArray speed(8, '\0');
@@ -224,13 +175,12 @@ void tst_Stress::commandFloodArrivesCompleteAndInOrder()
     runEventLoopFor(50);
     QElapsedTimer drain;
     drain.start();
-    host.openGate();
-    QVERIFY(runEventLoopUntil([&] { return host.count() == std::size_t(kCommands); }, 120000));
+    gate.set_value();
+    QVERIFY(runEventLoopUntil([&] { return host.callCount() == kCommands; }, 120000));
     const qint64 drainMs = drain.elapsed();
-
-    const std::vector<double> speeds = host.speeds();
+    const std::vector<HostCall> calls = host.calls();
     for (int i = 0; i < kCommands; ++i)
-        QCOMPARE(speeds[std::size_t(i)], double(i));
+        QCOMPARE(calls[std::size_t(i)].values.front(), double(i));
     QVERIFY(!quiet->text().contains("queue full"));
     quiet.reset();
     qInfo("the worker handled %d queued commands in %lld ms", kCommands, drainMs);
