@@ -231,9 +231,10 @@ QString SlavePlayer::key() const
     return m_options.ip + QLatin1Char('_') + QString::number(QCoreApplication::applicationPid());
 }
 
-QString SlavePlayer::healthText() const
+QString SlavePlayer::healthText()
 {
-    return m_options.label;
+    const QString decoder = m_playback.media().decoderName();
+    return decoder.isEmpty() ? m_options.label : QStringLiteral("%1 (%2)").arg(m_options.label, decoder);
 }
 
 void SlavePlayer::measurePresentation()

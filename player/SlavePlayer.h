@@ -56,9 +56,9 @@ private:
     // This slave's key, "ip_pid", as its master knows it.
     QString key() const;
 
-    // The text of this slave's health reports: its label. The one place to add what else an operator
-    // should read there (the decoder in use, say); the library sends at most 64 bytes of it.
-    QString healthText() const;
+    // The text of this slave's health reports: its label, and the video decoder in use once a programme is
+    // prepared, "label (avdec_h264)". The library sends at most 64 bytes of it.
+    QString healthText();
     // Takes the frames shown since the last time into the presentation figures; hands the figures and the
     // text to the library every kMeasuresPerReport times.
     void measurePresentation();
