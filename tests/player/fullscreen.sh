@@ -9,6 +9,7 @@
 #   and while it plays a frame the slave logged.
 # - The slave's frames against the master's: in step within a loose bound (the headless tests judge the
 #   skew; a full screen logs its frames as a window does).
+# - The slave's health, as the master hears it, names the decoder it shows the frames through.
 # Then on a display of two screens that Xinerama joins, --output 1 fills the second one, and an output
 # that is not there ends the session with a line that names the ones there are.
 # usage: fullscreen.sh PATH_TO_MULTINET_PLAYER        Exit status 77: skipped.
@@ -80,10 +81,12 @@ exec {slave_in}>"$work/slave.in"
 said "$work/slave.log" '[demo] ready ' 20 "$slave_pid" || fail "the slave did not start"
 key=$(sed -n 's/^\[demo\] ready .* key=\([^ ]*\).*/\1/p' "$work/slave.log")
 # The pause is held for 6 s: time for the frame log to be written out (every second) and for the grab.
+mkfifo "$work/master.in"
 "$PLAYER" master --ip 127.0.0.1 --port "$PORT" --slaves "$key" --media "$work/clip.avi" --headless --pause-ms 6000 \
-  --frame-log "$work/master.frames" </dev/null >"$work/master.log" 2>&1 &
+  --frame-log "$work/master.frames" <"$work/master.in" >"$work/master.log" 2>&1 &
 pids+=($!)
 master_pid=$!
+exec {master_in}>"$work/master.in"
 
 window=$(await_window "$NAME") || fail "the full-screen window did not appear"
 window_is "$window" "$SIZE+0+0" || fail "the window does not cover the output, or a window manager may decorate it"
@@ -103,6 +106,12 @@ shown=$(player_frame_shown "$work/paused.png" "$NAME")
 logged=$(frame_numbers <<<"$held")
 echo "paused: the screen shows frame $shown, the slave's log ends on frame $logged"
 [ "$shown" = "$logged" ] || fail "the screen does not show the frame the slave held"
+# A slave reports its health once a second; the pause is older than that.
+echo health >&"$master_in"
+said "$work/master.log" '[demo] health ' 5 "$master_pid" || fail "the master printed no health"
+grep -a '\[demo\] health ' "$work/master.log"
+decoder=$(sed -n 's/^\[demo\] decoder name=\([^ ]*\) .*/\1/p' "$work/slave.log")
+grep -a -q -F "text=full_screen_($decoder)" "$work/master.log" || fail "the slave's health does not name its decoder"
 
 wait "$master_pid" || fail "the master's session failed"
 echo quit >&"$slave_in"
