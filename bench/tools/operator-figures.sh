@@ -27,9 +27,10 @@ trap cleanup EXIT
 
 # percentiles NAME: p50 and p99 (nearest rank) of the numbers on standard input.
 percentiles() {
-  sort -n | awk -v name="$1" '{ v[NR] = $1 } END {
+  sort -n | awk -v name="$1" 'function rank(p,  r) { r = int(p * NR); return r < p * NR ? r + 1 : (r < 1 ? 1 : r) }
+    { v[NR] = $1 } END {
     if (NR == 0) { print name ": no figures"; exit }
-    p50 = v[int((NR - 1) * 0.50) + 1]; p99 = v[int((NR - 1) * 0.99) + 1]
+    p50 = v[rank(0.50)]; p99 = v[rank(0.99)]
     printf "%-44s p50 %5d ms, p99 %5d ms over %d\n", name, p50, p99, NR }'
 }
 
