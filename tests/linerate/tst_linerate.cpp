@@ -77,25 +77,35 @@ class tst_LineRate : public QObject
 {
     Q_OBJECT
 private slots:
+    void masterPrintsEveryReportOfItsSlaves_data();
     void masterPrintsEveryReportOfItsSlaves();
     void slavePrintsEveryCommandOfItsMaster();
-    void rosterQueryPrintsEveryEntry();
     void floodOfStrangersIsCutDown_data();
     void floodOfStrangersIsCutDown();
 };
 
+void tst_LineRate::masterPrintsEveryReportOfItsSlaves_data()
+{
+    QTest::addColumn<int>("slaves");
+    QTest::addColumn<int>("layers");
+    QTest::newRow("64 slaves at once, as when every screen prerolls") << 64 << 1;
+    QTest::newRow("4 slaves of 50 layers") << 4 << 50;
+}
+
+// Every report of an admitted slave prints its lines, and a roster query a line per entry.
 void tst_LineRate::masterPrintsEveryReportOfItsSlaves()
 {
-    constexpr int kSlaves = 64;
-    MasterWithSlaves node(kSlaves);
+    QFETCH(int, slaves);
+    QFETCH(int, layers);
+    MasterWithSlaves node(slaves);
     QVERIFY(node.bound());
-    QVERIFY(node.reportAll(enS2MReportPartnerCmd, 1, false));
-
+    QVERIFY(node.reportAll(enS2MReportPartnerCmd, layers, false));
     LogCapture log;
-    // All within a millisecond or two, as when every screen prerolls at once.
-    QVERIFY(node.reportAll(enS2MReportPreparedCmd, 1, true));
-    QVERIFY(runEventLoopUntil([&] { return log.text().count("======> enS2MReportPreparedCmd") == kSlaves; }));
-    QCOMPARE(log.text().count(": slave report prepared!\n"), kSlaves);
+    QVERIFY(node.reportAll(enS2MReportPreparedCmd, layers, true));
+    QVERIFY(runEventLoopUntil([&] { return log.text().count("======> enS2MReportPreparedCmd") == slaves * layers; }));
+    QCOMPARE(log.text().count(": slave report prepared!\n"), slaves * layers);
+    QVERIFY(node.master.isAllSlavePrepared(-1));
+    QCOMPARE(log.text().count("isAllSlavePrepared(ip:processid = "), slaves * layers);
     QVERIFY(!log.text().contains("logLine:"));
 }
 
@@ -123,21 +133,6 @@ void tst_LineRate::slavePrintsEveryCommandOfItsMaster()
     }
     QVERIFY(runEventLoopUntil([&] { return host.callCount() == kCommands; }));
     QCOMPARE(log.text().count("=====> SLAVE handle_message("), kCommands);
-    QVERIFY(!log.text().contains("logLine:"));
-}
-
-void tst_LineRate::rosterQueryPrintsEveryEntry()
-{
-    constexpr int kSlaves = 4;
-    constexpr int kLayers = 50;
-    MasterWithSlaves node(kSlaves);
-    QVERIFY(node.bound());
-    QVERIFY(node.reportAll(enS2MReportPartnerCmd, kLayers, false));
-    QVERIFY(node.reportAll(enS2MReportPreparedCmd, kLayers, true));
-
-    LogCapture log;
-    QVERIFY(node.master.isAllSlavePrepared(-1));
-    QCOMPARE(log.text().count("isAllSlavePrepared(ip:processid = "), kSlaves * kLayers);
     QVERIFY(!log.text().contains("logLine:"));
 }
 
