@@ -12,7 +12,6 @@
 
 #include <QTest>
 
-#include <limits>
 
 using namespace tamo::detail;
 
@@ -24,7 +23,7 @@ const QString kMasterIp = QStringLiteral("127.0.0.62");
 const QString kStrangerIp = QStringLiteral("127.0.0.63");
 constexpr int kLargestUdpPayload = 65507;
 
-enum class Outcome { Ignored, Incomplete, OtherMaster, Unasked, Handled };
+enum class Outcome { Ignored, Incomplete, OtherMaster, Handled };
 
 // A valid step from the master whose header lengths are then overwritten.
 QByteArray withLengths(quint16 dataLen, quint16 userDataLen, int size)
@@ -90,11 +89,6 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn_data()
     QTest::newRow("another group") << buildDatagram(enM2SStepCmd, 0, kGroup + 1) << kMasterIp << Outcome::Ignored;
     QTest::newRow("another master") << step << kStrangerIp << Outcome::OtherMaster;
     QTest::newRow("bytes after the user data") << step + QByteArray(40, 't') << kMasterIp << Outcome::Handled;
-    // Taken as a clock sample (its delay comes out far below zero), with a departure no clock can have.
-    QByteArray farDeparture(32, '\0');
-    wire::putI64(farDeparture.data() + 16, std::numeric_limits<qint64>::min() + 1000000);
-    QTest::newRow("clock reply, departure stamp far off")
-        << buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, farDeparture) << kMasterIp << Outcome::Unasked;
 }
 
 void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()
@@ -111,8 +105,7 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()
     node.setMasterIp(kMasterIp.toStdString());
     RawPeer sender(senderIp);
     RawPeer master(kMasterIp);
-    QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
-    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+    QVERIFY2(sender.isBound() && master.isBound(), qPrintable(sender.errorString()));
 
     LogCapture out;
     QCOMPARE(sender.send(datagram, kNodeIp, port), qint64(datagram.size()));
@@ -125,18 +118,12 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()
     QCOMPARE(host.calls().back().layerId, 5);
 
     const QByteArray text = out.text();
-    const QByteArray incomplete = QStringLiteral("handle_message: WARING  received message from netaddr(%1_%2) maybe "
-                                                 "incomplete!\n")
-                                      .arg(senderIp)
-                                      .arg(sender.port())
-                                      .toLatin1();
-    const QByteArray otherMaster = QStringLiteral("handle_message: WARING  receive other master's(ip:%1) cmd! self "
-                                                  "master is %2\n")
-                                       .arg(senderIp, kMasterIp)
-                                       .toLatin1();
+    const QByteArray incomplete = "handle_message: WARING  received message from netaddr(" + senderIp.toLatin1() + "_"
+                                  + QByteArray::number(sender.port()) + ") maybe incomplete!\n";
+    const QByteArray otherMaster = "handle_message: WARING  receive other master's(ip:" + senderIp.toLatin1()
+                                   + ") cmd! self master is " + kMasterIp.toLatin1() + "\n";
     QCOMPARE(text.count(incomplete), outcome == Outcome::Incomplete ? 1 : 0);
     QCOMPARE(text.count(otherMaster), outcome == Outcome::OtherMaster ? 1 : 0);
-    QCOMPARE(text.count("to no request of this slave: left out"), outcome == Outcome::Unasked ? 1 : 0);
     QCOMPARE(text.count("WARING"), outcome == Outcome::Ignored || outcome == Outcome::Handled ? 0 : 1);
     QVERIFY2(!text.contains("ERROR"), text.constData());
     if (outcome == Outcome::Handled) {
