@@ -117,7 +117,6 @@ void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce()
     RawPeer master(kMasterIp);
     QVERIFY2(master.isBound(), qPrintable(master.errorString()));
 
-    LogCapture log;
     const QByteArray pause = buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 77, 7);
     for (int copy = 0; copy < 3; ++copy)
         master.send(pause, QStringLiteral("127.0.0.2"), slave.unicastPort());
@@ -127,7 +126,6 @@ void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce()
     QVERIFY(runEventLoopUntil([&] { return host.callCount() == (acknowledged ? 2 : 4); }));
     runEventLoopFor(100);
     QCOMPARE(host.callCount(), acknowledged ? 2 : 4);
-    QCOMPARE(int(log.text().count("slave pasue!")), acknowledged ? 2 : 4);
 
     const QList<ReceivedDatagramCopy> acks = master.withCode(enS2MCommandAckCmd);
     QCOMPARE(int(acks.size()), acknowledged ? 4 : 0);

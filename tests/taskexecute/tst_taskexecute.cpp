@@ -93,7 +93,6 @@ class tst_TaskExecute : public QObject
     Q_OBJECT
 private slots:
     void orderKeptAcrossProducers();
-    void stopOnIdleWorkerPrintsExitLine();
     void stopDuringHandlingLeavesTheRest();
     void stopFromWorkerThrows();
     void floodBeyondTheBoundIsDroppedAndReported();
@@ -118,17 +117,6 @@ void tst_TaskExecute::orderKeptAcrossProducers()
     std::vector<int> next(kProducers, 0);
     for (const auto& [producer, index] : executor.handled())
         QCOMPARE(index, next[static_cast<std::size_t>(producer)]++);
-}
-
-void tst_TaskExecute::stopOnIdleWorkerPrintsExitLine()
-{
-    LogCapture out;
-    RecordingExecutor executor;
-    executor.postMessage(numbered(0, 0));
-    QTRY_COMPARE(executor.handledCount(), 1);
-    executor.stop();
-    QCOMPARE(out.text(), QByteArray("TaskExecute::run thread exit!\n"));
-    executor.stop();  // a second stop finds no thread and returns
 }
 
 void tst_TaskExecute::stopDuringHandlingLeavesTheRest()
