@@ -35,7 +35,14 @@ for tool in chromium chromedriver "$PYTHON"; do
   command -v "$tool" >/dev/null || tb_skip "'$tool' is not installed (chromium, chromium-driver, python3-selenium)"
 done
 "$PYTHON" -c 'import selenium' 2>/dev/null || tb_skip "Selenium for Python is not installed (python3-selenium)"
-trap tb_cleanup EXIT
+# The browser's processes go with the page's helper, whose process group they are in (a helper that quit
+# ended them itself).
+end_browser() {
+  local status=$?
+  [ -z "${TB_PID[page]:-}" ] || kill -KILL -- "-${TB_PID[page]}" 2>/dev/null || true
+  return "$status"
+}
+trap 'end_browser; tb_cleanup' EXIT
 tb_make_network 5
 "$PLAYER" make-clip "$TB_DIR/clip.avi" --seconds 6 >/dev/null
 # Two items, so that "next" has somewhere to go.

@@ -18,6 +18,7 @@ line from standard input, each answered by one "[demo] ..." line (the test bed's
 """
 import argparse
 import json
+import os
 import re
 import shutil
 import sys
@@ -143,6 +144,9 @@ def trim(page, ip, ms, timeout_s):
 
 
 def main():
+    # The browser and its driver join this process's group, so that operator.sh can end them all by its
+    # id should this process be killed before it ends them itself.
+    os.setpgid(0, 0)
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--url', required=True)
     parser.add_argument('--token-file', required=True)
