@@ -47,9 +47,6 @@ struct PlayerOptions
     std::optional<KeyFile> keys;  // none: an unkeyed group
 };
 
-struct PlayerRunOptions
-{
-    int slaves = 3;
 // A screen's trim (slave --trim-ms, MasterPlayer::setTrim): at most this much later, and at most the
 // command margin less kTrimMarginLeftMs earlier, since a command arrives only a margin ahead of its instant.
 constexpr int kMaxTrimMs = 10000;
@@ -58,6 +55,9 @@ inline int minTrimMs(int marginMs) { return marginMs > kTrimMarginLeftMs ? kTrim
 // Empty when `ms` is a trim that commands a margin of `marginMs` ahead leave time for; else why not.
 QString trimRefusal(int ms, int marginMs);
 
+struct PlayerRunOptions
+{
+    int slaves = 3;
     quint16 port = 0;
     int group = 9;
     QString clip;          // empty: made in the work directory
