@@ -1,16 +1,10 @@
 // SPDX-License-Identifier: MIT
 // A master's commands, end to end over loopback, to the hosts of its slaves.
 #include "common/LoopbackGroup.h"
-#include "common/LoopbackPeers.h"
-#include "common/LogCapture.h"
-#include "wire/ByteOrder.h"
-#include "wire/MessageCode.h"
 
 #include <QCoreApplication>
 
 #include <QTest>
-
-using namespace tamo::detail;
 
 namespace {
 
@@ -60,7 +54,6 @@ class tst_SlaveCommands : public QObject
 private slots:
     void everyCommandReachesEverySlave();
     void partnerReportsBuildTheRoster();
-    void slaveLinesAndMasterAddress();
 };
 
 void tst_SlaveCommands::everyCommandReachesEverySlave()
@@ -105,46 +98,6 @@ void tst_SlaveCommands::partnerReportsBuildTheRoster()
     QStringList expected = {a + " layer 0", a + " layer 1", b + " layer 0"};
     expected.sort();
     QCOMPARE(entries, expected);
-}
-
-void tst_SlaveCommands::slaveLinesAndMasterAddress()
-{
-    RecordingHost host;
-    host.setLayerIds({5, 6});
-    MultiNetControl slave(host.callbacks(), 3, "127.0.0.2", pickFreePort());
-    slave.setSlaveFlag(true);
-    slave.setMasterIp("127.0.0.1");
-    const QString slaveIp = QStringLiteral("127.0.0.2");
-    RawPeer master(QStringLiteral("127.0.0.1"));
-    RawPeer masterOtherPort(QStringLiteral("127.0.0.1"));
-
-    LogCapture out;
-    const QByteArray find = buildDatagram(enM2SFindPartnerCmd, -1, 3, {}, {}, 77, 12);
-    master.send(find, slaveIp, slave.unicastPort());
-    const auto reports = master.waitFor(2);
-    QCOMPARE(reports.size(), 2);
-    for (int i = 0; i < 2; ++i) {
-        const QByteArray& r = reports[i].bytes;
-        QCOMPARE(r.size(), 24);
-        QCOMPARE(codeOf(r), quint16(enS2MReportPartnerCmd));
-        QCOMPARE(int(qint16(wire::getU16(r.constData() + 14))), 5 + i);
-        QCOMPARE(wire::getU16(r.constData() + 16), quint16(wire::getU16(reports[0].bytes.constData() + 16) + i));
-    }
-    // A second search from another port is answered there, but the slave's reports still go to the first.
-    masterOtherPort.send(find, slaveIp, slave.unicastPort());
-    QCOMPARE(masterOtherPort.waitFor(2).size(), 2);
-    QVERIFY(slave.reportPrepared(5));
-    QVERIFY(master.waitForCode(enS2MReportPreparedCmd));
-    QVERIFY(masterOtherPort.withCode(enS2MReportPreparedCmd).isEmpty());
-
-    master.send(buildDatagram(enM2SStepCmd, 0, 3, {}, {}, 77, 13), slaveIp, slave.unicastPort());
-    QTRY_COMPARE(host.callCount(), 1);
-    const QByteArray text = out.text();
-    QCOMPARE(text.count("enM2SFindPartnerCmd set master addr. ip = 127.0.0.1, port = " + QByteArray::number(master.port())
-                        + "\n"),
-             1);
-    QCOMPARE(text.count("enM2SFindPartnerCmd set master addr."), 1);
-    QVERIFY(text.contains(", Seq:13) remote(127.0.0.1:" + QByteArray::number(master.port()) + ") slave step!\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_SlaveCommands)
