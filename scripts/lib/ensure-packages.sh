@@ -29,7 +29,7 @@ TEST_PACKAGES=(iproute2 nftables libfaketime abigail-tools)
 # What the benchmarks need beyond the build (their quick form runs among the tests): the lossy scenario
 # makes namespaces and loses datagrams as the multi-host tests do; the longrun scenario drifts whole slave
 # processes with libfaketime and plots with gnuplot.
-BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev iproute2 nftables libfaketime gnuplot-nox)
+BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev iproute2 nftables libfaketime gnuplot-nox curl)
 # What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
 SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
 # What the API reference (doxygen, with graphviz for its diagrams) and the wire dissector's test need.
@@ -38,11 +38,15 @@ DOCS_PACKAGES=(doxygen graphviz tshark)
 PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 # What the reference player (multinet-player) and the real-media demo need beyond the build: GStreamer's
 # development files, the base and good plugins, and the X11 and Pango plugins (windows, text on frames);
-# gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine. The
-# sanitizer builds' tests load the plugins of a fixed set of packages only: a plugin package added here
-# goes into TAMO_SANITIZER_GST_PACKAGES in cmake/TamoSanitizerGStreamer.cmake too.
+# gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine; the HTTP
+# library of the operator page (--operator), which is left out of a build without it. The
+# sanitizer builds' tests load only the plugins named in TAMO_SANITIZER_GST_PLUGINS in
+# cmake/TamoSanitizerGStreamer.cmake: a plugin the player comes to use goes there too.
 PLAYER_PACKAGES=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
-                 gstreamer1.0-tools xvfb)
+                 gstreamer1.0-tools xvfb libcpp-httplib-dev)
+# What the operator page's test in a real browser needs: Debian's Chromium, its driver and Selenium (for
+# Debian's /usr/bin/python3).
+BROWSER_PACKAGES=(chromium chromium-driver python3-selenium)
 # What scripts/player-picture and the window tests need beyond the player: a virtual display, a tool to
 # place windows, and ImageMagick to capture and crop the screen.
 PICTURE_PACKAGES=(xvfb x11-utils xdotool imagemagick)
