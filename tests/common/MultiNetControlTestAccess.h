@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Test access to the control object's internals, for what cannot be seen from outside: a datagram handed
 // to the handler directly (the fuzz target; receive filters whose outcome is that nothing happens), and the
-// clock-sync threads a slave runs, which show outside only as a rate of requests.
+// interval of a slave's clock-sync requests.
 #pragma once
 
 #include "MultiNetControl.h"
@@ -14,9 +14,8 @@ class MultiNetControlTestAccess
 public:
     explicit MultiNetControlTestAccess(MultiNetControl& control) : m_c(tamo::detail::PrivateAccess::of(control)) {}
 
+    // The pause of a slave's clock-sync requests, which shows outside only as their rate.
     int syncIntervalMs() const { return m_c.m_clockSync.interval(); }
-    // Start-clock-sync commands whose threads run now.
-    int clockSyncGenerations() const { return m_c.m_clockSync.generations(); }
 
     // Runs the message handler on the calling thread, as the worker would for a received datagram.
     void handle(const QByteArray& bytes, const std::string& ip, int port)

@@ -111,7 +111,6 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
     QVERIFY(fakeSlave.waitForCode(enM2SHeartbeatReplyCmd));
     QVERIFY(fakeSlave.waitForCode(enM2SClockSyncReplyCmd));
     QCOMPARE(fakeSlave.withCode(enM2SClockSyncReplyCmd).front().bytes.mid(24, 32), kZeroStamps);
-    QVERIFY(master.isAllSlaveComplete(-1));
 
     // Many throws, one line at the first and at most one per 10 s after it.
     const int lines = log.text().count("getClockTimeCbk: ERROR  exception from the host: clock unplugged; taken as no clock");
