@@ -4,8 +4,8 @@
 # number of GLib quarks a process makes, mostly from the registry's entries: GLib keeps 2048 in its first
 # block and drops that block, on purpose, when a process makes more, and LeakSanitizer reports its 16384
 # bytes with only malloc and g_malloc on the stack, which no suppression can tell from a leak of ours.
-# With gstreamer1.0-libav on the machine every GStreamer test passed that mark; with the whole of the
-# base, good and X plugins the window test did. The asan and tsan presets include this file after
+# With gstreamer1.0-libav on the machine every process that loaded GStreamer went past 2048; with the
+# whole of the base, good and X plugins the window test's did. The asan and tsan presets include this file after
 # project() (CMAKE_PROJECT_TamoMultiNetControl_INCLUDE in CMakePresets.json); the default build leaves
 # GStreamer to the machine's plugins.
 
