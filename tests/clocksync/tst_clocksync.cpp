@@ -110,17 +110,9 @@ void tst_ClockSync::offsetFoundOverLoopback()
     QVERIFY2(std::abs(reported - kInjectedUs / 1e6) < 0.0005, qPrintable(QString::number(reported)));
     QCOMPARE(out.text().count("SLAVE send message: enS2MNotifyMasterClockPrepared"), 1);
 
-    // Heartbeats reach every entry of the slave process.
-    QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().front().lastOnlineTime > 0; }, 5000));
-    for (const NetControlNS::struAddress& entry : master.getSlavesPlayer())
-        QVERIFY(group.master().host->now() - entry.lastOnlineTime < 3000000);
-
-    // A stop command re-arms the clock-prepared report, a stop of clock sync ends both threads.
+    // A stop command re-arms the clock-prepared report.
     QVERIFY(master.notifySlaveStop(0, 0, nullptr, 0));
     QVERIFY(runEventLoopUntil([&] { return out.text().count("SLAVE send message: enS2MNotifyMasterClockPrepared") == 2; }));
-    QVERIFY(master.notifySlaveStopClockSync());
-    QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::syncThread exit!...\n"); }));
-    QVERIFY(runEventLoopUntil([&] { return out.text().contains("MultiNetControl::heartSyncThread exit!...\n"); }));
 }
 
 void tst_ClockSync::driftingSlaveClockFollowedByTheEstimate()
