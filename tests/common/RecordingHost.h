@@ -46,8 +46,6 @@ public:
     void stopClockAt(qint64 us) { m_stoppedAt = us; }
     qint64 now() const;
 
-    static qint64 monotonicUs() { return HostClock::monotonicUs(); }
-
 private:
     void record(HostCall call);
 
