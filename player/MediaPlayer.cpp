@@ -27,9 +27,6 @@ constexpr int kPresentationPriority = 10;
 constexpr qint64 kEarlyWakeNs = 300000;
 // playbin's flags: video only (GST_PLAY_FLAG_VIDEO).
 constexpr int kPlayVideoOnly = 1;
-// Decoded frames queued ahead of the sink (see buildPipeline).
-constexpr qint64 kDecodeAheadNs = 500000000;
-constexpr qint64 kDecodeAheadBytes = 128 << 20;
 // Stretches kept for pointAt: the sink is given a new one at each item and each seek.
 constexpr std::size_t kKeptStretches = 16;
 
@@ -142,15 +139,9 @@ bool MediaPlayer::buildPipeline(const VideoOutput& output, const QString& label,
     }
     Decoders::preferHardware();
     // The queue lets the frames be decoded ahead, so that the sink's thread only wakes to show them: four
-    // players waking at one instant then do not wait for each other's decoding. It holds half a second:
-    // at the end of an item the next one's decoder is set up only once the last frames of the item have
-    // been decoded, and its first frame must be ready before those have been shown; on a busy machine an
-    // H.264 or H.265 decoder takes some hundreds of milliseconds to get there. (Bounded in bytes too, for
-    // frames of 4K.) Full screen, the frames are scaled to the output's size here, with borders that keep
-    // their shape: neither sink scales them.
-    const QString queue = QStringLiteral("queue max-size-buffers=0 max-size-time=%1 max-size-bytes=%2")
-                              .arg(kDecodeAheadNs)
-                              .arg(kDecodeAheadBytes);
+    // players waking at one instant then do not wait for each other's decoding. Full screen, the frames are
+    // scaled to the output's size here, with borders that keep their shape: neither sink scales them.
+    const QString queue = QStringLiteral("queue max-size-buffers=4");
     QString description;
     if (window) {
         description = QStringLiteral("videoconvert name=in ! textoverlay text=%1 valignment=top halignment=left "
