@@ -126,20 +126,19 @@ bool Keyring::takeCounter(const SenderKey& senderKey, std::uint64_t counter)
             });
             m_senders.erase(oldest);
         }
-        m_senders.emplace(senderKey, Sender{counter, 1, m_sendersSeen++});
+        m_senders.emplace(senderKey, Sender{counter, {counter}, 0, m_sendersSeen++});
         return true;
     }
     Sender& sender = it->second;
-    if (counter > sender.highest) {
-        const std::uint64_t shift = counter - sender.highest;
-        sender.seen = shift >= 64 ? 1 : (sender.seen << shift) | 1;
-        sender.highest = counter;
-        return true;
-    }
-    const std::uint64_t behind = sender.highest - counter;
-    if (behind >= std::uint64_t(kReorderWindow) || (sender.seen & (std::uint64_t(1) << behind)))
+    if (counter <= sender.forgotten || counter + kReorderWindowUs <= sender.highest
+        || !sender.seen.insert(counter).second)
         return false;
-    sender.seen |= std::uint64_t(1) << behind;
+    sender.highest = std::max(sender.highest, counter);
+    // Beyond the window a counter is refused by its age; the bound keeps what a flood leaves small.
+    while (*sender.seen.begin() + kReorderWindowUs <= sender.highest || sender.seen.size() > kMaxRememberedCounters) {
+        sender.forgotten = std::max(sender.forgotten, *sender.seen.begin());
+        sender.seen.erase(sender.seen.begin());
+    }
     return true;
 }
 

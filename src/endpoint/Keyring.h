@@ -26,8 +26,12 @@ public:
     enum class Verdict { Accepted, Unsigned, UnknownKey, BadSignature, Replayed, SignedWithoutKey };
     // Senders whose counters are remembered; the oldest one is forgotten beyond.
     static constexpr std::size_t kMaxSenders = 4096;
-    // A counter up to this many below a sender's highest may still arrive once (reordering, a repeat).
-    static constexpr int kReorderWindow = 64;
+    // A counter up to this far below a sender's highest (microseconds of its wall clock) may still arrive
+    // once: a node reads its two sockets in turn, so a broadcast command may come after a unicast answer
+    // sent later, and a slow event loop widens the gap.
+    static constexpr std::uint64_t kReorderWindowUs = 2000000;
+    // Counters remembered per sender within that window; an older one is taken as seen.
+    static constexpr std::size_t kMaxRememberedCounters = 512;
 
     // False, with the reason in `why`, when the keys are not acceptable; the keys in force then stay.
     bool setKeys(const std::vector<NetControlNS::struGroupKey>& keys, std::string& why);
@@ -50,8 +54,9 @@ private:
     struct Sender
     {
         std::uint64_t highest;
-        std::uint64_t seen;  // bit i: highest - i has arrived
-        std::uint64_t order;  // when it was first seen, for forgetting the oldest
+        std::set<std::uint64_t> seen;  // the counters taken within kReorderWindowUs of the highest
+        std::uint64_t forgotten;       // the highest counter no longer in `seen`: none up to it is taken
+        std::uint64_t order;           // when it was first seen, for forgetting the oldest
     };
     using SenderKey = std::tuple<std::string, std::uint16_t, std::uint32_t>;  // ip, port, process id
 

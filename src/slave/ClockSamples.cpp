@@ -8,12 +8,15 @@
 
 namespace tamo::detail {
 
-void ClockSamples::requestSent(qint64 sentUs)
+void ClockSamples::sendRequest(const std::function<std::optional<qint64>()>& send)
 {
     std::lock_guard<std::mutex> lock(m_pendingMutex);
+    const std::optional<qint64> sentUs = send();
+    if (!sentUs)
+        return;
     if (m_pending.size() >= kMaxPending)
         m_pending.pop_front();
-    m_pending.push_back(sentUs);
+    m_pending.push_back(*sentUs);
 }
 
 ClockSamples::Taken ClockSamples::take(const ClockSyncStamps& stamps)

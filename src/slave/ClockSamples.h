@@ -9,6 +9,8 @@
 #include "wire/Payloads.h"
 
 #include <deque>
+#include <functional>
+#include <optional>
 #include <mutex>
 #include <vector>
 
@@ -33,8 +35,10 @@ public:
         bool reportReady = false;     // the clock-ready report is due (first accepted sample since a stop)
     };
 
-    // A request left at host time `sentUs` (its slot 2). The timer thread.
-    void requestSent(qint64 sentUs);
+    // Sends a request with `send`, which answers the host time it left at (its slot 2), or nothing when it
+    // did not leave. The answer may come back before `send` returns: the worker waits for it to be noted.
+    // The timer thread.
+    void sendRequest(const std::function<std::optional<qint64>()>& send);
     // One exchange's four stamps; taken only when they answer a request still waiting. Prints the delay's
     // warning line when the sample is discarded. Worker thread.
     Taken take(const ClockSyncStamps& stamps);
@@ -58,7 +62,7 @@ private:
     bool m_clockPreparedSent = false;     // worker thread only
     ClockEstimator m_clockEstimator;      // worker thread only
     qint64 m_lastReceiptUs = 0;           // worker thread only; the latest answer's arrival (slot 3)
-    std::mutex m_pendingMutex;            // m_pending: the timer thread adds, the worker takes
+    std::mutex m_pendingMutex;            // m_pending, held across a request's send: the timer thread adds, the worker takes
     std::deque<qint64> m_pending;         // departures of requests not answered yet, oldest first
     mutable std::mutex m_clockEstimateMutex;      // m_clockEstimate: the worker writes, any host thread reads
     NetControlNS::struClockEstimate m_clockEstimate;  // guarded by m_clockEstimateMutex

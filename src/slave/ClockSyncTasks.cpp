@@ -91,10 +91,13 @@ std::optional<TimerThread::Clock::time_point> ClockSyncTasks::syncThread(int epo
         return std::nullopt;
     }
     // Sent with all four slots zero: the endpoints write the stamps as the datagrams pass.
-    SendChannel::Sent sent;
-    if (m_channel.send(enS2MClockSyncRequestCmd, -1, nullptr, kClockSyncStampsSize, nullptr, 0, m_link.masterAddress(),
-                       &sent))
-        m_samples.requestSent(wire::getI64(sent.bytes.data() + clockSyncSlotOffset(2)));  // stamped as it left
+    m_samples.sendRequest([this]() -> std::optional<qint64> {
+        SendChannel::Sent sent;
+        if (!m_channel.send(enS2MClockSyncRequestCmd, -1, nullptr, kClockSyncStampsSize, nullptr, 0,
+                            m_link.masterAddress(), &sent))
+            return std::nullopt;
+        return wire::getI64(sent.bytes.data() + clockSyncSlotOffset(2));  // stamped as it left
+    });
     return TimerThread::Clock::now() + std::chrono::milliseconds(m_syncIntervalMs.load());
 }
 
