@@ -39,11 +39,12 @@ PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 # What the reference player (multinet-player) and the real-media demo need beyond the build: GStreamer's
 # development files, the base and good plugins, and the X11 and Pango plugins (windows, text on frames);
 # gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine; the HTTP
-# library of the operator page (--operator), which is left out of a build without it. The
+# library of the operator page (--operator), which is left out of a build without it; X11's RandR and
+# Xinerama, for full screen on a chosen output. The
 # sanitizer builds' tests load only the plugins named in TAMO_SANITIZER_GST_PLUGINS in
 # cmake/TamoSanitizerGStreamer.cmake: a plugin the player comes to use goes there too.
 PLAYER_PACKAGES=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
-                 gstreamer1.0-tools xvfb libcpp-httplib-dev)
+                 gstreamer1.0-tools xvfb libcpp-httplib-dev libx11-dev libxrandr-dev libxinerama-dev)
 # The codecs people have: H.264 and H.265 decoders (libav), and the encoders the codec tests make their
 # clips with (x264enc in ugly, x265enc in bad, whose kmssink also shows full screen without a display server).
 # Not in the sanitizer builds' plugin set: libav's plugin alone takes a process past GLib's first block of
