@@ -366,7 +366,7 @@ bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playO
 
 bool MasterPlayer::sendCommand(SyncCommand& sync)
 {
-    sync.run = QCoreApplication::applicationPid();
+    sync.run = m_run;
     sync.id = ++m_lastCommandId;
     const qint64 mono = HostClock::monotonicUs();
     const bool sent = sync.send(m_net->control());

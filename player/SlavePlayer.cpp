@@ -97,12 +97,12 @@ NetControlNS::slaveControlCbk SlavePlayer::makeCallbacks()
     NetControlNS::slaveControlCbk callbacks;
     SyncCommand::receiveInto(callbacks, [this](const char* name, const CommandData& data, std::optional<SyncCommand> command) {
         printReceived(name, data);
+        const QString unreadable = command ? QString() : SyncCommand::unreadable(name, data);
         QMetaObject::invokeMethod(
             &m_mainContext,
-            [this, name, command] {
+            [this, command, unreadable] {
                 if (!command)
-                    printError(QStringLiteral("%1 whose user data lacks what it needs, or is of a later format; ignored")
-                                   .arg(QLatin1String(name)));
+                    printError(unreadable);
                 else if (command->kind == SyncCommand::Prepare)
                     prepare(*command);
                 else if (command->kind == SyncCommand::Trim)
@@ -131,6 +131,16 @@ void SlavePlayer::printReceived(const char* name, const CommandData& data) const
         .print();
 }
 
+void SlavePlayer::printIgnored(const SyncCommand& command, const QString& reason) const
+{
+    EventLine(QStringLiteral("ignored"))
+        .add(QStringLiteral("command"), SyncCommand::name(command.kind))
+        .add(QStringLiteral("cmd"), command.id)
+        .add(QStringLiteral("run"), command.run)
+        .add(QStringLiteral("reason"), reason)
+        .print();
+}
+
 void SlavePlayer::printClockOffset(double meanSeconds) const
 {
     // The mean of ten the library hands over, and its estimate of the master's clock beside it.
@@ -144,8 +154,13 @@ void SlavePlayer::printClockOffset(double meanSeconds) const
 
 void SlavePlayer::prepare(const SyncCommand& command)
 {
+    QString why;
+    if (!m_applied.takeIfNew(command, &why)) {
+        printIgnored(command, why);
+        return;
+    }
     const bool again = command.programme == m_playback.media().programme() && m_playback.media().isOpen();
-    if (!m_applied.takeIfNew(command) || again) {
+    if (again) {
         // Prepared again, for a player that joins or a master that started again: this one plays on as it is.
         EventLine(QStringLiteral("prepared"))
             .add(QStringLiteral("cmd"), command.id)
@@ -175,12 +190,9 @@ void SlavePlayer::prepare(const SyncCommand& command)
 
 void SlavePlayer::carryOut(const SyncCommand& command)
 {
-    if (!m_applied.takeIfNew(command)) {
-        EventLine(QStringLiteral("ignored"))
-            .add(QStringLiteral("command"), SyncCommand::name(command.kind))
-            .add(QStringLiteral("cmd"), command.id)
-            .add(QStringLiteral("reason"), "applied already, or older than the last one applied")
-            .print();
+    QString why;
+    if (!m_applied.takeIfNew(command, &why)) {
+        printIgnored(command, why);
         return;
     }
     QString error;
@@ -203,12 +215,9 @@ void SlavePlayer::trim(const SyncCommand& command)
 {
     if (command.target != key())
         return;  // another screen's
-    if (!m_applied.takeIfNew(command)) {
-        EventLine(QStringLiteral("ignored"))
-            .add(QStringLiteral("command"), SyncCommand::name(command.kind))
-            .add(QStringLiteral("cmd"), command.id)
-            .add(QStringLiteral("reason"), "applied already, or older than the last one applied")
-            .print();
+    QString why;
+    if (!m_applied.takeIfNew(command, &why)) {
+        printIgnored(command, why);
         return;
     }
     const qint64 trimNs = command.trimUs * kNsPerUs;

@@ -46,6 +46,7 @@ private:
     NetControlNS::slaveControlCbk makeCallbacks();
     // The "received" line of a command, printed on the library's thread as the command arrives.
     void printReceived(const char* name, const CommandData& data) const;
+    void printIgnored(const SyncCommand& command, const QString& reason) const;
     void printClockOffset(double meanSeconds) const;
 
     void prepare(const SyncCommand& command);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "SyncCommand.h"
 
+#include <QDateTime>
+
 #include <cmath>
 
 namespace {
@@ -29,15 +31,39 @@ std::optional<SyncCommand> madeFromData(SyncCommand::Kind kind, const CommandDat
     return made(kind, *pos, double(*at), data);
 }
 
+// Why a prepare's programme cannot be built from `data`; empty when it can.
+QString programmeRefusal(const CommandData& data)
+{
+    const qint64 items = data.integer(QStringLiteral("items")).value_or(0);
+    if (items < 1)
+        return QStringLiteral("prepare without items; ignored");
+    if (items > SyncCommand::kMostItems)
+        return QStringLiteral("prepare of %1 items, more than the %2 a programme holds; ignored")
+            .arg(items)
+            .arg(SyncCommand::kMostItems);
+    qint64 bytes = 0;
+    for (qint64 i = 0; i < items; ++i) {
+        const QString uri = data.value(QStringLiteral("uri%1").arg(i));
+        if (uri.isEmpty())
+            return QStringLiteral("prepare of %1 items without a URI for item %2; ignored").arg(items).arg(i);
+        bytes += uri.toUtf8().size();
+    }
+    if (bytes > SyncCommand::kMostProgrammeBytes)
+        return QStringLiteral("prepare whose URIs hold %1 bytes, more than the %2 a programme holds; ignored")
+            .arg(bytes)
+            .arg(SyncCommand::kMostProgrammeBytes);
+    return QString();
+}
+
 std::optional<SyncCommand> prepared(const CommandData& data)
 {
+    if (!programmeRefusal(data).isEmpty())
+        return std::nullopt;
     SyncCommand command = made(SyncCommand::Prepare, 0, 0, data);
-    const qint64 items = data.integer(QStringLiteral("items")).value_or(0);
+    const qint64 items = *data.integer(QStringLiteral("items"));
     QStringList uris;
     for (qint64 i = 0; i < items; ++i)
         uris.append(data.value(QStringLiteral("uri%1").arg(i)));
-    if (uris.isEmpty() || uris.contains(QString()))
-        return std::nullopt;
     command.programme = Programme(uris, data.integer(QStringLiteral("loop")).value_or(0) != 0);
     return command;
 }
@@ -179,15 +205,44 @@ void SyncCommand::receiveInto(NetControlNS::slaveControlCbk& callbacks, const Re
     };
 }
 
-bool AppliedCommands::takeIfNew(const SyncCommand& command)
+QString SyncCommand::unreadable(const char* name, const CommandData& data)
 {
-    if (command.run != m_run) {
+    const bool readable = data.integer(QStringLiteral("v")).value_or(kFormatVersion) <= kFormatVersion;
+    if (readable && qstrcmp(name, "prepare") == 0) {
+        const QString refusal = programmeRefusal(data);
+        if (!refusal.isEmpty())
+            return refusal;
+    }
+    return QStringLiteral("%1 whose user data lacks what it needs, or is of a later format; ignored").arg(QLatin1String(name));
+}
+
+qint64 AppliedCommands::wallClockMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+bool AppliedCommands::takeIfNew(const SyncCommand& command, QString* why, qint64 wallMs)
+{
+    QString refusal;
+    if (command.run > wallMs && command.run - wallMs > kRunMostAheadMs)
+        refusal = QStringLiteral("of run %1, begun more than %2 h after this PC's wall clock now")
+                      .arg(command.run)
+                      .arg(kRunMostAheadMs / 3600000);
+    else if (command.run < m_run)
+        refusal = QStringLiteral("of run %1, older than run %2 that this slave follows").arg(command.run).arg(m_run);
+    else if (command.run > m_run) {
         m_run = command.run;
         m_last = command.id;
         return true;
-    }
-    if (command.id <= m_last)
+    } else if (command.id <= m_last)
+        refusal = QStringLiteral("applied already, or older than the last one applied");
+    else if (quint64(command.id) - quint64(m_last) > quint64(kMostAhead))
+        refusal = QStringLiteral("more than %1 past the last one applied (%2)").arg(kMostAhead).arg(m_last);
+    if (!refusal.isEmpty()) {
+        if (why)
+            *why = refusal;
         return false;
+    }
     m_last = command.id;
     return true;
 }

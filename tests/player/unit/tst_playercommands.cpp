@@ -3,7 +3,8 @@
 // callbacks as the same command (kind, play, position, instant, run and number, a seek's play-on, a
 // speed's rate, a prepare's programme),
 // through a real master and slave on loopback; user data that lacks what a command needs, or that is
-// not words at all, leaves the command out or its value empty rather than wrong.
+// not words at all, leaves the command out or its value empty rather than wrong; a prepare is bounded,
+// and a slave takes each command of the run it follows once, in order, within a window of numbers.
 #include "CommandData.h"
 #include "EventLoopWait.h"
 #include "HostClock.h"
@@ -191,6 +192,17 @@ private Q_SLOTS:
         QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("cmd=3") << true << qint64(-1) << qint64(3);
         QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << true << qint64(-1) << qint64(0);
         QTest::newRow("a demo host's bare tag") << SyncCommand::Stop << QByteArray("cmd7") << true << qint64(0) << qint64(0);
+        // A prepare builds no programme beyond its bounds: an item count that nothing backs is not
+        // counted up to (2^63 - 1 would stall the slave), nor are more items than a programme holds.
+        QTest::newRow("prepare of two items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=2 uri0=file:///a uri1=file:///b")
+                                              << true << qint64(0) << qint64(6);
+        QTest::newRow("prepare of 2^63-1 items")
+            << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=9223372036854775807 uri0=file:///a") << false << qint64(0) << qint64(0);
+        QTest::newRow("prepare of 1001 items")
+            << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=1001 uri0=file:///a") << false << qint64(0) << qint64(0);
+        QTest::newRow("prepare of fewer URIs than items")
+            << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=3 uri0=file:///a uri1=file:///b") << false << qint64(0) << qint64(0);
+        QTest::newRow("prepare of -1 items") << SyncCommand::Prepare << QByteArray("v=1 items=-1 uri0=file:///a") << false << qint64(0) << qint64(0);
         QTest::newRow("binary") << SyncCommand::Stop << QByteArray("\x01\xff=\x00cmd=\xfe", 9) << true << qint64(0) << qint64(0);
     }
     void oddUserData()
@@ -202,7 +214,8 @@ private Q_SLOTS:
         QFETCH(qint64, id);
         char* user = userData.isEmpty() ? nullptr : userData.data();
         const int len = int(userData.size());
-        const bool sent = kind == SyncCommand::Speed  ? m_master->notifySlaveSpeed(2.0, kLayer, user, len)
+        const bool sent = kind == SyncCommand::Prepare ? m_master->notifySlavePrepareAsync(kLayer, user, len)
+                          : kind == SyncCommand::Speed  ? m_master->notifySlaveSpeed(2.0, kLayer, user, len)
                           : kind == SyncCommand::Step || kind == SyncCommand::Trim ? m_master->notifySlaveStep(kLayer, user, len)
                           : kind == SyncCommand::StepBack ? m_master->notifySlaveStepBack(kLayer, user, len)
                           : kind == SyncCommand::Pause    ? m_master->notifySlavePause(kAtUs, kLayer, user, len)
@@ -219,23 +232,39 @@ private Q_SLOTS:
         QCOMPARE(received->command.id, id);
     }
 
-    // Repeats and copies that come late are left out; a master that starts again begins a new count.
-    void eachCommandAppliedOnceInOrder()
+    // Each row hands a slave commands "run:number" in turn, each marked + (taken) or - (left out), at a
+    // wall clock of kNowMs. Runs are masters' start times in ms: a later one is a master started again.
+    void commandsTakenOnceInOrder_data()
     {
+        QTest::addColumn<QString>("commands");
+        QTest::newRow("repeats and copies that come late") << QStringLiteral("100:1+ 100:3+ 100:3- 100:2- 100:4+");
+        QTest::newRow("a master started again, whose process id is lower")
+            << QStringLiteral("1700000000000:7+ 1700000005000:1+ 1700000005000:1- 1700000005000:2+");
+        QTest::newRow("an older run after a newer one") << QStringLiteral("1700000005000:1+ 1700000000000:9- 1700000005000:2+");
+        QTest::newRow("runs in turn replay nothing")
+            << QStringLiteral("1700000000000:1+ 1700000005000:1+ 1700000000000:2- 1700000005000:1- 1700000000000:1- 1700000005000:2+");
+        QTest::newRow("a number far ahead leaves the next ones new")
+            << QStringLiteral("1700000000000:1+ 1700000000000:9223372036854775807- 1700000000000:2+ 1700000000000:1002+ "
+                              "1700000000000:2003- 1700000000000:1003+");
+        QTest::newRow("a number below every other one") << QStringLiteral("100:5+ 100:-9223372036854775807- 100:6+");
+        QTest::newRow("a run far ahead of the wall clock")
+            << QStringLiteral("1700000000000:1+ 9223372036854775807:1- 1700090000000:1- 1700000000000:2+ 1700080000000:1+");
+    }
+    void commandsTakenOnceInOrder()
+    {
+        constexpr qint64 kNowMs = 1700000010000;
+        QFETCH(QString, commands);
         AppliedCommands applied;
-        const auto of = [](qint64 run, qint64 id) {
+        for (const QString& word : commands.split(QLatin1Char(' '))) {
+            const QStringList parts = word.chopped(1).split(QLatin1Char(':'));
             SyncCommand sync;
-            sync.run = run;
-            sync.id = id;
-            return sync;
-        };
-        QVERIFY(applied.takeIfNew(of(100, 1)));
-        QVERIFY(applied.takeIfNew(of(100, 3)));
-        QVERIFY(!applied.takeIfNew(of(100, 3)));  // a repeat
-        QVERIFY(!applied.takeIfNew(of(100, 2)));  // a copy that came after a later command
-        QVERIFY(applied.takeIfNew(of(200, 1)));   // the master's program started again
-        QVERIFY(!applied.takeIfNew(of(200, 1)));
-        QVERIFY(applied.takeIfNew(of(200, 2)));
+            sync.run = parts.at(0).toLongLong();
+            sync.id = parts.at(1).toLongLong();
+            QString why;
+            const bool taken = applied.takeIfNew(sync, &why, kNowMs);
+            QVERIFY2(taken == word.endsWith(QLatin1Char('+')), qPrintable(word + QLatin1Char(' ') + why));
+            QVERIFY2(taken == why.isEmpty(), qPrintable(word));
+        }
     }
 };
 
