@@ -105,7 +105,7 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
     m_searchTimer.setInterval(kSearchEveryMs);
     QObject::connect(&m_searchTimer, &QTimer::timeout, [this] {
         if (!m_joining)
-            m_net->control().refreshSlavePlayers();
+            m_admission.search(m_net->control(), m_clock.nowUs());
     });
     m_playback.media().setHandlers([this] { m_ended = true; }, printError);
     m_playback.setLateErrorHandler(printError);
@@ -256,11 +256,11 @@ bool MasterPlayer::findSlaves()
             if (!found.contains(key))
                 keys.append(key);
         }
-        return keys;
+        return keys + m_admission.missing(found);
     };
     QTimer search;
     search.setInterval(kSearchEveryMs);
-    QObject::connect(&search, &QTimer::timeout, [&control] { control.refreshSlavePlayers(); });
+    QObject::connect(&search, &QTimer::timeout, [&] { m_admission.search(control, m_clock.nowUs()); });
     search.start();
     const bool met = waitFor([&] { return missing().isEmpty(); }, kFindTimeoutMs);
     search.stop();

@@ -29,6 +29,7 @@
 #include "HostClock.h"
 #include "NetControlThread.h"
 #include "PlayerOptions.h"
+#include "SlaveAdmission.h"
 #include "StdinLines.h"
 #include "StopSignals.h"
 #include "SyncedPlayback.h"
@@ -148,6 +149,7 @@ private:
     std::deque<std::pair<NetControlNS::SlaveEvent, QString>> m_slaveEvents;
     QEventLoop* m_waiting = nullptr;  // main thread: the innermost wait's event loop
     QTimer m_searchTimer;          // main thread: the search for slaves every second while the programme plays
+    SlaveAdmission m_admission{m_options.slaveIps};  // main thread: admits the processes of the IPs --slaves lists
     StdinLines m_input;
     StopSignals m_stopSignals;
     std::unique_ptr<OperatorConsole> m_operator;  // main thread: with --operator, the page the show is steered from

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "PlayerOptions.h"
 
+#include "SlaveAdmission.h"
+
 #include <QCommandLineParser>
 #include <QHostAddress>
 #include <QProcess>
@@ -222,7 +224,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
     });
     if (master) {
         parser.addOptions({
-            {QStringLiteral("slaves"), QStringLiteral("The slaves to admit, as ip_pid keys separated by commas."), QStringLiteral("KEYS")},
+            {QStringLiteral("slaves"), QStringLiteral("The slaves to admit, separated by commas: ip_pid keys, or plain IPs that admit "
+                                                      "any process of theirs."), QStringLiteral("KEYS")},
             {QStringLiteral("media"), QStringLiteral("The media file (path or URI) to play."), QStringLiteral("MEDIA")},
             {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
             pauseOption(),
@@ -274,8 +277,11 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
     options.label = parser.isSet(QStringLiteral("label")) ? parser.value(QStringLiteral("label"))
                                                           : (master ? QStringLiteral("master") : options.ip);
     if (master) {
-        for (const QString& key : parser.value(QStringLiteral("slaves")).split(QLatin1Char(','), Qt::SkipEmptyParts))
-            options.slaves.insert(key.trimmed());
+        if (QString wrong; !SlaveAdmission::readList(parser.value(QStringLiteral("slaves")), options.slaves, options.slaveIps, wrong)) {
+            std::fprintf(stderr, "multinet-player: --slaves takes ip_pid keys and IPs, got '%s'\n", qPrintable(wrong));
+            exitCode = 2;
+            return std::nullopt;
+        }
         options.media = parser.value(QStringLiteral("media"));
         options.playlist = parser.value(QStringLiteral("playlist"));
         options.loop = parser.isSet(QStringLiteral("loop"));

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "ClipMaker.h"
-#include "VideoOutput.h"
 #include "KeyFile.h"
+#include "VideoOutput.h"
 #include "operator/OperatorSettings.h"
 
 #include <QSet>
@@ -27,6 +27,7 @@ struct PlayerOptions
     int group = 0;
     QString masterIp;         // slave
     QSet<QString> slaves;     // master: "ip_pid" keys
+    QStringList slaveIps;     // master: plain IPs of --slaves, whose every process is admitted (SlaveAdmission)
     QString media;            // master: a file path or URI
     QString playlist;         // master: a file of media paths or URIs, one a line
     bool loop = false;        // master: plays the programme again and again (plain playback, no session)
@@ -41,6 +42,7 @@ struct PlayerOptions
     int pauseMs = 400;        // master: how long the session holds its pause
     bool ignoreOffset = false;  // slave: the control run, instants taken as if the clocks agreed
     bool rateCorrection = true; // slave: keeps its pipeline clock on the master's time line
+    bool endsWithInput = true;  // slave: ends with its standard input (not as a service: PlayerConfiguration)
     SyncClock clock = SyncClock::Library;
     quint16 netClockPort = 0;   // SyncClock::GstNet
     std::optional<OperatorSettings> operatorPage;  // master: the show an operator steers (--operator)

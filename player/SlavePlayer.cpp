@@ -37,7 +37,10 @@ SlavePlayer::SlavePlayer(PlayerOptions options)
                   if (line.trimmed() == QLatin1String("quit"))
                       finish();
               },
-              [this] { finish(); }),
+              [this] {
+                  if (m_options.endsWithInput)
+                      finish();
+              }),
       m_stopSignals([this] { finish(); })
 {
     MultiNetControl& control = m_net->control();

@@ -5,6 +5,7 @@
 #include "HostStartup.h"
 #include "LogCompare.h"
 #include "MasterPlayer.h"
+#include "PlayerConfiguration.h"
 #include "PlayerOptions.h"
 #include "PlayerRun.h"
 #include "SlavePlayer.h"
@@ -28,21 +29,30 @@ constexpr char kUsage[] =
     "  make-clip  writes a test clip with the frame number on each frame\n"
     "  compare    the skew of frame logs against a reference log\n"
     "\n"
-    "multinet-player <subcommand> --help shows the options of each.\n";
+    "multinet-player <subcommand> --help shows the options of each.\n"
+    "multinet-player [master|slave] --config FILE [options] runs the player that FILE sets up: 'key = value'\n"
+    "lines keyed by the options' names, and 'role = master' or 'role = slave'; options given here win.\n";
+
+// Plays as master or slave until the programme, the session or a stop ends it; the exit status.
+int runPlayer(PlayerOptions options)
+{
+    endWithParent();
+    // A window sink takes its title from here: the picture script finds each player's window by it.
+    g_set_application_name(options.label.toUtf8().constData());
+    return options.master ? MasterPlayer(std::move(options)).exec() : SlavePlayer(std::move(options)).exec();
+}
 
 // Runs the subcommand that `arguments` names; its exit status.
 int runSubcommand(const QStringList& arguments)
 {
     const QString subcommand = arguments.value(1);
     int exitCode = 0;
-    if (subcommand == QLatin1String("slave") || subcommand == QLatin1String("master")) {
-        const bool master = subcommand == QLatin1String("master");
-        if (std::optional<PlayerOptions> options = parsePlayerOptions(arguments, master, exitCode)) {
-            endWithParent();
-            // A window sink takes its title from here: the picture script finds each player's window by it.
-            g_set_application_name(options->label.toUtf8().constData());
-            return master ? MasterPlayer(std::move(*options)).exec() : SlavePlayer(std::move(*options)).exec();
-        }
+    if (namesConfigFile(arguments)) {
+        if (std::optional<PlayerOptions> options = parseConfiguredPlayer(arguments, exitCode))
+            return runPlayer(std::move(*options));
+    } else if (subcommand == QLatin1String("slave") || subcommand == QLatin1String("master")) {
+        if (std::optional<PlayerOptions> options = parsePlayerOptions(arguments, subcommand == QLatin1String("master"), exitCode))
+            return runPlayer(std::move(*options));
     } else if (subcommand == QLatin1String("run")) {
         if (std::optional<PlayerRunOptions> options = parseRunOptions(arguments, exitCode))
             return PlayerRun(std::move(*options)).exec();
