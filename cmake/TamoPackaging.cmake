@@ -2,7 +2,7 @@
 # CPack: three Debian packages from the install components (scripts/package builds them).
 #   libtamomultinetcontrol3       runtime  the shared library
 #   libtamomultinetcontrol-dev    dev      headers, CMake package, pkg-config file, the .so link
-#   tamomultinetcontrol-tools     tools    multinet-demo, and the player when it is built
+#   tamomultinetcontrol-tools     tools    multinet-demo, and the player and its systemd unit when it is built
 # Library dependencies come from dpkg-shlibdeps; what it cannot see is named here.
 set(CPACK_PACKAGE_NAME tamomultinetcontrol)
 set(CPACK_PACKAGE_VENDOR "TamoMultiNetControl developers")
@@ -42,10 +42,17 @@ set(tools_depends "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (= ${deb_version})")
 if(TARGET multinet-player)
   # The player loads GStreamer's elements as plugins at run time, which dpkg-shlibdeps cannot see.
   string(APPEND tools_depends ", gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-x")
+  # Its unit shows the frames through KMS (kmssink); the clips people have are H.264 and H.265.
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS "gstreamer1.0-plugins-bad, gstreamer1.0-libav")
+  # The unit multinet-player@.service stays disabled; these make the user it runs as and tell systemd of it.
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/player/systemd/postinst ${PROJECT_SOURCE_DIR}/player/systemd/prerm
+    ${PROJECT_SOURCE_DIR}/player/systemd/postrm)
+  set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${tools_depends}")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
-  "The demo host multinet-demo, and the reference player multinet-player on GStreamer.")
+  "The demo host multinet-demo, and the reference player multinet-player on GStreamer with its systemd unit.")
 # dpkg-shlibdeps finds the library that the tools need in this build tree (it is not installed yet).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 
