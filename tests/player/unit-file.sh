@@ -31,7 +31,8 @@ mkdir -p "$work/root/etc"
 said=$(systemd-sysusers --root="$work/root" - <"$sysusers" 2>&1) || fail "systemd-sysusers refused $sysusers: $said"
 user=$(sed -n 's/^User=//p' "$unit")
 grep -q "^$user:" "$work/root/etc/passwd" || fail "no user $user"
-for group in $(sed -n 's/^SupplementaryGroups=//p' "$unit"); do
+read -ra groups <<<"$(sed -n 's/^SupplementaryGroups=//p' "$unit")"
+for group in "${groups[@]}"; do
   grep -q -E "^$group:.*[:,]$user(,|$)" "$work/root/etc/group" || fail "$user is not in the group $group"
 done
 echo "PASS: the unit verifies, and its user $user is made in the groups it names"
