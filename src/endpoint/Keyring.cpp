@@ -126,7 +126,9 @@ bool Keyring::takeCounter(const SenderKey& senderKey, std::uint64_t counter)
             });
             m_senders.erase(oldest);
         }
-        m_senders.emplace(senderKey, Sender{counter, {counter}, 0, m_sendersSeen++});
+        // Nothing older than the first counter heard: a node that has just started takes no recording
+        // of what was sent before it heard the sender (a later one may still come first, reordered).
+        m_senders.emplace(senderKey, Sender{counter, {counter}, counter - 1, m_sendersSeen++});
         return true;
     }
     Sender& sender = it->second;
