@@ -63,7 +63,9 @@ void MasterReportHandler::admitPartner(const ReceivedDatagram& datagram)
                 "it is still there\n",
                 SlaveRoster::admissionKey(partner).toStdString().c_str(), admission.probe->ip.c_str(),
                 admission.probe->processId);
-        m_parts.channel.send(enM2SFindPartnerCmd, -1, nullptr, 0, nullptr, 0, *admission.probe);
+        // Twice: a question or its answer lost on the way must not cost a live slave its place.
+        for (int copy = 0; copy < 2; ++copy)
+            m_parts.channel.send(enM2SFindPartnerCmd, -1, nullptr, 0, nullptr, 0, *admission.probe);
     }
     if (!admission.added)
         return;

@@ -252,16 +252,27 @@ bool SlaveRoster::confirmedGone(const NetControlNS::struAddress& candidate, cons
     // Silence can be forged (a stop of clock sync ends the heartbeats of a live slave): the old process is
     // asked, with a search sent to its endpoint, and only a question that stays unanswered lets the new one in.
     auto it = m_probes.find(candidateKey);
-    if (it != m_probes.end() && it->second.answered && now - it->second.askedAtUs > MultiNetControl::kSlaveOfflineAfterUs)
+    if (it != m_probes.end() && it->second.answered && now - it->second.firstAskedUs > MultiNetControl::kSlaveOfflineAfterUs)
         it = m_probes.erase(it);  // answered long ago: it may have gone since, so ask again
     if (it == m_probes.end()) {
         if (m_probes.size() < kMaxProbes) {
-            m_probes.emplace(candidateKey, Probe{now, false});
+            m_probes.emplace(candidateKey, Probe{now, now, 1, false});
             probe = candidate;
         }
         return false;
     }
-    return !it->second.answered && now - it->second.askedAtUs >= kProbeAnswerWithinUs;
+    Probe& asked = it->second;
+    if (asked.answered)
+        return false;
+    if (asked.asks < kProbeAsks) {
+        if (now - asked.lastAskedUs >= kProbeAskEveryUs) {
+            ++asked.asks;
+            asked.lastAskedUs = now;
+            probe = candidate;
+        }
+        return false;
+    }
+    return now - asked.lastAskedUs >= kProbeAnswerWithinUs;
 }
 
 void SlaveRoster::noteUnadmitted(const NetControlNS::struAddress& partner, const QString& key,

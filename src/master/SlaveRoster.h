@@ -37,7 +37,11 @@ public:
 
     // Endpoints remembered as acknowledging; a bound against forged acknowledgements from many ports.
     static constexpr std::size_t kMaxAcknowledging = 4096;
-    // How long an asked slave has to answer before its place is taken (microseconds of the host clock).
+    // An admitted slave is asked this many times, at most one ask each kProbeAskEveryUs (with the
+    // newcomer's reports), and its place is taken kProbeAnswerWithinUs after the last ask stayed unanswered:
+    // on a link that loses a fifth of the datagrams, a live slave still answers one of them.
+    static constexpr int kProbeAsks = 3;
+    static constexpr qint64 kProbeAskEveryUs = 300000;
     static constexpr qint64 kProbeAnswerWithinUs = 1000000;
     static constexpr std::size_t kMaxProbes = 256;
 
@@ -86,7 +90,7 @@ private:
     QString admitInPlaceOfSilentSlave(const NetControlNS::struAddress& partner, const QString& key, qint64 now,
                                       std::optional<NetControlNS::struAddress>& probe);
     // With m_rosterMutex held: whether the silent `candidate` is really gone: in a keyed group at once,
-    // else once a question sent to it (`probe`, the first time) stayed unanswered for kProbeAnswerWithinUs.
+    // else once kProbeAsks questions sent to it (`probe`, when one is due) stayed unanswered.
     bool confirmedGone(const NetControlNS::struAddress& candidate, const QString& candidateKey, qint64 now,
                        std::optional<NetControlNS::struAddress>& probe);
     // With m_rosterMutex held: keeps the report for unadmitted().
@@ -103,7 +107,9 @@ private:
     std::set<Endpoint> m_acknowledging;                // endpoints that acknowledged a command
     struct Probe
     {
-        qint64 askedAtUs;
+        qint64 firstAskedUs;
+        qint64 lastAskedUs;
+        int asks;
         bool answered;
     };
     std::map<QString, Probe> m_probes;  // admitted keys asked whether they are still there

@@ -9,6 +9,7 @@
 #include "common/LogCapture.h"
 #include "common/LoopbackGroup.h"
 #include "common/MasterWithRoster.h"
+#include "master/SlaveRoster.h"
 
 #include <QTest>
 
@@ -101,13 +102,16 @@ void tst_Recovery::restartedSlaveTakesThePlaceOfItsSilentKey()
     LogCapture log;
     m.report(enS2MReportPartnerCmd, 0, 1, kNewPid);
     if (!keyed && admitRestarted && silentUs > MultiNetControl::kSlaveOfflineAfterUs && !neverHeard) {
-        // Silence can be forged: the old process is asked first, and has a second to answer.
+        // Silence can be forged: the old process is asked first, three times, and has a second to answer.
         QVERIFY(log.text().contains("asking that one whether it is still there"));
         QVERIFY(m.control.getAdmittedSlaves().contains(QStringLiteral("127.0.0.5_77")));
         if (answersWhenAsked)
             m.report(enS2MReportPartnerCmd, 0);
-        m.host.setClockOffsetUs(silentUs + 1100000);
-        m.report(enS2MReportPartnerCmd, 0, 1, kNewPid);  // the newcomer's next answer to a search
+        // The newcomer's next answers to searches, a second apart: more asks, then its place.
+        for (int second = 1; second <= SlaveRoster::kProbeAsks; ++second) {
+            m.host.setClockOffsetUs(silentUs + second * 1100000);
+            m.report(enS2MReportPartnerCmd, 0, 1, kNewPid);
+        }
     }
     const auto roster = m.control.getSlavesPlayer();
     QCOMPARE(m.control.getAdmittedSlaves(), QSet<QString>{replaced ? "127.0.0.5_91" : "127.0.0.5_77"});
