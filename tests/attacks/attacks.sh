@@ -166,6 +166,15 @@ read_state_or_fail() {
   done
 }
 
+# The commands MASTER sent that SLAVE never handled: suppressed ones. A command handled and refused (a seek
+# that a session slowed by loss aimed past the end of the clip) was delivered all the same.
+commands_not_delivered() {
+  local slave=$1 master=$2 cmd
+  for cmd in $(grep -a '^\[demo\] sent ' "${TB_LOG[$master]}" | sed -n 's/.* cmd=\([0-9]*\) .*/\1/p'); do
+    tb_wait_for "$slave" "^\[demo\] (applied command=[a-z]+ |prepared )cmd=$cmd " 1 3 || echo "$cmd"
+  done
+}
+
 case_first_copy() {
   start_player_slaves
   start_watch --forge-ahead 32 --forger-port "$FORGER_PORT"
@@ -180,7 +189,7 @@ case_first_copy() {
     while read -r cmd; do
       tb_wait_for "$name" "^\\[demo\\] applied command=pause cmd=$cmd .*ok=1" 1 3 || suppressed+="${suppressed:+ }$name:$cmd"
     done < <(sed -n 's/^\[demo\] sent command=pause cmd=\([0-9]*\) .*/\1/p' "${TB_LOG[m]}")
-    missing=$(commands_not_applied "$name" m 1 3 | xargs)
+    missing=$(commands_not_delivered "$name" m | xargs)
     what_stops_it "$name did not apply the commands $missing" [ -z "$missing" ]
     conflicts=$((conflicts + $(tb_count "$name" 'differs from its first copy')))
     [ "$(tb_count "$name" 'differs from its first copy|dropped an unsigned datagram')" -eq 0 ] || slaves_told=$((slaves_told + 1))
