@@ -215,6 +215,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         {QStringLiteral("output"), QStringLiteral("The output to fill: its name or its number from 0 on the X display, the DRM "
                                                   "connector's id on the console (default: the first)."), QStringLiteral("NAME")},
         {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
+        {QStringLiteral("no-audio"), QStringLiteral("Play the frames only, not the programme's sound (which otherwise plays on "
+                                                    "PulseAudio or PipeWire, else ALSA's default device, in step with the frames).")},
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
         {QStringLiteral("drift-ppm"), QStringLiteral("Simulate a PC whose oscillator runs PPM fast (negative: slow): the host clock, "
                                                      "the pipeline's clock and the timed waits drift, the frame log does not."), QStringLiteral("PPM")},
@@ -274,6 +276,7 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
     options.frameLog = parser.value(QStringLiteral("frame-log"));
     if (!readVideoOutput(parser, options.window, exitCode))
         return std::nullopt;
+    options.sound = !parser.isSet(QStringLiteral("no-audio"));
     options.label = parser.isSet(QStringLiteral("label")) ? parser.value(QStringLiteral("label"))
                                                           : (master ? QStringLiteral("master") : options.ip);
     if (master) {

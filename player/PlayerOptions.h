@@ -43,6 +43,7 @@ struct PlayerOptions
     bool ignoreOffset = false;  // slave: the control run, instants taken as if the clocks agreed
     bool rateCorrection = true; // slave: keeps its pipeline clock on the master's time line
     bool endsWithInput = true;  // slave: ends with its standard input (not as a service: PlayerConfiguration)
+    bool sound = true;          // plays the programme's sound (--no-audio: frames only)
     SyncClock clock = SyncClock::Library;
     quint16 netClockPort = 0;   // SyncClock::GstNet
     std::optional<OperatorSettings> operatorPage;  // master: the show an operator steers (--operator)
