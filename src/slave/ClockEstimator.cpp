@@ -92,21 +92,35 @@ Line fit(const std::vector<Point>& points, const std::vector<bool>& kept)
 
 } // namespace
 
-void ClockEstimator::add(qint64 sentUs, qint64 receivedUs, qint64 offsetUs)
+OffsetJumpGate::Verdict ClockEstimator::add(qint64 sentUs, qint64 receivedUs, qint64 offsetUs)
 {
     // Unsigned, so that a departure from the wire cannot overflow the difference.
     const std::uint64_t roundTripUs = std::uint64_t(receivedUs) - std::uint64_t(sentUs);
     const qint64 hostUs =
         roundTripUs <= std::uint64_t(kMaxRoundTripUs) ? sentUs + qint64(roundTripUs / 2) : receivedUs;
-    m_samples.push_back(Sample{hostUs, double(offsetUs)});
-    while (m_samples.size() > kMaxSamples || hostUs - m_samples.front().hostUs > kWindowUs)
-        m_samples.pop_front();
+    const ClockSample sample{hostUs, double(offsetUs)};
+    const OffsetJumpGate::Verdict verdict = m_jumpGate.judge(sample, m_estimate);
+    switch (verdict) {
+    case OffsetJumpGate::Verdict::HeldBack:
+        return verdict;
+    case OffsetJumpGate::Verdict::Jump:
+        m_samples.assign(m_jumpGate.heldBack().begin(), m_jumpGate.heldBack().end());
+        m_jumpGate.clear();
+        break;
+    case OffsetJumpGate::Verdict::Taken:
+        m_samples.push_back(sample);
+        while (m_samples.size() > kMaxSamples || hostUs - m_samples.front().hostUs > kWindowUs)
+            m_samples.pop_front();
+        break;
+    }
     refit();
+    return verdict;
 }
 
 void ClockEstimator::reset()
 {
     m_samples.clear();
+    m_jumpGate.clear();
     m_estimate = NetControlNS::struClockEstimate{};
 }
 
@@ -120,7 +134,7 @@ void ClockEstimator::refit()
 
     std::vector<Point> points;
     points.reserve(m_samples.size());
-    for (const Sample& s : m_samples)
+    for (const ClockSample& s : m_samples)
         points.push_back(Point{double(s.hostUs - newestUs) / kUsPerSecond, s.offsetUs});
     std::vector<double> residuals(points.size());
     const auto residualsOf = [&](const Line& line) {

@@ -5,10 +5,12 @@
 //
 // The fit is a least-squares line through the accepted samples of the window; samples whose residual is
 // far beyond the others' spread (a datagram that waited in a queue on one way only) are left out and the
-// line is fitted again.
+// line is fitted again. A sample far off a fitted line is held back until further ones agree with it
+// (OffsetJumpGate): one forged answer cannot move the line, a step of the master's clock is followed.
 #pragma once
 
 #include "MultiNetControl.h"
+#include "slave/OffsetJumpGate.h"
 
 #include <deque>
 
@@ -36,21 +38,18 @@ public:
     // One accepted sample: the offset (slave minus master) measured by the exchange whose request left at
     // `sentUs` and whose answer arrived at `receivedUs`, both on the slave's host clock. It stands for the
     // moment midway, or for `receivedUs` when `sentUs` is no departure of this exchange (kMaxRoundTripUs).
-    void add(qint64 sentUs, qint64 receivedUs, qint64 offsetUs);
+    // A sample the jump gate holds back leaves the estimate as it was; at Jump the window holds only the
+    // agreeing samples held back.
+    OffsetJumpGate::Verdict add(qint64 sentUs, qint64 receivedUs, qint64 offsetUs);
     // Forgets every sample: the master's clock is another one from now on.
     void reset();
     const NetControlNS::struClockEstimate& estimate() const { return m_estimate; }
 
 private:
-    struct Sample
-    {
-        qint64 hostUs;    // midway between the request's departure and the answer's arrival
-        double offsetUs;
-    };
-
     void refit();
 
-    std::deque<Sample> m_samples;  // oldest first
+    std::deque<ClockSample> m_samples;  // oldest first
+    OffsetJumpGate m_jumpGate;
     NetControlNS::struClockEstimate m_estimate;
 };
 

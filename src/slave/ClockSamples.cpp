@@ -53,7 +53,28 @@ ClockSamples::Taken ClockSamples::take(const ClockSyncStamps& stamps)
     }
     // Slots 2 and 3 are this host's departure and arrival stamps.
     if (measured.delayUs >= kLeastDelayUs) {
-        m_clockEstimator.add(stamps.slot[2], stamps.slot[3], measured.offsetUs);
+        const NetControlNS::struClockEstimate before = m_clockEstimator.estimate();
+        switch (m_clockEstimator.add(stamps.slot[2], stamps.slot[3], measured.offsetUs)) {
+        case OffsetJumpGate::Verdict::HeldBack:
+            // Nor does it reach the mean of ten: the host steers by that one too.
+            logLine(LineRate::FloodLimited,
+                    "MultiNetControl WARING clock answer %.0f us off the clock estimate, beyond what its rate "
+                    "explains: held back until %d in a row agree\n",
+                    double(measured.offsetUs) - before.offsetAtUs(stamps.slot[3]),
+                    int(OffsetJumpGate::kAgreeingSamples));
+            return {};
+        case OffsetJumpGate::Verdict::Jump:
+            logLine(LineRate::FloodLimited,
+                    "MultiNetControl WARING %d clock answers in a row agree %.0f us off the clock estimate: it "
+                    "starts afresh from them, and the mean of ten from the last\n",
+                    int(OffsetJumpGate::kAgreeingSamples),
+                    m_clockEstimator.estimate().offsetUs - before.offsetAtUs(m_clockEstimator.estimate().atHostUs));
+            m_offsetSamples.clear();
+            m_offsetIndex = 0;
+            break;
+        case OffsetJumpGate::Verdict::Taken:
+            break;
+        }
         publishEstimate();
     }
     m_offsetMean = addOffsetSample(static_cast<double>(measured.offsetUs) / 1000000.0, m_offsetSamples,

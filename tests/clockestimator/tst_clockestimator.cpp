@@ -52,6 +52,8 @@ private slots:
     void followsARateThatRamps();
     void departureFromTheWireCannotMoveTheSample_data();
     void departureFromTheWireCannotMoveTheSample();
+    void jumpNeedsAgreeingSamples_data();
+    void jumpNeedsAgreeingSamples();
 };
 
 void tst_ClockEstimator::beforeEnoughSamples_data()
@@ -168,6 +170,44 @@ void tst_ClockEstimator::departureFromTheWireCannotMoveTheSample()
     estimator.add(sentUs, 30 * kUsPerSecond, 500);
     QCOMPARE(estimator.estimate().atHostUs, atHostUs);
     QCOMPARE(estimator.estimate().samples + estimator.estimate().rejected, 31);
+}
+
+void tst_ClockEstimator::jumpNeedsAgreeingSamples_data()
+{
+    QTest::addColumn<QVector<double>>("departuresUs");  // of each sample after the fit, from the true line
+    QTest::addColumn<int>("jumpsAt");                   // the sample (from 1) the estimate jumps at; 0 never
+    QTest::addColumn<int>("inWindow");                  // samples of the window at the end
+    constexpr double kOff = 50000;
+    QTest::newRow("one outlier") << QVector<double>{kOff, 0, 0} << 0 << 33;
+    QTest::newRow("two outliers, a genuine sample, one more") << QVector<double>{kOff, kOff, 0, kOff, 0} << 0 << 33;
+    QTest::newRow("a step of the master's clock") << QVector<double>{kOff, kOff, kOff, kOff} << 3 << 4;
+    QTest::newRow("a step after a lone outlier") << QVector<double>{-kOff, kOff, kOff, kOff} << 4 << 3;
+    QTest::newRow("forged values that never agree") << QVector<double>{kOff, -kOff, kOff, -kOff, kOff, -kOff} << 0 << 31;
+    QTest::newRow("within the floor: taken") << QVector<double>{900, 900} << 0 << 33;
+}
+
+// After 31 samples a second apart, samples a second apart off the line by the given departures.
+void tst_ClockEstimator::jumpNeedsAgreeingSamples()
+{
+    QFETCH(QVector<double>, departuresUs);
+    QFETCH(int, jumpsAt);
+    QFETCH(int, inWindow);
+    const TrueOffset offset = [](double t) { return -4000.0 + 100 * t; };
+    ClockEstimator estimator;
+    feed(estimator, offset, 30, 1, 12);
+    QVERIFY(estimator.estimate().rateKnown);
+    for (int i = 0; i < departuresUs.size(); ++i) {
+        const double t = 31.0 + i;
+        const qint64 hostUs = qint64(t * kUsPerSecond);
+        const auto verdict = estimator.add(hostUs - 150, hostUs + 150, qint64(offset(t) + departuresUs[i]));
+        QCOMPARE(verdict == tamo::detail::OffsetJumpGate::Verdict::Jump, i + 1 == jumpsAt);
+        const bool jumped = jumpsAt > 0 && i + 1 >= jumpsAt;
+        const double expected = offset(t) + (jumped ? departuresUs[jumpsAt - 1] : 0.0);
+        const double error = estimator.estimate().offsetAtUs(hostUs) - expected;
+        // After a jump the offset is the median of the agreeing samples, without a rate for now: 100 us a second.
+        QVERIFY2(std::abs(error) < 250, qPrintable(QStringLiteral("sample %1: %2 us").arg(i + 1).arg(error)));
+    }
+    QCOMPARE(estimator.estimate().samples + estimator.estimate().rejected, inWindow);
 }
 
 QTEST_APPLESS_MAIN(tst_ClockEstimator)
