@@ -2,104 +2,41 @@
 #include "PlayerOptions.h"
 
 #include "SlaveAdmission.h"
+#include "SubcommandLine.h"
 
 #include <QCommandLineParser>
 #include <QHostAddress>
-#include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
 
+constexpr char kProgram[] = "multinet-player";
+
 // Parses `arguments` (program, subcommand, options); false with exitCode set when the caller must stop.
 bool parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* synopsis, int& exitCode)
 {
-    parser.setApplicationDescription(QString::fromLatin1(synopsis));
-    parser.addHelpOption();
-    QStringList withoutSubcommand = arguments;
-    if (withoutSubcommand.size() > 1)
-        withoutSubcommand.removeAt(1);
-    if (!parser.parse(withoutSubcommand)) {
-        std::fprintf(stderr, "multinet-player: %s\n", qPrintable(parser.errorText()));
-        exitCode = 2;
-        return false;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        exitCode = 0;
-        return false;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "multinet-player: unexpected argument '%s'\n", qPrintable(parser.positionalArguments().front()));
-        exitCode = 2;
-        return false;
-    }
-    return true;
+    return SubcommandLine::parse(kProgram, parser, arguments, synopsis, exitCode);
 }
 
 // Reads an integer option within [min, max]; a wrong value prints a message and sets exitCode 2.
 template <typename T>
 bool readInteger(const QCommandLineParser& parser, const char* name, qint64 min, qint64 max, T& out, int& exitCode)
 {
-    const QString option = QString::fromLatin1(name);
-    if (!parser.isSet(option))
-        return true;
-    bool ok = false;
-    const qint64 value = parser.value(option).toLongLong(&ok);
-    if (!ok || value < min || value > max) {
-        std::fprintf(stderr, "multinet-player: --%s takes a whole number from %lld to %lld, got '%s'\n", name,
-                     static_cast<long long>(min), static_cast<long long>(max), qPrintable(parser.value(option)));
-        exitCode = 2;
-        return false;
-    }
-    out = T(value);
-    return true;
+    return SubcommandLine::readInteger(kProgram, parser, name, min, max, out, exitCode);
 }
 
 // Reads a real option within [min, max]; a wrong value prints a message and sets exitCode 2.
 bool readReal(const QCommandLineParser& parser, const char* name, double min, double max, double& out, int& exitCode)
 {
-    const QString option = QString::fromLatin1(name);
-    if (!parser.isSet(option))
-        return true;
-    bool ok = false;
-    const double value = parser.value(option).toDouble(&ok);
-    if (!ok || value < min || value > max) {
-        std::fprintf(stderr, "multinet-player: --%s takes a number from %g to %g, got '%s'\n", name, min, max,
-                     qPrintable(parser.value(option)));
-        exitCode = 2;
-        return false;
-    }
-    out = value;
-    return true;
-}
-
-// A comma-separated list of reals, each within [min, max].
-bool readReals(const QCommandLineParser& parser, const char* name, double min, double max, std::vector<double>& out,
-               int& exitCode)
-{
-    const QString option = QString::fromLatin1(name);
-    if (!parser.isSet(option))
-        return true;
-    for (const QString& word : parser.value(option).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const double value = word.toDouble(&ok);
-        if (!ok || value < min || value > max) {
-            std::fprintf(stderr, "multinet-player: --%s takes numbers from %g to %g separated by commas, got '%s'\n", name,
-                         min, max, qPrintable(word));
-            exitCode = 2;
-            return false;
-        }
-        out.push_back(value);
-    }
-    return true;
+    return SubcommandLine::readReal(kProgram, parser, name, min, max, out, exitCode);
 }
 
 constexpr double kMaxDriftPpm = 100000;
 constexpr double kMaxSeconds = 30 * 86400;
 
-// The options of plain playback, shared by `master` and `run`.
+// The options of plain playback (`master`).
 const QList<QCommandLineOption>& programmeOptions()
 {
     static const QList<QCommandLineOption> options{
@@ -110,7 +47,7 @@ const QList<QCommandLineOption>& programmeOptions()
     return options;
 }
 
-// Shared by `master` and `run`: a pause long enough to look at, or to grab the screens in.
+// A pause long enough to look at, or to grab the screens in (`master`).
 QCommandLineOption pauseOption()
 {
     return {QStringLiteral("pause-ms"), QStringLiteral("How long the session holds its pause (default 400)."), QStringLiteral("MS")};
@@ -316,98 +253,6 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
         // Ignoring the offset is the control run of the offset: the pipeline then runs on this host's clock.
         options.rateCorrection = !parser.isSet(QStringLiteral("no-rate-correction")) && !options.ignoreOffset;
     }
-    return options;
-}
-
-std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, int& exitCode)
-{
-    QCommandLineParser parser;
-    parser.addOptions({
-        {QStringLiteral("slaves"), QStringLiteral("How many slaves (1 to 16, default 3)."), QStringLiteral("N")},
-        {QStringLiteral("port"), QStringLiteral("The UDP port (default: a free one)."), QStringLiteral("PORT")},
-        {QStringLiteral("clip"), QStringLiteral("The media file to play (default: a test clip made on first use)."), QStringLiteral("FILE")},
-        {QStringLiteral("clip-seconds"), QStringLiteral("The length of the test clip made when --clip is not given (2 to 600, default 6)."), QStringLiteral("S")},
-        {QStringLiteral("work-dir"), QStringLiteral("Keep the clip and the frame logs in DIR."), QStringLiteral("DIR")},
-        {QStringLiteral("margin-ms"), QStringLiteral("How far ahead each command's instant is chosen (default 200)."), QStringLiteral("MS")},
-        pauseOption(),
-        {QStringLiteral("control"), QStringLiteral("Control run: the slaves ignore the clock offset; the skew must show the injected offsets.")},
-        {QStringLiteral("anchor"), QStringLiteral("Also play the session on GStreamer's network clock, for comparison.")},
-        {QStringLiteral("clock"), QStringLiteral("Which clock places the frames: library (the default) or gstreamer-net "
-                                                 "(only the session on GStreamer's network clock)."), QStringLiteral("NAME")},
-        {QStringLiteral("slave-prefix"), QStringLiteral("Start each slave under COMMAND (words split as a shell would; "
-                                                        "{ppm} and {rate} in it become the slave's --drift-ppm value and "
-                                                        "1 + ppm/10^6). A prefix that names either drifts the whole slave "
-                                                        "process itself, e.g. the multinet-timewarp script beside this "
-                                                        "program: 'multinet-timewarp {ppm}'; the slaves then get no "
-                                                        "simulated drift of their own."), QStringLiteral("COMMAND")},
-        {QStringLiteral("window"), QStringLiteral("A window per player (needs a display); headless sinks otherwise, "
-                                                  "whose figures include the wake-up of the thread that shows a frame.")},
-        {QStringLiteral("bound-us"), QStringLiteral("The p99 skew a passing run stays within (default 1000)."), QStringLiteral("US")},
-        {QStringLiteral("median-bound-us"), QStringLiteral("Plain playback: the signed median skew of every 10 s stays within US "
-                                                           "(a drift shows there first, before the tails)."), QStringLiteral("US")},
-        {QStringLiteral("json"), QStringLiteral("Write the figures to FILE as JSON."), QStringLiteral("FILE")},
-        {QStringLiteral("verbose"), QStringLiteral("Show every line the players print.")},
-        {QStringLiteral("drift-ppm"), QStringLiteral("Simulate PCs whose oscillators drift: slave i runs at the i-th of these ppm "
-                                                     "(in turn), the master at 0."), QStringLiteral("PPM,...")},
-        {QStringLiteral("no-rate-correction"), QStringLiteral("Control run: the slaves convert instants with the mean clock offset "
-                                                          "instead of following the master's time line.")},
-    });
-    parser.addOptions(programmeOptions());
-    if (!parseCommandLine(parser, arguments, "multinet-player run: a master and N slaves on loopback play a real clip in step, "
-                                             "and the skew between their screens is measured", exitCode))
-        return std::nullopt;
-    PlayerRunOptions options;
-    if (!readInteger(parser, "slaves", 1, 16, options.slaves, exitCode) ||
-        !readInteger(parser, "port", 1, 65535, options.port, exitCode) ||
-        !readInteger(parser, "margin-ms", 1, 60000, options.marginMs, exitCode) ||
-        !readInteger(parser, "pause-ms", 0, 60000, options.pauseMs, exitCode) ||
-        !readInteger(parser, "bound-us", 1, 10000000, options.boundUs, exitCode) ||
-        !readInteger(parser, "median-bound-us", 1, 10000000, options.medianBoundUs, exitCode))
-        return std::nullopt;
-    options.clip = parser.value(QStringLiteral("clip"));
-    if (parser.isSet(QStringLiteral("clip-seconds"))) {
-        bool ok = false;
-        options.clipSeconds = parser.value(QStringLiteral("clip-seconds")).toDouble(&ok);
-        if (!ok || options.clipSeconds < 2 || options.clipSeconds > 600) {
-            std::fprintf(stderr, "multinet-player: --clip-seconds takes a length from 2 to 600\n");
-            exitCode = 2;
-            return std::nullopt;
-        }
-    }
-    options.workDir = parser.value(QStringLiteral("work-dir"));
-    options.control = parser.isSet(QStringLiteral("control"));
-    options.anchor = parser.isSet(QStringLiteral("anchor"));
-    if (parser.isSet(QStringLiteral("clock"))) {
-        const QString clock = parser.value(QStringLiteral("clock"));
-        if (clock != QLatin1String("library") && clock != QLatin1String("gstreamer-net")) {
-            std::fprintf(stderr, "multinet-player: --clock takes library or gstreamer-net, got '%s'\n", qPrintable(clock));
-            exitCode = 2;
-            return std::nullopt;
-        }
-        options.clock = clock == QLatin1String("library") ? SyncClock::Library : SyncClock::GstNet;
-    }
-    if (options.clock == SyncClock::GstNet && (parser.isSet(QStringLiteral("anchor")) || parser.isSet(QStringLiteral("control")))) {
-        std::fprintf(stderr, "multinet-player: --clock gstreamer-net plays only that session: not with --anchor or --control\n");
-        exitCode = 2;
-        return std::nullopt;
-    }
-    if (parser.isSet(QStringLiteral("slave-prefix"))) {
-        options.slavePrefix = QProcess::splitCommand(parser.value(QStringLiteral("slave-prefix")));
-        if (options.slavePrefix.isEmpty()) {
-            std::fprintf(stderr, "multinet-player: --slave-prefix names no command\n");
-            exitCode = 2;
-            return std::nullopt;
-        }
-    }
-    options.window = parser.isSet(QStringLiteral("window"));
-    options.verbose = parser.isSet(QStringLiteral("verbose"));
-    options.json = parser.value(QStringLiteral("json"));
-    options.rateCorrection = !parser.isSet(QStringLiteral("no-rate-correction"));
-    options.loop = parser.isSet(QStringLiteral("loop"));
-    options.playlist = parser.value(QStringLiteral("playlist"));
-    if (!readReals(parser, "drift-ppm", -kMaxDriftPpm, kMaxDriftPpm, options.driftPpm, exitCode) ||
-        !readReal(parser, "for", 0.001, kMaxSeconds, options.forSeconds, exitCode))
-        return std::nullopt;
     return options;
 }
 

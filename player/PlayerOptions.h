@@ -14,7 +14,6 @@
 #include <QStringList>
 
 #include <optional>
-#include <vector>
 
 // Which clock places the frames: the library's offset, or GStreamer's network clock (the anchor).
 enum class SyncClock { Library, GstNet };
@@ -58,32 +57,6 @@ inline int minTrimMs(int marginMs) { return marginMs > kTrimMarginLeftMs ? kTrim
 // Empty when `ms` is a trim that commands a margin of `marginMs` ahead leave time for; else why not.
 QString trimRefusal(int ms, int marginMs);
 
-struct PlayerRunOptions
-{
-    int slaves = 3;
-    quint16 port = 0;
-    int group = 9;
-    QString clip;          // empty: made in the work directory
-    double clipSeconds = 6.0;  // the length of a clip made here
-    QString workDir;       // empty: a temporary directory, removed at the end
-    int marginMs = 200;
-    int pauseMs = 400;     // how long the session holds its pause
-    bool control = false;  // also run with the slaves ignoring the clock offset
-    bool rateCorrection = true;
-    bool loop = false;
-    QString playlist;
-    double forSeconds = 0;
-    std::vector<double> driftPpm;  // per slave, in turn; empty: none
-    bool anchor = false;   // also run on GStreamer's network clock
-    SyncClock clock = SyncClock::Library;  // the clock of the (first) session
-    QStringList slavePrefix;  // a command each slave is started under; {ppm} and {rate} name its drift
-    bool window = false;
-    bool verbose = false;
-    qint64 boundUs = 1000; // p99 skew a passing run stays within
-    qint64 medianBoundUs = 0;  // a long run: every 10 s bin's signed median stays within; 0: not checked
-    QString json;
-};
-
 struct ClipOptions
 {
     QString path;
@@ -94,5 +67,4 @@ struct ClipOptions
 };
 
 std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bool master, int& exitCode);
-std::optional<PlayerRunOptions> parseRunOptions(const QStringList& arguments, int& exitCode);
 std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& exitCode);

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 // multinet-player: a reference player on GStreamer that plays real media in step with other players over
-// the library, and measures the skew between their screens. See `multinet-player --help`.
+// the library. See `multinet-player --help`.
 #include "ClipMaker.h"
 #include "HostStartup.h"
-#include "LogCompare.h"
+#include "LabCommand.h"
 #include "MasterPlayer.h"
 #include "PlayerConfiguration.h"
 #include "PlayerOptions.h"
-#include "PlayerRun.h"
 #include "SlavePlayer.h"
 
 #include <QCoreApplication>
@@ -23,11 +22,11 @@ constexpr char kUsage[] =
     "usage: multinet-player <subcommand> [options]\n"
     "\n"
     "  run        a master and N slaves on this machine's loopback play a clip in step; prints the skew table\n"
+    "             (multinet-lab run, beside this program: multinet-lab --help)\n"
     "  master     a player that plays a media file and leads its slaves through a session, or runs a show\n"
     "             that an operator steers from a web page (--operator)\n"
     "  slave      a player that plays what its master prepares, at the master's instants\n"
     "  make-clip  writes a test clip with the frame number on each frame\n"
-    "  compare    the skew of frame logs against a reference log\n"
     "\n"
     "multinet-player <subcommand> --help shows the options of each.\n"
     "multinet-player [master|slave] --config FILE [options] runs the player that FILE sets up: 'key = value'\n"
@@ -54,8 +53,7 @@ int runSubcommand(const QStringList& arguments)
         if (std::optional<PlayerOptions> options = parsePlayerOptions(arguments, subcommand == QLatin1String("master"), exitCode))
             return runPlayer(std::move(*options));
     } else if (subcommand == QLatin1String("run")) {
-        if (std::optional<PlayerRunOptions> options = parseRunOptions(arguments, exitCode))
-            return PlayerRun(std::move(*options)).exec();
+        return handOverToLab(arguments);
     } else if (subcommand == QLatin1String("make-clip")) {
         if (std::optional<ClipOptions> options = parseClipOptions(arguments, exitCode)) {
             QString error;
@@ -64,8 +62,6 @@ int runSubcommand(const QStringList& arguments)
             std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
             return 1;
         }
-    } else if (subcommand == QLatin1String("compare")) {
-        return compareFrameLogs(arguments);
     } else if (subcommand == QLatin1String("--help") || subcommand == QLatin1String("-h")) {
         std::fputs(kUsage, stdout);
     } else {

@@ -12,7 +12,7 @@
 int compareFrameLogs(const QStringList& arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("multinet-player compare: the skew of frame logs against a reference"));
+    parser.setApplicationDescription(QStringLiteral("multinet-lab compare: the skew of frame logs against a reference"));
     parser.addHelpOption();
     parser.addOption({QStringLiteral("bound-us"), QStringLiteral("The p99 skew each log stays within (default 1000)."),
                       QStringLiteral("US")});
@@ -34,7 +34,7 @@ int compareFrameLogs(const QStringList& arguments)
     bool sinceOk = true;
     const qint64 sinceNs = parser.isSet(QStringLiteral("since-ns")) ? parser.value(QStringLiteral("since-ns")).toLongLong(&sinceOk) : 0;
     if (!parsed || !boundOk || boundUs <= 0 || !sinceOk || parser.positionalArguments().size() < 2) {
-        std::fprintf(stderr, "multinet-player compare: %s\n",
+        std::fprintf(stderr, "multinet-lab compare: %s\n",
                      !parsed ? qPrintable(parser.errorText())
                      : !boundOk || boundUs <= 0 ? "--bound-us takes a positive whole number"
                      : !sinceOk ? "--since-ns takes a whole number"
@@ -45,7 +45,7 @@ int compareFrameLogs(const QStringList& arguments)
     QString error;
     const std::vector<ShownFrame> reference = FrameLog::read(paths.front(), error);
     if (reference.empty()) {
-        std::fprintf(stderr, "multinet-player compare: no frames in %s %s\n", qPrintable(paths.front()), qPrintable(error));
+        std::fprintf(stderr, "multinet-lab compare: no frames in %s %s\n", qPrintable(paths.front()), qPrintable(error));
         return 1;
     }
     bool within = true;

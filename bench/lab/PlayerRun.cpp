@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "PlayerRun.h"
 
-#include "ClipMaker.h"
-#include "HostProcess.h"
 #include "EventLine.h"
+#include "HostProcess.h"
 #include "LoopbackPlan.h"
-#include "MediaPlayer.h"
-#include "PipelineClock.h"
+#include "PlayerProgram.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QUrl>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -30,7 +27,6 @@ constexpr int kReadyTimeoutMs = 15000;
 constexpr int kSessionTimeoutMs = 120000;
 constexpr int kExitTimeoutMs = 10000;
 constexpr qint64 kOffsetToleranceUs = 1000;
-constexpr int kClipFps = 30;
 constexpr qint64 kBinNs = 10000000000;
 
 const char* modeName(int mode)
@@ -75,7 +71,7 @@ int countEvents(const HostProcess& child, const char* event)
 
 } // namespace
 
-PlayerRun::PlayerRun(PlayerRunOptions options) : m_options(std::move(options)) {}
+PlayerRun::PlayerRun(PlayerRunOptions options) : m_options(std::move(options)), m_player(PlayerProgram::path()) {}
 
 double PlayerRun::driftOf(int slave) const
 {
@@ -93,7 +89,7 @@ std::unique_ptr<HostProcess> PlayerRun::makeSlave(int slave, const QStringList& 
 {
     const QString name = QStringLiteral("slave %1").arg(loopbackSlaveIp(slave));
     if (m_options.slavePrefix.isEmpty())
-        return std::make_unique<HostProcess>(name, arguments, m_options.verbose);
+        return std::make_unique<HostProcess>(name, arguments, m_options.verbose, m_player);
     QStringList prefix;
     for (QString word : m_options.slavePrefix)
         prefix.append(word.replace(QLatin1String("{ppm}"), QString::number(driftOf(slave)))
@@ -103,24 +99,27 @@ std::unique_ptr<HostProcess> PlayerRun::makeSlave(int slave, const QStringList& 
     const QString besideThis = QCoreApplication::applicationDirPath() + QLatin1Char('/') + program;
     if (!program.contains(QLatin1Char('/')) && QFileInfo(besideThis).isExecutable())
         program = besideThis;
-    return std::make_unique<HostProcess>(name, prefix + QStringList{QCoreApplication::applicationFilePath()} + arguments,
-                                         m_options.verbose, program);
+    return std::make_unique<HostProcess>(name, prefix + QStringList{m_player} + arguments, m_options.verbose, program);
 }
 
 int PlayerRun::exec()
 {
+    if (QString error; !PlayerProgram::found(error)) {
+        printOutputLine(QStringLiteral("error: ") + error);
+        return 1;
+    }
     if (!prepareWorkDir())
         return 1;
     warmUp();
     std::vector<Mode> modes{m_options.control ? Mode::Control : Mode::Library};
-    if (m_options.clock == SyncClock::GstNet)
+    if (m_options.netClockOnly)
         modes = {Mode::GstNet};
     else if (m_options.anchor)
         modes.push_back(Mode::GstNet);
     std::vector<std::pair<Mode, SessionReport>> reports;
     QStringList shortfalls;
     for (Mode mode : modes) {
-        printOutputLine(QStringLiteral("multinet-player run: a master on %1 and %2 slaves on %3 to %4, loopback only; "
+        printOutputLine(QStringLiteral("multinet-lab run: a master on %1 and %2 slaves on %3 to %4, loopback only; "
                                        "frames placed by the %5")
                             .arg(QLatin1String(kLoopbackMasterIp))
                             .arg(m_options.slaves)
@@ -152,7 +151,7 @@ int PlayerRun::exec()
         printOutputLine(QStringLiteral("FAILED: ") + shortfalls.join(QStringLiteral("; ")) + QLatin1Char('.'));
         return 1;
     }
-    if (m_options.clock == SyncClock::GstNet) {
+    if (m_options.netClockOnly) {
         printOutputLine(QStringLiteral("OK: every wait was met."));
         return 0;
     }
@@ -176,10 +175,10 @@ void PlayerRun::warmUp() const
 {
     // Every player of a run starts at once and shows its first frames together: what the first of them
     // would fetch from disk, or what the disk would be busy with, is done here once before they start.
-    // - GStreamer's plugin registry is already up to date: gst_init in main() scanned the plugins if it
-    //   had to (a second or two on a fresh machine), before any player started.
-    // - The decoders and the clip: the clip prerolls once through the players' own pipeline (playbin and
-    //   a headless sink), which loads every plugin a player needs and reads the clip into the page cache.
+    // - GStreamer's plugin registry is brought up to date by the first slave, which starts alone (a second
+    //   or two on a fresh machine); the decoders are loaded while the players prepare, before any frame
+    //   is due.
+    // - The clip is read through once into the page cache (a clip made here is there already).
     // - Writes still pending (the clip just made here; a build or a package installation just before)
     //   are written out now: otherwise the kernel writes them while frames are due, every 5 s the pages
     //   older than 30 s.
@@ -187,27 +186,26 @@ void PlayerRun::warmUp() const
     QElapsedTimer timer;
     timer.start();
     if (m_options.playlist.isEmpty()) {
-        FrameLog log;
-        MediaPlayer player(log);
-        GstClock* clock = PipelineClock::steerable();
-        QString error;
-        const Programme programme({QUrl::fromLocalFile(QFileInfo(m_clip).absoluteFilePath()).toString(QUrl::FullyEncoded)}, false);
-        if (!player.open(programme, clock, false, QString(), error))
-            printOutputLine(QStringLiteral("warning: the clip did not preroll before the players started: %1").arg(error));
-        player.halt();
-        gst_object_unref(clock);
+        constexpr qint64 kChunkBytes = 1 << 20;
+        QFile clip(m_clip);
+        if (clip.open(QIODevice::ReadOnly)) {
+            while (!clip.read(kChunkBytes).isEmpty()) {
+            }
+        } else {
+            printOutputLine(QStringLiteral("warning: the clip was not read in before the players started: %1").arg(clip.errorString()));
+        }
     }
 #ifdef Q_OS_LINUX
     ::sync();
 #endif
     if (m_options.verbose)
-        printOutputLine(QStringLiteral("Warmed up the decoders and the clip, and wrote out pending writes, in %1 ms").arg(timer.elapsed()));
+        printOutputLine(QStringLiteral("Read in the clip, and wrote out pending writes, in %1 ms").arg(timer.elapsed()));
 }
 
 bool PlayerRun::prepareWorkDir()
 {
     if (m_options.workDir.isEmpty()) {
-        m_tempDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/multinet-player-XXXXXX"));
+        m_tempDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/multinet-lab-XXXXXX"));
         if (!m_tempDir->isValid()) {
             printOutputLine(QStringLiteral("error: cannot make a temporary directory"));
             return false;
@@ -229,7 +227,7 @@ bool PlayerRun::prepareWorkDir()
     }
     printOutputLine(QStringLiteral("Making a %1 s test clip with the frame number on each frame: %2").arg(m_options.clipSeconds).arg(m_clip));
     QString error;
-    if (!ClipMaker::make(m_clip, m_options.clipSeconds, kClipFps, ClipMaker::kDefaultSize, error)) {
+    if (!PlayerProgram::makeClip(m_clip, m_options.clipSeconds, error)) {
         printOutputLine(QStringLiteral("error: ") + error);
         return false;
     }
@@ -284,7 +282,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
         masterArgs.append(QStringLiteral("--loop"));
     if (m_options.forSeconds > 0)
         masterArgs << QStringLiteral("--for") << QString::number(m_options.forSeconds);
-    HostProcess master(QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)), masterArgs, m_options.verbose);
+    HostProcess master(QStringLiteral("master %1").arg(QLatin1String(kLoopbackMasterIp)), masterArgs, m_options.verbose, m_player);
     if (!master.start(kReadyTimeoutMs)) {
         printOutputLine(QStringLiteral("error: the master did not start:\n%1").arg(master.recentOutput()));
         return std::nullopt;
