@@ -2,7 +2,7 @@
 # CPack: three Debian packages from the install components (scripts/package builds them).
 #   libtamomultinetcontrol3       runtime  the shared library
 #   libtamomultinetcontrol-dev    dev      headers, CMake package, pkg-config file, the .so link
-#   tamomultinetcontrol-tools     tools    multinet-demo, and the player and its systemd unit when it is built
+#   tamomultinetcontrol-tools     tools    multinet-demo, and the player, its lab and its systemd unit when it is built
 # Library dependencies come from dpkg-shlibdeps; what it cannot see is named here.
 set(CPACK_PACKAGE_NAME tamomultinetcontrol)
 set(CPACK_PACKAGE_VENDOR "TamoMultiNetControl developers")
@@ -52,7 +52,7 @@ if(TARGET multinet-player)
 endif()
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${tools_depends}")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION
-  "The demo host multinet-demo, and the reference player multinet-player on GStreamer with its systemd unit.")
+  "The demo host multinet-demo, and the reference player multinet-player on GStreamer with its systemd unit and its measuring laboratory multinet-lab.")
 # dpkg-shlibdeps finds the library that the tools need in this build tree (it is not installed yet).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/src)
 

@@ -51,6 +51,6 @@ unset "TB_PID[m]"
 [ "$master_status" -eq 0 ] || tb_fail "the master exited with status $master_status"
 
 echo "Skew against the master:"
-"$TB_DEMO" compare --bound-us "$BOUND_US" "$TB_DIR/m.frames" "$TB_DIR/s1.frames" "$TB_DIR/s3.frames" ||
+tb_lab compare --bound-us "$BOUND_US" "$TB_DIR/m.frames" "$TB_DIR/s1.frames" "$TB_DIR/s3.frames" ||
   tb_fail "a surviving slave did not play in step with the master"
 echo "PASS: playback"

@@ -68,13 +68,18 @@ applied_every_command() {
   [ -z "$missing" ] || tb_fail "$1 did not apply the commands" $missing "of $2"
 }
 
+# tb_lab ARGUMENTS...: multinet-lab, the lab that is built and installed beside the player TB_DEMO.
+tb_lab() {
+  "$(dirname "$TB_DEMO")/multinet-lab" "$@"
+}
+
 # skew_lines REFERENCE SINCE_NS NAME...: compare's line for the frames that each NAME showed from SINCE_NS
 # on (0: all of them) against those of the master REFERENCE; true when every one is within BOUND_US at p99.
 skew_lines() {
   local reference=$1 since=$2 name logs=()
   shift 2
   for name in "$@"; do logs+=("$TB_DIR/$name.frames"); done
-  "$TB_DEMO" compare --bound-us "$BOUND_US" --since-ns "$since" "$TB_DIR/$reference.frames" "${logs[@]}"
+  tb_lab compare --bound-us "$BOUND_US" --since-ns "$since" "$TB_DIR/$reference.frames" "${logs[@]}"
 }
 
 # in_step REFERENCE SINCE_NS NAME...: as skew_lines, and fails unless every NAME is in step.
