@@ -8,7 +8,11 @@
 #include "support/DeliveryRecords.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
+
+// The secret of a keyed bench group (--keyed): any 32 bytes, the same in every node of a run.
+inline const std::string kBenchGroupKey = "tamo-bench-group-key-32-bytes-!!";
 
 struct OffsetReading
 {

@@ -8,6 +8,7 @@
 //   --interval-us I            on go, a master sends C start commands, one every I us, from a host thread
 //   --clock-sync               on go, a master starts clock synchronisation
 //   --start-after-ms T         on go, a master sends one start command T ms later
+//   --keyed                    the group is keyed (kBenchGroupKey): every datagram signed and checked
 //   --bare                     no control object at all: the cost of an idle Qt process
 //   --log FILE                 where the library's log lines go (default /dev/null)
 #include "roles/Roles.h"
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -34,6 +36,8 @@ std::unique_ptr<MultiNetControl> makeNode(const Args& args, BenchHost& host)
         node->setSlaveFlag(true);
         node->setMasterIp(args.text("master-ip", "127.0.0.1"));
     }
+    if (args.has("keyed") && !node->setGroupKeys({NetControlNS::struGroupKey{1, kBenchGroupKey}}))
+        throw std::runtime_error("the library refused the bench's group key");
     return node;
 }
 

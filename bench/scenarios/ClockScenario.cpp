@@ -6,7 +6,8 @@
 // load, GStreamer's network clock (provider and client on 127.0.0.1); its error is the client clock minus
 // the monotonic clock. Steady figures leave out the first ten values; the settling figures follow the
 // mean from the start. The slave's log tells how many samples the 0.8 ms delay gate dropped. A loaded
-// condition also shows how much CPU its load took.
+// condition also shows how much CPU its load took. In the idle condition a second library pair, in a
+// keyed group (every datagram signed and checked), runs beside the first: what keys cost the clock.
 #include "scenarios/Scenarios.h"
 
 #include "support/BenchClock.h"
@@ -143,11 +144,13 @@ struct Condition
     const char* label;       // in the table
     Load load;
     const char* loadFigure;  // the table's figure for the CPU the load took
+    bool keyedPair = false;  // a keyed library pair runs beside the unkeyed one
 };
 
 struct ConditionResult
 {
     ClockErrors library;
+    std::optional<ClockErrors> keyed;
     std::optional<ClockErrors> gst;
     std::size_t gateDiscarded = 0;
     std::optional<double> loadCpuPercent;  // of all cores, over the measured span
@@ -184,6 +187,18 @@ ConditionResult runCondition(const Condition& condition, int durationMs, const Q
                                         "--clock-offset-us", str(kInjectedOffsetUs), "--log", slaveLog.toStdString()});
     ChildProcess master("library-node", {"--master", "--ip", "127.0.0.1", "--port", port, "--clock-sync"});
     std::vector<ChildProcess*> all{&slave, &master};
+    std::unique_ptr<ChildProcess> keyedSlave;
+    std::unique_ptr<ChildProcess> keyedMaster;
+    if (condition.keyedPair) {
+        const std::string keyedPort = str(pickFreeGroupPort());
+        keyedSlave = std::make_unique<ChildProcess>(
+            "library-node", std::vector<std::string>{"--slave", "--ip", "127.0.0.3", "--port", keyedPort, "--master-ip",
+                                                     "127.0.0.1", "--clock-offset-us", str(kInjectedOffsetUs), "--keyed"});
+        keyedMaster = std::make_unique<ChildProcess>(
+            "library-node", std::vector<std::string>{"--master", "--ip", "127.0.0.1", "--port", keyedPort, "--clock-sync", "--keyed"});
+        all.push_back(keyedSlave.get());
+        all.push_back(keyedMaster.get());
+    }
     std::unique_ptr<ChildProcess> provider;
     std::unique_ptr<ChildProcess> client;
     if (kWithGst) {
@@ -204,6 +219,8 @@ ConditionResult runCondition(const Condition& condition, int durationMs, const Q
         const std::int64_t loadStartUs = load ? load->cpuUs() : 0;
         startNs = monotonicNs();
         master.send("go");
+        if (keyedMaster)
+            keyedMaster->send("go");
         if (client)
             client->send("go");
         sleepForMs(durationMs);
@@ -220,6 +237,10 @@ ConditionResult runCondition(const Condition& condition, int durationMs, const Q
     }
     result.library = summarizeErrors(libraryErrors(slave.stopAndCollect(kCollectTimeoutMs), startNs));
     master.stopAndCollect(kCollectTimeoutMs);
+    if (keyedSlave) {
+        result.keyed = summarizeErrors(libraryErrors(keyedSlave->stopAndCollect(kCollectTimeoutMs), startNs));
+        keyedMaster->stopAndCollect(kCollectTimeoutMs);
+    }
     result.gateDiscarded = countGateDiscards(slaveLog);
     return result;
 }
@@ -262,6 +283,12 @@ void addRows(ResultTable& table, const Condition& condition, const ConditionResu
               r.gst ? firstErrorsText(*r.gst) : noGst);
     table.add(scenario, "within 10 us for good, ms after the start", settledText(r.library.settledMs),
               r.gst ? settledText(r.gst->settledMs) : noGst);
+    if (r.keyed) {
+        table.add(scenario, "keyed group beside it: abs. error p50 (us), against unkeyed", fixed(r.keyed->absErrorUs.p50),
+                  fixed(r.library.absErrorUs.p50), ratioOf(r.keyed->absErrorUs.p50, r.library.absErrorUs.p50));
+        table.add(scenario, "keyed group beside it: abs. error p99 (us), against unkeyed", fixed(r.keyed->absErrorUs.p99),
+                  fixed(r.library.absErrorUs.p99), ratioOf(r.keyed->absErrorUs.p99, r.library.absErrorUs.p99));
+    }
     if (r.loadCpuPercent)
         table.add(scenario, condition.loadFigure, fixed(*r.loadCpuPercent), "(the same load)");
 }
@@ -272,6 +299,7 @@ QJsonObject toJson(const ConditionResult& r)
     library.insert("gate_discarded", static_cast<double>(r.gateDiscarded));
     return QJsonObject{
         {"library", library},
+        {"keyed", r.keyed ? QJsonValue(toJson(*r.keyed)) : QJsonValue()},
         {"gstreamer", r.gst ? QJsonValue(toJson(*r.gst)) : QJsonValue()},
         {"p50_ratio", r.gst ? ratioJson(r.library.absErrorUs.p50, r.gst->absErrorUs.p50) : QJsonValue()},
         {"p99_ratio", r.gst ? ratioJson(r.library.absErrorUs.p99, r.gst->absErrorUs.p99) : QJsonValue()},
@@ -283,7 +311,7 @@ QJsonObject toJson(const ConditionResult& r)
 QJsonValue runClockScenario(const ScenarioSettings& settings, ResultTable& table)
 {
     static const Condition kConditions[] = {
-        {"idle", "idle", Load::None, nullptr},
+        {"idle", "idle", Load::None, nullptr, true},
         {"loaded", "busy loops on every core", Load::BusyLoops, "load: CPU used by the busy loops (% of all cores)"},
         {"decoding", "multinet-player decoding", Load::Decoding, "load: CPU used by the players (% of all cores)"},
     };

@@ -3,6 +3,7 @@
 // the master's notifySlaveStart call to each slave's callback. Baseline: a raw socket on 127.0.0.1
 // broadcasting the same datagrams to N raw receivers (wildcard bind, blocking read). The sending call is
 // also measured against that raw socket broadcasting to the library's slaves, so that only the sender differs.
+// A keyed group (every datagram signed and checked) runs beside the unkeyed one, to show what keys cost.
 #include "scenarios/Scenarios.h"
 
 #include "support/BenchClock.h"
@@ -98,16 +99,24 @@ void runFanout(FanoutSamples& samples, ChildProcess& sender,
 
 enum class Side
 {
-    Library,  // the library's master or slaves
-    Raw,      // plain sockets
+    Library,       // the library's master or slaves
+    LibraryKeyed,  // the same in a keyed group
+    Raw,           // plain sockets
 };
+
+std::vector<std::string> keyedFlag(Side side)
+{
+    return side == Side::LibraryKeyed ? std::vector<std::string>{"--keyed"} : std::vector<std::string>{};
+}
 
 std::unique_ptr<ChildProcess> startSender(Side side, const std::string& port, std::size_t commands)
 {
-    if (side == Side::Library) {
-        return std::make_unique<ChildProcess>(
-            "library-node", std::vector<std::string>{"--master", "--ip", "127.0.0.1", "--port", port, "--commands",
-                                                     str(commands), "--interval-us", str(kIntervalUs)});
+    if (side != Side::Raw) {
+        std::vector<std::string> args{"--master", "--ip", "127.0.0.1", "--port", port, "--commands", str(commands),
+                                      "--interval-us", str(kIntervalUs)};
+        for (const std::string& flag : keyedFlag(side))
+            args.push_back(flag);
+        return std::make_unique<ChildProcess>("library-node", args);
     }
     return std::make_unique<ChildProcess>(
         "raw-sender", std::vector<std::string>{"--bind-ip", "127.0.0.1", "--to-ip", "255.255.255.255", "--port", port,
@@ -116,10 +125,12 @@ std::unique_ptr<ChildProcess> startSender(Side side, const std::string& port, st
 
 std::unique_ptr<ChildProcess> startReceiver(Side side, int index, const std::string& port, std::size_t commands)
 {
-    if (side == Side::Library) {
-        return std::make_unique<ChildProcess>(
-            "library-node", std::vector<std::string>{"--slave", "--ip", "127.0.0." + str(2 + index), "--port", port,
-                                                     "--master-ip", "127.0.0.1", "--commands", str(commands)});
+    if (side != Side::Raw) {
+        std::vector<std::string> args{"--slave", "--ip", "127.0.0." + str(2 + index), "--port", port,
+                                      "--master-ip", "127.0.0.1", "--commands", str(commands)};
+        for (const std::string& flag : keyedFlag(side))
+            args.push_back(flag);
+        return std::make_unique<ChildProcess>("library-node", args);
     }
     return std::make_unique<ChildProcess>(
         "raw-receiver", std::vector<std::string>{"--ip", "0.0.0.0", "--port", port, "--share", "--commands", str(commands)});
@@ -160,18 +171,22 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
     QJsonArray runs;
     for (int slaves : kSlaveCounts) {
         FanoutSamples librarySamples;
+        FanoutSamples keyedSamples;
         FanoutSamples rawSamples;
         FanoutSamples rawSenderSamples;
         for (int round = 1; round <= rounds; ++round) {
             const std::string of = " (round " + str(round) + " of " + str(rounds) + ")";
             progress("latency: library, " + str(slaves) + " slaves" + of);
             runFanout(librarySamples, Side::Library, Side::Library, slaves, commandsPerRound);
+            progress("latency: library, keyed group, " + str(slaves) + " slaves" + of);
+            runFanout(keyedSamples, Side::LibraryKeyed, Side::LibraryKeyed, slaves, commandsPerRound);
             progress("latency: raw sockets, " + str(slaves) + " receivers" + of);
             runFanout(rawSamples, Side::Raw, Side::Raw, slaves, commandsPerRound);
             progress("latency: raw sender, " + str(slaves) + " library slaves" + of);
             runFanout(rawSenderSamples, Side::Raw, Side::Library, slaves, commandsPerRound);
         }
         const FanoutResult library = summarizeFanout(librarySamples);
+        const FanoutResult keyed = summarizeFanout(keyedSamples);
         const FanoutResult raw = summarizeFanout(rawSamples);
         // On loopback the kernel hands a broadcast to every receiver inside the sender's system call, so
         // the kind of receiver weighs on the sending call: its baseline sends to the library's slaves too.
@@ -184,6 +199,11 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
             table.add(scenario, "skew first-last p50 / p99 (us)", percentiles(library.skewUs, false),
                       percentiles(raw.skewUs, false), ratioOf(library.skewUs.p99, raw.skewUs.p99));
         }
+        // The baseline of a keyed group is the unkeyed library of the same rounds.
+        table.add(scenario, "keyed group: p50 (us), against unkeyed", fixed(keyed.latencyUs.p50),
+                  fixed(library.latencyUs.p50), ratioOf(keyed.latencyUs.p50, library.latencyUs.p50));
+        table.add(scenario, "keyed group: p99 (us), against unkeyed", withLoss(fixed(keyed.latencyUs.p99), keyed.lost),
+                  fixed(library.latencyUs.p99), ratioOf(keyed.latencyUs.p99, library.latencyUs.p99));
         table.add(scenario, "sending call p50 / p99 (us), raw sender to the same slaves", percentiles(library.sendCallUs, false),
                   percentiles(rawSender.sendCallUs, false), ratioOf(library.sendCallUs.p99, rawSender.sendCallUs.p99));
         table.add(scenario, "sending call, CPU time of the caller p50 / p99 (us), as above",
@@ -194,6 +214,9 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
         runs.append(QJsonObject{{"slaves", slaves},
                                 {"commands", static_cast<double>(commands)},
                                 {"library", toJson(library)},
+                                {"keyed", toJson(keyed)},
+                                {"keyed_p50_ratio", ratioJson(keyed.latencyUs.p50, library.latencyUs.p50)},
+                                {"keyed_p99_ratio", ratioJson(keyed.latencyUs.p99, library.latencyUs.p99)},
                                 {"raw", toJson(raw)},
                                 {"raw_sender_to_library_slaves", toJson(rawSender)},
                                 {"p99_ratio", ratioJson(library.latencyUs.p99, raw.latencyUs.p99)}});
