@@ -14,6 +14,9 @@ set(required_paths
   latency/0/raw/latency_us/p99
   latency/0/raw_sender_to_library_slaves/send_call_us/p99
   latency/0/p99_ratio
+  latency/0/keyed/latency_us/p99
+  latency/0/keyed_p50_ratio
+  latency/0/keyed_p99_ratio
   latency/2/slaves
   latency/2/library/skew_us/p99
   throughput/library/per_second
@@ -24,6 +27,7 @@ set(required_paths
   clock/idle/library/abs_error_us/p99
   clock/idle/library/gate_discarded
   clock/idle/library/settled_ms
+  clock/idle/keyed/abs_error_us/p99
   clock/idle/gstreamer
   clock/loaded/library/abs_error_us/p99
   clock/loaded/library/gate_discarded
@@ -45,6 +49,7 @@ set(required_paths
   micro/clock_steering_step_ns
   micro/rate_correction_cpu_percent
   micro/log_time_stamp_ns
+  player-health
 )
 foreach(path IN LISTS required_paths)
   string(REPLACE "/" ";" members "${path}")

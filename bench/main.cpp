@@ -32,7 +32,7 @@ constexpr Scenario kScenarios[] = {
     {"latency", runLatencyScenario},          {"throughput", runThroughputScenario},
     {"clock", runClockScenario},              {"master-scale", runMasterScaleScenario},
     {"host-cost", runHostCostScenario},       {"micro", runMicroScenario},
-    {"playback", runPlaybackScenario},
+    {"playback", runPlaybackScenario},        {"player-health", runPlayerHealthScenario},
     // Root only, and about 90 minutes in its full form.
     {"lossy", runLossyScenario, false},
     // About 27 minutes of real players (ten of them twice): only when asked for.

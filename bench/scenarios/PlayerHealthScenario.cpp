@@ -1,0 +1,237 @@
+// SPDX-License-Identifier: MIT
+// A show of multinet-player as a venue runs it (PlayerShow): the master with its operator's page, every
+// slave reporting its health. Three kinds of show take turns, round after round, so that whatever else
+// the machine does falls on each alike: plain, keyed, and with a page open on the master. Each gives the
+// skew of every slave's frames against the master's, from the frame logs. Every show also gives what the
+// master heard from its slaves, beside what was measured: the lateness p99 each slave reported against
+// the p99 of its skew over the same 10 s, from the frame logs, and the clock offset each reported against
+// the one injected.
+#include "scenarios/Scenarios.h"
+
+#include "support/FrameSkew.h"
+#include "support/PlayerBinary.h"
+#include "support/PlayerShow.h"
+
+#include <QJsonArray>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+constexpr int kSlaves = 2;
+constexpr int kClipSeconds = 6;
+constexpr int kReadEveryMs = 1000;
+// A slave reports the lateness of the last 10 s, computed when it sends the report (at most once a
+// second); its counterpart from the frame logs is the 10 s before the reading, less that second.
+constexpr std::int64_t kWindowNs = 10LL * 1000000000LL;
+constexpr std::int64_t kReportAgeNs = 1LL * 1000000000LL;
+// The clock offset is judged once the estimate has had time to settle.
+constexpr std::int64_t kOffsetSettleNs = 5LL * 1000000000LL;
+
+struct ShowKind
+{
+    const char* key;    // in the JSON file
+    const char* label;  // in the table
+    bool keyed;
+    bool pageOpen;
+};
+
+constexpr ShowKind kKinds[] = {
+    {"plain", "plain", false, false},
+    {"keyed", "keyed", true, false},
+    {"page_open", "a page open", false, true},
+};
+
+// What the master heard beside what was measured, one slave at one reading.
+struct Comparison
+{
+    int slave;
+    double reportedLateP99Us;
+    double measuredSkewP99Us;  // signed, nearest rank
+    std::size_t frames;
+};
+
+struct OffsetCheck
+{
+    int slave;
+    double reportedUs;
+    double injectedUs;
+};
+
+struct KindSamples
+{
+    std::vector<double> skewMagnitudesUs;  // every matched frame of every slave, after the first second
+    std::int64_t framesDropped = 0;        // as the slaves last reported, summed over shows
+};
+
+struct Collected
+{
+    KindSamples kinds[std::size(kKinds)];
+    std::vector<Comparison> lateness;
+    std::vector<OffsetCheck> offsets;
+};
+
+double signedP99(std::vector<double> values)
+{
+    return summarize(std::move(values)).p99;
+}
+
+void playShow(const ShowKind& kind, const QString& clip, const QString& workDir, const std::string& name, int seconds,
+              KindSamples& samples, Collected& collected)
+{
+    PlayerShow show(PlayerShowSettings{kSlaves, clip, workDir, QString::fromStdString(name), kind.keyed, kind.pageOpen});
+    std::vector<HealthReading> readings;
+    for (int ms = 0; ms < seconds * 1000; ms += kReadEveryMs) {
+        show.waitMs(kReadEveryMs);
+        for (const HealthReading& reading : show.readHealth())
+            readings.push_back(reading);
+    }
+    show.finish();
+
+    const FrameSkew skew(show.masterFrameLog());
+    const std::int64_t startedNs = show.startedNs();
+    std::vector<std::int64_t> lastDropped(kSlaves, 0);
+    for (const HealthReading& reading : readings) {
+        if (!reading.known)
+            continue;
+        if (reading.monoNs - startedNs >= kOffsetSettleNs)
+            collected.offsets.push_back({reading.slave, reading.offsetUs, double(show.injectedOffsetUs(reading.slave))});
+        const std::int64_t toNs = reading.monoNs - kReportAgeNs;
+        if (!reading.presentationKnown || toNs - kWindowNs < startedNs)
+            continue;
+        const std::vector<double> measured = skew.skewsUs(show.slaveFrameLog(reading.slave), toNs - kWindowNs, toNs);
+        if (measured.empty())
+            continue;
+        collected.lateness.push_back({reading.slave, double(reading.lateP99Us), signedP99(measured), measured.size()});
+        lastDropped[std::size_t(reading.slave)] = reading.framesDropped;
+    }
+    for (int i = 0; i < kSlaves; ++i) {
+        // The first second holds the start, which the skew of a running show leaves out.
+        for (double s : skew.skewsUs(show.slaveFrameLog(i), startedNs + 1000000000LL, INT64_MAX))
+            samples.skewMagnitudesUs.push_back(std::fabs(s));
+        samples.framesDropped += lastDropped[std::size_t(i)];
+    }
+}
+
+QJsonObject toJson(const KindSamples& samples)
+{
+    return QJsonObject{{"skew_us", toJson(summarize(samples.skewMagnitudesUs))},
+                       {"frames_dropped_reported", static_cast<double>(samples.framesDropped)}};
+}
+
+std::string skewCell(const Summary& s)
+{
+    return percentiles(s, true) + " (" + str(static_cast<std::int64_t>(s.count)) + " frames)";
+}
+
+// The worst of the comparisons: reported minus measured, and the comparison it came from.
+const Comparison* worstLateness(const std::vector<Comparison>& all)
+{
+    const auto worst = std::max_element(all.begin(), all.end(), [](const Comparison& a, const Comparison& b) {
+        return std::fabs(a.reportedLateP99Us - a.measuredSkewP99Us) < std::fabs(b.reportedLateP99Us - b.measuredSkewP99Us);
+    });
+    return worst == all.end() ? nullptr : &*worst;
+}
+
+const OffsetCheck* worstOffset(const std::vector<OffsetCheck>& all)
+{
+    const auto worst = std::max_element(all.begin(), all.end(), [](const OffsetCheck& a, const OffsetCheck& b) {
+        return std::fabs(a.reportedUs - a.injectedUs) < std::fabs(b.reportedUs - b.injectedUs);
+    });
+    return worst == all.end() ? nullptr : &*worst;
+}
+
+QJsonArray latenessJson(const std::vector<Comparison>& all)
+{
+    QJsonArray rows;
+    for (const Comparison& c : all) {
+        rows.append(QJsonObject{{"slave", c.slave + 1},
+                                {"reported_late_p99_us", c.reportedLateP99Us},
+                                {"measured_skew_p99_us", c.measuredSkewP99Us},
+                                {"frames", static_cast<double>(c.frames)}});
+    }
+    return rows;
+}
+
+QJsonArray offsetsJson(const std::vector<OffsetCheck>& all)
+{
+    QJsonArray rows;
+    for (const OffsetCheck& c : all)
+        rows.append(QJsonObject{{"slave", c.slave + 1}, {"reported_us", c.reportedUs}, {"injected_us", c.injectedUs}});
+    return rows;
+}
+
+bool curlFound()
+{
+    QProcess curl;
+    curl.start(QStringLiteral("curl"), {QStringLiteral("--version")});
+    return curl.waitForFinished(5000) && curl.exitCode() == 0;
+}
+
+} // namespace
+
+QJsonValue runPlayerHealthScenario(const ScenarioSettings& settings, ResultTable& table)
+{
+    const std::string scenario = "player show, " + str(kSlaves) + " slaves";
+    if (!playerBuilt() || !curlFound()) {
+        table.add(scenario, "every figure", playerBuilt() ? "left out: curl is not installed" : kPlayerNotBuilt);
+        return QJsonValue(QJsonValue::Null);
+    }
+    QTemporaryDir workDir;
+    if (!workDir.isValid())
+        throw std::runtime_error("no temporary directory for the player show");
+    const QString clip = workDir.filePath(QStringLiteral("clip.avi"));
+    if (QProcess::execute(playerPath(), {QStringLiteral("make-clip"), clip, QStringLiteral("--seconds"),
+                                         QString::number(kClipSeconds)}) != 0)
+        throw std::runtime_error("multinet-player make-clip failed");
+
+    const int rounds = settings.quick ? 1 : 3;
+    const int seconds = settings.quick ? 13 : 20;
+    Collected collected;
+    for (int round = 1; round <= rounds; ++round) {
+        for (std::size_t k = 0; k < std::size(kKinds); ++k) {
+            progress("player show: " + std::string(kKinds[k].label) + ", " + str(seconds) + " s (round " + str(round)
+                     + " of " + str(rounds) + ")");
+            playShow(kKinds[k], clip, workDir.path(), std::string(kKinds[k].key) + "-" + str(round), seconds,
+                     collected.kinds[k], collected);
+        }
+    }
+
+    const Summary plain = summarize(collected.kinds[0].skewMagnitudesUs);
+    const Summary keyed = summarize(collected.kinds[1].skewMagnitudesUs);
+    const Summary paged = summarize(collected.kinds[2].skewMagnitudesUs);
+    table.add(scenario, "skew p50 / p99 / max (us): keyed, against plain", skewCell(keyed), skewCell(plain),
+              ratioOf(keyed.p99, plain.p99));
+    table.add(scenario, "skew p50 / p99 / max (us): a page open, against none", skewCell(paged), skewCell(plain),
+              ratioOf(paged.p99, plain.p99));
+    const Comparison* late = worstLateness(collected.lateness);
+    table.add(scenario, "reported lateness p99 against the skew p99 measured over the same 10 s, worst of "
+                            + str(static_cast<std::int64_t>(collected.lateness.size())) + " (us)",
+              late ? fixed(late->reportedLateP99Us, 0) : "none reported",
+              late ? fixed(late->measuredSkewP99Us, 0) + " (slave " + str(late->slave + 1) + ")" : "-");
+    const OffsetCheck* offset = worstOffset(collected.offsets);
+    table.add(scenario, "reported clock offset against the injected one, worst of "
+                            + str(static_cast<std::int64_t>(collected.offsets.size())) + " (us)",
+              offset ? fixed(offset->reportedUs) : "none reported",
+              offset ? fixed(offset->injectedUs, 0) + " (slave " + str(offset->slave + 1) + ")" : "-");
+
+    QJsonObject kinds;
+    for (std::size_t k = 0; k < std::size(kKinds); ++k)
+        kinds.insert(QString::fromLatin1(kKinds[k].key), toJson(collected.kinds[k]));
+    return QJsonObject{
+        {"slaves", kSlaves},
+        {"rounds", rounds},
+        {"seconds_each", seconds},
+        {"shows", kinds},
+        {"keyed_skew_p99_ratio", ratioJson(keyed.p99, plain.p99)},
+        {"page_open_skew_p99_ratio", ratioJson(paged.p99, plain.p99)},
+        {"lateness_worst_difference_us",
+         late ? QJsonValue(std::fabs(late->reportedLateP99Us - late->measuredSkewP99Us)) : QJsonValue()},
+        {"offset_worst_error_us", offset ? QJsonValue(std::fabs(offset->reportedUs - offset->injectedUs)) : QJsonValue()},
+        {"lateness", latenessJson(collected.lateness)},
+        {"offsets", offsetsJson(collected.offsets)}};
+}

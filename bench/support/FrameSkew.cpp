@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: MIT
+#include "support/FrameSkew.h"
+
+#include <QFile>
+
+#include <stdexcept>
+
+namespace {
+
+// The rendered frames of a log, key to time shown; a key shown twice keeps its first time.
+std::map<std::int64_t, std::int64_t> renderedFrames(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read the frame log " + path.toStdString());
+    std::map<std::int64_t, std::int64_t> frames;
+    while (!file.atEnd()) {
+        const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
+        bool keyOk = false;
+        bool timeOk = false;
+        if (fields.size() != 3 || fields[0] != "r")
+            continue;
+        const std::int64_t key = fields[1].toLongLong(&keyOk);
+        const std::int64_t monoNs = fields[2].toLongLong(&timeOk);
+        if (keyOk && timeOk)
+            frames.emplace(key, monoNs);
+    }
+    return frames;
+}
+
+} // namespace
+
+FrameSkew::FrameSkew(const QString& masterLog) : m_masterFrames(renderedFrames(masterLog)) {}
+
+std::vector<double> FrameSkew::skewsUs(const QString& slaveLog, std::int64_t fromNs, std::int64_t toNs) const
+{
+    std::vector<double> skews;
+    for (const auto& [key, shownNs] : renderedFrames(slaveLog)) {
+        const auto master = m_masterFrames.find(key);
+        if (shownNs < fromNs || shownNs > toNs || master == m_masterFrames.end())
+            continue;
+        skews.push_back(static_cast<double>(shownNs - master->second) / 1000.0);
+    }
+    return skews;
+}
