@@ -30,7 +30,7 @@ public:
     struct Taken
     {
         bool answersARequest = true;  // false: no request of this slave left with its departure stamp
-        bool accepted = false;
+        bool accepted = false;        // false also while the estimate holds it back as a jump (OffsetJumpGate)
         double meanSeconds = 0;       // the sliding mean, when accepted
         bool reportReady = false;     // the clock-ready report is due (first accepted sample since a stop)
     };
