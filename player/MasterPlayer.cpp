@@ -108,6 +108,7 @@ MasterPlayer::MasterPlayer(PlayerOptions options)
             m_admission.search(m_net->control(), m_clock.nowUs());
     });
     m_playback.media().setHandlers([this] { m_ended = true; }, printError);
+    m_playback.media().setSound(m_options.sound);
     m_playback.setLateErrorHandler(printError);
     m_playback.setWaitConversion([this](qint64 ns) { return m_clock.toRealUs(ns / 1000) * 1000; });
     QString error;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "MediaPlayer.h"
 
+#include "AudioOutput.h"
 #include "EventLine.h"
 #include "MissingPlugin.h"
 #include "WindowSink.h"
@@ -25,8 +26,9 @@ constexpr GstClockTime kPrerollTimeout = 10 * GST_SECOND;
 constexpr GstClockTime kErrorMessageTimeout = GST_SECOND;
 constexpr int kPresentationPriority = 10;
 constexpr qint64 kEarlyWakeNs = 300000;
-// playbin's flags: video only (GST_PLAY_FLAG_VIDEO).
-constexpr int kPlayVideoOnly = 1;
+// playbin's flags: GST_PLAY_FLAG_VIDEO, and GST_PLAY_FLAG_AUDIO with sound.
+constexpr int kPlayVideo = 1;
+constexpr int kPlayAudio = 2;
 // Stretches kept for pointAt: the sink is given a new one at each item and each seek.
 constexpr std::size_t kKeptStretches = 16;
 
@@ -99,6 +101,7 @@ bool MediaPlayer::open(const Programme& programme, GstClock* clock, const VideoO
         m_decoder = Decoders::Decoder();
     }
     m_decoderTold.clear();
+    m_soundTold.clear();
     if (!buildPipeline(output, label, error)) {
         halt();
         return false;
@@ -119,6 +122,7 @@ bool MediaPlayer::open(const Programme& programme, GstClock* clock, const VideoO
     }
     noteCurrentItem();
     announceDecoder();
+    announceSound();
     m_busWatch = std::make_unique<BusWatch>(m_pipeline, [this](GstMessage* message) { onBusMessage(message); });
     return true;
 }
@@ -169,8 +173,8 @@ bool MediaPlayer::buildPipeline(const VideoOutput& output, const QString& label,
         return false;
     }
     m_sink = gst_bin_get_by_name(GST_BIN(sinkBin), "sink");
-    // Video only: the reference player shows frames; the playlist's items follow one another on it.
-    g_object_set(m_pipeline, "video-sink", sinkBin, "flags", kPlayVideoOnly, nullptr);
+    g_object_set(m_pipeline, "video-sink", sinkBin, "flags", kPlayVideo, nullptr);
+    chooseAudio();
     g_signal_connect(m_pipeline, "about-to-finish", G_CALLBACK(&MediaPlayer::onAboutToFinish), this);
     g_signal_connect(m_pipeline, "element-setup", G_CALLBACK(&MediaPlayer::onElementSetup), this);
     GstPad* pad = gst_element_get_static_pad(m_sink, "sink");
@@ -475,11 +479,47 @@ void MediaPlayer::announceDecoder()
         .print();
 }
 
+void MediaPlayer::chooseAudio()
+{
+    m_audioSink.clear();
+    m_soundWhyOff = QStringLiteral("turned off");
+    if (!m_soundAsked.value_or(false))
+        return;
+    const AudioOutput::Sink sink = AudioOutput::open();
+    if (!sink.element) {
+        m_soundWhyOff = sink.whyNone;
+        return;
+    }
+    m_audioSink = sink.name;
+    g_object_set(m_pipeline, "audio-sink", sink.element, "flags", kPlayVideo | kPlayAudio, nullptr);
+    gst_object_unref(sink.element);
+}
+
+void MediaPlayer::announceSound()
+{
+    if (!m_soundAsked)
+        return;
+    gint audioStreams = 0;
+    if (!m_audioSink.isEmpty())
+        g_object_get(m_pipeline, "n-audio", &audioStreams, nullptr);
+    EventLine line(QStringLiteral("sound"));
+    line.add(QStringLiteral("on"), audioStreams > 0);
+    if (audioStreams > 0)
+        line.add(QStringLiteral("sink"), m_audioSink);
+    else
+        line.add(QStringLiteral("why"), m_audioSink.isEmpty() ? m_soundWhyOff : QStringLiteral("the item has no sound"));
+    if (line.text() == m_soundTold)
+        return;
+    m_soundTold = line.text();
+    line.print();
+}
+
 void MediaPlayer::onBusMessage(GstMessage* message)
 {
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_STREAM_START) {
         noteCurrentItem();  // the next item of the programme has begun
         announceDecoder();
+        announceSound();
     } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
         if (m_onEnd)
             m_onEnd();

@@ -6,6 +6,11 @@
 // next item is queued while the last one plays out, and its first frame follows the last frame of the
 // item before at once), so that every player passes an item's end at the same instant.
 //
+// The programme's sound, when asked for, plays on the same clock through the first audio output that
+// opens (AudioOutput); playbin's stream synchronizer starts each item's sound and frames together, so a
+// loop or the next item of a playlist leaves neither behind. Without an output, or in an item without
+// sound, the frames play alone, and one line says so.
+//
 // All members are called on the main thread. The streaming threads record shown frames, count the plays
 // as their streams reach the sink, and queue the next item.
 #pragma once
@@ -42,6 +47,9 @@ public:
     // `onEnd` is called on the main thread at the end of the programme, `onError` on a pipeline error that
     // comes while it plays or holds a frame, and on a pipeline that cannot be stopped.
     void setHandlers(std::function<void()> onEnd, std::function<void(const QString&)> onError);
+    // Whether the next open plays the programme's sound (`on`) or not, and says which in a "sound" line.
+    // Never called: frames only, and no line (a player that only checks a clip).
+    void setSound(bool on) { m_soundAsked = on; }
 
     // Builds the pipeline for `programme` on `clock` and prerolls it on the first frame of its first item,
     // which is shown and held. Frames go where `output` says: a window has `label` drawn on its frames, a
@@ -105,8 +113,12 @@ private:
     // Why the pipeline refused a change: the text of the first error it posted and nobody has read yet, or
     // what GStreamer lacks to play the stream when it said so before.
     QString takeBusError();
+    // Gives playbin the sound's sink when the sound is asked for and an output opens; else notes why not.
+    void chooseAudio();
     // Prints the decoder's line when the decoder is not the one told last.
     void announceDecoder();
+    // Prints the sound's line, on or off and why, when it differs from the one told last.
+    void announceSound();
     void onBusMessage(GstMessage* message);
     // Notes the length and frame rate of the item the sink has just begun.
     void noteCurrentItem();
@@ -156,6 +168,10 @@ private:
     mutable std::mutex m_decoderMutex;
     Decoders::Decoder m_decoder;           // guarded by m_decoderMutex; set by the streaming thread that adds it
     QString m_decoderTold;                 // main thread only
+    std::optional<bool> m_soundAsked;      // main thread only
+    QString m_audioSink;                   // main thread only: the sound's sink, empty without one
+    QString m_soundWhyOff;                 // main thread only: why there is no sink, when asked for
+    QString m_soundTold;                   // main thread only
     std::optional<QString> m_missingPlugin;  // main thread only: what the last missing-plugin message said
     std::unique_ptr<BusWatch> m_busWatch;  // main thread only
     std::function<void()> m_onEnd;

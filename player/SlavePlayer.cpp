@@ -62,6 +62,7 @@ SlavePlayer::SlavePlayer(PlayerOptions options)
         },
         printError);
     m_playback.setLateErrorHandler(printError);
+    m_playback.media().setSound(m_options.sound);
     m_playback.setWaitConversion([this](qint64 ns) { return m_pipelineClock.toRealNs(ns); });
     m_playback.setRepositionHandler([this] { m_pipelineClock.settleBeforeRepositioning(); });
     QString error;
