@@ -266,6 +266,8 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
         {QStringLiteral("seconds"), QStringLiteral("Its length (default 6)."), QStringLiteral("S")},
         {QStringLiteral("fps"), QStringLiteral("Frames per second (default 30)."), QStringLiteral("N")},
         {QStringLiteral("size"), QStringLiteral("Width and height in pixels (default 320x240)."), QStringLiteral("WxH")},
+        {QStringLiteral("audio"), QStringLiteral("Add sound that marks time: 10 ms of a 1 kHz tone from the start of every second "
+                                                 "(PCM in .avi, AAC in .mp4).")},
     });
     parser.setApplicationDescription(QStringLiteral("multinet-player make-clip: a test clip with the frame number drawn on each frame"));
     parser.addHelpOption();
@@ -285,6 +287,7 @@ std::optional<ClipOptions> parseClipOptions(const QStringList& arguments, int& e
     }
     ClipOptions options;
     options.path = parser.positionalArguments().front();
+    options.sound = parser.isSet(QStringLiteral("audio"));
     if (parser.isSet(QStringLiteral("codec"))) {
         options.codec = parser.value(QStringLiteral("codec"));
         QString error;

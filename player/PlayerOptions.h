@@ -64,6 +64,7 @@ struct ClipOptions
     int fps = 30;
     QSize size = ClipMaker::kDefaultSize;
     QString codec;  // an .mp4 clip's: h264 or h265; empty: the suffix's default
+    bool sound = false;  // a tick at the start of every second as its sound (--audio)
 };
 
 std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bool master, int& exitCode);

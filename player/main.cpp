@@ -57,7 +57,8 @@ int runSubcommand(const QStringList& arguments)
     } else if (subcommand == QLatin1String("make-clip")) {
         if (std::optional<ClipOptions> options = parseClipOptions(arguments, exitCode)) {
             QString error;
-            if (ClipMaker::make(options->path, options->seconds, options->fps, options->size, error, options->codec))
+            if (ClipMaker::make(options->path, options->seconds, options->fps, options->size, error, options->codec,
+                                options->sound))
                 return 0;
             std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
             return 1;
