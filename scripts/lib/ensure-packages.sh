@@ -24,8 +24,9 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev)
 # What the tests need beyond the build (the multi-host tests make their own network namespaces and lose
 # datagrams on their links with nftables; libfaketime drifts whole player processes in player_timewarp;
-# abidiff compares the library's ABI with its baseline in the ctest abi).
-TEST_PACKAGES=(iproute2 nftables libfaketime abigail-tools)
+# abidiff compares the library's ABI with its baseline in the ctest abi; a private PulseAudio server with a
+# null sink hears the player's sound in the player_sound tests, and pulseaudio-utils records it to measure).
+TEST_PACKAGES=(iproute2 nftables libfaketime abigail-tools pulseaudio pulseaudio-utils)
 # What the benchmarks need beyond the build (their quick form runs among the tests): the lossy scenario
 # makes namespaces and loses datagrams as the multi-host tests do; the longrun scenario drifts whole slave
 # processes with libfaketime and plots with gnuplot.
@@ -40,11 +41,12 @@ PACKAGE_PACKAGES=(dpkg-dev fakeroot file)
 # development files, the base and good plugins, and the X11 and Pango plugins (windows, text on frames);
 # gst-launch-1.0 and a virtual display for trying the player by hand and on a headless machine; the HTTP
 # library of the operator page (--operator), which is left out of a build without it; X11's RandR and
-# Xinerama, for full screen on a chosen output. The
+# Xinerama, for full screen on a chosen output; ALSA's sink, for the sound of a PC without a sound server
+# (PulseAudio's is in the good plugins). The
 # sanitizer builds' tests load only the plugins named in TAMO_SANITIZER_GST_PLUGINS in
 # cmake/TamoSanitizerGStreamer.cmake: a plugin the player comes to use goes there too.
 PLAYER_PACKAGES=(pkg-config libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
-                 gstreamer1.0-tools xvfb libcpp-httplib-dev libx11-dev libxrandr-dev libxinerama-dev)
+                 gstreamer1.0-tools xvfb libcpp-httplib-dev libx11-dev libxrandr-dev libxinerama-dev gstreamer1.0-alsa)
 # The codecs people have: H.264 and H.265 decoders (libav), and the encoders the codec tests make their
 # clips with (x264enc in ugly, x265enc in bad, whose kmssink also shows full screen without a display server).
 # Not in the sanitizer builds' plugin set: libav's plugin alone takes a process past GLib's first block of

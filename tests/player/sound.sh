@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# The programme's sound, at a PulseAudio null sink of the test's own (a private server, run as whoever runs
+# the test, on a socket in the test's directory; nothing else on the machine hears it).
+# - session: a master and two slaves on loopback play a clip with sound through the whole session (start,
+#   seek, pause, step, step back, speed, end); each says its sound is on, and the run's frame checks pass.
+# - loop: the same clip looped for 8 s by a master and a slave; the run's checks pass.
+# - off: the frames play alone, with one line that says why, for --no-audio, for a clip without sound, and
+#   on a PC without a sound output (no sound server, no ALSA device).
+# usage: sound.sh PATH_TO_MULTINET_PLAYER session|loop|off        Exit status 77: skipped.
+set -euo pipefail
+readonly PLAYER=$1
+readonly CASE=$2
+
+work=$(mktemp -d /tmp/multinet-sound-XXXX)
+server_pid=
+cleanup() {
+  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  tail -n 30 "$work/run.log" 2>/dev/null || true
+  exit 1
+}
+
+command -v gst-inspect-1.0 >/dev/null || { echo "SKIP: gst-inspect-1.0 is missing (gstreamer1.0-tools)"; exit 77; }
+# The sanitizer builds load a fixed set of plugins (cmake/TamoSanitizerGStreamer.cmake), without any sound sink.
+gst-inspect-1.0 pulsesink >/dev/null 2>&1 ||
+  { echo "SKIP: no pulsesink in this GStreamer (the sanitizer builds' plugin set leaves the sound sinks out)"; exit 77; }
+
+# A private PulseAudio with one null sink; PULSE_SERVER points every player of this test at it.
+start_server() {
+  command -v pulseaudio >/dev/null || { echo "SKIP: pulseaudio is missing (AUDIO_PACKAGES)"; exit 77; }
+  mkdir -p "$work/home"
+  HOME=$work/home XDG_RUNTIME_DIR=$work/home pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+    --use-pid-file=no --load="module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
+    --load="module-null-sink sink_name=null rate=48000" >"$work/pulse.log" 2>&1 &
+  server_pid=$!
+  export PULSE_SERVER=unix:$work/pulse.sock
+  for _ in $(seq 50); do
+    [ -S "$work/pulse.sock" ] && return 0
+    sleep 0.1
+  done
+  fail "PulseAudio did not start: $(tail -n 3 "$work/pulse.log")"
+}
+
+"$PLAYER" make-clip "$work/sound.avi" --audio --seconds 3 >"$work/make.log" 2>&1 || fail "make-clip --audio: $(cat "$work/make.log")"
+
+if [ "$CASE" = session ] || [ "$CASE" = loop ]; then
+  start_server
+  if [ "$CASE" = session ]; then
+    args=(--slaves 2 --bound-us 2000)
+  else
+    args=(--slaves 1 --loop --for 8 --bound-us 5000)
+  fi
+  "$PLAYER" run "${args[@]}" --clip "$work/sound.avi" --verbose >"$work/run.log" 2>&1 || fail "the run failed"
+  grep -a -E 'skew p50' "$work/run.log" || true
+  on=$(grep -a -c -F '[demo] sound on=1 sink=pulsesink' "$work/run.log" || true)
+  [ "$on" -eq $(( ${args[1]} + 1 )) ] || fail "$on players said their sound was on at the null sink"
+  ! grep -a -q -F '[demo] sound on=0' "$work/run.log" || fail "a player played without sound"
+  echo "PASS: $CASE with sound at a null sink, every player in step"
+  exit 0
+fi
+
+# One plain playback of 1.5 s by a lone master; it must play its frames and say why there is no sound.
+play_alone() {
+  local media=$1
+  shift
+  "$PLAYER" master --ip 127.0.0.1 --port 47391 --group 7 --headless --media "$media" --for 1.5 "$@" >"$work/run.log" 2>&1 ||
+    fail "the master failed on $media $*"
+  grep -a -q -E '\[demo\] frames count=[1-9]' "$work/run.log" || fail "no frames shown: $media $*"
+  grep -a -F '[demo] sound ' "$work/run.log"
+}
+expect_off() {
+  local why=$1
+  shift
+  said=$(play_alone "$@")
+  [ "$(wc -l <<<"$said")" -eq 1 ] || fail "more than one sound line: $said"
+  grep -q -E "^\[demo\] sound on=0 why=$why" <<<"$said" || fail "expected sound off ($why): $said"
+}
+
+"$PLAYER" make-clip "$work/silent.avi" --seconds 3 >"$work/make.log" 2>&1 || fail "make-clip: $(cat "$work/make.log")"
+# No sound server and no ALSA device: PULSE_SERVER at a socket nobody serves, ALSA without a configuration.
+: >"$work/empty-alsa.conf"
+PULSE_SERVER=unix:$work/nobody.sock ALSA_CONFIG_PATH=$work/empty-alsa.conf expect_off 'no_audio_output:_pulsesink' "$work/sound.avi"
+start_server
+expect_off turned_off "$work/sound.avi" --no-audio
+expect_off the_item_has_no_sound "$work/silent.avi"
+echo "PASS: without --no-audio's sound, a clip's sound or a sound output, the frames play and one line says why"
