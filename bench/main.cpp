@@ -35,6 +35,8 @@ constexpr Scenario kScenarios[] = {
     {"playback", runPlaybackScenario},        {"player-health", runPlayerHealthScenario},
     // Root only, and about 90 minutes in its full form.
     {"lossy", runLossyScenario, false},
+    // Eight runs of 2 and 4 players on a busy PC (--programmes N for N runs): about 15 minutes.
+    {"playback-loaded", runLoadedPlaybackScenario, false},
     // About 27 minutes of real players (ten of them twice): only when asked for.
     {"longrun", runLongrunScenario, false},
 };

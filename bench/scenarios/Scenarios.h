@@ -27,6 +27,7 @@ QJsonValue runMasterScaleScenario(const ScenarioSettings& settings, ResultTable&
 QJsonValue runHostCostScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runMicroScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runPlaybackScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runLoadedPlaybackScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runPlayerHealthScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runLossyScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runLongrunScenario(const ScenarioSettings& settings, ResultTable& table);
