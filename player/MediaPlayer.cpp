@@ -660,6 +660,27 @@ void MediaPlayer::onElementSetup(GstElement*, GstElement* element, gpointer self
         std::lock_guard<std::mutex> lock(player->m_decoderMutex);
         player->m_decoder = *decoder;
     }
+    GstElementFactory* factory = gst_element_get_factory(element);
+    if (factory && g_strcmp0(GST_OBJECT_NAME(factory), "uridecodebin") == 0)
+        g_signal_connect(element, "pad-added", G_CALLBACK(&MediaPlayer::onDecodedPad), self);
+}
+
+void MediaPlayer::onDecodedPad(GstElement*, GstPad* pad, gpointer self)
+{
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &MediaPlayer::onDecodedEvent, self, nullptr);
+}
+
+// An item's streams end one after the other (the sound a little before the frames, say). playbin lets the
+// end of each but the last through to its stream synchronizer, which holds that stream's thread until the
+// others end too; the last one to end queues the next play, and playbin then takes the item's pads down,
+// which waits for the held thread: both stop for good (GStreamer 1.22), frames and sound. Where another
+// play follows, the end of a stream is dropped here instead: its sink waits for the next play's data.
+GstPadProbeReturn MediaPlayer::onDecodedEvent(GstPad*, GstPadProbeInfo* info, gpointer self)
+{
+    if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS)
+        return GST_PAD_PROBE_OK;
+    const auto* player = static_cast<const MediaPlayer*>(self);
+    return player->m_programme.uriOfPlay(player->m_nextPlay).isEmpty() ? GST_PAD_PROBE_OK : GST_PAD_PROBE_DROP;
 }
 
 // A screen's trim (SyncedPlayback::setTrimNs), apart from the rest: the sink reads its element's base time

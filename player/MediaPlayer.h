@@ -136,6 +136,8 @@ private:
     static GstPadProbeReturn onSinkPadEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
     static void onAboutToFinish(GstElement* playbin, gpointer self);
     static void onElementSetup(GstElement* playbin, GstElement* element, gpointer self);
+    static void onDecodedPad(GstElement* uridecodebin, GstPad* pad, gpointer self);
+    static GstPadProbeReturn onDecodedEvent(GstPad* pad, GstPadProbeInfo* info, gpointer self);
 
     FrameLog& m_log;
     // Set and cleared by the main thread only while no stream runs (before the pipeline leaves NULL, after
