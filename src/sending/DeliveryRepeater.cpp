@@ -24,7 +24,7 @@ void DeliveryRepeater::track(std::vector<char> datagram, std::uint16_t code, std
             return;
         if (m_deliveries.size() >= kMaxPending) {
             expired.push_back(Expired{m_deliveries.front().code, m_deliveries.front().seq, m_deliveries.front().waiting});
-            m_deliveries.pop_front();
+            m_deliveries.erase(m_deliveries.begin());
         }
         m_deliveries.push_back(Delivery{std::move(datagram), code, seq, std::move(peers), now + kDeadline,
                                         now + kPauses[0], 0});
@@ -50,14 +50,15 @@ void DeliveryRepeater::acknowledged(std::uint16_t code, std::uint16_t seq, const
     }
     // Not tracked (yet): it may have overtaken its datagram's track().
     if (m_early.size() >= kMaxEarly)
-        m_early.pop_front();
+        m_early.erase(m_early.begin());
     m_early.push_back(EarlyAck{code, seq, from, Clock::now()});
 }
 
 void DeliveryRepeater::takeEarlyAcks(std::uint16_t code, std::uint16_t seq, std::vector<Peer>& peers, Clock::time_point now)
 {
-    while (!m_early.empty() && now - m_early.front().at > kEarlyFor)
-        m_early.pop_front();
+    m_early.erase(m_early.begin(), std::find_if(m_early.begin(), m_early.end(), [&](const EarlyAck& early) {
+                      return now - early.at <= kEarlyFor;
+                  }));
     for (auto it = m_early.begin(); it != m_early.end();) {
         if (it->code == code && it->seq == seq) {
             peers.erase(std::remove(peers.begin(), peers.end(), it->from), peers.end());

@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -109,8 +108,9 @@ private:
     const Send m_send;
     const GiveUp m_giveUp;
     mutable std::mutex m_mutex;            // the host's threads and the worker track and acknowledge; the timer repeats
-    std::deque<Delivery> m_deliveries;     // guarded by m_mutex; oldest first
-    std::deque<EarlyAck> m_early;          // guarded by m_mutex; oldest first
+    // Vectors, not deques: a deque allocates on construction, and most objects never repeat anything.
+    std::vector<Delivery> m_deliveries;    // guarded by m_mutex; oldest first
+    std::vector<EarlyAck> m_early;         // guarded by m_mutex; oldest first
     std::optional<TimerThread::Id> m_task; // guarded by m_mutex; the timer's task while deliveries are pending
 };
 
