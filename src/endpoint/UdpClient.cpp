@@ -103,6 +103,7 @@ bool UdpClient::init(NetControlNS::slaveControlCbk* callbacks)
         logLine("UdpClient::init WARING no kernel receipt times on this socket: clock stamps are taken as "
                 "datagrams are read\n");
 #endif
+    m_rehearsesSends = m_bound && prepareSendPathRehearsal(socket->socketDescriptor());
     connectReception(*socket);
     {
         std::lock_guard<std::mutex> lock(m_socketMutex);
@@ -222,7 +223,7 @@ int UdpClient::sendPrepared(char* data, int len, const PreparedDestination& to,
     std::lock_guard<std::mutex> lock(m_socketMutex);
     if (slot >= 0) {
         if (m_socket)
-            warmUpSendPath(m_socket->socketDescriptor(), to);
+            warmUpSendPath(m_socket->socketDescriptor(), to, data, len, m_rehearsesSends);
         // Without a reading (no host clock) the stamp is 0, as the host clock itself would give.
         stampSlot(data, len, slot, sendClock ? hostTimeAt(steadyClockNs(), MomentIs::After, *sendClock) : 0);
     }

@@ -103,6 +103,7 @@ private:
     NetControlNS::slaveControlCbk* m_callbacks = nullptr;  // not owned; read only for the host clock
     Keyring* m_keyring = nullptr;         // not owned; set before reception, then only read
     bool m_bound = false;                 // written by init, then read-only
+    bool m_rehearsesSends = false;        // written by init, then read-only (SendPathWarmUp.h)
     std::string m_bindError;              // written by init, then read-only
     mutable std::mutex m_socketMutex;
 };
