@@ -4,7 +4,8 @@
 # the test, on a socket in the test's directory; nothing else on the machine hears it).
 # - session: a master and two slaves on loopback play a clip with sound through the whole session (start,
 #   seek, pause, step, step back, speed, end); each says its sound is on, and the run's frame checks pass.
-# - loop: the same clip looped for 8 s by a master and a slave; the run's checks pass.
+# - loop: the same clip looped for 8 s by a master and a slave; the run's checks pass, and the null sink's
+#   recording has a tick every second across the loop points.
 # - off: the frames play alone, with one line that says why, for --no-audio, for a clip without sound, and
 #   on a PC without a sound output (no sound server, no ALSA device).
 # usage: sound.sh PATH_TO_MULTINET_PLAYER session|loop|off        Exit status 77: skipped.
@@ -14,7 +15,9 @@ readonly CASE=$2
 
 work=$(mktemp -d /tmp/multinet-sound-XXXX)
 server_pid=
+recorder_pid=
 cleanup() {
+  [ -z "$recorder_pid" ] || kill "$recorder_pid" 2>/dev/null || true
   [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -46,6 +49,25 @@ start_server() {
   fail "PulseAudio did not start: $(tail -n 3 "$work/pulse.log")"
 }
 
+# What the null sink plays, as the ticks' onsets: mono at 8 kHz is plenty for a tick's onset to 125 us.
+record_start() {
+  parec -d null.monitor --raw --format=s16le --rate=8000 --channels=1 --latency-msec=20 >"$work/heard.raw" &
+  recorder_pid=$!
+}
+# The ticks go on across the loop points (at 3 and 6 s): one a second, within 5 ms, from the third on (the
+# first two come while the skew slaving pulls a start's late sound in), seven or more in all.
+ticks_go_on() {
+  kill "$recorder_pid"
+  wait "$recorder_pid" 2>/dev/null || true
+  read -r -a onsets <<<"$(python3 "$(dirname "$0")/tick_onsets.py" "$work/heard.raw" 8000 1 | cut -d' ' -f2-)"
+  echo "tick onsets (s): ${onsets[*]}"
+  [ "${#onsets[@]}" -ge 7 ] || fail "${#onsets[@]} ticks heard in 8 s of a looped clip (the sound stopped?)"
+  awk -v list="${onsets[*]}" 'BEGIN {
+    n = split(list, t, " ")
+    for (i = 4; i <= n; i++) if (t[i] - t[i - 1] < 0.995 || t[i] - t[i - 1] > 1.005) exit 1
+  }' || fail "the ticks were not one a second across the loop points"
+}
+
 "$PLAYER" make-clip "$work/sound.avi" --audio --seconds 3 >"$work/make.log" 2>&1 || fail "make-clip --audio: $(cat "$work/make.log")"
 
 if [ "$CASE" = session ] || [ "$CASE" = loop ]; then
@@ -55,11 +77,13 @@ if [ "$CASE" = session ] || [ "$CASE" = loop ]; then
   else
     args=(--slaves 1 --loop --for 8 --bound-us 5000)
   fi
+  if [ "$CASE" = loop ]; then record_start; fi
   "$PLAYER" run "${args[@]}" --clip "$work/sound.avi" --verbose >"$work/run.log" 2>&1 || fail "the run failed"
   grep -a -E 'skew p50' "$work/run.log" || true
   on=$(grep -a -c -F '[demo] sound on=1 sink=pulsesink' "$work/run.log" || true)
   [ "$on" -eq $(( ${args[1]} + 1 )) ] || fail "$on players said their sound was on at the null sink"
   ! grep -a -q -F '[demo] sound on=0' "$work/run.log" || fail "a player played without sound"
+  if [ "$CASE" = loop ]; then ticks_go_on; fi
   echo "PASS: $CASE with sound at a null sink, every player in step"
   exit 0
 fi
