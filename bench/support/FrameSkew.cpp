@@ -3,9 +3,12 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
+
+constexpr std::int64_t kPlaySpanNs = 10000LL * 1000000000LL;
 
 // The rendered frames of a log, key to time shown; a key shown twice keeps its first time.
 std::map<std::int64_t, std::int64_t> renderedFrames(const QString& path)
@@ -28,9 +31,26 @@ std::map<std::int64_t, std::int64_t> renderedFrames(const QString& path)
     return frames;
 }
 
+// Each play's start as its median frame puts it: shown minus time stamp.
+std::map<std::int64_t, std::int64_t> playStarts(const std::map<std::int64_t, std::int64_t>& frames)
+{
+    std::map<std::int64_t, std::vector<std::int64_t>> starts;
+    for (const auto& [key, shownNs] : frames)
+        starts[key / kPlaySpanNs].push_back(shownNs - key % kPlaySpanNs);
+    std::map<std::int64_t, std::int64_t> medians;
+    for (auto& [play, values] : starts) {
+        std::nth_element(values.begin(), values.begin() + std::ptrdiff_t(values.size() / 2), values.end());
+        medians[play] = values[values.size() / 2];
+    }
+    return medians;
+}
+
 } // namespace
 
-FrameSkew::FrameSkew(const QString& masterLog) : m_masterFrames(renderedFrames(masterLog)) {}
+FrameSkew::FrameSkew(const QString& masterLog)
+    : m_masterFrames(renderedFrames(masterLog)), m_playStartNs(playStarts(m_masterFrames))
+{
+}
 
 std::vector<double> FrameSkew::skewsUs(const QString& slaveLog, std::int64_t fromNs, std::int64_t toNs) const
 {
@@ -42,4 +62,16 @@ std::vector<double> FrameSkew::skewsUs(const QString& slaveLog, std::int64_t fro
         skews.push_back(static_cast<double>(shownNs - master->second) / 1000.0);
     }
     return skews;
+}
+
+std::vector<double> FrameSkew::latenessUs(const QString& slaveLog, std::int64_t fromNs, std::int64_t toNs) const
+{
+    std::vector<double> lateness;
+    for (const auto& [key, shownNs] : renderedFrames(slaveLog)) {
+        const auto start = m_playStartNs.find(key / kPlaySpanNs);
+        if (shownNs < fromNs || shownNs > toNs || start == m_playStartNs.end())
+            continue;
+        lateness.push_back(static_cast<double>(shownNs - start->second - key % kPlaySpanNs) / 1000.0);
+    }
+    return lateness;
 }

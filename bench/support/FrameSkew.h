@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The skew of a slave's frames against the master's, read from the players' frame logs (one frame a
-// line: "<kind> <key> <mono-ns>", kind 'r' for a frame rendered at its time while playing). Every player
-// of one machine stamps its frames on CLOCK_MONOTONIC, so a slave's frame minus the master's frame of the
-// same key is how far apart the two screens showed it.
+// What the players' frame logs say of a slave's frames against the master's (one frame a line:
+// "<kind> <key> <mono-ns>", kind 'r' for a frame rendered at its time while playing, the key the play's
+// number times 10^13 plus the frame's time stamp in ns). Every player of one machine stamps its frames on
+// CLOCK_MONOTONIC, so the logs of different players compare directly.
 #pragma once
 
 #include <QString>
@@ -21,6 +21,13 @@ public:
     // (monotonic) that the master rendered too. Throws std::runtime_error when the log cannot be read.
     std::vector<double> skewsUs(const QString& slaveLog, std::int64_t fromNs, std::int64_t toNs) const;
 
+    // How late (us, signed) each of those frames was against the instant the master's time line gave it:
+    // its time stamp on from the play's start, which is where the master's median frame of that play puts
+    // it. Unlike the skew, a frame the master showed late does not count against the slave; the master's
+    // median lateness (tens of us on a headless sink) is left out of every figure alike.
+    std::vector<double> latenessUs(const QString& slaveLog, std::int64_t fromNs, std::int64_t toNs) const;
+
 private:
     std::map<std::int64_t, std::int64_t> m_masterFrames;  // key -> shown, rendered frames only
+    std::map<std::int64_t, std::int64_t> m_playStartNs;   // play -> monotonic time of its time stamp 0
 };
