@@ -23,30 +23,30 @@ sockaddr_in rehearsalGroup()
 {
     sockaddr_in group{};
     group.sin_family = AF_INET;
-    group.sin_port = htons(9);  // discard
+    group.sin_port = htons(9);                   // discard
     group.sin_addr.s_addr = htonl(0xEFFFFE09u);  // 239.255.254.9
     return group;
 }
 
 } // namespace
 
-bool prepareSendPathRehearsal(qintptr fd)
+void SendPathWarmUp::prepare(qintptr fd)
 {
     const int socket = static_cast<int>(fd);
     sockaddr_in bound{};
     socklen_t boundLen = sizeof bound;
     if (socket < 0 || getsockname(socket, reinterpret_cast<sockaddr*>(&bound), &boundLen) != 0
         || bound.sin_family != AF_INET || bound.sin_addr.s_addr == htonl(INADDR_ANY))
-        return false;
+        return;
     // The interface must be the bound address's: without it the kernel picks the default route's device.
     const unsigned char noTimeToLive = 0;
     const unsigned char noLoopback = 0;
-    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_TTL, &noTimeToLive, sizeof noTimeToLive) == 0
-           && setsockopt(socket, IPPROTO_IP, IP_MULTICAST_LOOP, &noLoopback, sizeof noLoopback) == 0
-           && setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, &bound.sin_addr, sizeof bound.sin_addr) == 0;
+    m_rehearses = setsockopt(socket, IPPROTO_IP, IP_MULTICAST_TTL, &noTimeToLive, sizeof noTimeToLive) == 0
+                  && setsockopt(socket, IPPROTO_IP, IP_MULTICAST_LOOP, &noLoopback, sizeof noLoopback) == 0
+                  && setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, &bound.sin_addr, sizeof bound.sin_addr) == 0;
 }
 
-void warmUpSendPath(qintptr fd, const PreparedDestination& to, const char* data, int len, bool rehearse)
+void SendPathWarmUp::warmUp(qintptr fd, const PreparedDestination& to, const char* data, int len, std::int64_t nowNs)
 {
     const int socket = static_cast<int>(fd);
     if (socket < 0 || !to.native())
@@ -55,7 +55,9 @@ void warmUpSendPath(qintptr fd, const PreparedDestination& to, const char* data,
     // an empty datagram.
     ::sendto(socket, nullptr, 0, kProbeOnly | MSG_CONFIRM, reinterpret_cast<const sockaddr*>(to.native()),
              sizeof(sockaddr_in));
-    if (!rehearse)
+    const bool cold = nowNs - m_lastWarmUpNs >= kWarmForNs;
+    m_lastWarmUpNs = nowNs;
+    if (!m_rehearses || !cold)
         return;
     static const sockaddr_in kGroup = rehearsalGroup();
     ::sendto(socket, data, static_cast<std::size_t>(len), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&kGroup),
@@ -64,12 +66,9 @@ void warmUpSendPath(qintptr fd, const PreparedDestination& to, const char* data,
 
 #else
 
-bool prepareSendPathRehearsal(qintptr)
-{
-    return false;
-}
+void SendPathWarmUp::prepare(qintptr) {}
 
-void warmUpSendPath(qintptr, const PreparedDestination&, const char*, int, bool) {}
+void SendPathWarmUp::warmUp(qintptr, const PreparedDestination&, const char*, int, std::int64_t) {}
 
 #endif
 

@@ -103,7 +103,8 @@ bool UdpClient::init(NetControlNS::slaveControlCbk* callbacks)
         logLine("UdpClient::init WARING no kernel receipt times on this socket: clock stamps are taken as "
                 "datagrams are read\n");
 #endif
-    m_rehearsesSends = m_bound && prepareSendPathRehearsal(socket->socketDescriptor());
+    if (m_bound)
+        m_warmUp.prepare(socket->socketDescriptor());
     connectReception(*socket);
     {
         std::lock_guard<std::mutex> lock(m_socketMutex);
@@ -223,7 +224,7 @@ int UdpClient::sendPrepared(char* data, int len, const PreparedDestination& to,
     std::lock_guard<std::mutex> lock(m_socketMutex);
     if (slot >= 0) {
         if (m_socket)
-            warmUpSendPath(m_socket->socketDescriptor(), to, data, len, m_rehearsesSends);
+            m_warmUp.warmUp(m_socket->socketDescriptor(), to, data, len, steadyClockNs());
         // Without a reading (no host clock) the stamp is 0, as the host clock itself would give.
         stampSlot(data, len, slot, sendClock ? hostTimeAt(steadyClockNs(), MomentIs::After, *sendClock) : 0);
     }

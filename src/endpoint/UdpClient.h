@@ -11,6 +11,7 @@
 
 #include "endpoint/ClockCarry.h"
 #include "endpoint/Keyring.h"
+#include "endpoint/SendPathWarmUp.h"
 #include "endpoint/SenderFilter.h"
 #include "endpoint/SockBase.h"
 
@@ -103,8 +104,8 @@ private:
     NetControlNS::slaveControlCbk* m_callbacks = nullptr;  // not owned; read only for the host clock
     Keyring* m_keyring = nullptr;         // not owned; set before reception, then only read
     bool m_bound = false;                 // written by init, then read-only
-    bool m_rehearsesSends = false;        // written by init, then read-only (SendPathWarmUp.h)
     std::string m_bindError;              // written by init, then read-only
+    SendPathWarmUp m_warmUp;              // prepared by init; then guarded by m_socketMutex
     mutable std::mutex m_socketMutex;
 };
 
