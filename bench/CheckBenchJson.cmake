@@ -49,6 +49,8 @@ set(required_paths
   micro/clock_steering_step_ns
   micro/rate_correction_cpu_percent
   micro/log_time_stamp_ns
+  micro/sign_datagram_ns
+  micro/verify_datagram_ns
   player-health
 )
 foreach(path IN LISTS required_paths)
