@@ -11,11 +11,17 @@ struct Candidate
     const char* package;
 };
 
-// PulseAudio's sink first: on a desktop it is the way to the speakers, and PipeWire answers it too. ALSA's
-// default device for a PC without a sound server.
+// ALSA's default device first: where a sound server runs, that is the server (the ALSA plugin of PulseAudio
+// or PipeWire), else the sound card. alsasink's clock and the place of each sample come from its own ring
+// buffer's count of samples played. pulsesink's come from libpulse's interpolated stream clock, which (in
+// libpulse 16) runs from the stream's set-up while nothing plays, so that each start was as late as the
+// stream was old (the 200 ms of a start's margin, pulled in by the skew slaving over 2 s), and which, after
+// a pause and a flush on a busy machine, can jump to a wild value and stay there: the sink then writes its
+// samples at absurd offsets and waits for room in the server's buffer for good (a session's end never
+// came). pulsesink remains for a PC whose ALSA has no way to its running sound server.
 constexpr Candidate kCandidates[] = {
-    {"pulsesink", "gstreamer1.0-plugins-good"},
     {"alsasink", "gstreamer1.0-alsa"},
+    {"pulsesink", "gstreamer1.0-plugins-good"},
 };
 
 // The sink's clock is slaved to the pipeline's, which on a slave itself follows the master's time line:
@@ -31,6 +37,12 @@ constexpr Candidate kCandidates[] = {
 // default second of waiting; a clip's own time stamps are exact, so nothing else crosses it.
 constexpr gint64 kDriftToleranceUs = 1000;
 constexpr guint64 kAlignmentThresholdNs = guint64(kDriftToleranceUs) * 1000;
+// The sink's buffer, written 10 ms at a time. Through a sound server's ALSA plugin the delay that the
+// sink's clock subtracts fills up with the server's buffer after a start, and until the skew slaving has
+// caught up with it the sound comes late by up to that much: 55 ms at the default 200 ms, 5 ms at 100 ms
+// (the first second after a start, a null sink of PulseAudio). 90 ms are left to wake up in on a busy PC.
+constexpr gint64 kBufferTimeUs = 100000;
+constexpr gint64 kLatencyTimeUs = 10000;
 
 QString errorOf(GstBus* bus)
 {
@@ -69,8 +81,8 @@ GstElement* openSink(const Candidate& candidate, QString& why)
         return nullptr;
     }
     gst_util_set_object_arg(G_OBJECT(sink), "slave-method", "skew");
-    g_object_set(sink, "drift-tolerance", kDriftToleranceUs, "alignment-threshold", kAlignmentThresholdNs,
-                 "discont-wait", guint64(0), nullptr);
+    g_object_set(sink, "buffer-time", kBufferTimeUs, "latency-time", kLatencyTimeUs, "drift-tolerance",
+                 kDriftToleranceUs, "alignment-threshold", kAlignmentThresholdNs, "discont-wait", guint64(0), nullptr);
     return sink;
 }
 
