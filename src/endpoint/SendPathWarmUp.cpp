@@ -49,15 +49,15 @@ void SendPathWarmUp::prepare(qintptr fd)
 void SendPathWarmUp::warmUp(qintptr fd, const PreparedDestination& to, const char* data, int len, std::int64_t nowNs)
 {
     const int socket = static_cast<int>(fd);
-    if (socket < 0 || !to.native())
+    const bool cold = nowNs - m_lastStampedSendNs >= kWarmForNs;
+    m_lastStampedSendNs = nowNs;
+    if (socket < 0 || !to.native() || !cold)
         return;
     // With zero bytes, MSG_PROBE|MSG_CONFIRM returns once the route is found; MSG_PROBE alone would send
     // an empty datagram.
     ::sendto(socket, nullptr, 0, kProbeOnly | MSG_CONFIRM, reinterpret_cast<const sockaddr*>(to.native()),
              sizeof(sockaddr_in));
-    const bool cold = nowNs - m_lastWarmUpNs >= kWarmForNs;
-    m_lastWarmUpNs = nowNs;
-    if (!m_rehearses || !cold)
+    if (!m_rehearses)
         return;
     static const sockaddr_in kGroup = rehearsalGroup();
     ::sendto(socket, data, static_cast<std::size_t>(len), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&kGroup),
