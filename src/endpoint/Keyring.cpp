@@ -77,6 +77,18 @@ int Keyring::sign(const char* datagram, int len, std::uint16_t ownPort, char* ou
     return len + kSignatureSize;
 }
 
+void Keyring::rehearseSigning(const char* datagram, int len, std::uint16_t ownPort) const
+{
+    Key key;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_keys.empty())
+            return;
+        key = m_keys.front();
+    }
+    (void)computeMac(key.secret, datagram, len, ownPort, key.id, m_counter.load());
+}
+
 Keyring::Verdict Keyring::verify(const char* datagram, int& len, const std::string& ip, std::uint16_t port)
 {
     const Verdict verdict = check(datagram, len, ip, port);

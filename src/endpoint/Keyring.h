@@ -40,6 +40,11 @@ public:
     // Copies `len` bytes of `datagram` to `out`, signed when keyed; returns the length written. `out` holds
     // `len` + kSignatureSize bytes. Any thread.
     int sign(const char* datagram, int len, std::uint16_t ownPort, char* out);
+    // Computes a signature of `datagram` and throws it away, using no counter. A stamped send signs
+    // between its stamp and sendto; rehearsed before the stamp, that signing runs warm on a thread that
+    // has slept (a slave's clock-sync requests) as on one that has just answered, and half the difference
+    // no longer shows as clock offset. Any thread.
+    void rehearseSigning(const char* datagram, int len, std::uint16_t ownPort) const;
     // The door for a received datagram from `ip`:`port`; on Accepted `len` no longer counts the signature.
     // The first drop of each kind from each sender prints a line. The receiving thread.
     Verdict verify(const char* datagram, int& len, const std::string& ip, std::uint16_t port);

@@ -225,6 +225,8 @@ int UdpClient::sendPrepared(char* data, int len, const PreparedDestination& to,
     if (slot >= 0) {
         if (m_socket)
             m_warmUp.warmUp(m_socket->socketDescriptor(), to, data, len, steadyClockNs());
+        if (m_socket && m_keyring && m_keyring->keyed())
+            m_keyring->rehearseSigning(data, len, m_socket->localPort());
         // Without a reading (no host clock) the stamp is 0, as the host clock itself would give.
         stampSlot(data, len, slot, sendClock ? hostTimeAt(steadyClockNs(), MomentIs::After, *sendClock) : 0);
     }
