@@ -54,8 +54,11 @@ record_start() {
   parec -d null.monitor --raw --format=s16le --rate=8000 --channels=1 --latency-msec=20 >"$work/heard.raw" &
   recorder_pid=$!
 }
-# The ticks go on across the loop points (at 3 and 6 s): one a second, within 5 ms, from the third on (in
-# the first two seconds after a start the skew slaving still moves the sound by a few ms), seven or more.
+# The ticks go on across the loop points (at 3 and 6 s): seven or more, and from the third on (in the first
+# two seconds after a start the skew slaving still moves the sound by a few ms) within 5 ms of a grid of one
+# a second, placed at their median. One tick may miss it, for the sound's thread runs at normal priority and
+# a busy machine can make its output underrun; a sound that moves at a loop point misses it with every tick
+# on one side of it.
 ticks_go_on() {
   kill "$recorder_pid"
   wait "$recorder_pid" 2>/dev/null || true
@@ -64,7 +67,12 @@ ticks_go_on() {
   [ "${#onsets[@]}" -ge 7 ] || fail "${#onsets[@]} ticks heard in 8 s of a looped clip (the sound stopped?)"
   awk -v list="${onsets[*]}" 'BEGIN {
     n = split(list, t, " ")
-    for (i = 4; i <= n; i++) if (t[i] - t[i - 1] < 0.995 || t[i] - t[i - 1] > 1.005) exit 1
+    for (i = 3; i <= n; i++) phase[i - 2] = t[i] - i
+    m = n - 2
+    for (i = 1; i <= m; i++) for (j = i + 1; j <= m; j++) if (phase[j] < phase[i]) { x = phase[i]; phase[i] = phase[j]; phase[j] = x }
+    grid = phase[int((m + 1) / 2)]
+    for (i = 3; i <= n; i++) missed += t[i] - i - grid > 0.005 || grid - (t[i] - i) > 0.005
+    exit missed > 1
   }' || fail "the ticks were not one a second across the loop points"
 }
 
