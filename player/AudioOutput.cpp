@@ -33,10 +33,10 @@ constexpr Candidate kCandidates[] = {
 // tolerance, moves the playout pointer by the tolerance: the sound stays within it of the pipeline's
 // clock, whatever the drift. The skew it sees is mostly the noise of the output's delay (through a sound
 // server's ALSA plugin): at 1 ms the sound of a slave and its master parted by up to 542 us (p99, 35 s of
-// a looped clip at a null sink), at 250 us by up to 250 us. At 1000 ppm that moves the pointer 8 times a
-// second, by 10 samples at 48 kHz. The alignment threshold at the tolerance, with no wait, lets such a
-// move (and a trim of the screen, which moves the base time) take effect at once rather than after the
-// default second of waiting; a clip's own time stamps are exact, so nothing else crosses it.
+// a looped clip at a null sink), at 250 us by up to 250 us; at 1000 ppm the pointer then moves four times
+// a second. The alignment threshold at the tolerance, with no wait, lets such a move (and a trim of the
+// screen, which moves the base time) take effect at once rather than after the default second of waiting;
+// a clip's own time stamps are exact, so nothing else crosses it.
 constexpr gint64 kDriftToleranceUs = 250;
 constexpr guint64 kAlignmentThresholdNs = guint64(kDriftToleranceUs) * 1000;
 // The sink's buffer, written 10 ms at a time. Through a sound server's ALSA plugin the delay that the
