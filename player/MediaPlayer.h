@@ -7,9 +7,10 @@
 // item before at once), so that every player passes an item's end at the same instant.
 //
 // The programme's sound, when asked for, plays on the same clock through the first audio output that
-// opens (AudioOutput). Without an output, or in an item without sound, the frames play alone, and one
-// line says so. Known gap: the sound is heard in the first play of a start only; at the seamless switch
-// to the next play (a loop, a playlist's next item) the frames go on and the sound falls silent.
+// opens (AudioOutput), and goes on across the switch to the next play like the frames. Without an output,
+// or in an item without sound, the frames play alone, and one line says so. Known gap: through pulsesink
+// (the fallback output) a start's sound comes as late as the start's margin, and on a busy machine it can
+// stop for good after a pause (AudioOutput.cpp says why).
 //
 // All members are called on the main thread. The streaming threads record shown frames, count the plays
 // as their streams reach the sink, and queue the next item.
