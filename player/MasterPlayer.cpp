@@ -599,6 +599,7 @@ void MasterPlayer::printHealth()
         line.add(QStringLiteral("key"), keyOf(health.slave)).add(QStringLiteral("known"), health.known);
         if (health.known) {
             line.add(QStringLiteral("offset-us"), health.offsetUs, 1).add(QStringLiteral("rate-ppm"), health.ratePpm, 2);
+            line.add(QStringLiteral("age-ms"), (m_clock.nowUs() - health.receivedAtUs) / 1000);
             if (health.presentationKnown) {
                 const NetControlNS::struPresentation& shown = health.presentation;
                 line.add(QStringLiteral("late-p50-us"), shown.lateP50Us)

@@ -13,7 +13,6 @@ namespace {
 constexpr int kLayer = 0;
 // The presentation figures: frames taken in four times a second, handed to the library once a second.
 constexpr int kMeasureEveryMs = 250;
-constexpr int kMeasuresPerReport = 4;
 constexpr qint64 kNsPerUs = 1000;
 constexpr qint64 kNsPerMs = 1000000;
 
@@ -278,8 +277,8 @@ void SlavePlayer::measurePresentation()
     m_measuredClock = clock;
     m_measuredClockNs = clockNs;
     m_measuredMonoNs = monoNs;
-    if (++m_measures % kMeasuresPerReport != 0)
-        return;
+    // Every measure, so that the library's report, sent once a second on its own time, carries figures at
+    // most one measure old.
     MultiNetControl& control = m_net->control();
     control.setPresentation(m_meter.figures(monoNs));
     control.setHealthText(healthText().toStdString());

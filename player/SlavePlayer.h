@@ -61,7 +61,7 @@ private:
     // prepared, "label (avdec_h264)". The library sends at most 64 bytes of it.
     QString healthText();
     // Takes the frames shown since the last time into the presentation figures; hands the figures and the
-    // text to the library every kMeasuresPerReport times.
+    // text to the library.
     void measurePresentation();
 
     const PlayerOptions m_options;
@@ -80,7 +80,6 @@ private:
     bool m_finished = false;           // main thread only
     PresentationMeter m_meter;         // main thread only
     QTimer m_measureTimer;             // main thread only
-    int m_measures = 0;                // main thread only
     // The pipeline's clock and CLOCK_MONOTONIC read together at the last measure: a frame shown since is
     // placed on the clock between that reading and the next. Main thread only.
     GstClock* m_measuredClock = nullptr;  // not owned; only compared

@@ -25,10 +25,11 @@ namespace {
 constexpr int kSlaves = 2;
 constexpr int kClipSeconds = 6;
 constexpr int kReadEveryMs = 1000;
-// A slave reports the lateness of the last 10 s, computed when it sends the report (at most once a
-// second); its counterpart from the frame logs is the 10 s before the reading, less that second.
+// A slave's report carries the lateness of the 10 s before its last measure (one every 250 ms), and the
+// master says how long ago it received the report: the counterpart from the frame logs is the 10 s that
+// end that long before the reading, less half a measure.
 constexpr std::int64_t kWindowNs = 10LL * 1000000000LL;
-constexpr std::int64_t kReportAgeNs = 1LL * 1000000000LL;
+constexpr std::int64_t kHalfMeasureNs = 125LL * 1000000LL;
 // The clock offset is judged once the estimate has had time to settle.
 constexpr std::int64_t kOffsetSettleNs = 5LL * 1000000000LL;
 // How close a report should lie to what was measured.
@@ -106,7 +107,7 @@ void playShow(const ShowKind& kind, const QString& clip, const QString& workDir,
             continue;
         if (reading.monoNs - startedNs >= kOffsetSettleNs)
             collected.offsets.push_back({reading.slave, reading.offsetUs, double(show.injectedOffsetUs(reading.slave))});
-        const std::int64_t toNs = reading.monoNs - kReportAgeNs;
+        const std::int64_t toNs = reading.monoNs - reading.ageMs * 1000000 - kHalfMeasureNs;
         if (!reading.presentationKnown || toNs - kWindowNs < startedNs)
             continue;
         const QString slaveLog = show.slaveFrameLog(reading.slave);

@@ -119,6 +119,7 @@ std::vector<HealthReading> PlayerShow::readHealth()
         reading.slave = int(slave - m_slaveKeys.begin());
         reading.known = line.integer(QStringLiteral("known")) == 1;
         reading.offsetUs = line.real(QStringLiteral("offset-us"));
+        reading.ageMs = line.integer(QStringLiteral("age-ms"));
         reading.presentationKnown = line.has(QStringLiteral("late-p99-us"));
         reading.lateP50Us = line.integer(QStringLiteral("late-p50-us"));
         reading.lateP99Us = line.integer(QStringLiteral("late-p99-us"));

@@ -23,6 +23,7 @@ struct HealthReading
     int slave = 0;                  // index of the slave
     bool known = false;             // a report arrived
     double offsetUs = 0;            // the slave's clock minus the master's
+    std::int64_t ageMs = 0;         // how long before the reading the master received the report
     bool presentationKnown = false;
     std::int64_t lateP50Us = 0;
     std::int64_t lateP99Us = 0;
