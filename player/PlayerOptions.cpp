@@ -153,7 +153,8 @@ std::optional<PlayerOptions> parsePlayerOptions(const QStringList& arguments, bo
                                                   "connector's id on the console (default: the first)."), QStringLiteral("NAME")},
         {QStringLiteral("label"), QStringLiteral("Text drawn on the window's frames."), QStringLiteral("TEXT")},
         {QStringLiteral("no-audio"), QStringLiteral("Play the frames only, not the programme's sound (which otherwise plays on "
-                                                    "PulseAudio or PipeWire, else ALSA's default device, in step with the frames).")},
+                                                    "ALSA's default device, through the sound server where one runs, else on PulseAudio's own sink, "
+                                                    "in step with the frames).")},
         {QStringLiteral("net-clock"), QStringLiteral("Place frames by GStreamer's network clock served by the master on PORT, not by the library's clock offset."), QStringLiteral("PORT")},
         {QStringLiteral("drift-ppm"), QStringLiteral("Simulate a PC whose oscillator runs PPM fast (negative: slow): the host clock, "
                                                      "the pipeline's clock and the timed waits drift, the frame log does not."), QStringLiteral("PPM")},
