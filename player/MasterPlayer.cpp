@@ -334,13 +334,25 @@ bool MasterPlayer::putOnTimeline()
     return now.playing ? command(SyncCommand::Start, -1) : command(SyncCommand::Seek, now.positionNs, false);
 }
 
+qint64 MasterPlayer::commandInstantUs() const
+{
+    return m_clock.nowUs() + qint64(m_options.marginMs) * 1000;
+}
+
+qint64 MasterPlayer::playAt(qint64 clockNs)
+{
+    // Items that ended on their own since the last command moved the programme past the time line's play.
+    const std::optional<ProgrammePoint> there = m_playback.media().pointAt(clockNs);
+    return there ? there->play : m_playback.timeline().play;
+}
+
 bool MasterPlayer::command(SyncCommand::Kind kind, qint64 positionNs, bool playOn, double rate, qint64 play)
 {
     SyncCommand sync;
     sync.kind = kind;
     sync.playOn = playOn;
     sync.rate = rate;
-    const qint64 atUs = m_clock.nowUs() + qint64(m_options.marginMs) * 1000;
+    const qint64 atUs = commandInstantUs();
     sync.atHostUs = double(atUs);
     const qint64 atClockNs = atUs * 1000;
     sync.play = play >= 0 ? play : m_playback.timeline().play;
@@ -533,12 +545,13 @@ bool MasterPlayer::pause()
 
 bool MasterPlayer::seek(qint64 positionNs)
 {
-    return command(SyncCommand::Seek, m_playback.snapNs(std::max<qint64>(0, positionNs)), m_playback.timeline().playing);
+    return command(SyncCommand::Seek, m_playback.snapNs(std::max<qint64>(0, positionNs)), m_playback.timeline().playing,
+                   1.0, playAt(commandInstantUs() * 1000));
 }
 
 bool MasterPlayer::nextItem()
 {
-    const qint64 next = m_playback.timeline().play + 1;
+    const qint64 next = playAt(commandInstantUs() * 1000) + 1;
     if (m_programme.uriOfPlay(next).isEmpty()) {
         printError(QStringLiteral("next: the programme has no item after this one"));
         return false;

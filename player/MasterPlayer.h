@@ -101,6 +101,10 @@ private:
     // with a negative position starts where the programme is at the instant. The position lies in `play`
     // (-1: the play of the programme's time line).
     bool command(SyncCommand::Kind kind, qint64 positionNs = 0, bool playOn = true, double rate = 1.0, qint64 play = -1);
+    // The host time a command sent now takes effect at: a margin ahead.
+    qint64 commandInstantUs() const;
+    // The play the programme is in at `clockNs` on the pipeline's clock.
+    qint64 playAt(qint64 clockNs);
     bool sendCommand(SyncCommand& sync);
     bool playToEndAndComplete();
     // Lets `ms` pass with the event loop running, looking after the roster whenever an event asks for it;
