@@ -27,13 +27,14 @@ void writeFrames(QTextStream& out, const std::vector<ShownFrame>& frames)
 
 } // namespace
 
-void FrameLog::record(ShownFrame::Kind kind, qint64 key, qint64 monoNs)
+void FrameLog::record(ShownFrame::Kind kind, qint64 key, qint64 monoNs, qint64 handedNs)
 {
+    const ShownFrame frame{kind, key, monoNs, handedNs};
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_count;
-    m_frames.push_back(ShownFrame{kind, key, monoNs});
+    m_frames.push_back(frame);
     if (m_tapping && m_tapped.size() < kMaxTapped)
-        m_tapped.push_back(ShownFrame{kind, key, monoNs});
+        m_tapped.push_back(frame);
 }
 
 void FrameLog::startTap()

@@ -26,13 +26,18 @@ struct ShownFrame
     Kind kind = Rendered;
     qint64 key = 0;
     qint64 monoNs = 0;
+    // When the sink handed the frame over, where that differs from monoNs: a window logs the instant its
+    // frame was due (its figures leave out the X server's drawing), and the presentation figures need the
+    // real time. Kept in memory only, never written to a log's file.
+    qint64 handedNs = 0;
+    qint64 shownNs() const { return handedNs != 0 ? handedNs : monoNs; }
 };
 
 class FrameLog
 {
 public:
     // Called from the streaming thread of the pipeline.
-    void record(ShownFrame::Kind kind, qint64 key, qint64 monoNs);
+    void record(ShownFrame::Kind kind, qint64 key, qint64 monoNs, qint64 handedNs = 0);
     // The frames kept in memory: every one, unless the log streams.
     std::vector<ShownFrame> frames() const;
     // Frames recorded so far, streamed or not.

@@ -550,8 +550,9 @@ void MediaPlayer::onFrame(GstBuffer* buffer, bool preroll, GstPad* pad)
     const qint64 clockNow = qint64(gst_clock_get_time(m_clock));
     if (m_onScreen) {
         // The time the frame was due, read on the monotonic clock, rather than when it was drawn: a window's
-        // figures leave out the wake-up of the sink's thread and the X server's drawing.
-        m_log.record(ShownFrame::Rendered, key, now + (*due - clockNow));
+        // figures leave out the wake-up of the sink's thread and the X server's drawing. The time it was
+        // handed over goes beside it, for the lateness a slave reports.
+        m_log.record(ShownFrame::Rendered, key, now + (*due - clockNow), now);
         return;
     }
     if (m_realtime) {

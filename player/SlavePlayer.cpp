@@ -262,17 +262,17 @@ void SlavePlayer::measurePresentation()
     const double clockPerMono = between ? double(clockNs - m_measuredClockNs) / double(monoNs - m_measuredMonoNs) : 1.0;
     for (const ShownFrame& frame : frames) {
         if (!clock || frame.kind != ShownFrame::Rendered) {
-            m_meter.add(frame.monoNs);
+            m_meter.add(frame.shownNs());
             continue;
         }
-        const qint64 shownClockNs = clockNs - std::llround(double(monoNs - frame.monoNs) * clockPerMono);
+        const qint64 shownClockNs = clockNs - std::llround(double(monoNs - frame.shownNs()) * clockPerMono);
         const std::optional<SyncedPlayback::FrameDue> due = m_playback.dueOf(frame.key, shownClockNs);
         if (!due) {
-            m_meter.add(frame.monoNs);
+            m_meter.add(frame.shownNs());
             continue;
         }
         const qint64 lateNs = std::llround(double(shownClockNs - due->clockNs) / clockPerMono);
-        m_meter.add(frame.monoNs, lateNs, due->line, due->index);
+        m_meter.add(frame.shownNs(), lateNs, due->line, due->index);
     }
     m_measuredClock = clock;
     m_measuredClockNs = clockNs;

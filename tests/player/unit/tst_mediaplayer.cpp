@@ -224,6 +224,7 @@ private Q_SLOTS:
         QString error;
         QVERIFY2(ClipMaker::make(m_dir.filePath(file), 2, kSlowFps, ClipMaker::kDefaultSize, error), qPrintable(error));
         FrameLog log;
+        log.startTap();
         MediaPlayer player(log);
         bool ended = false;
         QStringList errors;
@@ -249,6 +250,13 @@ private Q_SLOTS:
         const QString after = QStringLiteral(" r6 r7");
         QVERIFY2(shown == before + after || (!maybe.isEmpty() && shown == before + maybe + after),
                  qPrintable(QStringLiteral("logged %1, shown %2%3").arg(shown, before, after)));
+        // The log holds each frame's instant; the time the sink handed it over goes beside it for the
+        // lateness a slave reports, and is never before that instant (less the clocks' reading apart).
+        for (const ShownFrame& frame : log.takeTapped()) {
+            if (frame.kind == ShownFrame::Rendered)
+                QVERIFY2(frame.handedNs >= frame.monoNs - 1000000,
+                         qPrintable(QStringLiteral("frame %1 handed over at %2, due at %3").arg(frame.key).arg(frame.handedNs).arg(frame.monoNs)));
+        }
     }
 };
 
