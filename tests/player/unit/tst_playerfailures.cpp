@@ -7,24 +7,17 @@
 #include "CommandData.h"
 #include "EventLoopWait.h"
 #include "HostClock.h"
-#include "HostProcess.h"
 #include "LoopbackPlan.h"
+#include "PlayerTestSupport.h"
 #include "SyncCommand.h"
 
 #include <MultiNetControl.h>
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <QtTest>
-
-#include <gst/gst.h>
-
-#include <memory>
 
 namespace {
 
-constexpr int kStartMs = 15000;
 constexpr int kReplyMs = 15000;
 constexpr int kLayer = 0;
 constexpr qint64 kLeadUs = 150000;
@@ -38,29 +31,26 @@ class tst_PlayerFailures : public QObject
 
 private:
     QTemporaryDir m_dir;
-    quint16 m_port = 0;
     NetControlNS::slaveControlCbk m_masterCallbacks;
     std::unique_ptr<MultiNetControl> m_master;
     std::unique_ptr<HostProcess> m_slave;
     qint64 m_nextId = 1;
 
-    QString uriOf(const QString& name) const { return QUrl::fromLocalFile(m_dir.filePath(name)).toString(); }
-
     // Sends what `line` names ("prepare FILE", "start US", "seek US", "pause US", "bare-speed").
     void send(const QString& line)
     {
-        const QStringList words = line.split(QLatin1Char(' '));
-        if (words[0] == QLatin1String("bare-speed")) {
+        const QStringList words = line.split(' ');
+        if (words[0] == "bare-speed") {
             m_master->notifySlaveSpeed(2.0, kLayer, nullptr, 0);
             return;
         }
         SyncCommand command;
-        command.kind = words[0] == QLatin1String("prepare") ? SyncCommand::Prepare
-                       : words[0] == QLatin1String("start") ? SyncCommand::Start
-                       : words[0] == QLatin1String("seek")  ? SyncCommand::Seek
-                                                            : SyncCommand::Pause;
+        command.kind = words[0] == "prepare" ? SyncCommand::Prepare
+                       : words[0] == "start" ? SyncCommand::Start
+                       : words[0] == "seek"  ? SyncCommand::Seek
+                                             : SyncCommand::Pause;
         if (command.kind == SyncCommand::Prepare)
-            command.programme = Programme({uriOf(words[1])}, false);
+            command.programme = Programme({QUrl::fromLocalFile(m_dir.filePath(words[1])).toString()}, false);
         else
             command.positionUs = words[1].toLongLong();
         command.playOn = false;
@@ -75,29 +65,19 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         QString error;
-        QVERIFY2(ClipMaker::make(m_dir.filePath(QStringLiteral("clip.avi")), 1.0, 30, ClipMaker::kDefaultSize, error),
-                 qPrintable(error));
-        QFile text(m_dir.filePath(QStringLiteral("notes.avi")));
-        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("These are notes, not a film.\n") > 0);
-        text.close();
+        QVERIFY2(ClipMaker::make(m_dir.filePath("clip.avi"), 1.0, 30, ClipMaker::kDefaultSize, error), qPrintable(error));
+        QVERIFY(writeOwnerOnly(m_dir.filePath("notes.avi"), "These are notes, not a film.\n"));
 
-        m_port = pickFreePort();
-        const QString masterIp = QLatin1String(kLoopbackMasterIp);
+        const quint16 port = pickFreePort();
         const QString slaveIp = loopbackSlaveIp(0);
-        m_slave = std::make_unique<HostProcess>(
-            QStringLiteral("slave"),
-            QStringList{QStringLiteral("slave"), QStringLiteral("--ip"), slaveIp, QStringLiteral("--port"), QString::number(m_port),
-                        QStringLiteral("--master"), masterIp, QStringLiteral("--headless")},
-            false, kPlayer);
-        QVERIFY2(m_slave->start(kStartMs), qPrintable(m_slave->startFailure()));
-
+        m_slave = startPlayer(kPlayer, "slave", {"slave", "--ip", slaveIp, "--port", QString::number(port), "--master", kLoopbackMasterIp, "--headless"});
+        QVERIFY(m_slave);
         m_masterCallbacks.getClockTimeCbk = [] { return HostClock::monotonicUs(); };
-        m_master = std::make_unique<MultiNetControl>(&m_masterCallbacks, 0, masterIp.toStdString(), m_port);
+        m_master = std::make_unique<MultiNetControl>(&m_masterCallbacks, 0, kLoopbackMasterIp, port);
         m_master->setMasterFlag(true);
-        m_master->setSlaves({slaveIp + QLatin1Char('_') + QString::number(m_slave->pid())});
+        m_master->setSlaves({slaveIp + '_' + QString::number(m_slave->pid())});
         QVERIFY(m_master->findSlavePlayer());
-        QVERIFY2(runEventLoopUntil([this] { return m_master->getSlavesPlayer().size() == 1; }, kReplyMs),
-                 "the slave was not found");
+        QVERIFY2(runEventLoopUntil([this] { return m_master->getSlavesPlayer().size() == 1; }, kReplyMs), "the slave was not found");
     }
 
     void cleanupTestCase()
@@ -131,63 +111,36 @@ private Q_SLOTS:
         QVERIFY2(m_slave->running(), qPrintable(m_slave->recentOutput()));
         const std::size_t from = m_slave->events().size();
         send(command);
-        const int at = m_slave->waitForEvent([&](const EventLine& e) { return e.event() == event; }, kReplyMs, from);
-        QVERIFY2(at >= 0, qPrintable(QStringLiteral("no %1 line:\n%2").arg(event, m_slave->recentOutput())));
-        const EventLine& line = m_slave->events()[std::size_t(at)];
-        QVERIFY2(line.text().contains(says), qPrintable(line.text()));
-        if (event != QLatin1String("error"))
-            QVERIFY2(line.integer(QStringLiteral("ok"), -1) == (ok ? 1 : 0), qPrintable(line.text()));
+        const EventLine* line = awaitLine(*m_slave, [&](const EventLine& e) { return e.event() == event; }, kReplyMs, from);
+        QVERIFY2(line, qPrintable(QStringLiteral("no %1 line:\n%2").arg(event, m_slave->recentOutput())));
+        QVERIFY2(line->text().contains(says), qPrintable(line->text()));
+        if (event != "error")
+            QVERIFY2(line->integer("ok", -1) == (ok ? 1 : 0), qPrintable(line->text()));
         // One line for the failure: no separate error line beside it.
-        for (std::size_t i = from; i < m_slave->events().size(); ++i) {
-            if (int(i) != at)
-                QVERIFY2(m_slave->events()[i].event() != QLatin1String("error"), qPrintable(m_slave->events()[i].text()));
-        }
+        for (std::size_t i = from; i < m_slave->events().size(); ++i)
+            QVERIFY2(&m_slave->events()[i] == line || m_slave->events()[i].event() != "error", qPrintable(m_slave->events()[i].text()));
         // Only a player that prerolled reports prepared to the master.
-        if (command.startsWith(QLatin1String("prepare")) && ok)
-            QVERIFY(runEventLoopUntil([this] { return m_master->isAllSlavePrepared(kLayer); }, kReplyMs));
-        if (command.startsWith(QLatin1String("prepare")) && !ok)
-            QVERIFY(!m_master->isAllSlavePrepared(kLayer));
+        if (command.startsWith("prepare"))
+            QCOMPARE(runEventLoopUntil([this] { return m_master->isAllSlavePrepared(kLayer); }, ok ? kReplyMs : 0), ok);
     }
 
-    void masterReportsAMediaItCannotPlay_data()
-    {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("missing file") << "missing.avi" << "Resource_not_found";
-        QTest::newRow("undecodable file") << "notes.avi" << "Could_not_determine_type";
-    }
     void masterReportsAMediaItCannotPlay()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, says);
         // No slaves to wait for: the session goes straight to its prepare.
-        HostProcess master(QStringLiteral("master"),
-                           QStringList{QStringLiteral("master"), QStringLiteral("--ip"), QLatin1String(kLoopbackMasterIp),
-                                       QStringLiteral("--port"), QString::number(pickFreePort()), QStringLiteral("--headless"),
-                                       QStringLiteral("--media"), m_dir.filePath(file)},
-                           false, kPlayer);
-        QVERIFY2(master.start(kStartMs), qPrintable(master.startFailure()));
-        const int finished = master.waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("finished"); }, kReplyMs);
-        QVERIFY2(finished >= 0, qPrintable(master.recentOutput()));
-        QCOMPARE(master.events()[std::size_t(finished)].integer(QStringLiteral("ok"), -1), qint64(0));
-        const auto prepare = std::find_if(master.events().begin(), master.events().end(), [](const EventLine& e) {
-            return e.event() == QLatin1String("session") && e.value(QStringLiteral("step")) == QLatin1String("prepare");
-        });
-        QVERIFY2(prepare != master.events().end(), qPrintable(master.recentOutput()));
-        QCOMPARE(prepare->integer(QStringLiteral("met"), -1), qint64(0));
-        QVERIFY2(prepare->value(QStringLiteral("detail")).contains(says), qPrintable(prepare->text()));
-        QVERIFY2(!master.finish(kReplyMs), "a master whose session failed exited 0");
+        const auto master = startPlayer(kPlayer, "master", {"master", "--ip", kLoopbackMasterIp, "--port", QString::number(pickFreePort()),
+                                                            "--headless", "--media", m_dir.filePath("notes.avi")});
+        QVERIFY(master);
+        const EventLine* finished = awaitLine(*master, [](const EventLine& e) { return e.event() == "finished"; }, kReplyMs);
+        QVERIFY2(finished && finished->integer("ok", -1) == 0, qPrintable(master->recentOutput()));
+        const EventLine* prepare = awaitLine(*master, [](const EventLine& e) { return isStep(e, "prepare"); }, 0);
+        QVERIFY2(prepare && prepare->integer("met", -1) == 0 && prepare->value("detail").contains("Could_not_determine_type"),
+                 qPrintable(master->recentOutput()));
+        QVERIFY2(!master->finish(kReplyMs), "a master whose session failed exited 0");
     }
 };
 
 int main(int argc, char* argv[])
 {
-    gst_init(&argc, &argv);  // the clip is made here
-    QCoreApplication app(argc, argv);
-    tst_PlayerFailures test;
-    const int status = QTest::qExec(&test, argc, argv);
-    // GStreamer's own threads (its task pool) end here, not while the leak check suspends every thread.
-    gst_deinit();
-    return status;
+    return runWithGStreamer<tst_PlayerFailures>(argc, argv);
 }
 #include "tst_playerfailures.moc"
