@@ -5,6 +5,7 @@
 // figures, where a slave that reported nothing has its figures null or absent; the token file's checks;
 // the rows of screens made from the roster.
 #include "OperatorServer.h"
+#include "PlayerTestSupport.h"
 #include "RequestGuard.h"
 #include "ScreenTable.h"
 #include "StatusJson.h"
@@ -15,7 +16,6 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QtTest>
 
 #include <httplib.h>
 
@@ -31,10 +31,7 @@ const char kToken[] = "s3cret-operator-token-0123";
 QString tokenFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text, mode_t mode)
 {
     const QString path = dir.filePath(name);
-    QFile file(path);
-    file.open(QIODevice::WriteOnly);
-    file.write(text);
-    file.close();
+    writeOwnerOnly(path, text);
     ::chmod(QFile::encodeName(path).constData(), mode);
     return path;
 }
@@ -54,18 +51,12 @@ NetControlNS::struSlaveHealth rosterEntry(const char* ip, int pid, qint64 lastOn
 ShowStatus sampleShow()
 {
     ShowStatus show;
-    show.programme.state = QStringLiteral("playing");
-    show.programme.positionUs = 2500000;
-    show.programme.durationUs = 6000000;
-    show.programme.items = 1;
+    show.programme = {"playing", 0, 0, 1, {}, 2500000, 6000000};  // at 2.5 s of 6 s
     ScreenStatus reporting;
-    reporting.key = QStringLiteral("10.0.0.2_101");
-    reporting.inRoster = true;
-    reporting.onLine = true;
+    reporting.key = "10.0.0.2_101";
+    reporting.inRoster = reporting.onLine = true;
     reporting.health = rosterEntry("10.0.0.2", 101, 0);
-    reporting.health.known = true;
-    reporting.health.clockValid = true;
-    reporting.health.rateKnown = true;
+    reporting.health.known = reporting.health.clockValid = reporting.health.rateKnown = true;
     reporting.health.offsetUs = 2500.5;
     reporting.health.ratePpm = -12.5;
     reporting.health.uncertaintyUs = 8;
@@ -77,7 +68,7 @@ ShowStatus sampleShow()
     reporting.health.text = "left \"wall\"\nscreen";
     reporting.trimMs = 1.5;
     ScreenStatus silent;
-    silent.key = QStringLiteral("10.0.0.3_102");
+    silent.key = "10.0.0.3_102";
     silent.inRoster = true;
     silent.health = rosterEntry("10.0.0.3", 102, -1);
     show.screens = {reporting, silent};
@@ -96,14 +87,25 @@ private:
     std::mutex m_mutex;
     std::vector<OperatorCommand> m_commands;  // guarded by m_mutex: what reached the player
 
-    httplib::Result request(const char* method, const char* path, httplib::Headers headers, const std::string& body = {})
+    httplib::Result request(const QByteArray& method, const QByteArray& path, httplib::Headers headers, const std::string& body = {})
     {
         httplib::Client client("127.0.0.1", m_server->port());
-        if (QByteArray(method) == "GET")
-            return client.Get(path, headers);
-        if (QByteArray(method) == "PUT")
-            return client.Put(path, headers, body, "application/json");
-        return client.Post(path, headers, body, "application/json");
+        if (method == "GET")
+            return client.Get(path.constData(), headers);
+        if (method == "PUT")
+            return client.Put(path.constData(), headers, body, "application/json");
+        return client.Post(path.constData(), headers, body, "application/json");
+    }
+
+    static QJsonObject json(const httplib::Result& result) { return QJsonDocument::fromJson(QByteArray::fromStdString(result->body)).object(); }
+
+    // The value at PATH ("screens/0/health/name") in `object`.
+    static QJsonValue at(const QJsonObject& object, const QString& path)
+    {
+        QJsonValue value = object;
+        for (const QString& step : path.split('/'))
+            value = value.isArray() ? value.toArray().at(step.toInt()) : value.toObject().value(step);
+        return value;
     }
 
     static httplib::Headers withToken(const char* token = kToken)
@@ -135,33 +137,32 @@ private Q_SLOTS:
         m_server->publish(sampleShow());
     }
 
+    // Each row: "METHOD PATH", a header "Name: value" or none, with the token or not, the body, the status.
     void refusals_data()
     {
-        QTest::addColumn<QByteArray>("method");
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QByteArray>("header");  // "Name: value", or empty
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("header");
         QTest::addColumn<bool>("token");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::newRow("command without token") << QByteArray("POST") << QByteArray("/api/pause") << QByteArray() << false << QByteArray() << 401;
-        QTest::newRow("command, other origin") << QByteArray("POST") << QByteArray("/api/pause") << QByteArray("Origin: http://evil.example") << true << QByteArray() << 403;
-        QTest::newRow("command, cross-site fetch") << QByteArray("POST") << QByteArray("/api/pause") << QByteArray("Sec-Fetch-Site: cross-site") << true << QByteArray() << 403;
-        QTest::newRow("read, name rebound to loopback") << QByteArray("GET") << QByteArray("/api/status") << QByteArray("Host: evil.example") << false << QByteArray() << 403;
-        QTest::newRow("read, another port") << QByteArray("GET") << QByteArray("/metrics") << QByteArray("Host: 127.0.0.1:1") << false << QByteArray() << 403;
-        QTest::newRow("wrong method") << QByteArray("PUT") << QByteArray("/api/pause") << QByteArray() << true << QByteArray() << 405;
-        QTest::newRow("unknown command") << QByteArray("POST") << QByteArray("/api/explode") << QByteArray() << true << QByteArray() << 400;
-        QTest::newRow("seek without position") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray("{}") << 400;
-        QTest::newRow("seek, not JSON") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray("position_s=3") << 400;
-        QTest::newRow("seek before the start") << QByteArray("POST") << QByteArray("/api/seek") << QByteArray() << true << QByteArray(R"({"position_s":-1})") << 400;
-        QTest::newRow("trim without screen") << QByteArray("POST") << QByteArray("/api/trim") << QByteArray() << true << QByteArray(R"({"ms":2})") << 400;
-        QTest::newRow("trim by a fraction of a ms") << QByteArray("POST") << QByteArray("/api/trim") << QByteArray() << true << QByteArray(R"({"screen":"10.0.0.2_101","ms":0.5})") << 400;
-        QTest::newRow("no such page") << QByteArray("GET") << QByteArray("/etc/passwd") << QByteArray() << false << QByteArray() << 404;
+        QTest::newRow("command without token") << QByteArray("POST /api/pause") << QByteArray() << false << QByteArray() << 401;
+        QTest::newRow("command, other origin") << QByteArray("POST /api/pause") << QByteArray("Origin: http://evil.example") << true << QByteArray() << 403;
+        QTest::newRow("command, cross-site fetch") << QByteArray("POST /api/pause") << QByteArray("Sec-Fetch-Site: cross-site") << true << QByteArray() << 403;
+        QTest::newRow("read, name rebound to loopback") << QByteArray("GET /api/status") << QByteArray("Host: evil.example") << false << QByteArray() << 403;
+        QTest::newRow("read, another port") << QByteArray("GET /metrics") << QByteArray("Host: 127.0.0.1:1") << false << QByteArray() << 403;
+        QTest::newRow("wrong method") << QByteArray("PUT /api/pause") << QByteArray() << true << QByteArray() << 405;
+        QTest::newRow("unknown command") << QByteArray("POST /api/explode") << QByteArray() << true << QByteArray() << 400;
+        QTest::newRow("seek without position") << QByteArray("POST /api/seek") << QByteArray() << true << QByteArray("{}") << 400;
+        QTest::newRow("seek, not JSON") << QByteArray("POST /api/seek") << QByteArray() << true << QByteArray("position_s=3") << 400;
+        QTest::newRow("seek before the start") << QByteArray("POST /api/seek") << QByteArray() << true << QByteArray(R"({"position_s":-1})") << 400;
+        QTest::newRow("trim without screen") << QByteArray("POST /api/trim") << QByteArray() << true << QByteArray(R"({"ms":2})") << 400;
+        QTest::newRow("trim by a fraction of a ms") << QByteArray("POST /api/trim") << QByteArray() << true << QByteArray(R"({"screen":"10.0.0.2_101","ms":0.5})") << 400;
+        QTest::newRow("no such page") << QByteArray("GET /etc/passwd") << QByteArray() << false << QByteArray() << 404;
     }
 
     void refusals()
     {
-        QFETCH(QByteArray, method);
-        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, request);
         QFETCH(QByteArray, header);
         QFETCH(bool, token);
         QFETCH(QByteArray, body);
@@ -169,11 +170,10 @@ private Q_SLOTS:
         httplib::Headers headers = token ? withToken() : httplib::Headers{};
         if (!header.isEmpty())
             headers.emplace(header.left(header.indexOf(':')).toStdString(), header.mid(header.indexOf(':') + 2).toStdString());
-        const httplib::Result result = request(method.constData(), path.constData(), headers, body.toStdString());
+        const httplib::Result result = this->request(request.split(' ')[0], request.split(' ')[1], headers, body.toStdString());
         QVERIFY(result);
         QCOMPARE(result->status, status);
-        QVERIFY2(QJsonDocument::fromJson(QByteArray::fromStdString(result->body)).object().contains(QStringLiteral("error")),
-                 result->body.c_str());
+        QVERIFY2(json(result).contains("error"), result->body.c_str());
         QVERIFY(!result->has_header("Access-Control-Allow-Origin"));
         std::lock_guard<std::mutex> lock(m_mutex);
         QVERIFY(m_commands.empty());
@@ -189,8 +189,7 @@ private Q_SLOTS:
         QCOMPARE(request("POST", "/api/seek", withToken(), R"({"position_s": 2.25})")->status, 200);
         const httplib::Result trim = request("POST", "/api/trim", withToken(), R"({"screen": "10.0.0.2_101", "ms": -15})");
         QCOMPARE(trim->status, 501);
-        QCOMPARE(QJsonDocument::fromJson(QByteArray::fromStdString(trim->body)).object().value(QStringLiteral("error")).toString(),
-                 QStringLiteral("not yet"));
+        QCOMPARE(json(trim).value("error").toString(), "not yet");
         std::lock_guard<std::mutex> lock(m_mutex);
         QCOMPARE(m_commands.size(), std::size_t(3));
         QCOMPARE(m_commands[0].kind, OperatorCommand::Play);
@@ -222,41 +221,37 @@ private Q_SLOTS:
         QVERIFY(page->get_header_value("Content-Type").rfind("text/html", 0) == 0);
         QVERIFY(page->get_header_value("Content-Security-Policy").find("frame-ancestors 'none'") != std::string::npos);
 
-        const QJsonObject status = QJsonDocument::fromJson(QByteArray::fromStdString(request("GET", "/api/status", {})->body)).object();
-        QCOMPARE(status.value(QStringLiteral("programme")).toObject().value(QStringLiteral("position_s")).toDouble(), 2.5);
-        const QJsonArray screens = status.value(QStringLiteral("screens")).toArray();
-        QCOMPARE(screens.size(), 2);
-        const QJsonObject reporting = screens[0].toObject().value(QStringLiteral("health")).toObject();
-        QCOMPARE(reporting.value(QStringLiteral("name")).toString(), QStringLiteral("left \"wall\"\nscreen"));
-        QCOMPARE(reporting.value(QStringLiteral("clock")).toObject().value(QStringLiteral("offset_us")).toDouble(), 2500.5);
-        QCOMPARE(reporting.value(QStringLiteral("last_command")).toObject().value(QStringLiteral("name")).toString(), QStringLiteral("pause"));
-        QCOMPARE(reporting.value(QStringLiteral("presentation")).toObject().value(QStringLiteral("late_p99_us")).toInt(), 95);
-        QCOMPARE(screens[0].toObject().value(QStringLiteral("trim_ms")).toDouble(), 1.5);
-        QVERIFY(screens[1].toObject().value(QStringLiteral("health")).isNull());
-        QVERIFY(screens[1].toObject().value(QStringLiteral("heartbeat_age_s")).isNull());
+        const QJsonObject status = json(request("GET", "/api/status", {}));
+        QCOMPARE(at(status, "programme/position_s"), QJsonValue(2.5));
+        QCOMPARE(status.value("screens").toArray().size(), 2);
+        QCOMPARE(at(status, "screens/0/health/name"), QJsonValue("left \"wall\"\nscreen"));
+        QCOMPARE(at(status, "screens/0/health/clock/offset_us"), QJsonValue(2500.5));
+        QCOMPARE(at(status, "screens/0/health/last_command/name"), QJsonValue("pause"));
+        QCOMPARE(at(status, "screens/0/health/presentation/late_p99_us"), QJsonValue(95));
+        QCOMPARE(at(status, "screens/0/trim_ms"), QJsonValue(1.5));
+        QVERIFY(at(status, "screens/1/health").isNull() && at(status, "screens/1/heartbeat_age_s").isNull());
 
         // The stream opens with the status as it is, and brings each one published after.
-        std::vector<QJsonObject> events;
+        QStringList states;
         std::string received;
         httplib::Client client("127.0.0.1", m_server->port());
-        const httplib::Result stream = client.Get("/api/events", [&](const char* data, std::size_t length) {
+        client.Get("/api/events", [&](const char* data, std::size_t length) {
             received.append(data, length);
             for (std::size_t end = received.find("\n\n"); end != std::string::npos; end = received.find("\n\n")) {
                 const std::size_t start = received.find("data: ");
                 if (start < end)
-                    events.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(received.substr(start + 6, end - start - 6))).object());
+                    states.append(at(QJsonDocument::fromJson(QByteArray::fromStdString(received.substr(start + 6, end - start - 6))).object(),
+                                     "programme/state").toString());
                 received.erase(0, end + 2);
             }
-            if (events.size() == 1) {
+            if (states.size() == 1) {
                 ShowStatus paused = sampleShow();
-                paused.programme.state = QStringLiteral("paused");
+                paused.programme.state = "paused";
                 m_server->publish(paused);
             }
-            return events.size() < 2;
+            return states.size() < 2;
         });
-        QCOMPARE(events.size(), std::size_t(2));
-        QCOMPARE(events[0].value(QStringLiteral("programme")).toObject().value(QStringLiteral("state")).toString(), QStringLiteral("playing"));
-        QCOMPARE(events[1].value(QStringLiteral("programme")).toObject().value(QStringLiteral("state")).toString(), QStringLiteral("paused"));
+        QCOMPARE(states, QStringList({"playing", "paused"}));
     }
 
     // Open pages hold a worker each; past their bound a page is turned away, and a command still gets through.
@@ -289,17 +284,15 @@ private Q_SLOTS:
         const QByteArray text = statusMetrics(sampleShow());
         const QByteArray reporting = "{screen=\"10.0.0.2_101\",ip=\"10.0.0.2\"";
         const QByteArray silent = "{screen=\"10.0.0.3_102\",ip=\"10.0.0.3\"";
-        QVERIFY(text.contains("multinet_show_state{state=\"playing\"} 1\n"));
-        QVERIFY(text.contains("multinet_show_position_seconds 2.5\n"));
-        QVERIFY(text.contains("multinet_screen_clock_offset_seconds" + reporting + "} 0.0025005\n"));
-        QVERIFY(text.contains("multinet_screen_presentation_lateness_seconds" + reporting + ",quantile=\"0.99\"} 9.5e-05\n"));
-        QVERIFY(text.contains("multinet_screen_frames_shown_total" + reporting + "} 1234\n"));
-        QVERIFY(text.contains("# TYPE multinet_screen_frames_dropped_total counter\n"));
-        QVERIFY(text.contains("multinet_screen_trim_seconds" + reporting + "} 0.0015\n"));
-        QVERIFY(text.contains("name=\"left \\\"wall\\\"\\nscreen\"} 1\n"));
         // The silent screen: up and known, nothing it did not report.
-        QVERIFY(text.contains("multinet_screen_health_known" + silent + "} 0\n"));
-        QVERIFY(text.contains("multinet_screen_up" + silent + "} 0\n"));
+        for (const QByteArray& line : QByteArrayList{
+                 "multinet_show_state{state=\"playing\"} 1\n", "multinet_show_position_seconds 2.5\n",
+              "multinet_screen_clock_offset_seconds" + reporting + "} 0.0025005\n",
+              "multinet_screen_presentation_lateness_seconds" + reporting + ",quantile=\"0.99\"} 9.5e-05\n",
+              "multinet_screen_frames_shown_total" + reporting + "} 1234\n", "# TYPE multinet_screen_frames_dropped_total counter\n",
+              "multinet_screen_trim_seconds" + reporting + "} 0.0015\n", "name=\"left \\\"wall\\\"\\nscreen\"} 1\n",
+              "multinet_screen_health_known" + silent + "} 0\n", "multinet_screen_up" + silent + "} 0\n"})
+            QVERIFY2(text.contains(line), line.constData());
         QVERIFY(!text.contains("multinet_screen_clock_offset_seconds" + silent));
         QCOMPARE(text.count("# TYPE multinet_screen_presentation_lateness_seconds"), 1);
     }
