@@ -144,7 +144,8 @@ int MasterPlayer::exec()
             const qint64 nowUs = m_clock.nowUs();
             MultiNetControl& net = m_net->control();
             return ShowStatus{programmeStatusOf(m_playback, nowUs * 1000, m_started),
-                              screensOf(net.getSlavesHealth(), net.getAdmittedSlaves(), m_offLine, nowUs), {}, {}};
+                              screensOf(net.getSlavesHealth(), net.getAdmittedSlaves(), m_offLine, nowUs), {}, {},
+                              m_lastStepWasTrim};
         }, actionsOf(*this, m_options.marginMs), error);
         if (!m_operator) {
             printError(error);
@@ -383,6 +384,8 @@ bool MasterPlayer::sendCommand(SyncCommand& sync)
     sync.id = ++m_lastCommandId;
     const qint64 mono = HostClock::monotonicUs();
     const bool sent = sync.send(m_net->control());
+    if (sync.kind == SyncCommand::Step || sync.kind == SyncCommand::Trim)
+        m_lastStepWasTrim = sync.kind == SyncCommand::Trim;
     EventLine(QStringLiteral("sent"))
         .add(QStringLiteral("command"), SyncCommand::name(sync.kind))
         .add(QStringLiteral("cmd"), sync.id)

@@ -141,6 +141,7 @@ private:
     Programme m_programme;         // main thread
     bool m_ended = false;          // main thread: this player reached the end of the programme
     qint64 m_lastCommandId = 0;    // main thread
+    bool m_lastStepWasTrim = false;  // main thread: what the operator's page names a screen's last step
     const qint64 m_run = AppliedCommands::wallClockMs();  // this run: its wall clock at the start, ms since 1970
     QStringList m_pendingKeys;     // main thread: admitted on standard input, not brought in yet
     bool m_joining = false;        // main thread: bringing slaves in

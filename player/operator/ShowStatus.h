@@ -40,4 +40,7 @@ struct ShowStatus
     std::vector<ScreenStatus> screens;
     bool trimSupported = false;
     QString lastCommand;  // the operator's last command and what came of it
+    // A trim travels as a step: while the master's last step on the wire was a trim, a screen whose last
+    // command is a step is shown as having taken that trim.
+    bool lastStepWasTrim = false;
 };

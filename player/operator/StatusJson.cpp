@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr int kStepCode = 311;
+
 QJsonValue seconds(qint64 us)
 {
     return us < 0 ? QJsonValue() : QJsonValue(double(us) / 1e6);
@@ -27,7 +29,7 @@ QJsonObject programmeJson(const ProgrammeStatus& programme)
     };
 }
 
-QJsonValue healthJson(const NetControlNS::struSlaveHealth& health)
+QJsonValue healthJson(const NetControlNS::struSlaveHealth& health, bool lastStepWasTrim)
 {
     if (!health.known)
         return QJsonValue();
@@ -38,10 +40,12 @@ QJsonValue healthJson(const NetControlNS::struSlaveHealth& health)
         clock.insert(QStringLiteral("uncertainty_us"), health.uncertaintyUs);
     }
     QJsonValue lastCommand;
-    if (health.lastCommandCode >= 0)
-        lastCommand = QJsonObject{{QStringLiteral("name"), commandNameOfCode(health.lastCommandCode)},
+    if (health.lastCommandCode >= 0) {
+        const bool trim = lastStepWasTrim && health.lastCommandCode == kStepCode;
+        lastCommand = QJsonObject{{QStringLiteral("name"), trim ? QStringLiteral("trim") : commandNameOfCode(health.lastCommandCode)},
                                   {QStringLiteral("code"), health.lastCommandCode},
                                   {QStringLiteral("seq"), health.lastCommandSeq}};
+    }
     QJsonValue presentation;
     if (health.presentationKnown)
         presentation = QJsonObject{{QStringLiteral("late_p50_us"), health.presentation.lateP50Us},
@@ -57,7 +61,7 @@ QJsonValue healthJson(const NetControlNS::struSlaveHealth& health)
     };
 }
 
-QJsonObject screenJson(const ScreenStatus& screen)
+QJsonObject screenJson(const ScreenStatus& screen, bool lastStepWasTrim)
 {
     const NetControlNS::struAddress& slave = screen.health.slave;
     return QJsonObject{
@@ -69,7 +73,7 @@ QJsonObject screenJson(const ScreenStatus& screen)
         {QStringLiteral("on_line"), screen.onLine},
         {QStringLiteral("heartbeat_age_s"), seconds(screen.heartbeatAgeUs)},
         {QStringLiteral("trim_ms"), screen.trimMs ? QJsonValue(*screen.trimMs) : QJsonValue()},
-        {QStringLiteral("health"), healthJson(screen.health)},
+        {QStringLiteral("health"), healthJson(screen.health, lastStepWasTrim)},
     };
 }
 
@@ -79,7 +83,7 @@ QByteArray statusJson(const ShowStatus& status)
 {
     QJsonArray screens;
     for (const ScreenStatus& screen : status.screens)
-        screens.append(screenJson(screen));
+        screens.append(screenJson(screen, status.lastStepWasTrim));
     const QJsonObject root{
         {QStringLiteral("programme"), programmeJson(status.programme)},
         {QStringLiteral("screens"), screens},
@@ -100,7 +104,7 @@ QString commandNameOfCode(int code)
     case 308: return QStringLiteral("clock-sync-start");
     case 309: return QStringLiteral("clock-sync-stop");
     case 310: return QStringLiteral("speed");
-    case 311: return QStringLiteral("step");
+    case kStepCode: return QStringLiteral("step");
     case 312: return QStringLiteral("stepback");
     default: return QStringLiteral("code %1").arg(code);
     }
