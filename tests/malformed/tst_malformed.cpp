@@ -88,7 +88,9 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn_data()
     QTest::newRow("reply without payload") << withPayload(enM2SClockSyncReplyCmd, 0) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("another group") << buildDatagram(enM2SStepCmd, 0, kGroup + 1) << kMasterIp << Outcome::Ignored;
     QTest::newRow("another master") << step << kStrangerIp << Outcome::OtherMaster;
-    QTest::newRow("bytes after the user data") << step + QByteArray(40, 't') << kMasterIp << Outcome::Handled;
+    // Bytes after the end the header announces are no user data.
+    QTest::newRow("bytes after the datagram") << buildDatagram(enM2SStepCmd, 0, kGroup) + "tt" << kMasterIp
+                                              << Outcome::Handled;
 }
 
 void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()
@@ -105,7 +107,6 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()
     node.setMasterIp(kMasterIp.toStdString());
     RawPeer sender(senderIp);
     RawPeer master(kMasterIp);
-    QVERIFY2(sender.isBound() && master.isBound(), qPrintable(sender.errorString()));
 
     LogCapture out;
     QCOMPARE(sender.send(datagram, kNodeIp, port), qint64(datagram.size()));
@@ -129,7 +130,7 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn()
     if (outcome == Outcome::Handled) {
         const HostCall step = host.calls().front();
         QCOMPARE(step.name, QStringLiteral("step"));
-        QCOMPARE(step.userData, QByteArray("ud"));
+        QVERIFY(step.userDataNull);
     }
 }
 
