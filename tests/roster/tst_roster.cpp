@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The master's roster: admission from partner reports, the prepared/complete/clock flags, and the roster
 // tests with their layer filter and off-line rule. The sign-of-life rule: tests/recovery.
-#include "common/LogCapture.h"
 #include "common/MasterWithRoster.h"
 
 #include <QTest>
@@ -18,12 +17,11 @@ private slots:
     void preparedReports();
     void completeReportsAndOfflineRule();
     void clockSyncedMarksEveryEntryOfTheIp();
-    void discoveryNeedsTheMasterRole();
+    void searchEmptiesTheRoster();
 };
 
 void tst_Roster::admission()
 {
-    LogCapture out;
     Master m({0});
     m.report(enS2MReportPartnerCmd, 0);         // a repetition
     m.report(enS2MReportPartnerCmd, 1);         // a second layer
@@ -35,10 +33,6 @@ void tst_Roster::admission()
     QCOMPARE(first.port, m.port());
     QCOMPARE(first.processId, int(kSlavePid));
     QCOMPARE(first.layerId, 0);
-    QCOMPARE(out.text().count("enS2MReportPartnerCmd   slave_addr.ip = 127.0.0.5, slave_addr.port = "
-                              + QByteArray::number(m.port()) + ", slave_addr.layerId = 0\n"),
-             1);
-    QCOMPARE(out.text().count("enS2MReportPartnerCmd"), 3);
 
     m.control.setSlaves({});  // from now on nobody is admitted
     m.report(enS2MReportPartnerCmd, 5);
@@ -48,41 +42,26 @@ void tst_Roster::admission()
 void tst_Roster::preparedReports()
 {
     Master m({1, 2});
-    LogCapture out;
     m.report(enS2MReportPreparedCmd, 1);
     m.report(enS2MReportPreparedCmd, 7);     // a layer the slave never announced
     m.report(enS2MReportPreparedCmd, 2, 1);  // another endpoint
     QVERIFY(m.entry(1).isPrepared);
     QVERIFY(!m.entry(2).isPrepared);
-    QCOMPARE(out.text().count("slave report prepared!\n"), 3);
-    QCOMPARE(out.text().count("======> enS2MReportPreparedCmd it->ip = 127.0.0.5, it->port = "
-                              + QByteArray::number(m.port()) + ", parseLayerId = 1\n"),
-             1);
-    QCOMPARE(out.text().count("======>"), 1);
-
-    LogCapture tests;
     QVERIFY(!m.control.isAllSlavePrepared(-1));
     QVERIFY(m.control.isAllSlavePrepared(1));
     QVERIFY(!m.control.isAllSlavePrepared(2));
-    // Each test prints every entry it looks at, up to the one that makes it false.
-    QCOMPARE(tests.text(), QByteArray("isAllSlavePrepared(ip:processid = 127.0.0.5_77) it->isPrepared = 1\n"
-                                      "isAllSlavePrepared(ip:processid = 127.0.0.5_77) it->isPrepared = 0\n")
-                               .repeated(3));
 }
 
 void tst_Roster::completeReportsAndOfflineRule()
 {
     Master m({-1, 1, 2});
     // No heartbeat yet: with the host clock past 5 s every entry is off line and counts as complete.
-    LogCapture out;
     QVERIFY(m.control.isAllSlaveComplete(2));
-    QCOMPARE(out.text().count("is off line!\n"), 3);
 
     m.report(enS2MHeartbeatCmd, -1);
     QVERIFY(!m.control.isAllSlaveComplete(-1));
     m.report(enS2MNotifyComplete, 1);
     m.report(enS2MNotifyComplete, -1);
-    QVERIFY(out.text().contains("slave report complete! slaves count = 3\n"));
     QVERIFY(m.control.isAllSlaveComplete(1));
     QVERIFY(!m.control.isAllSlaveComplete(2));
     QVERIFY(!m.control.isAllSlaveComplete(-1));
@@ -106,24 +85,16 @@ void tst_Roster::clockSyncedMarksEveryEntryOfTheIp()
     Master m({0, 1});
     QVERIFY(!m.control.isAllSlaveClockSucced());
     m.report(enS2MNotifyMasterClockPrepared, -1, 1, 1);  // port, process and layer are not compared
-    LogCapture out;
     QVERIFY(m.control.isAllSlaveClockSucced());
-    QCOMPARE(out.text(), QByteArray("isAllSlaveClockSucced it->isClockSynced = 1\n").repeated(2));
 }
 
-void tst_Roster::discoveryNeedsTheMasterRole()
+// A search empties the roster, and every test of an empty roster holds.
+void tst_Roster::searchEmptiesTheRoster()
 {
     Master m({0, 1});
-    m.control.setMasterFlag(false);
-    m.control.setSlaveFlag(true);
-    QVERIFY(!m.control.findSlavePlayer());
-    QCOMPARE(m.control.getSlavesPlayer().size(), std::size_t(2));
-    m.control.setMasterFlag(true);
     QVERIFY(m.control.findSlavePlayer());
     QVERIFY(m.control.getSlavesPlayer().empty());
-    LogCapture out;
     QVERIFY(m.control.isAllSlavePrepared(-1) && m.control.isAllSlaveComplete(-1) && m.control.isAllSlaveClockSucced());
-    QCOMPARE(out.text(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_Roster)
