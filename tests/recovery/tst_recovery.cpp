@@ -33,7 +33,6 @@ private slots:
     void slaveFollowsARestartedMaster();
     void slaveEventsAndReadiness_data();
     void slaveEventsAndReadiness();
-    void optionsAreOneBehaviourEach();
 };
 
 void tst_Recovery::silentSlaveComesBackOnItsNextHeartbeat_data()
@@ -232,21 +231,6 @@ void tst_Recovery::slaveEventsAndReadiness()
     }
     QTest::qWait(300);
     QCOMPARE(told().size(), std::size_t(backOnLine ? 3 : 2));  // told once, not at every look
-}
-
-void tst_Recovery::optionsAreOneBehaviourEach()
-{
-    RecordingHost host;
-    MultiNetControl control(host.callbacks(), 7, "127.0.0.1", pickFreePort());
-    QCOMPARE(control.options(), 0u);
-    control.setRecovery(true);
-    control.setAdmitRestartedSlaves(true);
-    QCOMPARE(control.options(), unsigned(NetControlNS::SlaveBackOnLine | NetControlNS::FollowRestartedMaster
-                                         | NetControlNS::MasterSilenceFromFirstHeartbeat
-                                         | NetControlNS::AdmitRestartedSlaves));
-    control.setRecovery(false);
-    control.setAcknowledgedDelivery(true);
-    QCOMPARE(control.options(), unsigned(NetControlNS::AcknowledgedDelivery | NetControlNS::AdmitRestartedSlaves));
 }
 
 #include "tst_recovery.moc"
