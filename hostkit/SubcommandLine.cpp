@@ -5,6 +5,19 @@
 
 namespace SubcommandLine {
 
+int answerOtherSubcommand(const char* program, const QString& subcommand, const char* usage)
+{
+    if (subcommand == QLatin1String("--help") || subcommand == QLatin1String("-h")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "%s: %s\n%s", program,
+                 subcommand.isEmpty() ? "a subcommand is missing"
+                                      : qPrintable(QStringLiteral("unknown subcommand '%1'").arg(subcommand)),
+                 usage);
+    return 2;
+}
+
 bool parse(const char* program, QCommandLineParser& parser, const QStringList& arguments, const char* synopsis,
            int& exitCode)
 {

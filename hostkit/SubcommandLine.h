@@ -11,6 +11,10 @@
 
 namespace SubcommandLine {
 
+// What a program answers to a subcommand word it does not run: --help or -h prints `usage` (exit code 0);
+// none or an unknown one is refused with the usage on standard error (exit code 2). Returns the exit code.
+int answerOtherSubcommand(const char* program, const QString& subcommand, const char* usage);
+
 // Parses `arguments` (program, subcommand, options); no positional argument is taken.
 bool parse(const char* program, QCommandLineParser& parser, const QStringList& arguments, const char* synopsis,
            int& exitCode);

@@ -8,6 +8,7 @@
 #include "PlayerConfiguration.h"
 #include "PlayerOptions.h"
 #include "SlavePlayer.h"
+#include "SubcommandLine.h"
 
 #include <QCoreApplication>
 
@@ -63,14 +64,8 @@ int runSubcommand(const QStringList& arguments)
             std::fprintf(stderr, "multinet-player: %s\n", qPrintable(error));
             return 1;
         }
-    } else if (subcommand == QLatin1String("--help") || subcommand == QLatin1String("-h")) {
-        std::fputs(kUsage, stdout);
     } else {
-        std::fprintf(stderr, "multinet-player: %s\n%s",
-                     subcommand.isEmpty() ? "a subcommand is missing"
-                                          : qPrintable(QStringLiteral("unknown subcommand '%1'").arg(subcommand)),
-                     kUsage);
-        exitCode = 2;
+        exitCode = SubcommandLine::answerOtherSubcommand("multinet-player", subcommand, kUsage);
     }
     return exitCode;
 }

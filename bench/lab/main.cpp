@@ -4,10 +4,10 @@
 #include "LogCompare.h"
 #include "PlayerRun.h"
 #include "PlayerRunOptions.h"
+#include "SubcommandLine.h"
 
 #include <QCoreApplication>
 
-#include <cstdio>
 
 namespace {
 
@@ -30,14 +30,8 @@ int runSubcommand(const QStringList& arguments)
             return PlayerRun(std::move(*options)).exec();
     } else if (subcommand == QLatin1String("compare")) {
         return compareFrameLogs(arguments);
-    } else if (subcommand == QLatin1String("--help") || subcommand == QLatin1String("-h")) {
-        std::fputs(kUsage, stdout);
     } else {
-        std::fprintf(stderr, "multinet-lab: %s\n%s",
-                     subcommand.isEmpty() ? "a subcommand is missing"
-                                          : qPrintable(QStringLiteral("unknown subcommand '%1'").arg(subcommand)),
-                     kUsage);
-        exitCode = 2;
+        exitCode = SubcommandLine::answerOtherSubcommand("multinet-lab", subcommand, kUsage);
     }
     return exitCode;
 }
