@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 
-
 namespace {
 
 constexpr char kUsage[] =
