@@ -43,7 +43,7 @@ bool Keyring::setKeys(const std::vector<NetControlNS::struGroupKey>& keys, std::
             why = "key id " + std::to_string(key.id) + " twice";
             return false;
         }
-        checked.push_back(Key{std::uint8_t(key.id), MacKey(QByteArray(key.secret.data(), int(key.secret.size())))});
+        checked.push_back(Key{std::uint8_t(key.id), QByteArray(key.secret.data(), int(key.secret.size()))});
     }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_keys = std::move(checked);
@@ -56,9 +56,13 @@ int Keyring::sign(const char* datagram, int len, std::uint16_t ownPort, char* ou
     std::memcpy(out, datagram, std::size_t(len));
     if (!m_keyed || len < DatagramHeader::kSize)
         return len;
-    const std::optional<Key> key = signingKey();
-    if (!key)
-        return len;
+    Key key;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_keys.empty())
+            return len;
+        key = m_keys.front();
+    }
     // Never the same counter twice, and near the wall clock, so that a recording is old after a restart.
     std::uint64_t counter = m_counter.load();
     std::uint64_t next;
@@ -66,25 +70,23 @@ int Keyring::sign(const char* datagram, int len, std::uint16_t ownPort, char* ou
         next = std::max(counter + 1, wallClockUs());
     } while (!m_counter.compare_exchange_weak(counter, next));
     wire::putU16(out + 10, kSignedTag);
-    out[len] = static_cast<char>(key->id);
+    out[len] = static_cast<char>(key.id);
     wire::putU64(out + len + 1, next);
-    const Mac mac = computeMac(key->mac, out, len, ownPort, key->id, next);
+    const Mac mac = computeMac(key.secret, out, len, ownPort, key.id, next);
     std::memcpy(out + len + 9, mac.data(), kMacSize);
     return len + kSignatureSize;
 }
 
 void Keyring::rehearseSigning(const char* datagram, int len, std::uint16_t ownPort) const
 {
-    if (const std::optional<Key> key = signingKey())
-        (void)computeMac(key->mac, datagram, len, ownPort, key->id, m_counter.load());
-}
-
-std::optional<Keyring::Key> Keyring::signingKey() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_keys.empty())
-        return std::nullopt;
-    return m_keys.front();
+    Key key;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_keys.empty())
+            return;
+        key = m_keys.front();
+    }
+    (void)computeMac(key.secret, datagram, len, ownPort, key.id, m_counter.load());
 }
 
 Keyring::Verdict Keyring::verify(const char* datagram, int& len, const std::string& ip, std::uint16_t port)
@@ -111,7 +113,7 @@ Keyring::Verdict Keyring::check(const char* datagram, int& len, const std::strin
     const auto key = std::find_if(m_keys.begin(), m_keys.end(), [&](const Key& k) { return k.id == keyId; });
     if (key == m_keys.end())
         return Verdict::UnknownKey;
-    const Mac mac = computeMac(key->mac, datagram, body, port, keyId, counter);
+    const Mac mac = computeMac(key->secret, datagram, body, port, keyId, counter);
     if (!sameMac(mac.data(), datagram + body + 9))
         return Verdict::BadSignature;
     if (!takeCounter(SenderKey{ip, port, wire::getU32(datagram + 4)}, counter))

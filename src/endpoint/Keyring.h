@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <tuple>
@@ -55,7 +54,7 @@ private:
     struct Key
     {
         std::uint8_t id;
-        MacKey mac;
+        QByteArray secret;
     };
     struct Sender
     {
@@ -66,8 +65,6 @@ private:
     };
     using SenderKey = std::tuple<std::string, std::uint16_t, std::uint32_t>;  // ip, port, process id
 
-    // The key that signs, copied under m_mutex; none when the group has no keys.
-    std::optional<Key> signingKey() const;
     Verdict check(const char* datagram, int& len, const std::string& ip, std::uint16_t port);
     // With m_mutex held: whether `counter` of `sender` is new, and notes it.
     bool takeCounter(const SenderKey& sender, std::uint64_t counter);

@@ -9,8 +9,6 @@
 // never repeats for its sender and follows its wall clock (see Keyring).
 #pragma once
 
-#include "wire/Sha256.h"
-
 #include <QByteArray>
 
 #include <array>
@@ -25,21 +23,7 @@ constexpr int kGroupKeySize = 32;
 
 using Mac = std::array<char, kMacSize>;
 
-// A key made ready for HMAC: the hash states after its inner and its outer block, so that a datagram's
-// MAC hashes only the datagram and one block of the outer hash.
-class MacKey
-{
-public:
-    MacKey(const QByteArray& secret);  // implicit: a key's bytes (at most a block) are all it takes
-    Sha256 inner() const { return m_inner; }
-    Sha256 outer() const { return m_outer; }
-
-private:
-    Sha256 m_inner;
-    Sha256 m_outer;
-};
-
-Mac computeMac(const MacKey& key, const char* datagram, int datagramLen, std::uint16_t senderPort,
+Mac computeMac(const QByteArray& secret, const char* datagram, int datagramLen, std::uint16_t senderPort,
                std::uint8_t keyId, std::uint64_t counter);
 // Compares two MACs in a time that does not depend on where they differ.
 bool sameMac(const char* a, const char* b);
