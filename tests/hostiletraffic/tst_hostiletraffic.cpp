@@ -9,6 +9,7 @@
 #include "common/LogCapture.h"
 #include "common/MasterWithRoster.h"
 #include "common/MultiNetControlTestAccess.h"
+#include "common/SlaveWithRawMaster.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 
@@ -21,8 +22,6 @@ using roster_fixture::kSlavePid;
 namespace {
 
 constexpr int kGroup = 11;
-constexpr char kMasterIp[] = "127.0.0.1";
-const QString kSlaveIp = QStringLiteral("127.0.0.2");
 
 } // namespace
 
@@ -39,16 +38,12 @@ private slots:
 void tst_HostileTraffic::startStormIsBounded()
 {
     LogCapture log;
-    RecordingHost host;
-    host.setLayerIds({0});
-    MultiNetControl slave(host.callbacks(), kGroup, kSlaveIp.toStdString(), pickFreePort());
-    slave.setSlaveFlag(true);
-    slave.setMasterIp(kMasterIp);
-    RawPeer master(QString::fromLatin1(kMasterIp));
-    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+    SlaveWithRawMaster s(kGroup);
+    s.host.setLayerIds({0});
+    RawPeer& master = s.master;
     quint16 seq = 0;
     auto send = [&](quint16 code, const QByteArray& payload = {}) {
-        master.send(buildDatagram(code, -1, kGroup, payload, {}, 4242, seq++), kSlaveIp, slave.unicastPort());
+        s.send(buildDatagram(code, -1, kGroup, payload, {}, 4242, seq++));
     };
     // A search answered after everything sent before it shows that the worker has handled all of that.
     auto handledSoFar = [&] {
@@ -73,7 +68,7 @@ void tst_HostileTraffic::startStormIsBounded()
     QVERIFY(handledSoFar());
     QCOMPARE(log.text().count("further starts only reset the interval"), 1);
     // At the bound a start still sets the interval back, after a start command had lengthened it.
-    MultiNetControlTestAccess internals(slave);
+    MultiNetControlTestAccess internals(s.slave);
     send(enM2SStartCmd, QByteArray(16, '\0'));
     QVERIFY(handledSoFar());
     QCOMPARE(internals.syncIntervalMs(), 3000);
@@ -140,32 +135,26 @@ QTEST_GUILESS_MAIN(tst_HostileTraffic)
 void tst_HostileTraffic::forgeriesWithoutAKey()
 {
     LogCapture log;
-    RecordingHost host;
-    MultiNetControl slave(host.callbacks(), kGroup, kSlaveIp.toStdString(), pickFreePort());
-    slave.setSlaveFlag(true);
-    slave.setMasterIp(kMasterIp);
-    slave.setAcknowledgedDelivery(true);
-    RawPeer master(QString::fromLatin1(kMasterIp));
-    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
+    SlaveWithRawMaster s(kGroup);
+    s.slave.setAcknowledgedDelivery(true);
     const auto send = [&](quint16 code, const Payload& payload, quint16 seq) {
-        master.send(buildDatagram(code, 0, kGroup, QByteArray(payload.data(), payload.size), {}, 4242, seq),
-                    kSlaveIp, slave.unicastPort());
+        s.send(buildDatagram(code, 0, kGroup, QByteArray(payload.data(), payload.size), {}, 4242, seq));
     };
 
     send(enM2SPauseCmd, encodeDoubles(1.0), 5);  // a forger's first copy, with the master's next numbers
     send(enM2SPauseCmd, encodeDoubles(2.0), 5);  // the genuine command: handled all the same
     send(enM2SPauseCmd, encodeDoubles(2.0), 5);  // its repeat: dropped
-    QVERIFY(runEventLoopUntil([&] { return host.callCount() == 2; }));
+    QVERIFY(runEventLoopUntil([&] { return s.host.callCount() == 2; }));
     QTest::qWait(100);
-    QCOMPARE(host.callCount(), 2);
-    QCOMPARE(host.calls().back().values.front(), 2.0);
+    QCOMPARE(s.host.callCount(), 2);
+    QCOMPARE(s.host.calls().back().values.front(), 2.0);
     QCOMPARE(log.text().count("differs from its first copy"), 1);
 
     // A clock answer that no request of this slave asked for moves nothing.
     send(enM2SClockSyncReplyCmd, encodeClockSyncStamps({{1000, 1100, 900, 0}}), 6);
     QVERIFY(runEventLoopUntil([&] { return log.text().contains("to no request of this slave"); }));
-    QVERIFY(host.clockOffsets().empty());
-    QVERIFY(!slave.getClockEstimate().valid);
+    QVERIFY(s.host.clockOffsets().empty());
+    QVERIFY(!s.slave.getClockEstimate().valid);
 }
 
 #include "tst_hostiletraffic.moc"
