@@ -8,7 +8,7 @@
 #include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
-#include "common/RecordingHost.h"
+#include "common/SlaveWithRawMaster.h"
 #include "sending/DeliveryRepeater.h"
 #include "wire/ByteOrder.h"
 #include "wire/MessageCode.h"
@@ -61,7 +61,6 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     RawPeer answering(QStringLiteral("127.0.0.2"));
     RawPeer silent(QStringLiteral("127.0.0.3"));
     RawPeer older(QStringLiteral("127.0.0.4"));  // says nothing of what it supports
-    QVERIFY2(answering.isBound() && silent.isBound() && older.isBound(), qPrintable(answering.errorString()));
     master.setSlaves({QStringLiteral("127.0.0.2_4242"), QStringLiteral("127.0.0.3_4242"), QStringLiteral("127.0.0.4_4242")});
     const Payload acknowledges = encodeCapabilities(Capabilities{Capabilities::AcknowledgedDelivery});
     for (RawPeer* peer : {&answering, &silent})
@@ -97,6 +96,14 @@ void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
     runEventLoopFor(100);
     QVERIFY(master.notifySlaveStep(0, nullptr, 0));
     QVERIFY(older.waitFor(1, 2000).size() >= 1);
+
+    // A master acknowledges each copy of a report and marks its slave prepared once.
+    const QByteArray prepared = buildDatagram(enS2MReportPreparedCmd, 0, kGroup, {}, {}, kPeerPid, 9);
+    answering.send(prepared, kMasterIp, master.unicastPort());
+    answering.send(prepared, kMasterIp, master.unicastPort());
+    QVERIFY(answering.waitForCode(enM2SReportAckCmd, 2));
+    QCOMPARE(master.getSlavesNotReady(NetControlNS::Readiness::Prepared, -1).size(), std::size_t(2));
+    QCOMPARE(int(log.text().count("slave report prepared!")), 1);
 }
 
 void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce_data()
@@ -109,25 +116,17 @@ void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce_data()
 void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce()
 {
     QFETCH(bool, acknowledged);
-    RecordingHost host;
-    MultiNetControl slave(host.callbacks(), kGroup, "127.0.0.2", pickFreePort());
-    slave.setSlaveFlag(true);
-    slave.setMasterIp(kMasterIp.toStdString());
-    slave.setAcknowledgedDelivery(acknowledged);
-    RawPeer master(kMasterIp);
-    QVERIFY2(master.isBound(), qPrintable(master.errorString()));
-
-    const QByteArray pause = buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 77, 7);
+    SlaveWithRawMaster s(kGroup);
+    s.slave.setAcknowledgedDelivery(acknowledged);
     for (int copy = 0; copy < 3; ++copy)
-        master.send(pause, QStringLiteral("127.0.0.2"), slave.unicastPort());
+        s.send(buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 77, 7));
     // Another master process (restarted) may use the same sequence number: that is a new command.
-    master.send(buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 78, 7), QStringLiteral("127.0.0.2"),
-                slave.unicastPort());
-    QVERIFY(runEventLoopUntil([&] { return host.callCount() == (acknowledged ? 2 : 4); }));
+    s.send(buildDatagram(enM2SPauseCmd, 0, kGroup, QByteArray(8, '\0'), {}, 78, 7));
+    QVERIFY(runEventLoopUntil([&] { return s.host.callCount() == (acknowledged ? 2 : 4); }));
     runEventLoopFor(100);
-    QCOMPARE(host.callCount(), acknowledged ? 2 : 4);
+    QCOMPARE(s.host.callCount(), acknowledged ? 2 : 4);
 
-    const QList<ReceivedDatagramCopy> acks = master.withCode(enS2MCommandAckCmd);
+    const QList<ReceivedDatagramCopy> acks = s.master.withCode(enS2MCommandAckCmd);
     QCOMPARE(int(acks.size()), acknowledged ? 4 : 0);
     if (acknowledged) {
         const std::optional<Acknowledgement> ack =
@@ -138,44 +137,24 @@ void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce()
     }
 }
 
+// A slave's report, lost and repeated until its master acknowledges it.
 void tst_AcknowledgedDelivery::reportsAreRepeatedAndHandledOnce()
 {
-    // A slave's report, lost and repeated until its master acknowledges it.
-    RecordingHost slaveHost;
-    slaveHost.setLayerIds({0});
-    MultiNetControl slave(slaveHost.callbacks(), kGroup, "127.0.0.2", pickFreePort());
-    slave.setSlaveFlag(true);
-    slave.setMasterIp(kMasterIp.toStdString());
-    slave.setAcknowledgedDelivery(true);
-    RawPeer rawMaster(kMasterIp);
-    rawMaster.send(buildDatagram(enM2SFindPartnerCmd, -1, kGroup), QStringLiteral("127.0.0.2"), slave.unicastPort());
+    SlaveWithRawMaster s(kGroup);
+    RawPeer& rawMaster = s.master;
+    s.host.setLayerIds({0});
+    s.slave.setAcknowledgedDelivery(true);
+    s.send(buildDatagram(enM2SFindPartnerCmd, -1, kGroup));
     QVERIFY(rawMaster.waitForCode(enS2MReportPartnerCmd));
-    QVERIFY(slave.reportPrepared(0));
+    QVERIFY(s.slave.reportPrepared(0));
     QVERIFY(rawMaster.waitForCode(enS2MReportPreparedCmd, 3));
     const QByteArray report = rawMaster.withCode(enS2MReportPreparedCmd).front().bytes;
     QCOMPARE(rawMaster.withCode(enS2MReportPreparedCmd).back().bytes, report);
-    rawMaster.send(acknowledgementOf(report, enM2SReportAckCmd), QStringLiteral("127.0.0.2"), slave.unicastPort());
+    s.send(acknowledgementOf(report, enM2SReportAckCmd));
     runEventLoopFor(300);
     const int afterAck = int(rawMaster.withCode(enS2MReportPreparedCmd).size());
     runEventLoopFor(700);
     QCOMPARE(int(rawMaster.withCode(enS2MReportPreparedCmd).size()), afterAck);
-
-    // A master acknowledges each copy of a report and marks its slave prepared once.
-    RecordingHost masterHost;
-    MultiNetControl master(masterHost.callbacks(), kGroup, kMasterIp.toStdString(), pickFreePort());
-    master.setMasterFlag(true);
-    master.setAcknowledgedDelivery(true);
-    master.setSlaves({QStringLiteral("127.0.0.3_4242")});
-    RawPeer rawSlave(QStringLiteral("127.0.0.3"));
-    rawSlave.send(buildDatagram(enS2MReportPartnerCmd, 0, kGroup, {}, {}, kPeerPid), kMasterIp, master.unicastPort());
-    QVERIFY(runEventLoopUntil([&] { return master.getSlavesPlayer().size() == 1; }));
-    LogCapture log;
-    const QByteArray prepared = buildDatagram(enS2MReportPreparedCmd, 0, kGroup, {}, {}, kPeerPid, 9);
-    rawSlave.send(prepared, kMasterIp, master.unicastPort());
-    rawSlave.send(prepared, kMasterIp, master.unicastPort());
-    QVERIFY(rawSlave.waitForCode(enM2SReportAckCmd, 2));
-    QVERIFY(master.getSlavesPlayer().front().isPrepared);
-    QCOMPARE(int(log.text().count("slave report prepared!")), 1);
 }
 
 void tst_AcknowledgedDelivery::acknowledgementBeforeTrackingCounts()
