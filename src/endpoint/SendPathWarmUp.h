@@ -6,8 +6,9 @@
 //
 // Two steps: a route probe to the destination (the lookup only, nothing is built), and a rehearsal, the
 // same bytes sent as a multicast datagram with a time to live of 0 and no loopback, which the kernel
-// builds like any datagram (buffer, headers, output hooks) and then drops before any device. Nothing of
-// either reaches a network or another socket. The rehearsal costs 3 to 7 us, so neither step is made
+// builds like any datagram (buffer, headers, output hooks) and then drops before a network device: nothing
+// reaches a network. The loopback device is the exception: there the copy passes the device, and a socket
+// that joined 239.255.254.9 on it receives it. The rehearsal costs 3 to 7 us, so neither step is made
 // while the path is still warm from the previous stamped send (a master answering many slaves).
 #pragma once
 
