@@ -7,6 +7,7 @@
 #include "common/LoopbackGroup.h"
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
+#include "common/SlaveWithRawMaster.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 
@@ -55,7 +56,8 @@ void tst_SlowHost::heartbeatAnswerNotedWhileWorkerIsBusy()
     QFETCH(int, group);
     QFETCH(bool, recovery);
     QFETCH(bool, lostAtFirstCheck);
-    RecordingHost host;
+    SlaveWithRawMaster s(LoopbackGroup::kGroupId);
+    RecordingHost& host = s.host;
     host.setClockOffsetUs(100LL * 1000 * 1000);
     std::promise<void> release;
     const std::shared_future<void> released = release.get_future().share();
@@ -64,22 +66,14 @@ void tst_SlowHost::heartbeatAnswerNotedWhileWorkerIsBusy()
         inCallback = true;
         released.wait();
     };
-    MultiNetControl slave(host.callbacks(), LoopbackGroup::kGroupId, "127.0.0.2", pickFreePort());
     const auto releaseWorker = qScopeGuard([&] { release.set_value(); });
-    slave.setSlaveFlag(true);
-    slave.setRecovery(recovery);
-    slave.setMasterIp("127.0.0.1");
-    RawPeer master(QStringLiteral("127.0.0.1"));
-    RawPeer answerer(answerFrom.isEmpty() ? QStringLiteral("127.0.0.1") : answerFrom);
-
-    const QString slaveIp = QStringLiteral("127.0.0.2");
-    master.send(buildDatagram(enM2SStartClockSyncCmd, -1, LoopbackGroup::kGroupId), slaveIp, slave.unicastPort());
-    master.send(buildDatagram(enM2SStartCmd, 0, LoopbackGroup::kGroupId, QByteArray(kTwoDoublesSize, '\0')), slaveIp,
-                slave.unicastPort());
+    s.slave.setRecovery(recovery);
+    s.send(buildDatagram(enM2SStartClockSyncCmd, -1, LoopbackGroup::kGroupId));
+    s.send(buildDatagram(enM2SStartCmd, 0, LoopbackGroup::kGroupId, QByteArray(kTwoDoublesSize, '\0')));
     QTRY_VERIFY(inCallback);
-    QVERIFY(master.waitForCode(enS2MHeartbeatCmd));
+    QVERIFY(s.master.waitForCode(enS2MHeartbeatCmd));
     if (!answerFrom.isEmpty())
-        answerer.send(buildDatagram(enM2SHeartbeatReplyCmd, -1, group), slaveIp, slave.unicastPort());
+        RawPeer(answerFrom).send(buildDatagram(enM2SHeartbeatReplyCmd, -1, group), s.ip, s.slave.unicastPort());
     runEventLoopFor(2300);  // past the first check
     QCOMPARE(host.masterLostCount(), lostAtFirstCheck ? 1 : 0);
     if (lostAtFirstCheck) {
