@@ -8,6 +8,7 @@
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
 #include "common/RecordingHost.h"
+#include "common/SlaveWithRawMaster.h"
 #include "wire/MessageCode.h"
 
 #include <QElapsedTimer>
@@ -24,8 +25,8 @@ using namespace tamo::detail;
 namespace {
 
 constexpr int kGroup = 9;
-constexpr char kMasterIp[] = "127.0.0.1";
-constexpr char kSlaveIp[] = "127.0.0.2";
+const QString kMasterIp = QStringLiteral("127.0.0.1");
+const QString kSlaveIp = QStringLiteral("127.0.0.2");
 const QByteArray kZeroStamps(32, '\0');
 
 // Counts the Qt warnings printed while it lives (Qt warns when a socket is touched from a foreign thread).
@@ -50,9 +51,9 @@ private:
 // A slave on kSlaveIp whose master is kMasterIp, with the host callbacks of `host`, at the group port `port`.
 std::unique_ptr<MultiNetControl> makeSlave(RecordingHost& host, quint16 port = pickFreePort())
 {
-    auto slave = std::make_unique<MultiNetControl>(host.callbacks(), kGroup, kSlaveIp, port);
+    auto slave = std::make_unique<MultiNetControl>(host.callbacks(), kGroup, kSlaveIp.toStdString(), port);
     slave->setSlaveFlag(true);
-    slave->setMasterIp(kMasterIp);
+    slave->setMasterIp(kMasterIp.toStdString());
     return slave;
 }
 
@@ -74,40 +75,33 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
     LogCapture log;
     QElapsedTimer elapsed;
     elapsed.start();
-    RecordingHost host;
+    SlaveWithRawMaster s(kGroup, kSlaveIp, kMasterIp);
     std::atomic<int> throws{0};
-    host.callbacks()->getClockTimeCbk = [&throws]() -> qint64 {
+    s.host.callbacks()->getClockTimeCbk = [&throws]() -> qint64 {
         ++throws;
         throw std::runtime_error("clock unplugged");
     };
-    const std::unique_ptr<MultiNetControl> slave = makeSlave(host);
-    MultiNetControl master(host.callbacks(), kGroup, kMasterIp, pickFreePort());
+    MultiNetControl master(s.host.callbacks(), kGroup, kMasterIp.toStdString(), pickFreePort());
     master.setMasterFlag(true);
-    const quint16 slavePort = slave->unicastPort();
-    const quint16 masterPort = master.unicastPort();
-    RawPeer fakeMaster(QString::fromLatin1(kMasterIp));
-    RawPeer fakeSlave(QString::fromLatin1(kSlaveIp));
-    QVERIFY2(fakeMaster.isBound(), qPrintable(fakeMaster.errorString()));
+    RawPeer fakeSlave(kSlaveIp);
 
     // The slave's clock threads stamp their requests and read the clock before a master-lost test; its
     // endpoint stamps the answer on receipt, and its worker reads the clock for a heartbeat answer.
-    fakeMaster.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
-    QVERIFY(fakeMaster.waitForCode(enS2MClockSyncRequestCmd));
-    fakeMaster.send(buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, kZeroStamps), QString::fromLatin1(kSlaveIp),
-                    slavePort);
-    fakeMaster.send(buildDatagram(enM2SHeartbeatReplyCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
+    s.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup));
+    QVERIFY(s.master.waitForCode(enS2MClockSyncRequestCmd));
+    s.send(buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, kZeroStamps));
+    s.send(buildDatagram(enM2SHeartbeatReplyCmd, -1, kGroup));
     // Every stamp is 0, as without a clock: the sample is accepted with offset 0.
-    QVERIFY(runEventLoopUntil([&] { return !host.clockOffsets().empty(); }));
-    QCOMPARE(host.clockOffsets().front(), 0.0);
+    QVERIFY(runEventLoopUntil([&] { return !s.host.clockOffsets().empty(); }));
+    QCOMPARE(s.host.clockOffsets().front(), 0.0);
     // The heartbeat thread reads the clock once per heartbeat, after its sleep: two heartbeats in all show
     // that it has done so once, and a clock that throws never declares the master lost.
-    QVERIFY(fakeMaster.waitForCode(enS2MHeartbeatCmd, 2, 6000));
-    QCOMPARE(host.masterLostCount(), 0);
+    QVERIFY(s.master.waitForCode(enS2MHeartbeatCmd, 2, 6000));
+    QCOMPARE(s.host.masterLostCount(), 0);
 
     // The master stamps its answer with 0 and still answers a heartbeat.
-    fakeSlave.send(buildDatagram(enS2MClockSyncRequestCmd, -1, kGroup, kZeroStamps), QString::fromLatin1(kMasterIp),
-                   masterPort);
-    fakeSlave.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), QString::fromLatin1(kMasterIp), masterPort);
+    fakeSlave.send(buildDatagram(enS2MClockSyncRequestCmd, -1, kGroup, kZeroStamps), kMasterIp, master.unicastPort());
+    fakeSlave.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), kMasterIp, master.unicastPort());
     QVERIFY(fakeSlave.waitForCode(enM2SHeartbeatReplyCmd));
     QVERIFY(fakeSlave.waitForCode(enM2SClockSyncReplyCmd));
     QCOMPARE(fakeSlave.withCode(enM2SClockSyncReplyCmd).front().bytes.mid(24, 32), kZeroStamps);
@@ -130,8 +124,8 @@ void tst_HostMistakes::destroyedFromMasterLost()
         slave.reset();
         destroyed = true;
     };
-    RawPeer fakeMaster(QString::fromLatin1(kMasterIp));
-    fakeMaster.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup), QString::fromLatin1(kSlaveIp), slavePort);
+    RawPeer fakeMaster(kMasterIp);
+    fakeMaster.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup), kSlaveIp, slavePort);
 
     // The first master-lost test comes 2 s after the start; this thread's event loop must run meanwhile,
     // since the sockets are closed on it.
@@ -179,8 +173,8 @@ void tst_HostMistakes::destroyedOnAnotherThread()
             QUdpSocket socket;
             const QByteArray step = buildDatagram(enM2SStepCmd, 0, kGroup);
             while (flooding) {
-                socket.writeDatagram(step, QHostAddress(QString::fromLatin1(kSlaveIp)), slavePort);
-                socket.writeDatagram(step, QHostAddress(QString::fromLatin1(kSlaveIp)), groupPort);
+                socket.writeDatagram(step, QHostAddress(kSlaveIp), slavePort);
+                socket.writeDatagram(step, QHostAddress(kSlaveIp), groupPort);
             }
         });
         if (ownerEnded)
@@ -208,7 +202,7 @@ void tst_HostMistakes::valuesThatDoNotFitTheWire()
     LogCapture log;
     RecordingHost host;
     {
-        MultiNetControl control(host.callbacks(), 70000, kSlaveIp, 65536u + pickFreePort());
+        MultiNetControl control(host.callbacks(), 70000, kSlaveIp.toStdString(), 65536u + pickFreePort());
         control.setGroupId(-1);
         control.setGroupId(65535);
     }
