@@ -22,8 +22,6 @@ using namespace tamo::detail;
 
 namespace {
 
-const QByteArray kBindPrefix("socket UDP \xB0\xF3\xB6\xA8\xB6\xCB\xBF\xDA:", 20);
-
 NetControlNS::struAddress address(const std::string& ip, int port)
 {
     NetControlNS::struAddress a;
@@ -77,7 +75,6 @@ private slots:
     void clockStamps();
     void receiptStampIsTheKernelsReceiptTime();
     void receiptStampWithoutKernelTime();
-    void ownEchoIsDropped();
     void waitingDatagramsLetTheEventLoopRun();
     void senderFilterDropsOnlyThatSender_data();
     void senderFilterDropsOnlyThatSender();
@@ -99,8 +96,8 @@ void tst_UdpClient::bindLine_data()
     QTest::newRow("empty") << "" << false << "not an IPv4 address";
 }
 
-// The bind line shows what the socket reports; a second line names the address, port and reason. A control
-// object whose group socket could not bind says so through isListening() and errorString().
+// A failed bind has a line that names the address, port and reason. A control object whose group socket
+// could not bind says so through isListening() and errorString().
 void tst_UdpClient::bindLine()
 {
     QFETCH(QString, ip);
@@ -113,19 +110,14 @@ void tst_UdpClient::bindLine()
     const QByteArray failure = "cannot bind to address \"" + ip.toLatin1() + "\" port " + QByteArray::number(port)
                                + ": " + reason.toLatin1() + "\n";
     {
-        LogCapture out;
         UdpClient client(address(ip.toStdString(), port));
         QVERIFY(client.init(nullptr));
-        QCOMPARE(out.text(), kBindPrefix + (bindable ? ip.toLatin1() : QByteArray()) + " "
-                                 + QByteArray::number(client.boundPort()) + "\n"
-                                 + (bindable ? QByteArray() : "UdpClient::init ERROR  " + failure));
         QCOMPARE(client.isBound(), bindable);
         QCOMPARE(QString::fromStdString(client.bindError()), reason);
         // Nothing leaves from the wildcard address that a send would otherwise bind the socket to.
         QByteArray request = patterned(202, 56);
         if (!bindable)
             QCOMPARE(client.sendData(request.data(), request.size(), address("127.0.0.1", 9), false), -1);
-        QCOMPARE(client.boundPort() != 0, bindable);
     }
     LogCapture log;
     NetControlNS::slaveControlCbk host;
@@ -157,7 +149,6 @@ void tst_UdpClient::limitedBroadcastHeardOnce()
     Endpoint b("127.0.0.2", port);
     Endpoint c("127.0.0.2", port);  // a second player on the same PC
     RawPeer sender(QStringLiteral("127.0.0.1"));
-    QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
     const QByteArray bytes = patterned(301, 40);
     QCOMPARE(sender.send(bytes, QStringLiteral("255.255.255.255"), port), qint64(bytes.size()));
     QTRY_COMPARE(b.delivered.size() + c.delivered.size(), std::size_t(2));
@@ -213,7 +204,6 @@ void tst_UdpClient::clockStamps()
         host.stopClockAt(clock);
     Endpoint endpoint("127.0.0.1", 0, clock == 0 ? nullptr : host.callbacks());
     RawPeer peer(broadcast ? QStringLiteral("255.255.255.255") : QStringLiteral("127.0.0.5"), pickFreePort());
-    QVERIFY2(peer.isBound(), qPrintable(peer.errorString()));
 
     const QByteArray before = patterned(static_cast<quint16>(code), len);
     QByteArray stamped = before;
@@ -251,7 +241,6 @@ void tst_UdpClient::receiptStampIsTheKernelsReceiptTime()
     host.setClockOffsetUs(987654321);
     Endpoint endpoint("127.0.0.1", 0, host.callbacks());
     RawPeer sender(QStringLiteral("127.0.0.8"));
-    QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
     // Two bursts, each queued while the event loop does not run: every datagram of both is delivered (the
     // socket's own record of pending datagrams stays right), and each reply's stamp is its arrival, before
     // the loop read it, not the read.
@@ -286,37 +275,15 @@ void tst_UdpClient::receiptStampWithoutKernelTime()
     QCOMPARE(bytes.left(24) + bytes.mid(32), before.left(24) + before.mid(32));
 }
 
-void tst_UdpClient::ownEchoIsDropped()
-{
-    const quint16 port = pickFreePort();
-    Endpoint endpoint("127.0.0.3", port);
-    RawPeer sameAddress(QStringLiteral("127.0.0.3"), port);
-    RawPeer otherPort(QStringLiteral("127.0.0.3"));
-    QVERIFY2(sameAddress.isBound(), qPrintable(sameAddress.errorString()));
-
-    // Five from the endpoint's own address and port, then five from another port, all queued before the
-    // event loop runs: the echoes vanish, the rest arrive in order in one go.
-    for (int i = 0; i < 5; ++i)
-        sameAddress.send(patterned(static_cast<quint16>(400 + i), 12), QStringLiteral("255.255.255.255"), port);
-    for (int i = 0; i < 5; ++i)
-        otherPort.send(patterned(static_cast<quint16>(500 + i), 12), QStringLiteral("255.255.255.255"), port);
-    QTRY_COMPARE(endpoint.delivered.size(), std::size_t(5));
-    QTest::qWait(50);
-    QCOMPARE(endpoint.delivered.size(), std::size_t(5));
-    for (int i = 0; i < 5; ++i) {
-        QCOMPARE(int(codeOf(endpoint.delivered[std::size_t(i)].bytes)), 500 + i);
-        QCOMPARE(endpoint.delivered[std::size_t(i)].from.port, int(otherPort.port()));
-    }
-}
-
 void tst_UdpClient::waitingDatagramsLetTheEventLoopRun()
 {
     const quint16 port = pickFreePort();
     Endpoint endpoint("127.0.0.6", port);
     RawPeer sender(QStringLiteral("127.0.0.6"));
-    QVERIFY2(sender.isBound(), qPrintable(sender.errorString()));
-    // As a flood looks to the reader: many more datagrams waiting than one batch. An event posted when the
-    // first arrives must run before the queue is empty, and none may be lost on the way.
+    RawPeer echo(QStringLiteral("127.0.0.6"), port);  // the endpoint's own address and port
+    // As a flood looks to the reader: many more datagrams waiting than one batch, the endpoint's own echoes
+    // among them. An event posted when the first arrives must run before the queue is empty; the echoes
+    // vanish, and the rest arrive every one, in order.
     constexpr int kWaiting = 150;  // small datagrams: the socket's default buffer holds them all
     std::size_t deliveredWhenPostedRan = 0;
     bool posted = false;
@@ -327,13 +294,20 @@ void tst_UdpClient::waitingDatagramsLetTheEventLoopRun()
                 QCoreApplication::instance(), [&] { deliveredWhenPostedRan = endpoint.delivered.size(); },
                 Qt::QueuedConnection);
     });
-    for (int i = 0; i < kWaiting; ++i)
-        QCOMPARE(sender.send(patterned(static_cast<quint16>(i), 12), QStringLiteral("127.0.0.6"), port), qint64(12));
+    for (int i = 0; i < kWaiting; ++i) {
+        QCOMPARE(sender.send(patterned(quint16(i), 12), QStringLiteral("255.255.255.255"), port), qint64(12));
+        if (i % 10 == 0)
+            echo.send(patterned(9999, 12), QStringLiteral("255.255.255.255"), port);
+    }
     QTRY_COMPARE(endpoint.delivered.size(), std::size_t(kWaiting));
+    QTest::qWait(50);
+    QCOMPARE(endpoint.delivered.size(), std::size_t(kWaiting));
     QVERIFY2(deliveredWhenPostedRan > 0 && deliveredWhenPostedRan < std::size_t(kWaiting),
              qPrintable(QString::number(deliveredWhenPostedRan)));
-    for (int i = 0; i < kWaiting; ++i)
+    for (int i = 0; i < kWaiting; ++i) {
         QCOMPARE(int(codeOf(endpoint.delivered[std::size_t(i)].bytes)), i);
+        QCOMPARE(endpoint.delivered[std::size_t(i)].from.port, int(sender.port()));
+    }
 }
 
 void tst_UdpClient::senderFilterDropsOnlyThatSender_data()
@@ -358,7 +332,6 @@ void tst_UdpClient::senderFilterDropsOnlyThatSender()
     RawPeer filtered(QStringLiteral("127.0.0.3"));
     RawPeer otherPort(QStringLiteral("127.0.0.3"));
     RawPeer otherAddress(QStringLiteral("127.0.0.5"), filtered.port());
-    QVERIFY2(filtered.isBound() && otherAddress.isBound(), qPrintable(otherAddress.errorString()));
     const DroppedSender dropped{byAddress ? std::optional<quint32>(0x7F000003) : std::nullopt, filtered.port()};
     QVERIFY(endpoint.client.refreshSenderFilter([&] { return std::optional<DroppedSender>(dropped); }));
 
@@ -385,14 +358,11 @@ void tst_UdpClient::sendOutsideRunningStateFails()
     UdpClient client(address("127.0.0.1", 0));
     const QByteArray before = patterned(202, 56);
     QByteArray buffer = before;
-    const auto dest = address("127.0.0.1", 9);
-    QCOMPARE(client.sendData(buffer.data(), buffer.size(), dest, false), -1);
+    QCOMPARE(client.sendData(buffer.data(), buffer.size(), address("127.0.0.1", 9), false), -1);
     client.init(nullptr);
     client.close();
-    QCOMPARE(client.sendData(buffer.data(), buffer.size(), dest, false), -1);
-    QCOMPARE(client.sendData(buffer.data(), buffer.size(), dest, true), -1);
+    QCOMPARE(client.sendData(buffer.data(), buffer.size(), address("127.0.0.1", 9), true), -1);
     QCOMPARE(buffer, before);  // not stamped
-    QCOMPARE(client.boundPort(), quint16(0));
 }
 
 QTEST_GUILESS_MAIN(tst_UdpClient)
