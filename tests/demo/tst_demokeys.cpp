@@ -13,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
@@ -23,21 +25,14 @@ namespace {
 
 constexpr int kStartMs = 15000;
 constexpr int kReplyMs = 5000;
-constexpr int kRunMs = 120000;
 const QString kDemo = QStringLiteral(MULTINET_DEMO);
 const QString kMasterIp = QStringLiteral("127.0.0.81");
-const QString kGroup = QStringLiteral("7");
+const char* const kDropCounts[] = {"unsigned", "unknown-key", "bad-signature", "replayed", "signed-without-key"};
 
 // A key line: `id` and a key of 32 bytes `c`.
-QByteArray keyLine(int id, char c)
-{
-    return QByteArray::number(id) + ' ' + QByteArray(KeyFile::kKeyBytes, c).toHex() + '\n';
-}
+QByteArray keyLine(int id, char c) { return QByteArray::number(id) + ' ' + QByteArray(KeyFile::kKeyBytes, c).toHex() + '\n'; }
 
-bool isReceived(const EventLine& e, const QString& command)
-{
-    return e.event() == QLatin1String("received") && e.value(QStringLiteral("command")) == command;
-}
+bool isReceived(const EventLine& e, const QString& command) { return e.event() == "received" && e.value("command") == command; }
 
 // Tells `process` to read its key file again.
 void hangUp(const HostProcess& process)
@@ -53,6 +48,46 @@ void hangUp(const HostProcess& process)
 bool printed(const HostProcess& process, const QString& text)
 {
     return runEventLoopUntil([&] { return process.recentOutput().contains(text); }, kReplyMs);
+}
+
+// Does `act` (a command sent, a signal) and waits for the next event of `process` that `match` accepts.
+std::optional<EventLine> after(HostProcess& process, const std::function<void()>& act,
+                               const std::function<bool(const EventLine&)>& match, int timeoutMs = kReplyMs)
+{
+    const std::size_t from = process.events().size();
+    act();
+    const int at = process.waitForEvent(match, timeoutMs, from);
+    return at < 0 ? std::nullopt : std::optional<EventLine>(process.events()[std::size_t(at)]);
+}
+
+// Sends `line` and waits for the event named `reply`.
+std::optional<EventLine> ask(HostProcess& process, const QString& line, const QString& reply, int timeoutMs = kReplyMs)
+{
+    return after(process, [&] { process.send(line); }, [&reply](const EventLine& e) { return e.event() == reply; }, timeoutMs);
+}
+
+// Has the master wait for `what` ("roster 1", "prepared", ...); true when the wait was met.
+bool masterWaits(HostProcess& master, const QString& what)
+{
+    const std::optional<EventLine> waited = ask(master, "wait " + what, QStringLiteral("waited"), kReplyMs + 10000);
+    return waited && waited->integer(QStringLiteral("met")) == 1;
+}
+
+// Has the master send `command` and waits until `slave` has received it.
+bool arrives(HostProcess& master, HostProcess& slave, const QString& command)
+{
+    const QString name = command.section(QLatin1Char(' '), 0, 0);
+    return bool(after(slave, [&] { master.send(command); }, [&name](const EventLine& e) { return isReceived(e, name); }));
+}
+
+// The drop counts of `process` other than `expected` are 0, and `expected`'s is not.
+void checkDrops(HostProcess& process, const QString& expected = QString())
+{
+    const std::optional<EventLine> drops = ask(process, QStringLiteral("status"), QStringLiteral("drops"));
+    QVERIFY(drops);
+    for (const char* count : kDropCounts)
+        QVERIFY2((drops->integer(QLatin1String(count)) == 0) == (expected != QLatin1String(count)),
+                 qPrintable(process.name() + ": " + drops->text()));
 }
 
 } // namespace
@@ -76,81 +111,44 @@ private:
         return path;
     }
 
+    // A demo process: `role` at `ip` with `options`, in the test's group, on its port, ended with this test.
+    std::unique_ptr<HostProcess> start(const QString& role, const QString& ip, const QString& options)
+    {
+        const QString line = QStringLiteral("%1 --ip %2 --port %3 --group 7 --parent %4 %5")
+                                 .arg(role, ip).arg(m_port).arg(QCoreApplication::applicationPid()).arg(options);
+        auto process = std::make_unique<HostProcess>(role + ' ' + ip, line.split(' ', Qt::SkipEmptyParts), false, kDemo);
+        return process->start(kStartMs) ? std::move(process) : nullptr;
+    }
     std::unique_ptr<HostProcess> startSlave(const QString& ip, const QString& keyFile)
     {
-        QStringList arguments{QStringLiteral("slave"), QStringLiteral("--ip"), ip, QStringLiteral("--port"),
-                              QString::number(m_port), QStringLiteral("--group"), kGroup, QStringLiteral("--master"), kMasterIp,
-                              QStringLiteral("--parent"), QString::number(QCoreApplication::applicationPid())};
-        if (!keyFile.isEmpty())
-            arguments << QStringLiteral("--key-file") << keyFile;
-        auto slave = std::make_unique<HostProcess>(QStringLiteral("slave ") + ip, arguments, false, kDemo);
-        return slave->start(kStartMs) ? std::move(slave) : nullptr;
+        return start(QStringLiteral("slave"), ip, "--master " + kMasterIp + (keyFile.isEmpty() ? "" : " --key-file " + keyFile));
     }
-
+    // A master of `slaves` that has found them.
     std::unique_ptr<HostProcess> startMaster(const QList<const HostProcess*>& slaves, const QString& keyFile)
     {
         QStringList keys;
         for (const HostProcess* slave : slaves)
             keys << slave->readyLine().value(QStringLiteral("key"));
-        auto master = std::make_unique<HostProcess>(
-            QStringLiteral("master"),
-            QStringList{QStringLiteral("master"), QStringLiteral("--ip"), kMasterIp, QStringLiteral("--port"),
-                        QString::number(m_port), QStringLiteral("--group"), kGroup, QStringLiteral("--slaves"),
-                        keys.join(QLatin1Char(',')), QStringLiteral("--key-file"), keyFile, QStringLiteral("--parent"),
-                        QString::number(QCoreApplication::applicationPid())},
-            false, kDemo);
-        return master->start(kStartMs) ? std::move(master) : nullptr;
-    }
-
-    // Has the master wait for `what` ("roster 1", "prepared", ...); true when the wait was met.
-    static bool masterWaits(HostProcess& master, const QString& what)
-    {
-        const std::size_t from = master.events().size();
-        master.send(QStringLiteral("wait ") + what);
-        const int at = master.waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("waited"); },
-                                           kReplyMs + 10000, from);
-        return at >= 0 && master.events()[std::size_t(at)].integer(QStringLiteral("met")) == 1;
-    }
-
-    // The process's drop counts, from its status.
-    static std::optional<EventLine> dropsOf(HostProcess& process)
-    {
-        const std::size_t from = process.events().size();
-        process.send(QStringLiteral("status"));
-        const int at = process.waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("drops"); },
-                                            kReplyMs, from);
-        return at < 0 ? std::nullopt : std::optional<EventLine>(process.events()[std::size_t(at)]);
+        auto master = start(QStringLiteral("master"), kMasterIp, "--slaves " + keys.join(',') + " --key-file " + keyFile);
+        if (master)
+            master->send(QStringLiteral("find"));
+        return master && masterWaits(*master, QStringLiteral("roster 1")) ? std::move(master) : nullptr;
     }
 
     // SIGHUP to `process` once its key file `name` holds `lines`; true once it has taken keys `ids`.
     bool changeKeys(HostProcess& process, const QString& name, const QByteArray& lines, const QString& ids)
     {
         writeKeys(name, lines);
-        const std::size_t from = process.events().size();
-        hangUp(process);
-        return process.waitForEvent(
-                   [&ids](const EventLine& e) {
-                       return e.event() == QLatin1String("keys-reloaded") && e.value(QStringLiteral("ids")) == ids;
-                   },
-                   kReplyMs, from)
-               >= 0;
-    }
-
-    // Has the master send `command` and waits until `slave` has received it.
-    static bool arrives(HostProcess& master, HostProcess& slave, const QString& command)
-    {
-        const std::size_t from = slave.events().size();
-        master.send(command);
-        const QString name = command.section(QLatin1Char(' '), 0, 0);
-        return slave.waitForEvent([&name](const EventLine& e) { return isReceived(e, name); }, kReplyMs, from) >= 0;
+        return bool(after(process, [&process] { hangUp(process); }, [&ids](const EventLine& e) {
+            return e.event() == QLatin1String("keys-reloaded") && e.value(QStringLiteral("ids")) == ids;
+        }));
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
         m_port = pickFreePort();
-        QVERIFY(m_port != 0);
+        QVERIFY(m_dir.isValid() && m_port != 0);
     }
 
     void keyedSessionPlays()
@@ -159,10 +157,9 @@ private Q_SLOTS:
         run.setProcessChannelMode(QProcess::MergedChannels);
         run.start(kDemo, {QStringLiteral("run"), QStringLiteral("--slaves"), QStringLiteral("2"), QStringLiteral("--key-file"),
                           writeKeys(QStringLiteral("session"), keyLine(5, 's'))});
-        QVERIFY(run.waitForFinished(kRunMs));
+        QVERIFY(run.waitForFinished(120000));
         const QString output = QString::fromLocal8Bit(run.readAll());
-        QVERIFY2(run.exitCode() == 0, qPrintable(output));
-        QVERIFY2(output.contains(QLatin1String(", keys 5")), qPrintable(output));
+        QVERIFY2(run.exitCode() == 0 && output.contains(QLatin1String(", keys 5")), qPrintable(output));
     }
 
     void slaveWithAnotherKeyHearsNothing_data()
@@ -174,8 +171,7 @@ private Q_SLOTS:
             << keyLine(1, 'z') << "bad-signature" << "dropped a datagram whose signature does not verify from " + kMasterIp;
         QTest::newRow("a key of another id")
             << keyLine(9, 'a') << "unknown-key" << "dropped a datagram signed with a key it does not hold from " + kMasterIp;
-        QTest::newRow("no key") << QByteArray() << "signed-without-key"
-                                << "dropped a signed datagram from " + kMasterIp;
+        QTest::newRow("no key") << QByteArray() << "signed-without-key" << "dropped a signed datagram from " + kMasterIp;
     }
     void slaveWithAnotherKeyHearsNothing()
     {
@@ -187,24 +183,11 @@ private Q_SLOTS:
         const auto odd = startSlave(QStringLiteral("127.0.0.83"), keys.isEmpty() ? QString() : writeKeys(QStringLiteral("odd"), keys));
         QVERIFY(slave && odd);
         const auto master = startMaster({slave.get(), odd.get()}, groupKeys);
-        QVERIFY(master);
-
-        master->send(QStringLiteral("find"));
-        QVERIFY(masterWaits(*master, QStringLiteral("roster 1")));
-        QVERIFY(arrives(*master, *slave, QStringLiteral("start")));
-        const std::optional<EventLine> drops = dropsOf(*odd);
-        QVERIFY(drops);
-        QVERIFY2(drops->integer(count) >= 1, qPrintable(drops->text()));  // the search at least
-        for (const char* other : {"unsigned", "unknown-key", "bad-signature", "replayed", "signed-without-key"})
-            QVERIFY2(other == count || drops->integer(QLatin1String(other)) == 0, qPrintable(drops->text()));
+        QVERIFY(master && arrives(*master, *slave, QStringLiteral("start")));
+        checkDrops(*odd, count);  // the search at least: it never heard it
         QVERIFY2(printed(*odd, line), qPrintable(odd->recentOutput()));
         for (const EventLine& e : odd->events())
             QVERIFY2(e.event() != QLatin1String("received"), qPrintable(e.text()));
-        // The roster holds the slave of the group only: the odd one never heard the search.
-        master->send(QStringLiteral("status"));
-        const int status = master->waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("status"); }, kReplyMs);
-        QVERIFY(status >= 0);
-        QCOMPARE(master->events()[std::size_t(status)].integer(QStringLiteral("entries")), qint64(1));
     }
 
     void keyChangesWhileCommandsArrive()
@@ -212,23 +195,17 @@ private Q_SLOTS:
 #ifndef Q_OS_UNIX
         QSKIP("no SIGHUP here: a key file is read at the start only");
 #endif
-        const QByteArray oldKey = keyLine(1, 'o');
-        const QByteArray newKey = keyLine(2, 'n');
-        const QString slaveKeys = QStringLiteral("slave-keys");
-        const QString masterKeys = QStringLiteral("master-keys");
+        const QByteArray oldKey = keyLine(1, 'o'), newKey = keyLine(2, 'n');
+        const QString slaveKeys = QStringLiteral("slave-keys"), masterKeys = QStringLiteral("master-keys");
         const auto slave = startSlave(QStringLiteral("127.0.0.84"), writeKeys(slaveKeys, oldKey));
         // Not admitted, it hears the commands that the master signs with the new key, and only those.
         const auto witness = startSlave(QStringLiteral("127.0.0.85"), writeKeys(QStringLiteral("witness-keys"), newKey));
         QVERIFY(slave && witness);
         const auto master = startMaster({slave.get()}, writeKeys(masterKeys, oldKey));
-        QVERIFY(master);
-        master->send(QStringLiteral("find"));
-        QVERIFY(masterWaits(*master, QStringLiteral("roster 1")));
-        QVERIFY(arrives(*master, *slave, QStringLiteral("start")));
+        QVERIFY(master && arrives(*master, *slave, QStringLiteral("start")));
 
         // Both ends take the new key beside the old one, which still signs.
-        QVERIFY(changeKeys(*slave, slaveKeys, oldKey + newKey, QStringLiteral("1,2")));
-        QVERIFY(changeKeys(*master, masterKeys, oldKey + newKey, QStringLiteral("1,2")));
+        QVERIFY(changeKeys(*slave, slaveKeys, oldKey + newKey, "1,2") && changeKeys(*master, masterKeys, oldKey + newKey, "1,2"));
         QVERIFY(arrives(*master, *slave, QStringLiteral("pause")));
         // The master signs with the new key first; the slave, still signing with the old one, is heard.
         QVERIFY(changeKeys(*master, masterKeys, newKey + oldKey, QStringLiteral("2,1")));
@@ -236,31 +213,21 @@ private Q_SLOTS:
         const int heard = witness->waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("received"); }, kReplyMs);
         QVERIFY2(heard >= 0 && isReceived(witness->events()[std::size_t(heard)], QStringLiteral("speed")),
                  "the witness heard a command signed with the old key, or none signed with the new one");
-        QVERIFY(arrives(*master, *slave, QStringLiteral("prepare")));
-        QVERIFY(masterWaits(*master, QStringLiteral("prepared")));
+        QVERIFY(arrives(*master, *slave, QStringLiteral("prepare")) && masterWaits(*master, QStringLiteral("prepared")));
         // Then the new key alone, at both ends.
-        QVERIFY(changeKeys(*slave, slaveKeys, newKey, QStringLiteral("2")));
-        QVERIFY(changeKeys(*master, masterKeys, newKey, QStringLiteral("2")));
-        QVERIFY(arrives(*master, *slave, QStringLiteral("stop")));
-        QVERIFY(masterWaits(*master, QStringLiteral("complete")));
+        QVERIFY(changeKeys(*slave, slaveKeys, newKey, "2") && changeKeys(*master, masterKeys, newKey, "2"));
+        QVERIFY(arrives(*master, *slave, QStringLiteral("stop")) && masterWaits(*master, QStringLiteral("complete")));
 
         // A file that cannot be taken leaves the key in force and says why, without a key in the line.
         const QByteArray shortKey = QByteArray(KeyFile::kKeyBytes, 'n').toHex().left(20);
         const QString path = writeKeys(slaveKeys, "2 " + shortKey + '\n');
         hangUp(*slave);
-        QVERIFY2(printed(*slave, QStringLiteral("multinet-demo slave: key file %1 not taken: line 1: the key must be 64 hex "
-                                                "digits (32 bytes), it has 20 characters; keys 2 stay in force")
-                                     .arg(path)),
-                 qPrintable(slave->recentOutput()));
+        const QString why = " not taken: line 1: the key must be 64 hex digits (32 bytes), it has 20 characters; keys 2 stay in force";
+        QVERIFY2(printed(*slave, "multinet-demo slave: key file " + path + why), qPrintable(slave->recentOutput()));
         QVERIFY(!slave->recentOutput().contains(QLatin1String(shortKey)));
         QVERIFY(arrives(*master, *slave, QStringLiteral("step")));
-
-        for (HostProcess* process : {master.get(), slave.get()}) {
-            const std::optional<EventLine> drops = dropsOf(*process);
-            QVERIFY(drops);
-            for (const char* count : {"unsigned", "unknown-key", "bad-signature", "replayed", "signed-without-key"})
-                QVERIFY2(drops->integer(QLatin1String(count)) == 0, qPrintable(process->name() + ": " + drops->text()));
-        }
+        checkDrops(*master);
+        checkDrops(*slave);
     }
 };
 
