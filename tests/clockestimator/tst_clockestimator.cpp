@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The slave's estimate of its master's clock, on synthetic samples: a slave clock that drifts at a known
-// rate, with noise and outliers, measured as the exchanges would measure it.
+// rate, with noise and outliers, measured as the exchanges would measure it; and the mean of ten samples
+// that clockOffsetCbk gets, which follows the estimate's rule for jumps.
+#include "common/LogCapture.h"
 #include "slave/ClockEstimator.h"
+#include "slave/ClockSamples.h"
 
 #include <QTest>
 
@@ -12,6 +15,8 @@
 #include <random>
 
 using tamo::detail::ClockEstimator;
+using tamo::detail::ClockSamples;
+using tamo::detail::ClockSyncStamps;
 
 namespace {
 
@@ -39,6 +44,14 @@ void feed(ClockEstimator& estimator, const TrueOffset& offset, double forS, doub
     }
 }
 
+// One exchange leaving this host at `sentUs`, 100 us each way, with the slave's clock `offsetUs` ahead.
+ClockSamples::Taken exchange(ClockSamples& samples, qint64 sentUs, qint64 offsetUs)
+{
+    samples.sendRequest([sentUs] { return std::optional<qint64>(sentUs); });
+    const qint64 masterUs = sentUs - offsetUs + 100;
+    return samples.take(ClockSyncStamps{{masterUs, masterUs, sentUs, sentUs + 200}});
+}
+
 } // namespace
 
 class tst_ClockEstimator : public QObject
@@ -54,6 +67,7 @@ private slots:
     void departureFromTheWireCannotMoveTheSample();
     void jumpNeedsAgreeingSamples_data();
     void jumpNeedsAgreeingSamples();
+    void meanOfTenJumpsOnlyWithTheEstimate();
 };
 
 void tst_ClockEstimator::beforeEnoughSamples_data()
@@ -207,6 +221,21 @@ void tst_ClockEstimator::jumpNeedsAgreeingSamples()
                          - (jumpsAt > 0 ? departuresUs[jumpsAt - 1] : 0.0);
     QVERIFY2(std::abs(error) < 250, qPrintable(QString::number(error)));
     QCOMPARE(estimator.estimate().samples + estimator.estimate().rejected, inWindow);
+}
+
+// Two seconds of answers as clock sync starts, then three 50 ms off: the host hears of the third only.
+void tst_ClockEstimator::meanOfTenJumpsOnlyWithTheEstimate()
+{
+    LogCapture out;
+    ClockSamples samples;
+    QList<bool> accepted;
+    for (int i = 0; i < 23; ++i)
+        accepted << exchange(samples, i * 100000, i < 20 ? 2000 : 52000).accepted;
+    QCOMPARE(accepted.count(false), 2);
+    QCOMPARE(exchange(samples, 2300000, 52000).meanSeconds, 0.052);
+    QCOMPARE(samples.estimate().offsetUs, 52000.0);
+    QCOMPARE(out.text().count("held back until 3 in a row agree"), 2);
+    QCOMPARE(out.text().count("3 clock answers in a row agree 50000 us off the clock estimate"), 1);
 }
 
 QTEST_APPLESS_MAIN(tst_ClockEstimator)
