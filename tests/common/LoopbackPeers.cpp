@@ -10,7 +10,8 @@ using namespace tamo::detail;
 
 RawPeer::RawPeer(const QString& ip, quint16 port)
 {
-    m_bound = m_socket.bind(QHostAddress(ip), port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    if (!m_socket.bind(QHostAddress(ip), port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
+        qWarning("RawPeer cannot bind %s:%u: %s", qPrintable(ip), port, qPrintable(m_socket.errorString()));
     QObject::connect(&m_socket, &QUdpSocket::readyRead, &m_socket, [this] {
         while (m_socket.hasPendingDatagrams()) {
             ReceivedDatagramCopy copy;

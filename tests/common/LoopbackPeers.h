@@ -17,15 +17,16 @@ struct ReceivedDatagramCopy
     quint16 senderPort = 0;
 };
 
-// A socket bound to `ip` (a 127.x address, or "255.255.255.255" to hear limited broadcasts at `port`).
+// A socket bound to `ip` (a 127.x address, or "255.255.255.255" to hear limited broadcasts at `port`); a
+// failed bind is a warning, and the test then fails on what does not arrive.
 class RawPeer
 {
 public:
     explicit RawPeer(const QString& ip, quint16 port = 0);
 
-    bool isBound() const { return m_bound; }
-    QString errorString() const { return m_socket.errorString(); }
     quint16 port() const { return m_socket.localPort(); }
+    // The socket's own descriptor, for options a test sets on it.
+    qintptr descriptor() const { return m_socket.socketDescriptor(); }
 
     qint64 send(const QByteArray& bytes, const QString& ip, quint16 port);
     // Runs the event loop until `count` datagrams have arrived in all, or `timeoutMs` have passed.
@@ -39,7 +40,6 @@ public:
 
 private:
     QUdpSocket m_socket;
-    bool m_bound = false;
     QList<ReceivedDatagramCopy> m_received;
 };
 
