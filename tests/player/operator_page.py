@@ -1,21 +1,19 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: MIT
-"""The operator's page in a real browser, for operator.sh: headless Chromium driven by Debian's chromedriver
-through Selenium opens the page, gives it the token, says "[demo] ready" and then carries out one request a
-line from standard input, each answered by one "[demo] ..." line (the test bed's event lines):
-
-  rows N TIMEOUT_S             N rows, every one on line and with figures (clock offset, skew, frames)
-  offline IP LOG TIMEOUT_S     the row of IP shows off line; also times the master's line in LOG that
-                               says so, and answers how long after it the page showed it
-  online IP TIMEOUT_S          a row of IP shows on line (a slave started again has a new key)
-  click BUTTON STATE TIMEOUT_S clicks play, pause, stop or next; waits for the command's answer and, unless
-                               STATE is '-', for the programme's state to read STATE; answers how long it took
-  seek SECONDS TIMEOUT_S       seeks there with the page's seek field
-  trim IP MS TIMEOUT_S         sets the trim of IP's screen with its row's field; answers the monotonic time
-                               of the answer
-  shot PATH                    a screenshot of the page
-  quit
-"""
+# The operator's page in a real browser, for operator.sh: headless Chromium driven by Debian's chromedriver
+# through Selenium opens the page, gives it the token, says "[demo] ready" and then carries out one request a
+# line from standard input, each answered by one "[demo] ..." line (the test bed's event lines):
+#   rows N TIMEOUT_S             N rows, every one on line and with figures (clock offset, skew, frames)
+#   offline IP LOG TIMEOUT_S     the row of IP shows off line; also times the master's line in LOG that
+#                                says so, and answers how long after it the page showed it
+#   online IP TIMEOUT_S          a row of IP shows on line (a slave started again has a new key)
+#   click BUTTON STATE TIMEOUT_S clicks play, pause, stop or next; waits for the command's answer and for
+#                                the programme's state to read STATE; answers how long it took
+#   seek SECONDS TIMEOUT_S       seeks there with the page's seek field
+#   trim IP MS TIMEOUT_S         sets the trim of IP's screen with its row's field; answers the monotonic time
+#                                of the answer
+#   shot PATH                    a screenshot of the page
+#   quit
 import argparse
 import json
 import os
@@ -33,18 +31,10 @@ CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic
                   '--disable-background-networking', '--disable-component-update', '--disable-sync',
                   '--window-size=1480,500']
 POLL_S = 0.01
-
 # The page as the test reads it: the programme's state, the last answer, and each row's cells by column.
-READ_PAGE = """
-return {
-  state: document.getElementById('state').textContent,
-  message: document.getElementById('message').textContent,
-  rows: [...document.querySelectorAll('#screens tr')].map((row) => ({
-    key: row.dataset.key, ip: row.dataset.ip, online: row.dataset.online === '1',
-    cells: Object.fromEntries([...row.cells].map((cell) => [cell.classList[0], cell.textContent])),
-  })),
-};
-"""
+READ_PAGE = """return {state: document.getElementById('state').textContent, message: document.getElementById('message').textContent,
+  rows: [...document.querySelectorAll('#screens tr')].map((row) => ({key: row.dataset.key, ip: row.dataset.ip,
+    online: row.dataset.online === '1', cells: Object.fromEntries([...row.cells].map((c) => [c.classList[0], c.textContent]))}))};"""
 
 
 def mono_us():
@@ -52,102 +42,85 @@ def mono_us():
 
 
 def answer(event, **fields):
-    print('[demo] ' + event + ''.join(' %s=%s' % (k.replace('_', '-'), str(v).replace(' ', '_'))
-                                      for k, v in fields.items()), flush=True)
+    print('[demo] ' + event + ''.join(' %s=%s' % (k.replace('_', '-'), str(v).replace(' ', '_')) for k, v in fields.items()),
+          flush=True)
 
 
 class Page:
     def __init__(self, driver):
         self.driver = driver
 
-    def read(self):
-        return self.driver.execute_script(READ_PAGE)
-
     def wait(self, timeout_s, done):
         """Reads the page until done(page) holds or the time is up; the last page read and whether it held."""
-        deadline = time.monotonic() + timeout_s
+        deadline = time.monotonic() + float(timeout_s)
         while True:
-            page = self.read()
-            if done(page):
-                return page, True
-            if time.monotonic() > deadline:
-                return page, False
+            page = self.driver.execute_script(READ_PAGE)
+            if done(page) or time.monotonic() > deadline:
+                return page, done(page)
             time.sleep(POLL_S)
 
-    def rows_of(self, page, ip):
-        return [row for row in page['rows'] if row['ip'] == ip]
+    def enter(self, command, field, text, button, timeout_s, within=None):
+        """Types TEXT into FIELD (of the element WITHIN), presses BUTTON and waits for COMMAND's answer."""
+        within = within or self.driver
+        field = within.find_element(*field)
+        field.clear()
+        field.send_keys(text)
+        within.find_element(*button).click()
+        return self.wait(timeout_s, lambda p: p['message'].startswith(command + ':') and not p['message'].endswith('…'))
 
-    def command_answered(self, name):
-        return lambda page: page['message'].startswith(name + ':') and not page['message'].endswith('…')
+    def rows(self, count, timeout_s):
+        with_figures = lambda r: r['online'] and all(r['cells'][c] != 'unknown' for c in ('name', 'offset', 'rate', 'skew', 'frames'))
+        seen, met = self.wait(timeout_s, lambda p: len(p['rows']) == int(count) and all(map(with_figures, p['rows'])))
+        answer('rows', met=int(met), count=len(seen['rows']),
+               detail=';'.join('%s:%s' % (r['ip'], ','.join(r['cells'].get(c, '') for c in ('online', 'offset', 'skew', 'frames')))
+                               for r in seen['rows']))
 
+    def offline(self, ip, log, timeout_s):
+        """Times the page's off-line mark against the master's line, each the first time it is seen."""
+        line = re.compile(r'^\[demo\] slave key=%s_\d+ on-line=0' % re.escape(ip), re.M)
+        shown_us = logged_us = None
+        deadline = time.monotonic() + float(timeout_s)
+        while (shown_us is None or logged_us is None) and time.monotonic() < deadline:
+            if shown_us is None and self.wait(0, lambda p: any(not r['online'] for r in p['rows'] if r['ip'] == ip))[1]:
+                shown_us = mono_us()
+            if logged_us is None:
+                with open(log, errors='replace') as f:
+                    logged_us = mono_us() if line.search(f.read()) else None
+            time.sleep(POLL_S)
+        met = shown_us is not None and logged_us is not None
+        answer('offline', met=int(met), page_after_line_ms='%.0f' % ((shown_us - logged_us) / 1000) if met else 'none',
+               page_mono_us=shown_us, line_mono_us=logged_us)
 
-def with_figures(row):
-    return row['online'] and all(row['cells'][c] != 'unknown' for c in ('name', 'offset', 'rate', 'skew', 'frames'))
+    def online(self, ip, timeout_s):
+        seen, met = self.wait(timeout_s, lambda p: any(r['online'] for r in p['rows'] if r['ip'] == ip))
+        answer('online', met=int(met), keys=','.join(r['key'] for r in seen['rows'] if r['ip'] == ip))
 
+    def click(self, button, state, timeout_s):
+        started_us = mono_us()
+        self.driver.find_element(By.ID, button).click()
+        seen, met = self.wait(timeout_s, lambda p: p['message'].startswith(button + ':') and not p['message'].endswith('…')
+                              and p['state'] == state)
+        answer('clicked', button=button, met=int(met), ms='%.0f' % ((mono_us() - started_us) / 1000), state=seen['state'],
+               message=seen['message'])
 
-def rows(page, count, timeout_s):
-    seen, met = page.wait(float(timeout_s), lambda p: len(p['rows']) == int(count) and all(map(with_figures, p['rows'])))
-    answer('rows', met=int(met), count=len(seen['rows']),
-           detail=';'.join('%s:%s' % (r['ip'], ','.join(r['cells'].get(c, '') for c in ('online', 'offset', 'skew', 'frames')))
-                           for r in seen['rows']))
+    def seek(self, seconds, timeout_s):
+        seen, met = self.enter('seek', (By.ID, 'seek-position'), seconds, (By.ID, 'seek'), timeout_s)
+        answer('sought', met=int(met and seen['message'].startswith('seek: done')), message=seen['message'])
 
+    def trim(self, ip, ms, timeout_s):
+        row = self.driver.find_element(By.CSS_SELECTOR, '#screens tr[data-ip="%s"]' % ip)
+        seen, met = self.enter('trim', (By.CLASS_NAME, 'trim-input'), ms, (By.CLASS_NAME, 'trim-set'), timeout_s, row)
+        answer('trimmed', met=int(met and seen['message'].startswith('trim: done')), mono_us=mono_us(), message=seen['message'])
 
-def offline(page, ip, log, timeout_s):
-    """Times the page's off-line mark against the master's line, each the first time it is seen."""
-    line = re.compile(r'^\[demo\] slave key=%s_\d+ on-line=0' % re.escape(ip), re.M)
-    shown_us = logged_us = None
-    deadline = time.monotonic() + float(timeout_s)
-    while (shown_us is None or logged_us is None) and time.monotonic() < deadline:
-        if shown_us is None and any(not r['online'] for r in page.rows_of(page.read(), ip)):
-            shown_us = mono_us()
-        if logged_us is None:
-            with open(log, errors='replace') as f:
-                if line.search(f.read()):
-                    logged_us = mono_us()
-        time.sleep(POLL_S)
-    met = shown_us is not None and logged_us is not None
-    answer('offline', met=int(met), page_after_line_ms='%.0f' % ((shown_us - logged_us) / 1000) if met else 'none',
-           page_mono_us=shown_us, line_mono_us=logged_us)
-
-
-def online(page, ip, timeout_s):
-    seen, met = page.wait(float(timeout_s), lambda p: any(r['online'] for r in page.rows_of(p, ip)))
-    answer('online', met=int(met), keys=','.join(r['key'] for r in page.rows_of(seen, ip)))
-
-
-def click(page, button, state, timeout_s):
-    started_us = mono_us()
-    page.driver.find_element(By.ID, button).click()
-    answered = page.command_answered(button)
-    seen, met = page.wait(float(timeout_s), lambda p: answered(p) and (state == '-' or p['state'] == state))
-    answer('clicked', button=button, met=int(met), ms='%.0f' % ((mono_us() - started_us) / 1000),
-           state=seen['state'], message=seen['message'])
-
-
-def seek(page, seconds, timeout_s):
-    field = page.driver.find_element(By.ID, 'seek-position')
-    field.clear()
-    field.send_keys(seconds)
-    page.driver.find_element(By.ID, 'seek').click()
-    seen, met = page.wait(float(timeout_s), page.command_answered('seek'))
-    answer('sought', met=int(met and seen['message'].startswith('seek: done')), message=seen['message'])
-
-
-def trim(page, ip, ms, timeout_s):
-    row = page.driver.find_element(By.CSS_SELECTOR, '#screens tr[data-ip="%s"]' % ip)
-    field = row.find_element(By.CLASS_NAME, 'trim-input')
-    field.clear()
-    field.send_keys(ms)
-    row.find_element(By.CLASS_NAME, 'trim-set').click()
-    seen, met = page.wait(float(timeout_s), page.command_answered('trim'))
-    answer('trimmed', met=int(met and seen['message'].startswith('trim: done')), mono_us=mono_us(), message=seen['message'])
+    def shot(self, path):
+        answer('shot', met=int(self.driver.execute_script('window.scrollTo(0, 0); return true') and self.driver.save_screenshot(path)))
 
 
 def main():
     # The browser and its driver join this process's group, so that operator.sh can end them all by its
     # id should this process be killed before it ends them itself.
     os.setpgid(0, 0)
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description="The operator's page in a real browser, for operator.sh")
     parser.add_argument('--url', required=True)
     parser.add_argument('--token-file', required=True)
     arguments = parser.parse_args()
@@ -166,19 +139,13 @@ def main():
             driver.find_element(By.ID, 'token').send_keys(f.read().strip())
         driver.find_element(By.ID, 'use-token').click()
         answer('ready', page=arguments.url)
-        actions = {'rows': lambda *a: rows(page, *a), 'offline': lambda *a: offline(page, *a),
-                   'online': lambda *a: online(page, *a), 'click': lambda *a: click(page, *a),
-                   'seek': lambda *a: seek(page, *a), 'trim': lambda *a: trim(page, *a),
-                   'shot': lambda path: answer('shot', met=int(driver.execute_script('window.scrollTo(0, 0); return true')
-                                                               and driver.save_screenshot(path)))}
-        for line in sys.stdin:
-            words = line.split()
+        for words in map(str.split, sys.stdin):
             if words == ['quit']:
                 break
-            if not words or words[0] not in actions:
-                answer('unknown', line=line.strip())
-                continue
-            actions[words[0]](*words[1:])
+            if words and words[0] in ('rows', 'offline', 'online', 'click', 'seek', 'trim', 'shot'):
+                getattr(page, words[0])(*words[1:])
+            else:
+                answer('unknown', line=' '.join(words))
         answer('page', console=json.dumps([e['message'] for e in driver.get_log('browser')]))
     finally:
         driver.quit()
