@@ -151,67 +151,50 @@ private Q_SLOTS:
         QCOMPARE(received->name, QLatin1String(SyncCommand::name(sent.kind)));
         QVERIFY2(received->readable, "the slave could not read the command");
         const SyncCommand& got = received->command;
-        QCOMPARE(got.kind, sent.kind);
-        QCOMPARE(got.run, sent.run);
-        QCOMPARE(got.id, sent.id);
-        QVERIFY(got.programme == sent.programme);
-        QCOMPARE(got.target, sent.target);
-        QCOMPARE(got.trimUs, sent.trimUs);
+        QVERIFY(got.kind == sent.kind && got.run == sent.run && got.id == sent.id && got.programme == sent.programme);
+        QVERIFY(got.target == sent.target && got.trimUs == sent.trimUs);
         if (sent.kind == SyncCommand::Prepare || sent.kind == SyncCommand::Stop || sent.kind == SyncCommand::Trim)
             return;
-        QCOMPARE(got.play, sent.play);
-        QCOMPARE(got.positionUs, sent.positionUs);
-        QCOMPARE(got.atHostUs, sent.atHostUs);
-        if (sent.kind == SyncCommand::Seek)
-            QCOMPARE(got.playOn, sent.playOn);
-        if (sent.kind == SyncCommand::Speed)
-            QCOMPARE(got.rate, sent.rate);
+        QVERIFY(got.play == sent.play && got.positionUs == sent.positionUs && got.atHostUs == sent.atHostUs);
+        QVERIFY(sent.kind != SyncCommand::Seek || got.playOn == sent.playOn);
+        QVERIFY(sent.kind != SyncCommand::Speed || got.rate == sent.rate);
     }
 
+    // Each row: the command, its user data, and what the slave reads: "-" for nothing, else "POSITION ID".
     void oddUserData_data()
     {
         QTest::addColumn<SyncCommand::Kind>("kind");
         QTest::addColumn<QByteArray>("userData");
-        QTest::addColumn<bool>("readable");
-        QTest::addColumn<qint64>("positionUs");
-        QTest::addColumn<qint64>("id");
-        QTest::newRow("speed without user data") << SyncCommand::Speed << QByteArray() << false << qint64(0) << qint64(0);
-        QTest::newRow("step with a word for its instant") << SyncCommand::Step << QByteArray("at=soon pos=1") << false << qint64(0) << qint64(0);
-        QTest::newRow("step back without its position") << SyncCommand::StepBack << QByteArray("at=5 cmd=1") << false << qint64(0) << qint64(0);
-        QTest::newRow("speed with an instant beyond 64 bits")
-            << SyncCommand::Speed << QByteArray("at=99999999999999999999 pos=1") << false << qint64(0) << qint64(0);
-        QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  cmd=2 ") << true
-                                                          << qint64(40) << qint64(2);
-        QTest::newRow("step of a later format") << SyncCommand::Step << QByteArray("v=2 pos=40 at=7") << false << qint64(0) << qint64(0);
+        QTest::addColumn<QString>("read");
+        QTest::newRow("speed without user data") << SyncCommand::Speed << QByteArray() << "-";
+        QTest::newRow("step with a word for its instant") << SyncCommand::Step << QByteArray("at=soon pos=1") << "-";
+        QTest::newRow("step back without its position") << SyncCommand::StepBack << QByteArray("at=5 cmd=1") << "-";
+        QTest::newRow("speed with an instant beyond 64 bits") << SyncCommand::Speed << QByteArray("at=99999999999999999999 pos=1") << "-";
+        QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  cmd=2 ") << "40 2";
+        QTest::newRow("step of a later format") << SyncCommand::Step << QByteArray("v=2 pos=40 at=7") << "-";
         // A trim travels on a step; one without its key or its value is left out, as a player that knows
         // no trims leaves out every trim (a step without its instant and position).
-        QTest::newRow("trim without its key") << SyncCommand::Trim << QByteArray("kind=trim trim-us=5 cmd=4") << false << qint64(0) << qint64(0);
-        QTest::newRow("trim without its value") << SyncCommand::Trim << QByteArray("kind=trim key=1.2.3.4_5") << false << qint64(0) << qint64(0);
-        QTest::newRow("step of a kind it does not know") << SyncCommand::Step << QByteArray("v=1 run=1 cmd=4 kind=truncate key=1.2.3.4_5 trim-us=5") << false << qint64(0) << qint64(0);
+        QTest::newRow("trim without its key") << SyncCommand::Trim << QByteArray("kind=trim trim-us=5 cmd=4") << "-";
+        QTest::newRow("trim without its value") << SyncCommand::Trim << QByteArray("kind=trim key=1.2.3.4_5") << "-";
+        QTest::newRow("step of a kind it does not know") << SyncCommand::Step << QByteArray("v=1 run=1 cmd=4 kind=truncate key=1.2.3.4_5 trim-us=5") << "-";
         // Without a position the slave pauses on the frame it shows at the instant.
-        QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("cmd=3") << true << qint64(-1) << qint64(3);
-        QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << true << qint64(-1) << qint64(0);
-        QTest::newRow("a demo host's bare tag") << SyncCommand::Stop << QByteArray("cmd7") << true << qint64(0) << qint64(0);
+        QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("cmd=3") << "-1 3";
+        QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << "-1 0";
+        QTest::newRow("a demo host's bare tag") << SyncCommand::Stop << QByteArray("cmd7") << "0 0";
         // A prepare builds no programme beyond its bounds: an item count that nothing backs is not
         // counted up to (2^63 - 1 would stall the slave), nor are more items than a programme holds.
-        QTest::newRow("prepare of two items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=2 uri0=file:///a uri1=file:///b")
-                                              << true << qint64(0) << qint64(6);
-        QTest::newRow("prepare of 2^63-1 items")
-            << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=9223372036854775807 uri0=file:///a") << false << qint64(0) << qint64(0);
-        QTest::newRow("prepare of 1001 items")
-            << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=1001 uri0=file:///a") << false << qint64(0) << qint64(0);
-        QTest::newRow("prepare of fewer URIs than items")
-            << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=3 uri0=file:///a uri1=file:///b") << false << qint64(0) << qint64(0);
-        QTest::newRow("prepare of -1 items") << SyncCommand::Prepare << QByteArray("v=1 items=-1 uri0=file:///a") << false << qint64(0) << qint64(0);
-        QTest::newRow("binary") << SyncCommand::Stop << QByteArray("\x01\xff=\x00cmd=\xfe", 9) << true << qint64(0) << qint64(0);
+        QTest::newRow("prepare of two items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=2 uri0=file:///a uri1=file:///b") << "0 6";
+        QTest::newRow("prepare of 2^63-1 items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=9223372036854775807 uri0=file:///a") << "-";
+        QTest::newRow("prepare of 1001 items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=1001 uri0=file:///a") << "-";
+        QTest::newRow("prepare of fewer URIs than items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=3 uri0=file:///a uri1=file:///b") << "-";
+        QTest::newRow("prepare of -1 items") << SyncCommand::Prepare << QByteArray("v=1 items=-1 uri0=file:///a") << "-";
+        QTest::newRow("binary") << SyncCommand::Stop << QByteArray("\x01\xff=\x00cmd=\xfe", 9) << "0 0";
     }
     void oddUserData()
     {
         QFETCH(SyncCommand::Kind, kind);
         QFETCH(QByteArray, userData);
-        QFETCH(bool, readable);
-        QFETCH(qint64, positionUs);
-        QFETCH(qint64, id);
+        QFETCH(QString, read);
         char* user = userData.isEmpty() ? nullptr : userData.data();
         const int len = int(userData.size());
         const bool sent = kind == SyncCommand::Prepare ? m_master->notifySlavePrepareAsync(kLayer, user, len)
@@ -224,12 +207,10 @@ private Q_SLOTS:
         const auto received = nextReceived();
         QVERIFY2(received, "nothing reached the slave");
         QCOMPARE(received->name, QLatin1String(SyncCommand::name(kind)));
-        QCOMPARE(received->readable, readable);
-        if (!readable)
-            return;
-        QCOMPARE(received->command.kind, kind);
-        QCOMPARE(received->command.positionUs, positionUs);
-        QCOMPARE(received->command.id, id);
+        QCOMPARE(received->readable, read != "-");
+        if (received->readable)
+            QCOMPARE(QStringLiteral("%1 %2").arg(received->command.positionUs).arg(received->command.id), read);
+        QVERIFY(!received->readable || received->command.kind == kind);
     }
 
     // Each row hands a slave commands "run:number" in turn, each marked + (taken) or - (left out), at a
