@@ -4,12 +4,12 @@
 // all is at fault); the options of the command line win over the file's; the example configurations that
 // the tools package ships are taken. And the master's admission of the slaves that --slaves names by IP.
 #include "PlayerConfiguration.h"
+#include "PlayerTestSupport.h"
 #include "SlaveAdmission.h"
 #include "StderrCapture.h"
 
-#include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QtTest>
 
 namespace {
 
@@ -43,9 +43,7 @@ private:
     QString write(const QString& name, const QString& text)
     {
         const QString path = m_dir.filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) != text.toUtf8().size() ||
-            !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+        if (!writeOwnerOnly(path, text.toUtf8()))
             qFatal("cannot write %s", qPrintable(path));
         return path;
     }
@@ -81,55 +79,37 @@ private Q_SLOTS:
         qunsetenv("DISPLAY");
     }
 
+    // Each row: the file (none when empty), and how the one line starts (%1: the file); a row whose line names
+    // no file of its own has its fault on the command line ("--port x" there) or nowhere.
     void refusedInOneLine_data()
     {
-        QTest::addColumn<QString>("text");  // empty: no file at all
-        QTest::addColumn<QStringList>("more");
-        QTest::addColumn<QString>("line");   // how the line starts; %1 is the file
-        QTest::newRow("no file") << QString() << QStringList() << "%1: cannot read it: ";
-        QTest::newRow("a line without '='") << "role = slave\nip = 127.0.0.2\nfullscreen\n" << QStringList()
-                                            << "%1:3: expected 'key = value', got 'fullscreen'";
-        QTest::newRow("an option with its dashes") << "role = slave\n\n--trim-ms = 5\n" << QStringList()
-                                                   << "%1:3: write the option without its dashes: 'trim-ms'";
-        QTest::newRow("a key set twice") << "role = slave\nport = 1\n# again\nport = 2\n" << QStringList()
-                                         << "%1:4: port is set on line 2 already";
-        QTest::newRow("a role of neither kind") << "# the left wall\nrole = boss\n" << QStringList()
-                                                << "%1:2: role takes master or slave, got 'boss'";
-        QTest::newRow("no role") << "ip = 127.0.0.2\n" << QStringList()
-                                 << "%1: no role: add 'role = master' or 'role = slave', or name the subcommand before --config";
-        QTest::newRow("a file that names a file") << kSlave + "config = other.conf\n" << QStringList()
-                                                  << "%1:5: 'config' belongs on the command line, not in a configuration file";
-        QTest::newRow("an unknown key") << kSlave + "colour = red\n" << QStringList() << "%1:5: Unknown option 'colour'.";
-        QTest::newRow("a master's key in a slave's file") << kSlave + "slaves = 127.0.0.3\n" << QStringList()
-                                                          << "%1:5: Unknown option 'slaves'.";
-        QTest::newRow("a number that is not one") << "role = slave\nip = 127.0.0.2\nport = abc\nmaster = 127.0.0.1\n"
-                                                  << QStringList() << "%1:3: --port takes a whole number from 1 to 65535, got 'abc'";
-        QTest::newRow("an address that is not one") << "role = slave\nip = 127.0.0.2\nport = 45000\nmaster = master-pc\n"
-                                                     << QStringList() << "%1:4: --master takes an IPv4 address, got 'master-pc'";
-        QTest::newRow("a flag's value") << kSlave + "fullscreen = yes\n" << QStringList()
-                                        << "%1:5: fullscreen takes true or false, got 'yes'";
-        QTest::newRow("a slave that is neither an IP nor a key") << kMaster + "slaves = 127.0.0.2, left-pc\n" << QStringList()
-                                                                 << "%1:5: --slaves takes ip_pid keys and IPs, got 'left-pc'";
-        QTest::newRow("an output without full screen") << kSlave + "output = 1\n" << QStringList()
-                                                       << "%1:5: --output goes with --fullscreen";
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("no file") << QString() << "%1: cannot read it: ";
+        QTest::newRow("a line without '='") << "role = slave\nip = 127.0.0.2\nfullscreen\n" << "%1:3: expected 'key = value', got 'fullscreen'";
+        QTest::newRow("an option with its dashes") << "role = slave\n\n--trim-ms = 5\n" << "%1:3: write the option without its dashes: 'trim-ms'";
+        QTest::newRow("a key set twice") << "role = slave\nport = 1\n# again\nport = 2\n" << "%1:4: port is set on line 2 already";
+        QTest::newRow("a role of neither kind") << "# the left wall\nrole = boss\n" << "%1:2: role takes master or slave, got 'boss'";
+        QTest::newRow("no role") << "ip = 127.0.0.2\n" << "%1: no role: add 'role = master' or 'role = slave', or name the subcommand before --config";
+        QTest::newRow("a file that names a file") << kSlave + "config = other.conf\n" << "%1:5: 'config' belongs on the command line, not in a configuration file";
+        QTest::newRow("an unknown key") << kSlave + "colour = red\n" << "%1:5: Unknown option 'colour'.";
+        QTest::newRow("a master's key in a slave's file") << kSlave + "slaves = 127.0.0.3\n" << "%1:5: Unknown option 'slaves'.";
+        QTest::newRow("a number that is not one") << "role = slave\nip = 127.0.0.2\nport = abc\nmaster = 127.0.0.1\n" << "%1:3: --port takes a whole number from 1 to 65535, got 'abc'";
+        QTest::newRow("a flag's value") << kSlave + "fullscreen = yes\n" << "%1:5: fullscreen takes true or false, got 'yes'";
+        QTest::newRow("a slave that is neither an IP nor a key") << kMaster + "slaves = 127.0.0.2, left-pc\n" << "%1:5: --slaves takes ip_pid keys and IPs, got 'left-pc'";
+        QTest::newRow("an output without full screen") << kSlave + "output = 1\n" << "%1:5: --output goes with --fullscreen";
         // The trim is fine with the default margin: the line that narrows the margin is at fault.
-        QTest::newRow("a margin that rules out the trim") << kSlave + "trim-ms = -120\nmargin-ms = 100\n" << QStringList()
-                                                          << "%1:6: --trim-ms -120: a screen can show its frames at most 50 ms early";
-        QTest::newRow("a key file that is not there") << kSlave + "key-file = /nonexistent/group.keys\n" << QStringList()
-                                                      << "%1:5: --key-file /nonexistent/group.keys: ";
-        QTest::newRow("the command line's own value") << kSlave << QStringList{QStringLiteral("--port"), QStringLiteral("x")}
-                                                      << "--port takes a whole number from 1 to 65535, got 'x'";
-        QTest::newRow("an option nowhere") << "role = slave\nport = 45000\nmaster = 127.0.0.1\n" << QStringList()
-                                           << "--ip is missing";
+        QTest::newRow("a margin that rules out the trim") << kSlave + "trim-ms = -120\nmargin-ms = 100\n" << "%1:6: --trim-ms -120: a screen can show its frames at most 50 ms early";
+        QTest::newRow("a key file that is not there") << kSlave + "key-file = /nonexistent/group.keys\n" << "%1:5: --key-file /nonexistent/group.keys: ";
+        QTest::newRow("the command line's own value") << kSlave << "--port takes a whole number from 1 to 65535, got 'x'";
+        QTest::newRow("an option nowhere") << "role = slave\nport = 45000\nmaster = 127.0.0.1\n" << "--ip is missing";
     }
     void refusedInOneLine()
     {
         QFETCH(QString, text);
-        QFETCH(QStringList, more);
         QFETCH(QString, line);
-        const QString path = text.isEmpty() ? m_dir.filePath(QStringLiteral("missing.conf"))
-                                            : write(QStringLiteral("%1.conf").arg(QTest::currentDataTag()), text);
-        const Outcome outcome = configure(path, more);
+        const QString path = text.isEmpty() ? m_dir.filePath("missing.conf") : write(QStringLiteral("%1.conf").arg(QTest::currentDataTag()), text);
+        const Outcome outcome = configure(path, line.startsWith("--port") ? QStringList{"--port", "x"} : QStringList());
         QVERIFY(!outcome.options);
         QCOMPARE(outcome.exitCode, 2);
         const QString expected = QStringLiteral("multinet-player: ") + QString(line).replace(QLatin1String("%1"), path);
@@ -137,6 +117,8 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("expected one line starting '%1', got:\n%2").arg(expected, outcome.printed)));
     }
 
+    // Each row: the file, the subcommand, the command line's options, and what the player makes of them; in
+    // that, "=" stands for what the file alone makes of `show`.
     void commandLineWinsOverTheFile_data()
     {
         QTest::addColumn<QString>("text");
@@ -144,24 +126,15 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("more");
         QTest::addColumn<QString>("options");
         const QString show = kMaster + "slaves = 127.0.0.2, 127.0.0.3_4242 ,127.0.0.4\nfullscreen = true\noutput = 1\nloop = true\n";
-        QTest::newRow("the file alone") << show << QString() << QStringList()
-                                        << "master port=45000 output=fullscreen:1 media=clip.avi playlist= loop=1 "
-                                           "slaves=127.0.0.3_4242 ips=127.0.0.2,127.0.0.4 label=master";
-        QTest::newRow("a value") << show << QString() << QStringList{QStringLiteral("--port=46000")}
-                                 << "master port=46000 output=fullscreen:1 media=clip.avi playlist= loop=1 "
-                                    "slaves=127.0.0.3_4242 ips=127.0.0.2,127.0.0.4 label=master";
-        QTest::newRow("a window instead of the full screen") << show << QString() << QStringList{QStringLiteral("--window")}
-                                                             << "master port=45000 output=window: media=clip.avi playlist= loop=1 "
-                                                                "slaves=127.0.0.3_4242 ips=127.0.0.2,127.0.0.4 label=master";
-        QTest::newRow("a playlist instead of the media") << show << QString()
-                                                         << QStringList{QStringLiteral("--playlist"), QStringLiteral("show.txt")}
-                                                         << "master port=45000 output=fullscreen:1 media= playlist=show.txt loop=1 "
-                                                            "slaves=127.0.0.3_4242 ips=127.0.0.2,127.0.0.4 label=master";
-        QTest::newRow("the role as the subcommand") << kSlave.mid(kSlave.indexOf(QLatin1Char('\n')) + 1) << "slave" << QStringList()
+        QTest::newRow("the file alone") << show << QString() << QStringList() << "=";
+        QTest::newRow("a value") << show << QString() << QStringList{"--port=46000"} << "port=46000";
+        QTest::newRow("a window instead of the full screen") << show << QString() << QStringList{"--window"} << "output=window:";
+        QTest::newRow("a playlist instead of the media") << show << QString() << QStringList{"--playlist", "show.txt"} << "media= playlist=show.txt";
+        QTest::newRow("the role as the subcommand") << kSlave.mid(kSlave.indexOf('\n') + 1) << "slave" << QStringList()
                                                     << "slave port=45000 output=headless: media= playlist= loop=0 slaves= ips= label=127.0.0.2";
         QTest::newRow("a flag set false, the output before full screen, a label with blanks")
-            << kSlave + "output = 1\nfullscreen = true\nheadless = false\nlabel = left wall # not a comment\n" << QString()
-            << QStringList() << "slave port=45000 output=fullscreen:1 media= playlist= loop=0 slaves= ips= label=left wall # not a comment";
+            << kSlave + "output = 1\nfullscreen = true\nheadless = false\nlabel = left wall # not a comment\n" << QString() << QStringList()
+            << "slave port=45000 output=fullscreen:1 media= playlist= loop=0 slaves= ips= label=left wall # not a comment";
     }
     void commandLineWinsOverTheFile()
     {
@@ -169,9 +142,16 @@ private Q_SLOTS:
         QFETCH(QString, subcommand);
         QFETCH(QStringList, more);
         QFETCH(QString, options);
-        const Outcome outcome = configure(write(QStringLiteral("player.conf"), text), more, subcommand);
+        const Outcome outcome = configure(write("player.conf", text), more, subcommand);
         QVERIFY2(outcome.options && outcome.printed.isEmpty(), qPrintable(outcome.printed));
-        QCOMPARE(summary(*outcome.options), options);
+        // The file's options, with those of the row's words that the command line changed.
+        QString expected = "master port=45000 output=fullscreen:1 media=clip.avi playlist= loop=1 slaves=127.0.0.3_4242 ips=127.0.0.2,127.0.0.4 label=master";
+        if (options.startsWith("slave"))
+            expected = options;
+        else if (options != "=")
+            for (const QString& word : options.split(' '))
+                expected.replace(QRegularExpression(" " + word.section('=', 0, 0) + "=[^ ]*"), " " + word);
+        QCOMPARE(summary(*outcome.options), expected);
         // A service: its standard input is /dev/null, whose end must not end it.
         QVERIFY(!outcome.options->endsWithInput);
     }
