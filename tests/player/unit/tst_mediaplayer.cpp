@@ -9,12 +9,11 @@
 #include "EventLoopWait.h"
 #include "MediaPlayer.h"
 #include "PipelineClock.h"
+#include "PlayerTestSupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
-#include <QtTest>
 
 namespace {
 
@@ -30,9 +29,15 @@ constexpr qint64 kWindowLeadNs = 300000000;
 bool openOn(MediaPlayer& player, const QString& uri, const VideoOutput& output, QString& error)
 {
     GstClock* clock = PipelineClock::steerable();
-    const bool opened = player.open(Programme({uri}, false), clock, output, QStringLiteral("test"), error);
+    const bool opened = player.open(Programme({uri}, false), clock, output, "test", error);
     gst_object_unref(clock);
     return opened;
+}
+
+// Plays from the start at once; false, with the reason in `error`, when it cannot.
+bool playNow(MediaPlayer& player, QString& error)
+{
+    return player.playFrom(ProgrammePoint{}, 1.0, FrameLog::monotonicNs() + kLeadNs, error);
 }
 
 // A hardware decoder for the test: jpegdec as it is, said to be hardware, and ranked below every other.
@@ -87,12 +92,9 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         QString error;
-        QVERIFY2(ClipMaker::make(m_dir.filePath(QStringLiteral("clip.avi")), 0.5, 30, ClipMaker::kDefaultSize, error),
-                 qPrintable(error));
-        m_clipUri = uriOf(QStringLiteral("clip.avi"));
-        QFile text(m_dir.filePath(QStringLiteral("notes.avi")));
-        QVERIFY(text.open(QIODevice::WriteOnly));
-        text.write("These are notes, not a film.\n");
+        QVERIFY2(ClipMaker::make(m_dir.filePath("clip.avi"), 0.5, 30, ClipMaker::kDefaultSize, error), qPrintable(error));
+        m_clipUri = uriOf("clip.avi");
+        QVERIFY(writeOwnerOnly(m_dir.filePath("notes.avi"), "These are notes, not a film.\n"));
     }
 
     void openFailsWithItsReason_data()
@@ -101,11 +103,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("output");
         QTest::addColumn<QString>("reason");
         QTest::newRow("missing file") << "missing.avi" << int(VideoOutput::Headless) << "cannot go to PAUSED: Resource not found";
-        QTest::newRow("undecodable file") << "notes.avi" << int(VideoOutput::Headless)
-                                          << "failed to preroll: Could not determine type of stream";
+        QTest::newRow("undecodable file") << "notes.avi" << int(VideoOutput::Headless) << "failed to preroll: Could not determine type of stream";
         // A window sink without a display refuses the change at once.
-        QTest::newRow("sink cannot start") << "clip.avi" << int(VideoOutput::Window)
-                                           << "cannot go to PAUSED: Could not initialise X output";
+        QTest::newRow("sink cannot start") << "clip.avi" << int(VideoOutput::Window) << "cannot go to PAUSED: Could not initialise X output";
         // Full screen without a display is the console's, through KMS: kmssink, and a DRM device for it.
         const bool kmssink = gst_element_factory_find("kmssink") != nullptr;
         QTest::newRow("console without its sink or a device")
@@ -134,16 +134,13 @@ private Q_SLOTS:
         QString error;
         const bool opened = openOn(player, uriOf(file), where, error);
         qputenv("DISPLAY", display);
-        QVERIFY2(!opened, "a file that cannot play opened");
-        QVERIFY2(error.contains(reason), qPrintable(error));
-        QVERIFY(!player.isOpen());
+        QVERIFY2(!opened && !player.isOpen() && error.contains(reason), qPrintable(error));
 
         // The programme goes on: the same player plays a good clip to its end, and the failure has told
         // nothing more on the way.
-        QVERIFY2(openOn(player, m_clipUri, false, error), qPrintable(error));
-        QVERIFY2(player.playFrom(ProgrammePoint{}, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
+        QVERIFY2(openOn(player, m_clipUri, false, error) && playNow(player, error), qPrintable(error));
         QVERIFY2(runEventLoopUntil([&ended] { return ended; }, kEndTimeoutMs), "no end of stream");
-        QVERIFY2(bareErrors.isEmpty(), qPrintable(bareErrors.join(QLatin1Char('\n'))));
+        QVERIFY2(bareErrors.isEmpty(), qPrintable(bareErrors.join('\n')));
     }
 
     // The decoder the player names: a video decoder, not the parser before it; and a hardware decoder,
@@ -197,13 +194,11 @@ private Q_SLOTS:
         player.setHandlers([&endedOn] { endedOn = QThread::currentThread(); },
                            [&errors](const QString& e) { errors.append(e); });
         QString error;
-        QVERIFY2(openOn(player, m_clipUri, false, error), qPrintable(error));
-        QVERIFY2(player.playFrom(ProgrammePoint{}, 1.0, FrameLog::monotonicNs() + kLeadNs, error), qPrintable(error));
+        QVERIFY2(openOn(player, m_clipUri, false, error) && playNow(player, error), qPrintable(error));
         QVERIFY2(runEventLoopUntil([&] { return endedOn != nullptr; }, kEndTimeoutMs), "no end of stream");
         QCOMPARE(endedOn, QCoreApplication::instance()->thread());
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
-        QVERIFY(player.halt());
-        QVERIFY(!player.isOpen());
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QVERIFY(player.halt() && !player.isOpen());
     }
 
     // A window logs what it shows, as a headless sink does: the first frame of each stretch, which
@@ -239,7 +234,7 @@ private Q_SLOTS:
         QVERIFY2(player.playFrom(ProgrammePoint{0, 6 * kSlowFrameNs}, 1.0, movedFrom + kWindowLeadNs, error), qPrintable(error));
         const qint64 movedBy = FrameLog::monotonicNs();
         QVERIFY2(runEventLoopUntil([&ended] { return ended; }, kEndTimeoutMs), "no end of stream");
-        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
 
         // The frames due before the move were shown; one due while the move was under way may have been.
         QString before = QStringLiteral("h0");
@@ -262,12 +257,6 @@ private Q_SLOTS:
 
 int main(int argc, char* argv[])
 {
-    gst_init(&argc, &argv);
-    QCoreApplication app(argc, argv);
-    tst_MediaPlayer test;
-    const int status = QTest::qExec(&test, argc, argv);
-    // GStreamer's own threads (its task pool) end here, not while the leak check suspends every thread.
-    gst_deinit();
-    return status;
+    return runWithGStreamer<tst_MediaPlayer>(argc, argv);
 }
 #include "tst_mediaplayer.moc"
