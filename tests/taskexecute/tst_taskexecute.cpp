@@ -15,7 +15,6 @@
 #endif
 
 #include <future>
-#include <system_error>
 
 namespace {
 
@@ -94,7 +93,6 @@ class tst_TaskExecute : public QObject
 private slots:
     void orderKeptAcrossProducers();
     void stopDuringHandlingLeavesTheRest();
-    void stopFromWorkerThrows();
     void floodBeyondTheBoundIsDroppedAndReported();
 };
 
@@ -146,22 +144,6 @@ void tst_TaskExecute::stopDuringHandlingLeavesTheRest()
 
     QCOMPARE(executor.handledCount(), 1);
     QVERIFY(!out.text().contains("thread exit"));
-}
-
-void tst_TaskExecute::stopFromWorkerThrows()
-{
-    RecordingExecutor executor;
-    std::promise<std::error_code> caught;
-    executor.onMessage = [&](const ControlMessage&) {
-        try {
-            executor.stop();
-            caught.set_value({});
-        } catch (const std::system_error& e) {
-            caught.set_value(e.code());
-        }
-    };
-    executor.postMessage(numbered(0, 0));
-    QCOMPARE(caught.get_future().get(), std::make_error_code(std::errc::resource_deadlock_would_occur));
 }
 
 void tst_TaskExecute::floodBeyondTheBoundIsDroppedAndReported()
