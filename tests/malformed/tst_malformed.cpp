@@ -63,15 +63,13 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn_data()
     wrongMagic[3] = '\x56';
 
     QTest::newRow("empty") << QByteArray() << kMasterIp << Outcome::Ignored;
-    QTest::newRow("1 byte") << step.left(1) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("10 bytes") << step.left(10) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("23 bytes") << step.left(23) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("wrong magic") << wrongMagic << kMasterIp << Outcome::Incomplete;
     QTest::newRow("payload overruns") << withLengths(8, 0, 24 + 7) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("user data overruns") << withLengths(0, 100, 24 + 99) << kMasterIp << Outcome::Incomplete;
-    // Summed in 16 bits these would wrap to 8 and 0 bytes, which the datagrams do hold.
-    QTest::newRow("sum wraps 16 bits to 8") << withLengths(0xFFF8, 0x0010, 24 + 8) << kMasterIp << Outcome::Incomplete;
-    QTest::newRow("sum wraps 16 bits to 0") << withLengths(0x8000, 0x8000, 24) << kMasterIp << Outcome::Incomplete;
+    // Summed in 16 bits these would wrap to 8 bytes, which the datagram does hold.
+    QTest::newRow("sum wraps 16 bits") << withLengths(0xFFF8, 0x0010, 24 + 8) << kMasterIp << Outcome::Incomplete;
     // Read as signed 16-bit values both are -1, and the sum would be smaller than the header.
     QTest::newRow("both lengths 0xFFFF") << withLengths(0xFFFF, 0xFFFF, 64) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("largest datagram, lengths beyond it")
