@@ -29,7 +29,6 @@ public:
     // A slave on `ip` that reports `layers` to a search for partners, on a host clock that runs
     // `clockDriftPpm` faster than the master's.
     LoopbackNode& addSlave(const std::string& ip, std::vector<int> layers = {0}, double clockDriftPpm = 0.0);
-    std::deque<LoopbackNode>& slaves() { return m_slaves; }
     // Runs a discovery until the roster holds one entry per slave and layer; false on time-out.
     bool discover();
     quint16 port() const { return m_port; }
