@@ -39,6 +39,8 @@ constexpr Scenario kScenarios[] = {
     {"playback-loaded", runLoadedPlaybackScenario, false},
     // About 27 minutes of real players (ten of them twice): only when asked for.
     {"longrun", runLongrunScenario, false},
+    // A private PulseAudio and libfaketime, and 35 s of three players with sound: only when asked for.
+    {"playback-sound", runSoundScenario, false},
 };
 
 QStringList scenarioNames(bool onlyDefault = false)
@@ -66,7 +68,7 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Runs the benchmarks of TamoMultiNetControl across processes on loopback, prints one table\n"
-                       "and writes the same figures as JSON.\nScenarios: %1.\nDefault: %2 (lossy and longrun run only when named).")
+                       "and writes the same figures as JSON.\nScenarios: %1.\nDefault: %2 (the others run only when named).")
             .arg(scenarioNames().join(QStringLiteral(", ")), scenarioNames(true).join(QStringLiteral(", "))));
     parser.addHelpOption();
     const QCommandLineOption quick(QStringLiteral("quick"), QStringLiteral("The quick form of each scenario: a few seconds each."));

@@ -31,6 +31,7 @@ QJsonValue runLoadedPlaybackScenario(const ScenarioSettings& settings, ResultTab
 QJsonValue runPlayerHealthScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runLossyScenario(const ScenarioSettings& settings, ResultTable& table);
 QJsonValue runLongrunScenario(const ScenarioSettings& settings, ResultTable& table);
+QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table);
 
 // Helpers shared by the scenarios.
 QJsonObject toJson(const Summary& summary);
