@@ -27,10 +27,17 @@ private Q_SLOTS:
         for (qint64 t = 0; t < 20 * kSecond; t += kFrameNs, ++index)
             meter.add(t, t < 10 * kSecond ? 100000 : (index == 450 ? 200000 : 10000), 1, index);
         const NetControlNS::struPresentation figures = meter.figures(20 * kSecond);
-        QCOMPARE(figures.lateP50Us, qint64(10));
-        QCOMPARE(figures.lateP99Us, qint64(10));
-        QCOMPARE(figures.framesShown, quint32(index));
-        QCOMPARE(figures.framesDropped, quint32(0));
+        QVERIFY(figures.lateP50Us == 10 && figures.lateP99Us == 10 && figures.framesShown == index && figures.framesDropped == 0);
+        QCOMPARE(meter.figures(40 * kSecond).lateP99Us, qint64(0));  // none within the window
+    }
+
+    void percentilesOfAFewFrames()
+    {
+        PresentationMeter meter;
+        for (qint64 i = 0; i < 100; ++i)
+            meter.add(i * kFrameNs, i * 1000, 1, i);  // 0 to 99 us late
+        const NetControlNS::struPresentation figures = meter.figures(100 * kFrameNs);
+        QVERIFY(figures.lateP50Us == 50 && figures.lateP99Us == 98);
     }
 
     void framesMissingFromATimeLineAreDropped()
@@ -43,25 +50,10 @@ private Q_SLOTS:
         meter.add(6 * kFrameNs, 0, 2, 0);      // another time line (a seek) starts anew
         meter.add(7 * kFrameNs, 0, 2, 3);      // 1 and 2 of it never shown
         NetControlNS::struPresentation figures = meter.figures(8 * kFrameNs);
-        QCOMPARE(figures.framesShown, quint32(6));
-        QCOMPARE(figures.framesDropped, quint32(4));
-        QCOMPARE(figures.lateP50Us, qint64(0));
-        QCOMPARE(figures.lateP99Us, qint64(0));
+        QVERIFY(figures.framesShown == 6 && figures.framesDropped == 4 && figures.lateP50Us == 0 && figures.lateP99Us == 0);
         meter.reset();
         figures = meter.figures(kSecond);
-        QCOMPARE(figures.framesShown, quint32(0));
-        QCOMPARE(figures.framesDropped, quint32(0));
-    }
-
-    void percentilesOfAFewFrames()
-    {
-        PresentationMeter meter;
-        for (qint64 i = 0; i < 100; ++i)
-            meter.add(i * kFrameNs, i * 1000, 1, i);  // 0 to 99 us late
-        const NetControlNS::struPresentation figures = meter.figures(100 * kFrameNs);
-        QCOMPARE(figures.lateP50Us, qint64(50));
-        QCOMPARE(figures.lateP99Us, qint64(98));
-        QCOMPARE(meter.figures(100 * kFrameNs + 20 * kSecond).lateP99Us, qint64(0));  // none within the window
+        QVERIFY(figures.framesShown == 0 && figures.framesDropped == 0);
     }
 };
 
