@@ -113,8 +113,13 @@ void tst_GroupKeys::forgedCopiedAndOldDatagramsAreDropped()
     Keyring genuine;  // what a thief of the bytes on the wire has: signed datagrams, no key
     std::string why;
     QVERIFY(genuine.setKeys(keys, why));
-    QByteArray signedPause(pause.size() + kSignatureSize, '\0');
-    genuine.sign(pause.constData(), pause.size(), forger.port(), signedPause.data());
+    const auto signedNow = [&] {
+        QTest::qWait(2);  // each with a counter of its own
+        QByteArray out(pause.size() + kSignatureSize, '\0');
+        genuine.sign(pause.constData(), pause.size(), forger.port(), out.data());
+        return out;
+    };
+    const QByteArray signedPause = signedNow(), second = signedNow(), third = signedNow();
     QByteArray guessed = signedPause;
     guessed[guessed.size() - 1] = char(guessed[guessed.size() - 1] ^ 1);
 
@@ -123,12 +128,6 @@ void tst_GroupKeys::forgedCopiedAndOldDatagramsAreDropped()
     send(otherPort, signedPause);        // genuine bytes, another port
     send(forger, signedPause);           // the genuine one: taken
     // Two more that arrive the other way round (a node reads its sockets in turn): both taken, once.
-    QByteArray second(signedPause.size(), '\0');
-    QByteArray third(signedPause.size(), '\0');
-    QTest::qWait(2);
-    genuine.sign(pause.constData(), pause.size(), forger.port(), second.data());
-    QTest::qWait(2);
-    genuine.sign(pause.constData(), pause.size(), forger.port(), third.data());
     send(forger, third);
     send(forger, second);
     send(forger, second);                // a copy
