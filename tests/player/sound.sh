@@ -16,44 +16,31 @@ readonly CASE=$2
 work=$(mktemp -d /tmp/multinet-sound-XXXX)
 server_pid=
 recorder_pid=
-cleanup() {
-  [ -z "$recorder_pid" ] || kill "$recorder_pid" 2>/dev/null || true
-  [ -z "$server_pid" ] || kill "$server_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'kill $recorder_pid $server_pid 2>/dev/null; rm -rf "$work"' EXIT
 fail() {
   echo "FAIL: $*"
   tail -n 30 "$work/run.log" 2>/dev/null || true
   exit 1
 }
+skip() { echo "SKIP: $*"; exit 77; }
 
-command -v gst-inspect-1.0 >/dev/null || { echo "SKIP: gst-inspect-1.0 is missing (gstreamer1.0-tools)"; exit 77; }
+command -v gst-inspect-1.0 >/dev/null || skip "gst-inspect-1.0 is missing (gstreamer1.0-tools)"
 # The sanitizer builds load a fixed set of plugins (cmake/TamoSanitizerGStreamer.cmake), without any sound sink.
-gst-inspect-1.0 pulsesink >/dev/null 2>&1 ||
-  { echo "SKIP: no pulsesink in this GStreamer (the sanitizer builds' plugin set leaves the sound sinks out)"; exit 77; }
+gst-inspect-1.0 pulsesink >/dev/null 2>&1 || skip "no pulsesink in this GStreamer (the sanitizer builds' plugin set leaves the sound sinks out)"
 
 # A private PulseAudio with one null sink; PULSE_SERVER points every player of this test at it.
 start_server() {
-  command -v pulseaudio >/dev/null || { echo "SKIP: pulseaudio is missing (AUDIO_PACKAGES)"; exit 77; }
+  command -v pulseaudio >/dev/null || skip "pulseaudio is missing (AUDIO_PACKAGES)"
   mkdir -p "$work/home"
   HOME=$work/home XDG_RUNTIME_DIR=$work/home pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
     --use-pid-file=no --load="module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
     --load="module-null-sink sink_name=null rate=48000" >"$work/pulse.log" 2>&1 &
   server_pid=$!
   export PULSE_SERVER=unix:$work/pulse.sock
-  for _ in $(seq 50); do
-    [ -S "$work/pulse.sock" ] && return 0
-    sleep 0.1
-  done
+  for _ in $(seq 50); do [ -S "$work/pulse.sock" ] && return 0; sleep 0.1; done
   fail "PulseAudio did not start: $(tail -n 3 "$work/pulse.log")"
 }
 
-# What the null sink plays, as the ticks' onsets: mono at 8 kHz is plenty for a tick's onset to 125 us.
-record_start() {
-  parec -d null.monitor --raw --format=s16le --rate=8000 --channels=1 --latency-msec=20 >"$work/heard.raw" &
-  recorder_pid=$!
-}
 # The ticks go on across the loop points (at 3 and 6 s): seven or more, and from the third on (in the first
 # two seconds after a start the skew slaving still moves the sound by a few ms) within 5 ms of a grid of one
 # a second, placed at their median. One tick may miss it, for the sound's thread runs at normal priority and
@@ -65,15 +52,10 @@ ticks_go_on() {
   read -r -a onsets <<<"$(python3 "$(dirname "$0")/tick_onsets.py" "$work/heard.raw" 8000 1 | cut -d' ' -f2-)"
   echo "tick onsets (s): ${onsets[*]}"
   [ "${#onsets[@]}" -ge 7 ] || fail "${#onsets[@]} ticks heard in 8 s of a looped clip (the sound stopped?)"
-  awk -v list="${onsets[*]}" 'BEGIN {
-    n = split(list, t, " ")
-    for (i = 3; i <= n; i++) phase[i - 2] = t[i] - i
-    m = n - 2
-    for (i = 1; i <= m; i++) for (j = i + 1; j <= m; j++) if (phase[j] < phase[i]) { x = phase[i]; phase[i] = phase[j]; phase[j] = x }
-    grid = phase[int((m + 1) / 2)]
-    for (i = 3; i <= n; i++) missed += t[i] - i - grid > 0.005 || grid - (t[i] - i) > 0.005
-    exit missed > 1
-  }' || fail "the ticks were not one a second across the loop points"
+  # Each tick's phase against the second it falls in, from the third on; the grid at their median.
+  printf '%s\n' "${onsets[@]}" | awk 'NR >= 3 { print $1 - NR }' | sort -g |
+    awk '{ phase[NR] = $1 } END { grid = phase[int((NR + 1) / 2)]; for (i = 1; i <= NR; i++) missed += phase[i] - grid > 0.005 || grid - phase[i] > 0.005
+      exit missed > 1 }' || fail "the ticks were not one a second across the loop points"
 }
 
 "$PLAYER" make-clip "$work/sound.avi" --audio --seconds 3 >"$work/make.log" 2>&1 || fail "make-clip --audio: $(cat "$work/make.log")"
@@ -85,7 +67,11 @@ if [ "$CASE" = session ] || [ "$CASE" = loop ]; then
   else
     args=(--slaves 1 --loop --for 8 --bound-us 5000)
   fi
-  if [ "$CASE" = loop ]; then record_start; fi
+  # What the null sink plays, as the ticks' onsets: mono at 8 kHz is plenty for a tick's onset to 125 us.
+  if [ "$CASE" = loop ]; then
+    parec -d null.monitor --raw --format=s16le --rate=8000 --channels=1 --latency-msec=20 >"$work/heard.raw" &
+    recorder_pid=$!
+  fi
   "$PLAYER" run "${args[@]}" --clip "$work/sound.avi" --verbose >"$work/run.log" 2>&1 || fail "the run failed"
   grep -a -E 'skew p50' "$work/run.log" || true
   on=$(grep -a -c -F '[demo] sound on=1 sink=' "$work/run.log" || true)
