@@ -9,8 +9,7 @@ set -euo pipefail
 PLAYER=$1
 work=$(mktemp -d)
 pid=
-cleanup() { [ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
+trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; tail -n 20 "$work/master.log"; exit 1; }
 
 "$PLAYER" make-clip "$work/a.avi" --seconds 2 >/dev/null
@@ -34,28 +33,25 @@ rendered_play_from() {
 }
 # play_before MONO_US: the play of the last frame shown before that time.
 play_before() { awk -v t="$1" '$1 == "r" && $3 < t * 1000 { p = int($2 / 1e13) } END { print p }' "$work/master.frames"; }
-# sent_seek N: the N-th seek the master sent, as "play mono-us".
-sent_seek() {
+# move N COMMAND: sends COMMAND and prints the N-th seek the master sent (a next is one too) as "play
+# shown", the play it went to and the play of the last frame shown before it.
+move() {
+  echo "$2" >&3
   for _ in $(seq 50); do
     line=$(grep -a '^\[demo\] sent command=seek ' "$work/master.log" | sed -n "$1p")
-    [ -n "$line" ] && { sed -E 's/.* play=([0-9]+) .* mono-us=([0-9]+).*/\1 \2/' <<<"$line"; return; }
+    [ -n "$line" ] && break
     sleep 0.1
   done
-  fail "the master sent no seek number $1"
+  [ -n "$line" ] || fail "the master sent no seek number $1"
+  sleep 1.5  # frame logs are written once a second
+  echo "$(sed -E 's/.* play=([0-9]+) .*/\1/' <<<"$line") $(play_before "$(sed -E 's/.* mono-us=([0-9]+).*/\1/' <<<"$line")")"
 }
 
 rendered_play_from 1 0.6  # the first item ended by itself
-echo next >&3
-read -r next_play next_us <<<"$(sent_seek 1)"
-sleep 1.5  # frame logs are written once a second
-shown=$(play_before "$next_us")
+read -r next_play shown <<<"$(move 1 next)"
 [ "$next_play" -eq $((shown + 1)) ] || fail "next went to play $next_play while play $shown was shown"
-
 rendered_play_from $((next_play + 1)) 0.3  # that item ended by itself too
-echo "seek 0.5" >&3
-read -r seek_play seek_us <<<"$(sent_seek 2)"
-sleep 1.5
-shown=$(play_before "$seek_us")
+read -r seek_play shown <<<"$(move 2 "seek 0.5")"
 [ "$seek_play" -eq "$shown" ] || fail "seek landed in play $seek_play while play $shown was shown"
 echo quit >&3
 wait "$pid" || fail "the master did not end well"
