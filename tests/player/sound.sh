@@ -16,7 +16,7 @@ readonly CASE=$2
 work=$(mktemp -d /tmp/multinet-sound-XXXX)
 server_pid=
 recorder_pid=
-trap 'kill $recorder_pid $server_pid 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill $recorder_pid $server_pid 2>/dev/null || true; rm -rf "$work"' EXIT
 fail() {
   echo "FAIL: $*"
   tail -n 30 "$work/run.log" 2>/dev/null || true
