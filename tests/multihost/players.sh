@@ -4,10 +4,10 @@
 # playback.sh, resilience.sh and the lossy benchmark, which set TB_DEMO (the player), PORT, GROUP and
 # BOUND_US (the p99 skew of a player in step) first.
 
-# start_slave NAME HOST CLOCK_OFFSET_US: a headless slave on host HOST whose frames go to NAME.frames.
+# start_slave NAME HOST CLOCK_OFFSET_US [OPTIONS...]: a headless slave on host HOST whose frames go to NAME.frames.
 start_slave() {
   tb_start "$1" "$2" slave --ip "$(tb_ip "$2")" --port "$PORT" --group "$GROUP" --master "$(tb_ip 1)" \
-    --clock-offset-us "$3" --frame-log "$TB_DIR/$1.frames" --headless
+    --clock-offset-us "$3" --frame-log "$TB_DIR/$1.frames" --headless "${@:4}"
 }
 
 # start_master NAME SLAVE_KEYS PROGRAMME_OPTIONS...: a headless master on host 1 whose frames go to NAME.frames.
@@ -16,10 +16,6 @@ start_master() {
   shift 2
   tb_start "$name" 1 master --ip "$(tb_ip 1)" --port "$PORT" --group "$GROUP" --slaves "$keys" \
     --frame-log "$TB_DIR/$name.frames" --headless "$@"
-}
-
-slave_key() {
-  tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" key
 }
 
 # session_step_met STEP COUNT TIMEOUT_S [MASTER]: waits for COUNT lines of the master saying that STEP was met.
@@ -39,9 +35,7 @@ ends_by_itself() {
 }
 
 # ready_mono_ns NAME: the CLOCK_MONOTONIC time at which NAME said it was ready, in nanoseconds.
-ready_mono_ns() {
-  echo $(($(tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" mono-us) * 1000))
-}
+ready_mono_ns() { echo $(($(tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" mono-us) * 1000)); }
 
 # last_sent_cmd MASTER [COMMAND]: the number of the last command (of that name) MASTER sent; 0 for none.
 last_sent_cmd() {
@@ -50,13 +44,14 @@ last_sent_cmd() {
   [ -n "$line" ] && tb_field "$line" cmd || echo 0
 }
 
-# commands_not_applied SLAVE MASTER FROM WAIT_S: the numbers of the commands that MASTER sent from number
-# FROM on and SLAVE has not applied (or prepared), giving each WAIT_S to come.
+# commands_not_applied SLAVE MASTER FROM WAIT_S [HOW [OUTCOME]]: the numbers of the commands that MASTER
+# sent from number FROM on and SLAVE has not applied (or prepared) with success, giving each WAIT_S to
+# come. HOW and OUTCOME, regexes of the slave's line before and after "cmd=N ", count other ends too.
 commands_not_applied() {
   local slave=$1 master=$2 from=$3 cmd
   for cmd in $(grep -a '^\[demo\] sent ' "${TB_LOG[$master]}" | sed -n 's/.* cmd=\([0-9]*\) .*/\1/p'); do
     [ "$cmd" -ge "$from" ] || continue
-    tb_wait_for "$slave" "^\[demo\] (applied command=[a-z]+ |prepared )cmd=$cmd .*ok=1" 1 "$4" || echo "$cmd"
+    tb_wait_for "$slave" "^\[demo\] ${5:-(applied command=[a-z]+ |prepared )}cmd=$cmd ${6-.*ok=1}" 1 "$4" || echo "$cmd"
   done
 }
 
@@ -69,9 +64,7 @@ applied_every_command() {
 }
 
 # tb_lab ARGUMENTS...: multinet-lab, the lab that is built and installed beside the player TB_DEMO.
-tb_lab() {
-  "$(dirname "$TB_DEMO")/multinet-lab" "$@"
-}
+tb_lab() { "$(dirname "$TB_DEMO")/multinet-lab" "$@"; }
 
 # skew_lines REFERENCE SINCE_NS NAME...: compare's line for the frames that each NAME showed from SINCE_NS
 # on (0: all of them) against those of the master REFERENCE; true when every one is within BOUND_US at p99.

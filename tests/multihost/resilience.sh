@@ -38,28 +38,21 @@ set_up() {
   PROGRAMME=(--media "$TB_DIR/clip.avi" --loop)
 }
 
+# start_slaves N: slaves s1..sN of s1..s3, on hosts 2..4.
 start_slaves() {
   start_slave s1 2 25000
   start_slave s2 3 -40000
-  start_slave s3 4 55000
+  [ "${1:-3}" -lt 3 ] || start_slave s3 4 55000
 }
 
-all_keys() {
-  echo "$(slave_key s1),$(slave_key s2),$(slave_key s3)"
-}
-
-quit_slaves() {
-  local name
-  for name in "$@"; do tb_quit "$name"; done
-}
+all_keys() { echo "$(slave_key s1),$(slave_key s2),$(slave_key s3)"; }
 
 scenario_loss() {
   tb_require_nft
   set_up
   local host
   for host in 2 3 4; do tb_lose "$host" "numgen inc mod 5 == 0"; done
-  start_slave s1 2 25000
-  start_slave s2 3 -40000
+  start_slaves 2
   start_master m "$(slave_key s1),$(slave_key s2)" "${PROGRAMME[@]}" --for 30
   session_step_met start 1 60
   # The third joins while the programme plays: a clock sync, a prepare and a start more, all under loss.
@@ -72,7 +65,7 @@ scenario_loss() {
   applied_every_command s1 m
   applied_every_command s2 m
   applied_every_command s3 m "$joined"
-  quit_slaves s1 s2 s3
+  tb_quit s1 s2 s3
   in_step m 0 s1 s2 s3
 }
 
@@ -88,7 +81,7 @@ scenario_slave_restart() {
   session_step_met join 1 40
   tb_wait_for s2b '^\[demo\] applied command=start .* ok=1' 1 10 || tb_fail "the restarted slave was not started"
   ends_by_itself m
-  quit_slaves s1 s2b s3
+  tb_quit s1 s2b s3
   in_step m 0 s1 s3
   in_step m 0 s2b
   # How long it took is the benchmark's to judge; here only that it came, while the programme played on.
@@ -110,7 +103,7 @@ scenario_link_outage() {
   tb_wait_for m "^\[demo\] slave key=$key on-line=0" 1 1 || tb_fail "the master did not say that $key went off line"
   tb_wait_for m "^\[demo\] slave key=$key on-line=1" 1 20 || tb_fail "the master did not say that $key came back"
   ends_by_itself m
-  quit_slaves s1 s2 s3
+  tb_quit s1 s2 s3
   in_step m 0 s1 s3
   in_step m "$back" s2
   # How long it took is printed for the record; here only that it came, in time for the programme.
@@ -131,7 +124,7 @@ scenario_master_restart() {
   ends_by_itself m2
   local name
   for name in s1 s2 s3; do applied_every_command "$name" m2; done
-  quit_slaves s1 s2 s3
+  tb_quit s1 s2 s3
   in_step m2 "$started" s1 s2 s3
   in_step_by "$started" 30 "the new master's ready line"
 }

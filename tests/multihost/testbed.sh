@@ -18,17 +18,13 @@ TB_HOSTS=0
 TB_FAILED=0
 declare -A TB_PID TB_FD TB_LOG
 
-tb_skip() {
-  echo "SKIP: $*"
-  exit "$TB_SKIP"
-}
+tb_skip() { echo "SKIP: $*"; exit "$TB_SKIP"; }
 
 tb_require_namespaces() {
   [ "$(id -u)" -eq 0 ] || tb_skip "the multi-host tests make network namespaces, which needs root"
   command -v ip >/dev/null || tb_skip "'ip' (iproute2) is not installed"
-  if ! ip netns add "${TB_PREFIX}probe" 2>/dev/null; then
+  ip netns add "${TB_PREFIX}probe" 2>/dev/null ||
     tb_skip "'ip netns add' does not work here (no permission to make network namespaces)"
-  fi
   ip netns del "${TB_PREFIX}probe"
   tb_remove_stale
 }
@@ -46,12 +42,9 @@ tb_remove_stale() {
 
 # Run on every exit: what this run started goes, and a failed run shows its processes' last lines.
 tb_cleanup() {
-  local status=$? name
-  for name in "${!TB_PID[@]}"; do
-    kill -KILL "${TB_PID[$name]}" 2>/dev/null || true
-  done
+  local status=$? name ns
+  for name in "${!TB_PID[@]}"; do kill -KILL "${TB_PID[$name]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  local ns
   for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
     case "$ns" in "${TB_PREFIX}"*) ip netns del "$ns" 2>/dev/null || true ;; esac
   done
@@ -89,19 +82,13 @@ tb_make_network() {
   TB_HOSTS=$count
 }
 
-tb_ip() {
-  echo "10.77.${TB_SUBNET}.$1"
-}
+tb_ip() { echo "10.77.${TB_SUBNET}.$1"; }
 
 # Cuts host `n` off the bridge, or joins it again: its cable is pulled at the switch.
-tb_link() {
-  ip -n "$TB_BRIDGE_NS" link set "port$1" "$2"
-}
+tb_link() { ip -n "$TB_BRIDGE_NS" link set "port$1" "$2"; }
 
 # tb_nft HOST: loads the nftables rules read from standard input inside host HOST; they go with its namespace.
-tb_nft() {
-  ip netns exec "${TB_PREFIX}h$1" nft -f -
-}
+tb_nft() { ip netns exec "${TB_PREFIX}h$1" nft -f -; }
 
 # tb_lose HOST MATCH: drops the UDP datagrams on host HOST's link, both ways, for which the nftables
 # expression MATCH holds ("numgen inc mod 5 == 0": every fifth each way). Counters on each rule count the
@@ -115,15 +102,11 @@ table inet tb_loss {
 EOF
 }
 
-tb_require_nft() {
-  command -v nft >/dev/null || tb_skip "'nft' (nftables) is not installed"
-}
+tb_require_nft() { command -v nft >/dev/null || tb_skip "'nft' (nftables) is not installed"; }
 
 # The CLOCK_MONOTONIC time in nanoseconds: the clock of the players' frame logs and event lines. The
 # kernel's timer list (root only) gives it: no common command prints that clock.
-tb_mono_ns() {
-  sed -n 's/^now at \([0-9]*\) nsecs$/\1/p;T;q' /proc/timer_list
-}
+tb_mono_ns() { sed -n 's/^now at \([0-9]*\) nsecs$/\1/p;T;q' /proc/timer_list; }
 
 # tb_start NAME HOST ARGS...: runs multinet-demo ARGS inside host HOST and waits for its ready line.
 tb_start() {
@@ -140,13 +123,9 @@ tb_start() {
   tb_wait_for "$name" '^\[demo\] ready ' 1 20 || tb_fail "$name did not start"
 }
 
-tb_send() {
-  echo "$2" >&"${TB_FD[$1]}"
-}
+tb_send() { echo "$2" >&"${TB_FD[$1]}"; }
 
-tb_count() {
-  grep -a -c -E -- "$2" "${TB_LOG[$1]}" || true
-}
+tb_count() { grep -a -c -E -- "$2" "${TB_LOG[$1]}" || true; }
 
 # tb_wait_for NAME REGEX COUNT TIMEOUT_S: waits until the log of NAME holds COUNT lines matching REGEX;
 # gives up early when the process has ended.
@@ -162,12 +141,22 @@ tb_wait_for() {
   done
 }
 
-# tb_ask NAME LINE REGEX TIMEOUT_S: sends LINE and waits for one more line matching REGEX; prints it.
+# tb_until TIMEOUT_S COMMAND...: runs COMMAND every 50 ms until it succeeds; false when it never did.
+tb_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
+# tb_ask NAME LINE REGEX [TIMEOUT_S]: sends LINE and waits (5 s) for one more line matching REGEX; prints it.
 tb_ask() {
-  local name=$1 line=$2 pattern=$3 before
+  local name=$1 line=$2 pattern=$3 timeout=${4:-5} before
   before=$(tb_count "$name" "$pattern")
   tb_send "$name" "$line"
-  tb_wait_for "$name" "$pattern" $((before + 1)) "$4" || tb_fail "$name did not answer '$line' within $4 s"
+  tb_wait_for "$name" "$pattern" $((before + 1)) "$timeout" || tb_fail "$name did not answer '$line' within $timeout s"
   grep -a -E -- "$pattern" "${TB_LOG[$name]}" | sed -n "$((before + 1))p"
 }
 
@@ -179,21 +168,23 @@ tb_master_wait() {
 }
 
 # The value of `key` in an event line.
-tb_field() {
-  sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"
-}
+tb_field() { sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"; }
 
-tb_pid_of() {
-  echo "${TB_PID[$1]}"
-}
+tb_pid_of() { echo "${TB_PID[$1]}"; }
 
-# Ends NAME with "quit" and checks that it exits with status 0.
+# The key (ip_pid) that the process NAME (a slave) gave in its ready line.
+slave_key() { tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" key; }
+
+# tb_quit NAME...: ends each with "quit" and checks that it exits with status 0.
 tb_quit() {
-  local name=$1 status=0
-  tb_send "$name" quit
-  wait "${TB_PID[$name]}" || status=$?
-  unset "TB_PID[$name]"
-  [ "$status" -eq 0 ] || tb_fail "$name exited with status $status"
+  local name status
+  for name; do
+    status=0
+    tb_send "$name" quit
+    wait "${TB_PID[$name]}" || status=$?
+    unset "TB_PID[$name]"
+    [ "$status" -eq 0 ] || tb_fail "$name exited with status $status"
+  done
 }
 
 tb_kill() {
@@ -202,14 +193,7 @@ tb_kill() {
   unset "TB_PID[$1]"
 }
 
-tb_check() {
-  local message=$1
-  shift
-  "$@" || tb_fail "$message"
-}
+# tb_check MESSAGE COMMAND...: fails with MESSAGE unless COMMAND succeeds.
+tb_check() { "${@:2}" || tb_fail "$1"; }
 
-tb_fail() {
-  echo "FAIL: $*"
-  TB_FAILED=1
-  exit 1
-}
+tb_fail() { echo "FAIL: $*"; TB_FAILED=1; exit 1; }
