@@ -170,7 +170,6 @@ void tst_MultiNetControl::wrongRoleSendsNothing()
 {
     Fixture f;
     f.control.setSlaveFlag(true);
-    LogCapture out;
     for (const QString& operation : kMasterOperations)
         QVERIFY2(!give(f.control, operation), qPrintable(operation));
     QVERIFY(!MultiNetControl::m_haveStartClockSync);
@@ -181,7 +180,6 @@ void tst_MultiNetControl::wrongRoleSendsNothing()
     QVERIFY(!give(f.control, "reportComplete"));
     runEventLoopFor(100);
     QVERIFY(f.listener.received().isEmpty());
-    QCOMPARE(out.text().count('\n'), 2);  // the two flag lines, nothing else
 }
 
 void tst_MultiNetControl::clockSyncStartsOncePerProcess()
