@@ -58,11 +58,7 @@ ShowStatus sampleShow()
     reporting.health = rosterEntry("10.0.0.2", 101, 0);
     reporting.health.known = reporting.health.clockValid = reporting.health.rateKnown = true;
     reporting.health.offsetUs = 2500.5;
-    reporting.health.ratePpm = -12.5;
-    reporting.health.uncertaintyUs = 8;
     reporting.health.lastCommandCode = 302;
-    reporting.health.lastCommandSeq = 17;
-    reporting.health.repeatsDropped = 3;
     reporting.health.presentationKnown = true;
     reporting.health.presentation = {40, 95, 1234, 2};
     reporting.health.text = "left \"wall\"\nscreen";
@@ -118,20 +114,15 @@ private Q_SLOTS:
     {
         QVERIFY(m_dir.isValid());
         QString error;
-        std::optional<OperatorToken> token = OperatorToken::load(tokenFile(m_dir, QStringLiteral("token"), kToken, 0600), error);
+        std::optional<OperatorToken> token = OperatorToken::load(tokenFile(m_dir, "token", kToken, 0600), error);
         QVERIFY2(token, qPrintable(error));
-        m_server = OperatorServer::start(
-            QStringLiteral("127.0.0.1"), 0, std::move(*token),
-            [this](const OperatorCommand& command, const OperatorServer::Reply& reply) {
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    m_commands.push_back(command);
-                }
-                reply(command.kind == OperatorCommand::Trim
-                          ? CommandResult{CommandResult::Unsupported, QStringLiteral("not yet")}
-                          : CommandResult::done());
-            },
-            error);
+        const auto record = [this](const OperatorCommand& command, const OperatorServer::Reply& reply) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_commands.push_back(command);
+            lock.unlock();
+            reply(command.kind == OperatorCommand::Trim ? CommandResult{CommandResult::Unsupported, "not yet"} : CommandResult::done());
+        };
+        m_server = OperatorServer::start("127.0.0.1", 0, std::move(*token), record, error);
         QVERIFY2(m_server, qPrintable(error));
         QVERIFY(!m_server->readsNeedToken());
         m_server->publish(sampleShow());
@@ -191,11 +182,8 @@ private Q_SLOTS:
         QCOMPARE(trim->status, 501);
         QCOMPARE(json(trim).value("error").toString(), "not yet");
         std::lock_guard<std::mutex> lock(m_mutex);
-        QCOMPARE(m_commands.size(), std::size_t(3));
-        QCOMPARE(m_commands[0].kind, OperatorCommand::Play);
-        QCOMPARE(m_commands[1].positionUs, qint64(2250000));
-        QCOMPARE(m_commands[2].screen, QStringLiteral("10.0.0.2_101"));
-        QCOMPARE(m_commands[2].trimMs, -15);
+        QVERIFY(m_commands.size() == 3 && m_commands[0].kind == OperatorCommand::Play && m_commands[1].positionUs == 2250000);
+        QVERIFY(m_commands[2].screen == "10.0.0.2_101" && m_commands[2].trimMs == -15);
         m_commands.clear();
     }
 
@@ -267,11 +255,8 @@ private Q_SLOTS:
             pages.push_back(std::move(page));
         }
         const httplib::Result turnedAway = request("GET", "/api/events", {});
-        QVERIFY(turnedAway);
-        QCOMPARE(turnedAway->status, 503);
         const httplib::Result command = request("POST", "/api/pause", withToken());
-        QVERIFY(command);
-        QCOMPARE(command->status, 200);
+        QVERIFY(turnedAway && turnedAway->status == 503 && command && command->status == 200);
         std::lock_guard<std::mutex> lock(m_mutex);
         m_commands.clear();
     }
