@@ -231,11 +231,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reason");
         const qint64 pastEndUs = kClipNs / 1000 + 500000;
         const QString before = "before any media is prepared", past = "past the end of the media at 2000000 us";
-        // Whatever the command, before any media; past the end, whatever carries a position, the very end too.
+        // Whatever the command, before any media; past the end, a command that carries a position (a pause may
+        // not), the very end too.
         QTest::newRow("start before prepare") << false << made(SyncCommand::Start, 0) << before;
         QTest::newRow("start past the end") << true << made(SyncCommand::Start, pastEndUs) << past;
         QTest::newRow("seek to the very end") << true << made(SyncCommand::Seek, kClipNs / 1000, true) << past;
-        QTest::newRow("step past the end") << true << made(SyncCommand::Step, pastEndUs) << past;
+        QTest::newRow("pause past the end") << true << made(SyncCommand::Pause, pastEndUs) << past;
     }
     void refusedCommandsChangeNothing()
     {
