@@ -213,56 +213,42 @@ def junk(args):
     print(f"forger: sent {args.count} of each kind from {args.sources}", flush=True)
 
 
+REQUIRED = object()
+STATE, MASTER, PORT = ("--state", str, REQUIRED), ("--master", str, REQUIRED), ("--port", int, REQUIRED, "the group's port")
+# Each action's options: (name, type, default or REQUIRED, help); a type of list takes the option many times.
+ACTIONS = {
+    "watch": (watch, [MASTER, PORT, STATE,
+                      ("--record", str, None, "append the master's datagrams to the group's port to FILE"),
+                      ("--ask-from", str, None, "ask the master for its numbers from this address (a heartbeat every 100 ms)"),
+                      ("--group", int, 0, "the group of the heartbeats that ask"),
+                      ("--forge-ahead", int, 0, "forge first copies of pauses this far ahead"),
+                      ("--forger-port", int, 47999)]),
+    "stop-screens": (stop_screens, [STATE, MASTER, PORT, ("--slaves", str, REQUIRED, "IP,IP,...")]),
+    "evict": (evict, [STATE, MASTER, PORT, ("--slave", str, REQUIRED),
+                      ("--slave-port", int, 41000, "the source port of the forged reports"),
+                      ("--pid", int, 31337, "the process id the forged reports claim"),
+                      ("--after", float, 5.5, "seconds between the stop and the first report")]),
+    # A port of the forger's own (the slave checks only the address), so that the slaves' lines about the
+    # forged answers can be told from those about the master's.
+    "clock": (clock, [STATE, MASTER, ("--slave", list, REQUIRED, "IP:UNICAST_PORT:CLOCK_OFFSET_US"),
+                      ("--from-port", int, 47999), ("--shift-us", int, 30000), ("--count", int, 40)]),
+    "replay": (replay, [("--file", str, REQUIRED), ("--codes", str, REQUIRED, "the message codes to play back, CODE,CODE,..."),
+                        ("--times", int, 1)]),
+    "junk": (junk, [PORT, ("--group", int, REQUIRED), ("--key-id", int, REQUIRED, "the id of the group's key"),
+                    ("--sources", str, REQUIRED, "the source addresses, IP,IP,..."), ("--count", int, 50)]),
+}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     actions = parser.add_subparsers(dest="action", required=True)
-    a = actions.add_parser("watch")
-    a.add_argument("--master", required=True)
-    a.add_argument("--port", type=int, required=True, help="the group's port")
-    a.add_argument("--state", required=True)
-    a.add_argument("--record", help="append the master's datagrams to the group's port to FILE")
-    a.add_argument("--ask-from", help="ask the master for its numbers from this address (a heartbeat every 100 ms)")
-    a.add_argument("--group", type=int, default=0, help="the group of the heartbeats that ask")
-    a.add_argument("--forge-ahead", type=int, default=0, help="forge first copies of pauses this far ahead")
-    a.add_argument("--forger-port", type=int, default=47999)
-    a.set_defaults(run=watch)
-    a = actions.add_parser("stop-screens")
-    a.add_argument("--state", required=True)
-    a.add_argument("--master", required=True)
-    a.add_argument("--port", type=int, required=True)
-    a.add_argument("--slaves", required=True, help="IP,IP,...")
-    a.set_defaults(run=stop_screens)
-    a = actions.add_parser("evict")
-    a.add_argument("--state", required=True)
-    a.add_argument("--master", required=True)
-    a.add_argument("--port", type=int, required=True)
-    a.add_argument("--slave", required=True)
-    a.add_argument("--slave-port", type=int, default=41000, help="the source port of the forged reports")
-    a.add_argument("--pid", type=int, default=31337, help="the process id the forged reports claim")
-    a.add_argument("--after", type=float, default=5.5, help="seconds between the stop and the first report")
-    a.set_defaults(run=evict)
-    a = actions.add_parser("clock")
-    a.add_argument("--state", required=True)
-    a.add_argument("--master", required=True)
-    a.add_argument("--slave", action="append", required=True, help="IP:UNICAST_PORT:CLOCK_OFFSET_US")
-    # A port of the forger's own (the slave checks only the address), so that the slaves' lines about the
-    # forged answers can be told from those about the master's.
-    a.add_argument("--from-port", type=int, default=47999)
-    a.add_argument("--shift-us", type=int, default=30000)
-    a.add_argument("--count", type=int, default=40)
-    a.set_defaults(run=clock)
-    a = actions.add_parser("replay")
-    a.add_argument("--file", required=True)
-    a.add_argument("--codes", required=True, help="the message codes to play back, CODE,CODE,...")
-    a.add_argument("--times", type=int, default=1)
-    a.set_defaults(run=replay)
-    a = actions.add_parser("junk")
-    a.add_argument("--port", type=int, required=True)
-    a.add_argument("--group", type=int, required=True)
-    a.add_argument("--key-id", type=int, required=True, help="the id of the group's key")
-    a.add_argument("--sources", required=True, help="the source addresses, IP,IP,...")
-    a.add_argument("--count", type=int, default=50)
-    a.set_defaults(run=junk)
+    for action, (run, options) in ACTIONS.items():
+        a = actions.add_parser(action)
+        for name, kind, default, *help_text in options:
+            how = {"action": "append"} if kind is list else {"type": kind}
+            a.add_argument(name, **how, required=default is REQUIRED, default=None if default is REQUIRED else default,
+                           help=help_text[0] if help_text else None)
+        a.set_defaults(run=run)
     args = parser.parse_args()
     args.run(args)
 
