@@ -218,6 +218,13 @@ private Q_SLOTS:
         QCOMPARE(at(status, "screens/0/health/presentation/late_p99_us"), QJsonValue(95));
         QCOMPARE(at(status, "screens/0/trim_ms"), QJsonValue(1.5));
         QVERIFY(at(status, "screens/1/health").isNull() && at(status, "screens/1/heartbeat_age_s").isNull());
+        // A trim travels as a step: the step is named a trim while the master's last step carried one.
+        ShowStatus trimmed = sampleShow();
+        trimmed.screens[0].health.lastCommandCode = 311;
+        const auto lastCommandOf = [](const ShowStatus& show) { return at(QJsonDocument::fromJson(statusJson(show)).object(), "screens/0/health/last_command/name"); };
+        QCOMPARE(lastCommandOf(trimmed), QJsonValue("step"));
+        trimmed.lastStepWasTrim = true;
+        QCOMPARE(lastCommandOf(trimmed), QJsonValue("trim"));
 
         // The stream opens with the status as it is, and brings each one published after.
         QStringList states;
