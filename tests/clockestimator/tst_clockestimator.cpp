@@ -105,8 +105,6 @@ void tst_ClockEstimator::followsADriftingClock_data()
     QTest::addColumn<double>("ratePpm");
     QTest::addColumn<int>("outlierEvery");
     QTest::newRow("0 ppm") << 0.0 << 0;
-    QTest::newRow("+100 ppm") << 100.0 << 0;
-    QTest::newRow("-100 ppm") << -100.0 << 0;
     QTest::newRow("+2000 ppm") << 2000.0 << 0;
     QTest::newRow("-2000 ppm") << -2000.0 << 0;
     QTest::newRow("+100 ppm, every 5th sample 600 us late") << 100.0 << 5;
@@ -167,7 +165,6 @@ void tst_ClockEstimator::departureFromTheWireCannotMoveTheSample_data()
     constexpr qint64 kLongest = ClockEstimator::kMaxRoundTripUs;
     QTest::addColumn<qint64>("sentUs");
     QTest::addColumn<qint64>("atHostUs");
-    QTest::newRow("midway") << kArrivalUs - 300 << kArrivalUs - 150;
     QTest::newRow("the longest round trip: midway") << kArrivalUs - kLongest << kArrivalUs - kLongest / 2;
     QTest::newRow("longer: at the arrival") << kArrivalUs - kLongest - 1 << kArrivalUs;
     QTest::newRow("after the arrival") << kArrivalUs + 1 << kArrivalUs;
