@@ -1,24 +1,18 @@
 // SPDX-License-Identifier: MIT
 // Acknowledged delivery over real sockets, with raw sockets as the far end so that each datagram can be
 // lost on purpose: a master repeats a command to the slaves that did not acknowledge it, a slave
-// acknowledges every copy and carries it out once, reports travel the other way alike, and an acknowledgement
-// that overtakes the tracking of its datagram still counts.
+// acknowledges every copy and carries it out once, and reports travel the other way alike.
 #include "MultiNetControl.h"
 
 #include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/LoopbackPeers.h"
 #include "common/SlaveWithRawMaster.h"
-#include "sending/DeliveryRepeater.h"
 #include "wire/ByteOrder.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
 
-#include <QScopeGuard>
 #include <QTest>
-
-#include <mutex>
-#include <thread>
 
 using namespace tamo::detail;
 
@@ -49,7 +43,6 @@ private slots:
     void slaveAcknowledgesEveryCopyAndActsOnce_data();
     void slaveAcknowledgesEveryCopyAndActsOnce();
     void reportsAreRepeatedAndHandledOnce();
-    void acknowledgementBeforeTrackingCounts();
 };
 
 void tst_AcknowledgedDelivery::masterRepeatsUntilEverySlaveAcknowledges()
@@ -155,49 +148,6 @@ void tst_AcknowledgedDelivery::reportsAreRepeatedAndHandledOnce()
     const int afterAck = int(rawMaster.withCode(enS2MReportPreparedCmd).size());
     runEventLoopFor(700);
     QCOMPARE(int(rawMaster.withCode(enS2MReportPreparedCmd).size()), afterAck);
-}
-
-void tst_AcknowledgedDelivery::acknowledgementBeforeTrackingCounts()
-{
-    // A datagram is tracked after its send; a peer on a fast link may acknowledge it in between. That peer
-    // gets no repeat, unless its acknowledgement is older than the time such a one is kept.
-    std::mutex mutex;
-    std::vector<DeliveryPeer> repeatedTo;
-    TimerThread timer;
-    DeliveryRepeater repeater(
-        timer,
-        [&](const std::vector<char>&, const DeliveryPeer& to) {
-            std::lock_guard<std::mutex> lock(mutex);
-            repeatedTo.push_back(to);
-        },
-        [](std::uint16_t, std::uint16_t, const std::vector<DeliveryPeer>&) {});
-    const auto stopRepeating = qScopeGuard([&] { timer.stop(); });  // before the repeater goes
-    auto repeats = [&] {
-        std::lock_guard<std::mutex> lock(mutex);
-        return repeatedTo;
-    };
-    const DeliveryPeer fast{"127.0.0.2", 5000};
-    const DeliveryPeer slow{"127.0.0.3", 5000};
-
-    repeater.acknowledged(enM2SStartCmd, 7, fast);
-    repeater.acknowledged(enM2SStartCmd, 6, slow);  // another datagram's
-    repeater.track({'a'}, enM2SStartCmd, 7, {fast, slow});
-    QVERIFY(runEventLoopUntil([&] { return repeats().size() >= 2; }, 2000));  // after 20 and 60 ms
-    for (const DeliveryPeer& to : repeats())
-        QCOMPARE(to.ip, slow.ip);
-
-    // Acknowledged by both before it was tracked: nothing to repeat.
-    repeater.acknowledged(enM2SStopCmd, 8, fast);
-    repeater.acknowledged(enM2SStopCmd, 8, slow);
-    repeater.track({'b'}, enM2SStopCmd, 8, {fast, slow});
-    QCOMPARE(repeater.pending(), std::size_t(1));
-
-    repeater.acknowledged(enM2SPauseCmd, 9, fast);
-    std::this_thread::sleep_for(DeliveryRepeater::kEarlyFor + std::chrono::milliseconds(100));
-    const std::size_t before = repeats().size();
-    repeater.track({'c'}, enM2SPauseCmd, 9, {fast});
-    QVERIFY(runEventLoopUntil([&] { return repeats().size() > before; }, 2000));
-    QCOMPARE(repeats().back().ip, fast.ip);
 }
 
 QTEST_GUILESS_MAIN(tst_AcknowledgedDelivery)
