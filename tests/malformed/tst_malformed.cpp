@@ -12,7 +12,6 @@
 
 #include <QTest>
 
-
 using namespace tamo::detail;
 
 namespace {
@@ -63,7 +62,6 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn_data()
     wrongMagic[3] = '\x56';
 
     QTest::newRow("empty") << QByteArray() << kMasterIp << Outcome::Ignored;
-    QTest::newRow("10 bytes") << step.left(10) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("23 bytes") << step.left(23) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("wrong magic") << wrongMagic << kMasterIp << Outcome::Incomplete;
     QTest::newRow("payload overruns") << withLengths(8, 0, 24 + 7) << kMasterIp << Outcome::Incomplete;
@@ -74,16 +72,13 @@ void tst_Malformed::eachIsDroppedAndTheObjectGoesOn_data()
     QTest::newRow("both lengths 0xFFFF") << withLengths(0xFFFF, 0xFFFF, 64) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("largest datagram, lengths beyond it")
         << withLengths(0xFFFF, 0xFFFF, kLargestUdpPayload) << kMasterIp << Outcome::Incomplete;
-    QTest::newRow("unknown code 0") << buildDatagram(0, 0, kGroup) << kMasterIp << Outcome::Ignored;
     QTest::newRow("unknown code 306") << buildDatagram(306, 0, kGroup) << kMasterIp << Outcome::Ignored;
     QTest::newRow("unknown code 0xFFFF") << buildDatagram(0xFFFF, 0, kGroup) << kMasterIp << Outcome::Ignored;
     QTest::newRow("start with 8 payload bytes") << withPayload(enM2SStartCmd, 8) << kMasterIp << Outcome::Incomplete;
-    QTest::newRow("pause without payload") << withPayload(enM2SPauseCmd, 0) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("speed with 7 payload bytes") << withPayload(enM2SSpeedCmd, 7) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("seek with 16 payload bytes") << withPayload(enM2SSeekCmd, 16) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("request with 31 payload bytes")
         << withPayload(enS2MClockSyncRequestCmd, 31) << kMasterIp << Outcome::Incomplete;
-    QTest::newRow("reply without payload") << withPayload(enM2SClockSyncReplyCmd, 0) << kMasterIp << Outcome::Incomplete;
     QTest::newRow("another group") << buildDatagram(enM2SStepCmd, 0, kGroup + 1) << kMasterIp << Outcome::Ignored;
     QTest::newRow("another master") << step << kStrangerIp << Outcome::OtherMaster;
     // Bytes after the end the header announces are no user data.
