@@ -2,7 +2,7 @@
 // The player's measurement: pairing the frames two players showed, percentiles over several players'
 // frames, when a player came into step for good, the same-frame share when a player misses frames, the
 // loop points of a looping programme and the master's own frame spacing, the frame a position in whole
-// microseconds names, and the frame log's file form.
+// microseconds names, and the frame log's malformed lines.
 #include "FrameGrid.h"
 #include "FrameLog.h"
 #include "Programme.h"
@@ -55,7 +55,6 @@ private Q_SLOTS:
         QTest::addColumn<std::vector<ShownFrame>>("other");
         QTest::addColumn<QString>("figures");
         const qint64 t0 = 5000000000;
-        QTest::newRow("in step") << rendered(0, 30, t0) << rendered(0, 30, t0) << "30 0 0 0";
         QTest::newRow("250 us late") << rendered(0, 30, t0) << rendered(0, 30, t0 + 250000) << "30 0 250 250";
         QTest::newRow("4 ms early") << rendered(0, 30, t0) << rendered(0, 30, t0 - 4000000) << "30 0 4000 -4000";
         // A seek back shows frames 0..9 twice; each showing pairs with its own, not with the first.
@@ -132,7 +131,6 @@ private Q_SLOTS:
         QTest::addColumn<std::vector<ShownFrame>>("other");
         QTest::addColumn<double>("share");
         const qint64 t0 = 1000000000;
-        QTest::newRow("in step") << rendered(0, 30, t0) << 1.0;
         // Both show frames over 966 ms, and differ for 1 ms after each of the 28 changes of frame in it.
         QTest::newRow("1 ms late") << rendered(0, 30, t0 + 1000000) << 0.971;
         // Frames 10 to 19 never come: frame 9 stays on screen for 10 of the 29 frame times.
@@ -176,9 +174,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("den");
         QTest::addColumn<qint64>("positionUs");
         QTest::addColumn<qint64>("frameStartNs");
-        QTest::newRow("30 fps, frame 1") << 30 << 1 << qint64(33333) << qint64(33333333);
-        QTest::newRow("30 fps, inside frame 1") << 30 << 1 << qint64(50000) << qint64(33333333);
-        QTest::newRow("29.97 fps, frame 1") << 30000 << 1001 << qint64(33366) << qint64(33366666);
         QTest::newRow("29.97 fps, frame 107892") << 30000 << 1001 << qint64(3599996400) << qint64(3599996400000);
         QTest::newRow("25 fps, 1 us before frame 3") << 25 << 1 << qint64(119999) << qint64(120000000);
         QTest::newRow("25 fps, 2 us before frame 3") << 25 << 1 << qint64(119998) << qint64(80000000);
@@ -193,26 +188,17 @@ private Q_SLOTS:
         QCOMPARE(FrameGrid(num, den).snapNs(positionUs * 1000), frameStartNs);
     }
 
-    void frameLogRoundTrip()
+    // Every session writes and reads frame logs; here the lines that are no frame's, each dropped and counted.
+    void frameLogDropsMalformedLines()
     {
         QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        FrameLog log;
-        QString error;
-        const QString path = dir.filePath(QStringLiteral("frames"));
-        QVERIFY2(log.streamTo(path, error), qPrintable(error));
-        log.record(ShownFrame::Held, 0, 11);
-        QVERIFY2(log.flush(error), qPrintable(error));
-        log.record(ShownFrame::Rendered, kFrameNs, 123456789012345);
-        QVERIFY2(log.flush(error), qPrintable(error));
-        QVERIFY(log.frames().empty());  // streamed, not kept
-        QCOMPARE(log.count(), qint64(2));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::Append | QIODevice::Text));
-        file.write("r 12\nx 1 2\nr 1 2 3\nr a 5\n");
+        QFile file(dir.filePath(QStringLiteral("frames")));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text));
+        file.write("h 0 11\nr 12\nx 1 2\nr 1 2 3\nr a 5\nr 33333333 123456789012345\n");
         file.close();
+        QString error;
         int bad = 0;
-        const std::vector<ShownFrame> read = FrameLog::read(path, error, &bad);
+        const std::vector<ShownFrame> read = FrameLog::read(file.fileName(), error, &bad);
         QCOMPARE(bad, 4);
         QVERIFY(read.size() == 2 && read[0].kind == ShownFrame::Held && read[1].key == kFrameNs && read[1].monoNs == 123456789012345);
         QVERIFY(FrameLog::read(dir.filePath("missing"), error).empty() && !error.isEmpty());
