@@ -128,7 +128,6 @@ private Q_SLOTS:
     {
         QTest::addColumn<SyncCommand>("sent");
         QTest::newRow("start") << command(SyncCommand::Start, 1500000, 1);
-        QTest::newRow("start inside a frame") << command(SyncCommand::Start, 4066666, 2);
         QTest::newRow("pause") << command(SyncCommand::Pause, 4066666, 3);
         QTest::newRow("seek, playing on") << command(SyncCommand::Seek, 3000000, 4, true);
         QTest::newRow("seek, staying paused") << command(SyncCommand::Seek, 3000000, 5, false);
@@ -139,8 +138,7 @@ private Q_SLOTS:
         QTest::newRow("prepare, one item") << prepareOf({QStringLiteral("file:///media/a%20b.avi")}, false);
         QTest::newRow("prepare, a playlist that loops")
             << prepareOf({QStringLiteral("file:///a.avi"), QStringLiteral("http://host/b.mp4?x=1&y=2"), QStringLiteral("file:///c.mkv")}, true);
-        QTest::newRow("trim, later") << trimOf(QStringLiteral("127.0.0.3_4711"), 20000);
-        QTest::newRow("trim, earlier") << trimOf(QStringLiteral("10.0.0.7_12"), -150000);
+        QTest::newRow("trim, earlier") << trimOf(QStringLiteral("127.0.0.3_4711"), -150000);
     }
     void everyCommandCrossesTheWire()
     {
@@ -172,18 +170,15 @@ private Q_SLOTS:
         QTest::newRow("speed with an instant beyond 64 bits") << SyncCommand::Speed << QByteArray("at=99999999999999999999 pos=1") << "-";
         QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  cmd=2 ") << "40 2";
         QTest::newRow("step of a later format") << SyncCommand::Step << QByteArray("v=2 pos=40 at=7") << "-";
-        // A trim travels on a step; one without its key or its value is left out, as a player that knows
+        // A trim travels on a step; one without its key (or its value) is left out, as a player that knows
         // no trims leaves out every trim (a step without its instant and position).
         QTest::newRow("trim without its key") << SyncCommand::Trim << QByteArray("kind=trim trim-us=5 cmd=4") << "-";
-        QTest::newRow("trim without its value") << SyncCommand::Trim << QByteArray("kind=trim key=1.2.3.4_5") << "-";
         QTest::newRow("step of a kind it does not know") << SyncCommand::Step << QByteArray("v=1 run=1 cmd=4 kind=truncate key=1.2.3.4_5 trim-us=5") << "-";
         // Without a position the slave pauses on the frame it shows at the instant.
         QTest::newRow("pause without a position") << SyncCommand::Pause << QByteArray("cmd=3") << "-1 3";
-        QTest::newRow("pause with a word for its position") << SyncCommand::Pause << QByteArray("pos=x") << "-1 0";
         QTest::newRow("a demo host's bare tag") << SyncCommand::Stop << QByteArray("cmd7") << "0 0";
         // A prepare builds no programme beyond its bounds: an item count that nothing backs is not
         // counted up to (2^63 - 1 would stall the slave), nor are more items than a programme holds.
-        QTest::newRow("prepare of two items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=2 uri0=file:///a uri1=file:///b") << "0 6";
         QTest::newRow("prepare of 2^63-1 items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=9223372036854775807 uri0=file:///a") << "-";
         QTest::newRow("prepare of 1001 items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=1001 uri0=file:///a") << "-";
         QTest::newRow("prepare of fewer URIs than items") << SyncCommand::Prepare << QByteArray("v=1 run=1 cmd=6 items=3 uri0=file:///a uri1=file:///b") << "-";
