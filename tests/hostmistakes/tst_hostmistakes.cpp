@@ -27,7 +27,6 @@ namespace {
 constexpr int kGroup = 9;
 const QString kMasterIp = QStringLiteral("127.0.0.1");
 const QString kSlaveIp = QStringLiteral("127.0.0.2");
-const QByteArray kZeroStamps(32, '\0');
 
 // The Qt warnings printed while countQtWarnings is installed (Qt warns when a socket is touched from a
 // foreign thread).
@@ -72,15 +71,12 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
         ++throws;
         throw std::runtime_error("clock unplugged");
     };
-    MultiNetControl master(s.host.callbacks(), kGroup, kMasterIp.toStdString(), pickFreePort());
-    master.setMasterFlag(true);
-    RawPeer fakeSlave(kSlaveIp);
 
     // The slave's clock threads stamp their requests and read the clock before a master-lost test; its
     // endpoint stamps the answer on receipt, and its worker reads the clock for a heartbeat answer.
     s.send(buildDatagram(enM2SStartClockSyncCmd, -1, kGroup));
     QVERIFY(s.master.waitForCode(enS2MClockSyncRequestCmd));
-    s.send(buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, kZeroStamps));
+    s.send(buildDatagram(enM2SClockSyncReplyCmd, -1, kGroup, QByteArray(32, '\0')));
     s.send(buildDatagram(enM2SHeartbeatReplyCmd, -1, kGroup));
     // Every stamp is 0, as without a clock: the sample is accepted with offset 0.
     QVERIFY(runEventLoopUntil([&] { return !s.host.clockOffsets().empty(); }));
@@ -89,13 +85,6 @@ void tst_HostMistakes::throwingHostClockCountsAsNone()
     // that it has done so once, and a clock that throws never declares the master lost.
     QVERIFY(s.master.waitForCode(enS2MHeartbeatCmd, 2, 6000));
     QCOMPARE(s.host.masterLostCount(), 0);
-
-    // The master stamps its answer with 0 and still answers a heartbeat.
-    fakeSlave.send(buildDatagram(enS2MClockSyncRequestCmd, -1, kGroup, kZeroStamps), kMasterIp, master.unicastPort());
-    fakeSlave.send(buildDatagram(enS2MHeartbeatCmd, -1, kGroup), kMasterIp, master.unicastPort());
-    QVERIFY(fakeSlave.waitForCode(enM2SHeartbeatReplyCmd));
-    QVERIFY(fakeSlave.waitForCode(enM2SClockSyncReplyCmd));
-    QCOMPARE(fakeSlave.withCode(enM2SClockSyncReplyCmd).front().bytes.mid(24, 32), kZeroStamps);
 
     // Many throws, one line at the first and at most one per 10 s after it.
     const int lines = log.text().count("getClockTimeCbk: ERROR  exception from the host: clock unplugged; taken as no clock");
