@@ -122,8 +122,7 @@ void tst_AcknowledgedDelivery::slaveAcknowledgesEveryCopyAndActsOnce()
     const QList<ReceivedDatagramCopy> acks = s.master.withCode(enS2MCommandAckCmd);
     QCOMPARE(int(acks.size()), acknowledged ? 4 : 0);
     if (acknowledged) {
-        const std::optional<Acknowledgement> ack =
-            decodeAcknowledgement(acks[0].bytes.constData() + 24, std::size_t(acks[0].bytes.size() - 24));
+        const auto ack = decodeAcknowledgement(acks[0].bytes.constData() + 24, std::size_t(acks[0].bytes.size() - 24));
         QVERIFY(ack);
         QCOMPARE(ack->seq, quint16(7));
         QCOMPARE(ack->code, quint16(enM2SPauseCmd));

@@ -49,8 +49,7 @@ const QStringList kMasterOperations = {"find", "prepare", "start", "pause", "sto
 struct Fixture
 {
     explicit Fixture(const std::string& ip = "127.0.0.1")
-        : port(pickFreePort()),
-          control(host.callbacks(), kGroup, ip, port),
+        : port(pickFreePort()), control(host.callbacks(), kGroup, ip, port),
           listener(QStringLiteral("255.255.255.255"), port)
     {
     }
