@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The codecs people have, in MP4, played in step on loopback by a master and two slaves.
 # - h264, h265: they loop a 3 s clip for 10 s; the run must pass (every wait met, each clock offset
-#   found, the skew p99 within a loose bound), and the loop must be seamless: every player shows each
+#   found, the skew p99 within a loose bound), each player name a decoder, and the loop must be seamless: every player shows each
 #   play that it shows whole frame by frame, every frame once, and the first frame of each new play
 #   comes at its instant, within a frame.
 # - missing: the slave has no H.264 decoder (each one ranked NONE for it alone). It must say so in one
@@ -37,9 +37,12 @@ decoders=$(gst-inspect-1.0 --print-plugin-auto-install-info 2>/dev/null |
 echo "$codec decoders here: $decoders"
 
 if [ "$CASE" != missing ]; then
-  "$PLAYER" run --slaves 2 --clip "$work/clip.mp4" --loop --for 10 --bound-us 5000 --work-dir "$work" >"$work/run.log" 2>&1 ||
+  "$PLAYER" run --slaves 2 --clip "$work/clip.mp4" --loop --for 10 --bound-us 5000 --work-dir "$work" --verbose >"$work/run.log" 2>&1 ||
     fail "the run failed"
-  grep -a -E 'decoder|skew p50|loop points' "$work/run.log"
+  grep -a -E 'decoder name|skew p50|loop points' "$work/run.log"
+  # Every player names the decoder, not the parser before it.
+  named=$(sed -n 's/.*\[demo\] decoder name=\([^ ]*\) .*/\1/p' "$work/run.log" | sort -u)
+  [[ -n $named && ",$decoders," == *",$named,"* ]] || fail "the players named $named, not one of the decoders"
   read -r points late frame <<<"$(sed -n \
     's/^At \([0-9]*\) loop points the latest first frame of a new play came \(-*[0-9]*\) us .*one frame: \([0-9]*\) us.*/\1 \2 \3/p' "$work/run.log")"
   [ "${points:-0}" -ge 2 ] || fail "the clip did not loop"
