@@ -36,6 +36,8 @@ class tst_ClockCarry : public QObject
 private slots:
     void carriedMoment_data();
     void carriedMoment();
+    void hostClockThatRuns_data();
+    void hostClockThatRuns();
     void stillTestEndsOnAStoppedOrSteppedSystemClock_data();
     void stillTestEndsOnAStoppedOrSteppedSystemClock();
 };
@@ -65,6 +67,33 @@ void tst_ClockCarry::carriedMoment()
     const std::optional<std::int64_t> moment =
         known ? std::optional<std::int64_t>(before ? kSystemNs - distanceNs : kSystemNs + distanceNs) : std::nullopt;
     QCOMPARE(hostTimeAt(moment, before ? MomentIs::Before : MomentIs::After, ClockPair{kHostUs, kSystemNs, false}), expected);
+}
+
+void tst_ClockCarry::hostClockThatRuns_data()
+{
+    QTest::addColumn<qint64>("systemStepNs");
+    QTest::addColumn<bool>("expectWait");
+    // A microsecond host clock read twice within the same microsecond looks still until the span is long
+    // enough to tell; one that has moved between the first two readings needs no wait.
+    QTest::newRow("fast readings") << 100LL << true;
+    QTest::newRow("slow readings") << 1500LL << false;
+}
+
+void tst_ClockCarry::hostClockThatRuns()
+{
+    QFETCH(qint64, systemStepNs);
+    QFETCH(bool, expectWait);
+    // The host clock is the fake system clock in microseconds plus an offset: it runs with it.
+    SteppingClock system{kSystemNs, systemStepNs};
+    const qint64 offsetUs = -kSystemNs / 1000 + 42;
+    const ClockPair pair = readClockPair([&] { return system.read() / 1000 + offsetUs; },
+                                         [&] { return system.read(); });
+    QVERIFY(!pair.hostStandsStill);
+    QCOMPARE(system.reads > 3, expectWait);
+    // The pair is back to back: the host reading follows the system reading by one reading's time.
+    QVERIFY(pair.hostUs - (pair.systemNs / 1000 + offsetUs) <= systemStepNs / 1000 + 1);
+    QVERIFY(pair.hostUs >= pair.systemNs / 1000 + offsetUs);
+    QCOMPARE(hostTimeAt(pair.systemNs - 25000, MomentIs::Before, pair), pair.hostUs - 25);
 }
 
 void tst_ClockCarry::stillTestEndsOnAStoppedOrSteppedSystemClock_data()

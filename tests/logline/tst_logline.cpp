@@ -4,6 +4,8 @@
 #include "common/LogFloodGate.h"
 #include "common/LogLine.h"
 
+#include <QCoreApplication>
+#include <QProcess>
 #include <QTest>
 
 #include <mutex>
@@ -17,6 +19,7 @@ using tamo::detail::logLine;
 namespace {
 
 constexpr int kBurst = LogFloodGate::kLinesPerSecond;
+const char* const kPrintDefaultArgument = "--print-default-lines";
 
 // What a host's handler saw.
 std::mutex g_linesMutex;
@@ -71,6 +74,7 @@ private slots:
     void floodGateSummarisesEndedSeconds();
     void decoysOfOneSenderLeaveOthersTheirLines();
     void handlerGetsExactLinesAndCanBeSwapped();
+    void withoutHandlerLinesGoToStdout();
 };
 
 void tst_LogLine::floodGateCountsPerKindAndSecond()
@@ -145,5 +149,32 @@ void tst_LogLine::handlerGetsExactLinesAndCanBeSwapped()
     QCOMPARE(lines.back(), std::string("send start to slave.\n"));
 }
 
-QTEST_APPLESS_MAIN(tst_LogLine)
+// The parent's view of a child that logs without a handler: the texts, letter for letter, on stdout.
+void tst_LogLine::withoutHandlerLinesGoToStdout()
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kPrintDefaultArgument)});
+    QVERIFY2(child.waitForFinished(30000), qPrintable(child.errorString()));
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(child.readAllStandardOutput(),
+             QByteArray("MultiNetControl::setMasterFlag master = 1\nsend step to slave!\n~MultiNetControl() \n"));
+    QCOMPARE(child.readAllStandardError(), QByteArray());
+}
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && qstrcmp(argv[1], kPrintDefaultArgument) == 0) {
+        logLine("MultiNetControl::setMasterFlag master = %d\n", 1);
+        logLine("%s", "send step to slave!\n");
+        NetControlNS::installLogHandler(recordLine);
+        logLine("handled elsewhere\n");
+        NetControlNS::installLogHandler(nullptr);
+        logLine("~MultiNetControl() \n");
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    tst_LogLine test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_logline.moc"
