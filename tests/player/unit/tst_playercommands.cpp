@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The players' commands on the wire: every kind a master sends with SyncCommand::send reaches a slave's
-// callbacks as the same command (kind, play, position, instant, run and number, a seek's play-on, a
-// speed's rate, a prepare's programme),
-// through a real master and slave on loopback; user data that lacks what a command needs, or that is
-// not words at all, leaves the command out or its value empty rather than wrong; a prepare is bounded,
-// and a slave takes each command of the run it follows once, in order, within a window of numbers.
+// The players' commands on the wire, through a real master and slave on loopback: the commands no
+// session sends (a paused seek, a looping playlist, a trim) reach a slave's callbacks as sent; user data
+// that lacks what a command needs, or that is not words at all, leaves the command out or its value empty
+// rather than wrong; a prepare is bounded, and a slave takes each command of the run it follows once, in
+// order, within a window of numbers.
 #include "CommandData.h"
 #include "EventLoopWait.h"
 #include "HostClock.h"
@@ -34,14 +33,13 @@ struct Arrival
     SyncCommand command;  // when readable
 };
 
-SyncCommand command(SyncCommand::Kind kind, qint64 positionUs, qint64 id, bool playOn = true, double rate = 1.0)
+SyncCommand command(SyncCommand::Kind kind, qint64 positionUs, qint64 id, bool playOn = true)
 {
     SyncCommand made;
     made.kind = kind;
     made.play = id % 3;  // some in a later round of the programme
     made.positionUs = positionUs;
     made.playOn = playOn;
-    made.rate = rate;
     made.atHostUs = kAtUs;
     made.run = 4242;
     made.id = id;
@@ -127,15 +125,9 @@ private Q_SLOTS:
     void everyCommandCrossesTheWire_data()
     {
         QTest::addColumn<SyncCommand>("sent");
-        QTest::newRow("start") << command(SyncCommand::Start, 1500000, 1);
-        QTest::newRow("pause") << command(SyncCommand::Pause, 4066666, 3);
-        QTest::newRow("seek, playing on") << command(SyncCommand::Seek, 3000000, 4, true);
+        // What no session sends; the other commands cross in every one (player_session), whose slaves a
+        // misread one puts out of step.
         QTest::newRow("seek, staying paused") << command(SyncCommand::Seek, 3000000, 5, false);
-        QTest::newRow("speed") << command(SyncCommand::Speed, 2033333, 6, true, 2.0);
-        QTest::newRow("step") << command(SyncCommand::Step, 33333, 7);
-        QTest::newRow("step back") << command(SyncCommand::StepBack, 0, 8);
-        QTest::newRow("stop") << command(SyncCommand::Stop, 0, 9);
-        QTest::newRow("prepare, one item") << prepareOf({QStringLiteral("file:///media/a%20b.avi")}, false);
         QTest::newRow("prepare, a playlist that loops")
             << prepareOf({QStringLiteral("file:///a.avi"), QStringLiteral("http://host/b.mp4?x=1&y=2"), QStringLiteral("file:///c.mkv")}, true);
         QTest::newRow("trim, earlier") << trimOf(QStringLiteral("127.0.0.3_4711"), -150000);
@@ -155,7 +147,6 @@ private Q_SLOTS:
             return;
         QVERIFY(got.play == sent.play && got.positionUs == sent.positionUs && got.atHostUs == sent.atHostUs);
         QVERIFY(sent.kind != SyncCommand::Seek || got.playOn == sent.playOn);
-        QVERIFY(sent.kind != SyncCommand::Speed || got.rate == sent.rate);
     }
 
     // Each row: the command, its user data, and what the slave reads: "-" for nothing, else "POSITION ID".
