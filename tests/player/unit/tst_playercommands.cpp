@@ -15,6 +15,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <tuple>
 
 Q_DECLARE_METATYPE(SyncCommand)
 Q_DECLARE_METATYPE(SyncCommand::Kind)
@@ -43,24 +44,6 @@ SyncCommand command(SyncCommand::Kind kind, qint64 positionUs, qint64 id, bool p
     made.atHostUs = kAtUs;
     made.run = 4242;
     made.id = id;
-    return made;
-}
-
-SyncCommand trimOf(const QString& key, qint64 trimUs)
-{
-    SyncCommand made = command(SyncCommand::Trim, 0, 11);
-    made.play = 0;
-    made.atHostUs = 0;
-    made.target = key;
-    made.trimUs = trimUs;
-    return made;
-}
-
-SyncCommand prepareOf(QStringList uris, bool loop)
-{
-    SyncCommand made = command(SyncCommand::Prepare, 0, 10);
-    made.play = 0;
-    made.programme = Programme(std::move(uris), loop);
     return made;
 }
 
@@ -127,10 +110,13 @@ private Q_SLOTS:
         QTest::addColumn<SyncCommand>("sent");
         // What no session sends; the other commands cross in every one (player_session), whose slaves a
         // misread one puts out of step.
+        SyncCommand prepare = command(SyncCommand::Prepare, 0, 10);
+        prepare.programme = Programme({"file:///a.avi", "http://host/b.mp4?x=1&y=2", "file:///c.mkv"}, true);
+        SyncCommand trim = command(SyncCommand::Trim, 0, 11);
+        std::tie(trim.target, trim.trimUs) = std::tuple(QStringLiteral("127.0.0.3_4711"), -150000);
         QTest::newRow("seek, staying paused") << command(SyncCommand::Seek, 3000000, 5, false);
-        QTest::newRow("prepare, a playlist that loops")
-            << prepareOf({QStringLiteral("file:///a.avi"), QStringLiteral("http://host/b.mp4?x=1&y=2"), QStringLiteral("file:///c.mkv")}, true);
-        QTest::newRow("trim, earlier") << trimOf(QStringLiteral("127.0.0.3_4711"), -150000);
+        QTest::newRow("prepare, a playlist that loops") << prepare;
+        QTest::newRow("trim, earlier") << trim;
     }
     void everyCommandCrossesTheWire()
     {
@@ -143,10 +129,8 @@ private Q_SLOTS:
         const SyncCommand& got = received->command;
         QVERIFY(got.kind == sent.kind && got.run == sent.run && got.id == sent.id && got.programme == sent.programme);
         QVERIFY(got.target == sent.target && got.trimUs == sent.trimUs);
-        if (sent.kind == SyncCommand::Prepare || sent.kind == SyncCommand::Stop || sent.kind == SyncCommand::Trim)
-            return;
-        QVERIFY(got.play == sent.play && got.positionUs == sent.positionUs && got.atHostUs == sent.atHostUs);
-        QVERIFY(sent.kind != SyncCommand::Seek || got.playOn == sent.playOn);
+        QVERIFY(sent.kind != SyncCommand::Seek ||
+                (got.play == sent.play && got.positionUs == sent.positionUs && got.atHostUs == sent.atHostUs && got.playOn == sent.playOn));
     }
 
     // Each row: the command, its user data, and what the slave reads: "-" for nothing, else "POSITION ID".
