@@ -17,7 +17,6 @@ private slots:
     void preparedReports();
     void completeReportsAndOfflineRule();
     void clockSyncedMarksEveryEntryOfTheIp();
-    void searchEmptiesTheRoster();
 };
 
 void tst_Roster::admission()
@@ -86,14 +85,6 @@ void tst_Roster::clockSyncedMarksEveryEntryOfTheIp()
     QVERIFY(!m.control.isAllSlaveClockSucced());
     m.report(enS2MNotifyMasterClockPrepared, -1, 1, 1);  // port, process and layer are not compared
     QVERIFY(m.control.isAllSlaveClockSucced());
-}
-
-// A search empties the roster, and every test of an empty roster holds.
-void tst_Roster::searchEmptiesTheRoster()
-{
-    Master m({0, 1});
-    QVERIFY(m.control.findSlavePlayer());
-    QVERIFY(m.control.isAllSlavePrepared(-1) && m.control.isAllSlaveComplete(-1) && m.control.isAllSlaveClockSucced());
 }
 
 QTEST_GUILESS_MAIN(tst_Roster)
