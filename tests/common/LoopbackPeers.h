@@ -25,8 +25,6 @@ public:
     explicit RawPeer(const QString& ip, quint16 port = 0);
 
     quint16 port() const { return m_socket.localPort(); }
-    // The socket's own descriptor, for options a test sets on it.
-    qintptr descriptor() const { return m_socket.socketDescriptor(); }
 
     qint64 send(const QByteArray& bytes, const QString& ip, quint16 port);
     // Runs the event loop until `count` datagrams have arrived in all, or `timeoutMs` have passed.
