@@ -31,15 +31,6 @@ private Q_SLOTS:
         QCOMPARE(meter.figures(40 * kSecond).lateP99Us, qint64(0));  // none within the window
     }
 
-    void percentilesOfAFewFrames()
-    {
-        PresentationMeter meter;
-        for (qint64 i = 0; i < 100; ++i)
-            meter.add(i * kFrameNs, i * 1000, 1, i);  // 0 to 99 us late
-        const NetControlNS::struPresentation figures = meter.figures(100 * kFrameNs);
-        QVERIFY(figures.lateP50Us == 50 && figures.lateP99Us == 98);
-    }
-
     void framesMissingFromATimeLineAreDropped()
     {
         PresentationMeter meter;
