@@ -189,8 +189,6 @@ private Q_SLOTS:
         const QStringList one{QStringLiteral("10.0.0.2_100@0")};
         const QStringList none;
         const QStringList old{QStringLiteral("10.0.0.2_99")};
-        QTest::newRow("two of it at once") << ip << QStringList{"10.0.0.2_100@0", "10.0.0.2_101@400"} << none << none << qint64(0)
-                                           << QStringList{"10.0.0.2_100", "10.0.0.2_101"};
         QTest::newRow("an IP not listed") << ip << QStringList{"10.0.0.9_100@0"} << none << none << qint64(0) << none;
         QTest::newRow("a key admitted already") << ip << one << QStringList{"10.0.0.2_100"} << none << qint64(0) << none;
         QTest::newRow("a report of a process that may be gone") << ip << QStringList{"10.0.0.2_100@3500"} << none << none << qint64(0) << none;

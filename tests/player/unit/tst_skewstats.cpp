@@ -55,7 +55,6 @@ private Q_SLOTS:
         QTest::addColumn<std::vector<ShownFrame>>("other");
         QTest::addColumn<QString>("figures");
         const qint64 t0 = 5000000000;
-        QTest::newRow("250 us late") << rendered(0, 30, t0) << rendered(0, 30, t0 + 250000) << "30 0 250 250";
         QTest::newRow("4 ms early") << rendered(0, 30, t0) << rendered(0, 30, t0 - 4000000) << "30 0 4000 -4000";
         // A seek back shows frames 0..9 twice; each showing pairs with its own, not with the first.
         QTest::newRow("seek back") << joined(rendered(0, 10, t0), rendered(0, 10, t0 + 2000000000))
