@@ -77,6 +77,12 @@ void tst_HostileTraffic::startStormIsBounded()
     send(enM2SStartClockSyncCmd);
     QVERIFY(master.waitForCode(enS2MClockSyncRequestCmd));
     QCOMPARE(pairsEndedByAStop(), 1);
+
+    // A new storm is a new run of ignored starts, with its own line.
+    for (int i = 0; i < kStorm; ++i)
+        send(enM2SStartClockSyncCmd);
+    QVERIFY(handledSoFar());
+    QCOMPARE(log.text().count("further starts only reset the interval"), 2);
 }
 
 void tst_HostileTraffic::rosterEntriesPerSlaveAreBounded()
@@ -115,6 +121,7 @@ void tst_HostileTraffic::unadmittedPartnersAreBounded()
     QCOMPARE(noted.front().processId, kForged - MultiNetControl::kMaxUnadmittedPartners + 1);
     QCOMPARE(noted.back().processId, kAgain);
     QCOMPARE(noted.back().layerId, 1);
+    QVERIFY(noted.back().lastOnlineTime > 0);  // the host time of its arrival
     QCOMPARE(noted.back().port, m.port(1, "127.0.0.9"));
     QVERIFY(m.control.getSlavesPlayer().empty());
     QCOMPARE(m.control.getAdmittedSlaves(), QSet<QString>{QStringLiteral("127.0.0.5_77")});
