@@ -105,7 +105,6 @@ void tst_ClockEstimator::followsADriftingClock_data()
     QTest::addColumn<double>("ratePpm");
     QTest::addColumn<int>("outlierEvery");
     QTest::newRow("0 ppm") << 0.0 << 0;
-    QTest::newRow("-2000 ppm") << -2000.0 << 0;
     QTest::newRow("+100 ppm, every 5th sample 600 us late") << 100.0 << 5;
     QTest::newRow("-2000 ppm, every 5th sample 600 us late") << -2000.0 << 5;
     QTest::newRow("+20000 ppm, forged: the rate stays bounded") << 20000.0 << 0;
