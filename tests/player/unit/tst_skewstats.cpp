@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The player's measurement: pairing the frames two players showed, percentiles over several players'
-// frames, when a player came into step for good, the same-frame share when a player misses frames, the
-// loop points of a looping programme and the master's own frame spacing, the frame a position in whole
-// microseconds names, and the frame log's malformed lines.
+// frames, when a player came into step for good, the loop points of a looping programme and the master's
+// own frame spacing, the frame a position in whole microseconds names, and the frame log's malformed lines.
 #include "FrameGrid.h"
 #include "FrameLog.h"
 #include "Programme.h"
@@ -72,20 +71,6 @@ private Q_SLOTS:
         QCOMPARE(QStringLiteral("%1 %2 %3 %4").arg(skew.matched).arg(skew.unmatched).arg(skew.p99Us).arg(skew.signedMedianUs), figures);
     }
 
-    void slopeOfADriftPastLateFrames()
-    {
-        // 20 s of frames, the other player's falling behind by 100 us every second, and in the last 5 s
-        // every 10th frame shown 8 ms late by a slow wake-up (a line through every frame rises 146 us a
-        // second): the slope is the drift's.
-        const qint64 t0 = 1000000000;
-        const std::vector<ShownFrame> reference = rendered(0, 600, t0);
-        std::vector<ShownFrame> other = reference;
-        for (std::size_t i = 0; i < other.size(); ++i)
-            other[i].monoNs += (other[i].monoNs - t0) / 10000 + (i >= 450 && i % 10 == 9 ? 8000000 : 0);
-        const SkewFigures figures = SkewStats::compare(reference, other);
-        QVERIFY2(std::abs(figures.slopePpm - 100) < 1, qPrintable(QString::number(figures.slopePpm)));
-    }
-
     void pooledPercentiles()
     {
         // One slave 100 us late on 30 frames, another 3 ms late on one: the pooled p99 is that one frame.
@@ -123,26 +108,6 @@ private Q_SLOTS:
         QFETCH(qint64, expectedNs);
         const std::optional<qint64> from = SkewStats::inStepFrom(rendered(0, 90, 5000000000), other, 10000);
         QCOMPARE(from.value_or(-1), expectedNs);
-    }
-
-    void sameFrameShareWithGaps_data()
-    {
-        QTest::addColumn<std::vector<ShownFrame>>("other");
-        QTest::addColumn<double>("share");
-        const qint64 t0 = 1000000000;
-        // Both show frames over 966 ms, and differ for 1 ms after each of the 28 changes of frame in it.
-        QTest::newRow("1 ms late") << rendered(0, 30, t0 + 1000000) << 0.971;
-        // Frames 10 to 19 never come: frame 9 stays on screen for 10 of the 29 frame times.
-        QTest::newRow("ten frames missing") << joined(rendered(0, 10, t0), rendered(20, 10, t0 + 20 * kFrameNs)) << 19.0 / 29.0;
-        QTest::newRow("never at the same time") << rendered(0, 5, t0 + 40 * kFrameNs) << 0.0;
-        QTest::newRow("no frames") << std::vector<ShownFrame>{} << 0.0;
-    }
-    void sameFrameShareWithGaps()
-    {
-        QFETCH(std::vector<ShownFrame>, other);
-        QFETCH(double, share);
-        const double measured = SkewStats::sameFrameShare({rendered(0, 30, 1000000000), other});
-        QVERIFY2(std::abs(measured - share) < 0.005, qPrintable(QStringLiteral("%1, expected %2").arg(measured).arg(share)));
     }
 
     void loopPointsAndTheMastersSpacing()
