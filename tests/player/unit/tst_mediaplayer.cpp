@@ -2,8 +2,8 @@
 // One pipeline on its own: a screen it cannot show on fails its open with one message that says why, and
 // the same player then opens a good clip (a file it cannot play: tst_playerfailures); the end of the stream
 // reaches the handler on the main thread, whichever event loop Qt runs (the test also runs with
-// QT_NO_GLIB=1); a hardware decoder is preferred; in a window, clips of every kind play and the log holds
-// exactly the frames shown (ctest tst_mediaplayer_window, on a display of its own).
+// QT_NO_GLIB=1); in a window, clips of every kind play and the log holds exactly the frames shown (ctest
+// tst_mediaplayer_window, on a display of its own).
 #include "BusWatch.h"
 #include "ClipMaker.h"
 #include "EventLoopWait.h"
@@ -38,31 +38,6 @@ bool openOn(MediaPlayer& player, const QString& uri, const VideoOutput& output, 
 bool playNow(MediaPlayer& player, QString& error)
 {
     return player.playFrom(ProgrammePoint{}, 1.0, FrameLog::monotonicNs() + kLeadNs, error);
-}
-
-// A hardware decoder for the test: jpegdec as it is, said to be hardware, and ranked below every other.
-constexpr char kHardwareDecoder[] = "tamotesthardwarejpegdec";
-
-void hardwareClassInit(gpointer klass, gpointer)
-{
-    gst_element_class_set_metadata(GST_ELEMENT_CLASS(klass), "Test hardware JPEG decoder", "Codec/Decoder/Image/Hardware",
-                                   "jpegdec, said to be hardware", "test");
-}
-
-bool registerHardwareDecoder()
-{
-    GstElementFactory* jpegdec = gst_element_factory_find("jpegdec");
-    if (!jpegdec)
-        return false;
-    GstPluginFeature* loaded = gst_plugin_feature_load(GST_PLUGIN_FEATURE(jpegdec));
-    gst_object_unref(jpegdec);
-    const GType parent = gst_element_factory_get_element_type(GST_ELEMENT_FACTORY(loaded));
-    gst_object_unref(loaded);
-    GTypeQuery query;
-    g_type_query(parent, &query);
-    const GType type = g_type_register_static_simple(parent, "TamoTestHardwareJpegDec", query.class_size, hardwareClassInit,
-                                                     query.instance_size, nullptr, GTypeFlags(0));
-    return gst_element_register(nullptr, kHardwareDecoder, GST_RANK_NONE, type);
 }
 
 } // namespace
@@ -135,25 +110,6 @@ private Q_SLOTS:
         QVERIFY2(openOn(player, m_clipUri, false, error) && playNow(player, error), qPrintable(error));
         QVERIFY2(runEventLoopUntil([&ended] { return ended; }, kEndTimeoutMs), "no end of stream");
         QVERIFY2(bareErrors.isEmpty(), qPrintable(bareErrors.join('\n')));
-    }
-
-    // A hardware decoder, when there is one, ahead of the software ones whatever their rank (that a decoder
-    // is named, not the parser before it: codecs.sh).
-    void hardwareDecoderIsPreferred()
-    {
-        QVERIFY(registerHardwareDecoder());
-        FrameLog log;
-        MediaPlayer player(log);
-        QString error;
-        const bool opened = openOn(player, m_clipUri, false, error);
-        const QString named = player.decoderName();
-        QVERIFY(player.halt());
-        // Gone again, so that the other cases decode as the machine does.
-        GstPluginFeature* feature = gst_registry_find_feature(gst_registry_get(), kHardwareDecoder, GST_TYPE_ELEMENT_FACTORY);
-        gst_registry_remove_feature(gst_registry_get(), feature);
-        gst_object_unref(feature);
-        QVERIFY2(opened, qPrintable(error));
-        QCOMPARE(named, QLatin1String(kHardwareDecoder));
     }
 
     void endOfStreamReachesTheMainThread()
