@@ -25,6 +25,7 @@ private slots:
 
     void measurement_data();
     void measurement();
+    void windowSlidesOverTenSamples();
     void destroyingSleepingSlaveIsPrompt();
     void healthReachesTheMaster_data();
     void healthReachesTheMaster();
@@ -59,6 +60,18 @@ void tst_ClockSync::measurement()
     QCOMPARE(qint64(m.delayUs), delay);
     QCOMPARE(qint64(m.offsetUs), offset);
     QCOMPARE(int(judgeDelay(m.delayUs)), verdict);
+}
+
+void tst_ClockSync::windowSlidesOverTenSamples()
+{
+    std::vector<double> samples;
+    int next = 0;
+    double sum = 0;
+    for (int i = 1; i <= 10; ++i)
+        QCOMPARE(addOffsetSample(i, samples, next, sum), (i + 1) / 2.0);
+    QCOMPARE(addOffsetSample(100, samples, next, sum), (100.0 + 54.0) / 10);  // 2 + ... + 10 = 54
+    QCOMPARE(addOffsetSample(200, samples, next, sum), (100.0 + 200.0 + 52.0) / 10);
+    QCOMPARE(samples[1], 200.0);
 }
 
 void tst_ClockSync::destroyingSleepingSlaveIsPrompt()

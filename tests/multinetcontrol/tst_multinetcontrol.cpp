@@ -70,6 +70,7 @@ private slots:
     void sendersOnTheWire();
     void oversizedUserDataIsRefused();
     void wrongRoleSendsNothing();
+    void clockSyncStartsOncePerProcess();
     void receiveFilters_data();
     void receiveFilters();
     void ownCommandsReachOnlyTheSlaveRole();
@@ -168,8 +169,28 @@ void tst_MultiNetControl::wrongRoleSendsNothing()
     for (const QString& operation : kMasterOperations)
         QVERIFY2(!give(f.control, operation), qPrintable(operation));
     QVERIFY(!MultiNetControl::m_haveStartClockSync);
+    f.control.setSlaveFlag(false);
+    f.control.setMasterFlag(true);
+    QVERIFY(!f.control.reportPrepared(0));
+    QVERIFY(!f.control.reportComplete(0));
     runEventLoopFor(100);
     QVERIFY(f.listener.received().isEmpty());
+}
+
+// Clock sync starts once a process, whichever object starts it, until the host clears the flag.
+void tst_MultiNetControl::clockSyncStartsOncePerProcess()
+{
+    Fixture first;
+    RecordingHost otherHost;
+    MultiNetControl second(otherHost.callbacks(), kGroup, "127.0.0.2", pickFreePort());
+    first.control.setMasterFlag(true);
+    second.setMasterFlag(true);
+    QVERIFY(first.control.notifySlaveStartClockSync());
+    QVERIFY(first.control.notifySlaveStopClockSync());
+    QVERIFY(!first.control.notifySlaveStartClockSync());
+    QVERIFY(!second.notifySlaveStartClockSync());
+    MultiNetControl::m_haveStartClockSync = false;
+    QVERIFY(second.notifySlaveStartClockSync());
 }
 
 void tst_MultiNetControl::receiveFilters_data()

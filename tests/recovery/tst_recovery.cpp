@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Riding out outages and restarts: a slave that went silent comes back on its next heartbeat, a slave
 // whose program started again on an admitted PC takes its old place, a search can keep the roster, and a
-// slave follows a master whose program started again. Each is off until the host asks for it.
+// slave follows a master whose program started again, and the host hears of slaves that join, go off line
+// and come back without polling. Each is off until the host asks for it.
 #include "MultiNetControl.h"
 
 #include "EventLoopWait.h"
@@ -11,6 +12,8 @@
 #include "master/SlaveRoster.h"
 
 #include <QTest>
+
+#include <mutex>
 
 using namespace tamo::detail;
 using namespace roster_fixture;
@@ -28,6 +31,8 @@ private slots:
     void refreshKeepsTheRoster();
     void slaveFollowsARestartedMaster_data();
     void slaveFollowsARestartedMaster();
+    void slaveEventsAndReadiness_data();
+    void slaveEventsAndReadiness();
 };
 
 void tst_Recovery::silentSlaveComesBackOnItsNextHeartbeat_data()
@@ -167,6 +172,53 @@ void tst_Recovery::slaveFollowsARestartedMaster()
         QVERIFY(log.text().contains("MultiNetControl::setRecovery master 127.0.0.1 started again"));
         QVERIFY(slave.control->getClockEstimate().samples < 40);  // started afresh with the new master
     }
+}
+
+void tst_Recovery::slaveEventsAndReadiness_data()
+{
+    QTest::addColumn<bool>("backOnLine");
+    QTest::newRow("silent slave back on line") << true;
+    QTest::newRow("classic: off line until the next search") << false;
+}
+
+// A slave joins, its cable is pulled for 6 s, and it heartbeats again; the events follow the roster's own
+// view of it, and the readiness query names who has not reported.
+void tst_Recovery::slaveEventsAndReadiness()
+{
+    QFETCH(bool, backOnLine);
+    std::mutex mutex;
+    std::vector<std::pair<NetControlNS::SlaveEvent, std::string>> events;
+    const auto told = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events;
+    };
+    MasterWithRoster m({});
+    m.control.setOptions(backOnLine ? unsigned(NetControlNS::SlaveBackOnLine) : 0u);
+    m.control.setSlaveEventHandler([&](NetControlNS::SlaveEvent event, const NetControlNS::struAddress& slave) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.emplace_back(event, slave.ip + "_" + std::to_string(slave.processId));
+    });
+    m.report(enS2MReportPartnerCmd, 0);
+    m.report(enS2MReportPartnerCmd, 1);  // a second layer of the same slave: no second Joined
+    m.report(enS2MHeartbeatCmd, -1);
+    m.report(enS2MReportPreparedCmd, 1);
+    const std::string key = kSlaveIp + "_" + std::to_string(kSlavePid);
+    std::vector<std::pair<NetControlNS::SlaveEvent, std::string>> expected{{NetControlNS::SlaveEvent::Joined, key}};
+    QCOMPARE(told(), expected);
+    const auto notPrepared = m.control.getSlavesNotReady(NetControlNS::Readiness::Prepared, -1);
+    QCOMPARE(notPrepared.size(), std::size_t(1));
+    QCOMPARE(notPrepared[0].layerId, 0);
+    QVERIFY(m.control.getSlavesNotReady(NetControlNS::Readiness::Prepared, 1).empty());
+    QCOMPARE(m.control.getSlavesNotReady(NetControlNS::Readiness::ClockSynced, 1).size(), std::size_t(2));
+
+    m.host.setClockOffsetUs(6000000);  // six seconds of silence
+    expected.emplace_back(NetControlNS::SlaveEvent::WentOffLine, key);
+    QVERIFY(runEventLoopUntil([&] { return told() == expected; }, 2000));
+    m.report(enS2MHeartbeatCmd, -1);
+    if (backOnLine)
+        expected.emplace_back(NetControlNS::SlaveEvent::CameBack, key);
+    QTest::qWait(300);
+    QCOMPARE(told(), expected);  // told once, not at every look
 }
 
 QTEST_GUILESS_MAIN(tst_Recovery)
