@@ -24,12 +24,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
 
-constexpr double kDriftPpm[] = {150, -150};
-constexpr int kSlaves = 2;
+constexpr double kDriftPpm[] = {150, -150};  // one slave each
+constexpr int kSlaves = int(std::size(kDriftPpm));
 constexpr std::int64_t kSettleNs = 2000000000LL;  // the skew slaving's first moves after a start
 constexpr double kMatchUs = 500000;               // ticks are a second apart: the nearest within half of it
 

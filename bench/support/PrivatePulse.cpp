@@ -69,6 +69,9 @@ PrivatePulse::PrivatePulse(const QString& workDir, const QStringList& players)
 std::int64_t PrivatePulse::sinkLatencyUs() const
 {
     QProcess pactl;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));  // the words the pattern below reads
+    pactl.setProcessEnvironment(environment);
     pactl.start(QStringLiteral("pactl"), {QStringLiteral("--server=") + address(), QStringLiteral("list"), QStringLiteral("sinks")});
     pactl.waitForFinished(kStartTimeoutMs);
     // "Name: all" and, a few lines on, "Latency: 153 usec, configured 2000 usec".
