@@ -24,19 +24,17 @@ readonly PORT=$((20000 + RANDOM % 20000))
 # covers GEOMETRY: the full-screen window appears within 20 s, is exactly GEOMETRY (WxH+X+Y) and
 # override-redirect.
 covers() {
-  local window info
+  local window shape
   for _ in $(seq 200); do
     window=$(player_window "$NAME")
     [ -n "$window" ] && break
     sleep 0.1
   done
   [ -n "$window" ] || return 1
-  info=$(xwininfo -id "$window")
-  local shape
-  shape=$(awk -F: '/Width/ { w = $2 } /Height/ { h = $2 } /Absolute upper-left X/ { x = $2 } /Absolute upper-left Y/ { y = $2 }
-    END { gsub(/ /, "", w); gsub(/ /, "", h); gsub(/ /, "", x); gsub(/ /, "", y); print w "x" h "+" x "+" y }' <<<"$info")
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  shape="${WIDTH}x$HEIGHT+$X+$Y"
   echo "window: $shape, output: $1"
-  [ "$shape" = "$1" ] && grep -q 'Override Redirect State: yes' <<<"$info"
+  [ "$shape" = "$1" ] && xwininfo -id "$window" | grep -q 'Override Redirect State: yes'
 }
 
 "$PLAYER" make-clip "$work/clip.avi" --seconds 3 >/dev/null
