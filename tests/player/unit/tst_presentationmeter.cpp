@@ -40,11 +40,8 @@ private Q_SLOTS:
         meter.add(5 * kFrameNs);               // a held frame: counted only
         meter.add(6 * kFrameNs, 0, 2, 0);      // another time line (a seek) starts anew
         meter.add(7 * kFrameNs, 0, 2, 3);      // 1 and 2 of it never shown
-        NetControlNS::struPresentation figures = meter.figures(8 * kFrameNs);
+        const NetControlNS::struPresentation figures = meter.figures(8 * kFrameNs);
         QVERIFY(figures.framesShown == 6 && figures.framesDropped == 4 && figures.lateP50Us == 0 && figures.lateP99Us == 0);
-        meter.reset();
-        figures = meter.figures(kSecond);
-        QVERIFY(figures.framesShown == 0 && figures.framesDropped == 0);
     }
 };
 
