@@ -141,7 +141,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("read");
         QTest::newRow("speed without user data") << SyncCommand::Speed << QByteArray() << "-";
         QTest::newRow("step with a word for its instant") << SyncCommand::Step << QByteArray("at=soon pos=1") << "-";
-        QTest::newRow("step back without its position") << SyncCommand::StepBack << QByteArray("at=5 cmd=1") << "-";
         QTest::newRow("speed with an instant beyond 64 bits") << SyncCommand::Speed << QByteArray("at=99999999999999999999 pos=1") << "-";
         QTest::newRow("step with blanks around its words") << SyncCommand::Step << QByteArray("  pos=40   at=7  cmd=2 ") << "40 2";
         QTest::newRow("step of a later format") << SyncCommand::Step << QByteArray("v=2 pos=40 at=7") << "-";
@@ -170,7 +169,6 @@ private Q_SLOTS:
         const bool sent = kind == SyncCommand::Prepare ? m_master->notifySlavePrepareAsync(kLayer, user, len)
                           : kind == SyncCommand::Speed  ? m_master->notifySlaveSpeed(2.0, kLayer, user, len)
                           : kind == SyncCommand::Step || kind == SyncCommand::Trim ? m_master->notifySlaveStep(kLayer, user, len)
-                          : kind == SyncCommand::StepBack ? m_master->notifySlaveStepBack(kLayer, user, len)
                           : kind == SyncCommand::Pause    ? m_master->notifySlavePause(kAtUs, kLayer, user, len)
                                                           : m_master->notifySlaveStop(kAtUs, kLayer, user, len);
         QVERIFY(sent);

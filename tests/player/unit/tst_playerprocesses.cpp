@@ -163,7 +163,6 @@ private Q_SLOTS:
         const auto plain = startTrimSlave(0, port);
         const auto trimmed = startTrimSlave(1, port, {"--trim-ms", QString::number(kTrimUs / 1000)});
         QVERIFY(plain && trimmed);
-        QCOMPARE(trimmed->readyLine().integer("trim-ms"), kTrimUs / 1000);
         const QString trimmedKey = trimmed->readyLine().value("key");
         const auto master = startPlayer(kPlayer, "master", {"master", "--ip", kLoopbackMasterIp, "--port", QString::number(port), "--headless",
                                                             "--slaves", plain->readyLine().value("key") + ',' + trimmedKey, "--media",
