@@ -48,9 +48,9 @@ printf 'clip.avi\nclip.avi\n' >"$TB_DIR/show.txt"
 head -c 24 /dev/urandom | base64 >"$TB_DIR/token"
 chmod 600 "$TB_DIR/token"
 
-start_slave s1 2 25000
-start_slave s2 3 -40000
-start_slave s3 4 55000
+slaves=(s1 s2 s3)  # on hosts 2, 3 and 4
+offsets=(25000 -40000 55000)
+for i in 0 1 2; do start_slave "${slaves[i]}" $((i + 2)) "${offsets[i]}"; done
 start_master m "$(slave_key s1),$(slave_key s2),$(slave_key s3)" --playlist "$TB_DIR/show.txt" --loop \
   --operator "$(tb_ip 1):$HTTP_PORT" --operator-token-file "$TB_DIR/token"
 session_step_met start 1 60
@@ -82,16 +82,11 @@ ask() {
 }
 
 # frames_logged NAME...: how many frames each player's log holds (written once a second).
-frames_logged() {
-  local name
-  for name in "$@"; do wc -l <"$TB_DIR/$name.frames"; done | paste -sd' '
-}
+frames_logged() { for log in "$@"; do wc -l <"$TB_DIR/$log.frames"; done | paste -sd' '; }
 
 ask "rows 3 20" '^\[demo\] rows ' 25 >/dev/null
 echo "every slave on line with its figures"
 
-slaves=(s1 s2 s3)  # on hosts 2, 3 and 4
-offsets=(25000 -40000 55000)
 for ((try = 1; try <= TRIES; try++)); do
   # A slave killed: the library marks it off line 5 s after its last heartbeat, and the master says so. A
   # slave of each host in turn, none started again before (the master's line for one started again may
