@@ -77,18 +77,16 @@ class tst_OperatorApi : public QObject
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<OperatorServer> m_server;
     std::mutex m_mutex;
-    std::vector<OperatorCommand> m_commands;  // guarded by m_mutex: what reached the player
+    std::vector<OperatorCommand> m_commands;  // guarded by m_mutex: what reached the player, from the server's threads
+    std::unique_ptr<OperatorServer> m_server;  // last, so that its threads end first
 
     httplib::Result request(const QByteArray& method, const QByteArray& path, httplib::Headers headers, const std::string& body = {})
     {
         httplib::Client client("127.0.0.1", m_server->port());
-        if (method == "GET")
-            return client.Get(path.constData(), headers);
-        if (method == "PUT")
-            return client.Put(path.constData(), headers, body, "application/json");
-        return client.Post(path.constData(), headers, body, "application/json");
+        return method == "GET"   ? client.Get(path.constData(), headers)
+               : method == "PUT" ? client.Put(path.constData(), headers, body, "application/json")
+                                 : client.Post(path.constData(), headers, body, "application/json");
     }
 
     static QJsonObject json(const httplib::Result& result) { return QJsonDocument::fromJson(QByteArray::fromStdString(result->body)).object(); }
@@ -272,11 +270,6 @@ private Q_SLOTS:
         QCOMPARE(seen.join(", "), QStringLiteral("10.0.0.2_7 roster=1 on-line=1 age-us=200000, 10.0.0.3_8 roster=1 on-line=0 age-us=5000001, "
                                                   "10.0.0.4_9 roster=1 on-line=1 age-us=-1, 10.0.0.5_10 roster=0 on-line=0 age-us=-1"));
         QCOMPARE(screens[3].health.slave.ip, std::string("10.0.0.5"));
-    }
-
-    void cleanupTestCase()
-    {
-        m_server.reset();
     }
 };
 

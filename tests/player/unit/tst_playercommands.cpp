@@ -54,13 +54,14 @@ class tst_PlayerCommands : public QObject
     Q_OBJECT
 
 private:
-    NetControlNS::slaveControlCbk m_masterCallbacks;
-    NetControlNS::slaveControlCbk m_slaveCallbacks;
-    std::unique_ptr<MultiNetControl> m_master;
-    std::unique_ptr<MultiNetControl> m_slave;
     std::mutex m_mutex;
     // Guarded by m_mutex: written by the slave's library thread, read by the test's.
     std::deque<Arrival> m_received;
+    NetControlNS::slaveControlCbk m_masterCallbacks;
+    NetControlNS::slaveControlCbk m_slaveCallbacks;
+    // Declared last, so that they end first: the slave's thread writes m_received until then.
+    std::unique_ptr<MultiNetControl> m_master;
+    std::unique_ptr<MultiNetControl> m_slave;
 
     // The next command the slave received, or nothing within the time-out.
     std::optional<Arrival> nextReceived()
@@ -97,12 +98,6 @@ private Q_SLOTS:
         m_master->setSlaves({slaveIp + QLatin1Char('_') + QString::number(QCoreApplication::applicationPid())});
         QVERIFY(m_master->findSlavePlayer());
         QVERIFY(runEventLoopUntil([this] { return m_master->getSlavesPlayer().size() == 1; }));
-    }
-
-    void cleanupTestCase()
-    {
-        m_slave.reset();
-        m_master.reset();
     }
 
     void everyCommandCrossesTheWire_data()
