@@ -44,11 +44,10 @@ frame_numbers() { awk -v fps="$SHOWN_FPS" '{ printf "%d\n", ($2 % 1e13) * fps / 
 # it, and prints that line; fails when it does not.
 held_frame() {
   for _ in $(seq 200); do
-    [[ $(last_logged "$1") == h\ * ]] && break
+    [[ $(last_logged "$1") == h\ * ]] && { last_logged "$1"; return 0; }
     sleep 0.05
   done
-  [[ $(last_logged "$1") == h\ * ]] || return 1
-  last_logged "$1"
+  return 1
 }
 
 # grab_session LOG PID NAME=FRAME_LOG...: for the session that process PID leads and prints to LOG, the
