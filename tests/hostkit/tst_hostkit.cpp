@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The host kit's parts that can break: event lines read back as written, standard input handed over
-// line by line in order, a child process's start and its reasons for failing, table columns, and key
-// files: their lines and their modes (their reading again on SIGHUP runs in tst_demokeys). The children
-// are this program again, with an argument.
+// line by line in order, a child process's reasons for failing and its kill, table columns, and key
+// files: their lines and their modes (a child's start and events, and the reading again of a key file on
+// SIGHUP, run in every session of tst_demokeys). The children are this program again, with an argument.
 #include "EventLine.h"
 #include "HostProcess.h"
 #include "KeyFile.h"
@@ -25,31 +25,20 @@ namespace {
 const QString kChildArgument = QStringLiteral("--child");
 constexpr int kChildMs = 15000;
 
-// The children: "echo-input" prints each input line and the end; "ready" prints a ready line and answers
-// each input line until "quit"; "deaf" is ready and ignores its input; "refuses" says why it cannot run
-// and exits 3; "mute" prints nothing and waits.
+// The children: "echo-input" prints each input line and the end; "deaf" is ready and ignores its input;
+// "refuses" says why it cannot run and exits 3; any other prints nothing and waits.
 int runChild(const QString& mode)
 {
     std::optional<StdinLines> input;
     if (mode == QLatin1String("echo-input")) {
         input.emplace([](const QString& line) { printOutputLine(QStringLiteral("line:") + line); },
                       [] { printOutputLine(QStringLiteral("end")), QCoreApplication::quit(); });
-    } else if (mode == QLatin1String("ready") || mode == QLatin1String("deaf")) {
-        EventLine(QStringLiteral("ready")).add(QStringLiteral("mode"), mode).print();
-        printOutputLine(QStringLiteral("a line that is not an event"));
-        if (mode == QLatin1String("ready"))
-            input.emplace([](const QString& line) {
-                if (line == QLatin1String("quit"))
-                    QCoreApplication::quit();
-                else
-                    EventLine(QStringLiteral("echo")).add(QStringLiteral("text"), line).print();
-            }, [] {});
+    } else if (mode == QLatin1String("deaf")) {
+        EventLine(QStringLiteral("ready")).print();
     } else if (mode == QLatin1String("refuses")) {
         printOutputLine(QStringLiteral("tst_hostkit: cannot listen: the port is taken"));
         printOutputLine(QStringLiteral("~MultiNetControl()"));
         return 3;
-    } else if (mode != QLatin1String("mute")) {
-        return 2;
     }
     return QCoreApplication::exec();
 }
@@ -137,29 +126,12 @@ private Q_SLOTS:
         QCOMPARE(process.readAllStandardOutput(), expected);
     }
 
-    void childProcessStarts()
-    {
-        HostProcess ready = child(QStringLiteral("ready"));
-        QVERIFY2(ready.start(kChildMs), qPrintable(ready.startFailure()));
-        QVERIFY(ready.ready() && ready.running() && ready.pid() > 0);
-        QCOMPARE(ready.readyLine().value(QStringLiteral("mode")), QStringLiteral("ready"));
-        ready.send(QStringLiteral("hello there"));
-        const int echo = ready.waitForEvent([](const EventLine& e) { return e.event() == QLatin1String("echo"); }, kChildMs);
-        QVERIFY2(echo == 1, qPrintable(ready.recentOutput()));
-        QCOMPARE(ready.events()[1].value(QStringLiteral("text")), QStringLiteral("hello_there"));
-        QVERIFY(ready.recentOutput().contains(QLatin1String("a line that is not an event")));
-        QVERIFY2(ready.finish(kChildMs) && !ready.running(), qPrintable(ready.recentOutput()));
-        // An ended process matches nothing more, at once.
-        QCOMPARE(ready.waitForEvent([](const EventLine&) { return true; }, kChildMs, 2), -1);
-    }
-
     void childProcessFailures_data()
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("reason");
         QTest::newRow("its own last words") << "refuses" << "it ended with status 3: tst_hostkit: cannot listen: the port is taken";
         QTest::newRow("no ready line in time") << "mute" << "not ready within 300 ms";
-        QTest::newRow("an unknown mode") << "nonsense" << "it ended with status 2: nothing";
         QTest::newRow("no such program") << "" << "could not start: ";
     }
     void childProcessFailures()
@@ -231,7 +203,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("error");
         const QByteArray key = "1 " + hexKey('a');
-        QTest::newRow("0600") << key << 0600 << "";
         QTest::newRow("0640: a group reads it") << key << 0640 << "";
         QTest::newRow("0644") << key << 0644 << "its mode 0644 lets anyone read it: make it 0600, or 0640";
         QTest::newRow("0660: a group changes it") << key << 0660 << "its mode 0660 lets others change it";
