@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The host kit's parts that can break: event lines read back as written, standard input handed over
-// line by line in order, a child process's reasons for failing and its kill, table columns, and key
-// files: their lines and their modes (a child's start and events, and the reading again of a key file on
-// SIGHUP, run in every session of tst_demokeys). The children are this program again, with an argument.
+// line by line in order, a child process's reasons for failing and its kill, and key files: their lines and
+// their modes (a child's start and events, and the reading again of a key file on SIGHUP, run in every
+// session of tst_demokeys). The children are this program again, with an argument.
 #include "EventLine.h"
 #include "HostProcess.h"
 #include "KeyFile.h"
 #include "StdinLines.h"
-#include "TextTable.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -98,7 +97,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("fields");  // event|key=value..., empty for no event
         QTest::newRow("stray words") << "[demo] ready  stray =nokey ip=127.0.0.2" << "ready|ip=127.0.0.2";
-        QTest::newRow("the prefix and blanks") << "[demo]    " << "";
         QTest::newRow("the prefix without its blank") << "[demo]ready" << "";
         QTest::newRow("the prefix further in") << "slave | [demo] ready" << "";
     }
@@ -151,15 +149,6 @@ private Q_SLOTS:
         QVERIFY2(deaf.recentOutput().contains("did not end within 300 ms of 'quit'; killed"), qPrintable(deaf.recentOutput()));
     }
 
-    void tableColumnsAlign()
-    {
-        TextTable table({QStringLiteral("player"), QStringLiteral("frames"), QStringLiteral("note")});
-        table.addRow({QStringLiteral("master 127.0.0.1"), QStringLiteral("77"), QStringLiteral("reference")});
-        table.addRow({QStringLiteral("s2"), QStringLiteral("1234567")});  // a short row: its last cell is empty
-        QCOMPARE(table.lines(), QStringList({"player            frames   note", "----------------  -------  ---------",
-                                             "master 127.0.0.1  77       reference", "s2                1234567"}));
-    }
-
     void keyFileLines_data()
     {
         QTest::addColumn<QByteArray>("text");
@@ -175,7 +164,6 @@ private Q_SLOTS:
         QTest::newRow("id 256") << "\n256 " + a << "" << "line 2: the key id must be";
         QTest::newRow("a signed id") << "+3 " + a << "" << "line 1: the key id must be";
         QTest::newRow("a key without its id") << a << "" << "line 1: expected a key id and a key of 64 hex digits";
-        QTest::newRow("a third word") << "3 " + a + " 4" << "" << "line 1: expected a key id";
         QTest::newRow("63 digits") << "3 " + a.left(63) << "" << "line 1: the key must be 64 hex digits (32 bytes), it has 63";
         QTest::newRow("not a hex digit") << "3 " + a.left(63) + "g" << "" << "line 1: the key holds a character that is not";
         QTest::newRow("one id twice") << "3 " + a + "\n3 " + b << "" << "line 2: key id 3 a second time";
