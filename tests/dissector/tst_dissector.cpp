@@ -186,7 +186,6 @@ void tst_Dissector::sessionDecodesWithItsValues_data()
 {
     QTest::addColumn<bool>("acknowledged");
     QTest::addColumn<bool>("keyed");
-    QTest::newRow("classic") << false << false;
     QTest::newRow("acknowledged delivery and health: 207, 313 and 208") << true << false;
     QTest::newRow("keyed group: every datagram signed") << false << true;
 }
