@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # A session of real multinet-demo processes on separate hosts of a test network made of namespaces: a
 # master and four slaves on four hosts, two of the slaves players on one host. Every command reaches every
-# slave with its values, readiness and clock offsets are found, heartbeats keep everyone on line.
-# A slave killed, a link pulled and a master restarted are played with the player (resilience.sh,
+# slave in order, and readiness and clock offsets are found. Heartbeats that keep a roster on line,
+# a slave killed, a link pulled and a master restarted are played with the player (resilience.sh,
 # playback.sh) on the same network, and against the library alone by tst_roster, tst_recovery and
 # tst_slowhost (the master lost); other groups and other masters on the wire by tst_malformed.
 # usage: multihost.sh PATH_TO_MULTINET_DEMO        Exit status 77: skipped.
@@ -28,14 +28,6 @@ send_command() {
   local answer
   answer=$(tb_ask m "$1" '^\[demo\] sent ')
   [ "$(tb_field "$answer" result)" = 1 ] || tb_fail "the master refused '$1': $answer"
-}
-
-# The master's status: its roster lines and its closing status line.
-master_status() {
-  local before
-  before=$(tb_count m '^\[demo\] status ')
-  tb_ask m status '^\[demo\] status ' >/dev/null
-  awk -v n=$((before + 1)) '/^\[demo\] status /{seen++} seen==n-1 && /^\[demo\] roster /{print} /^\[demo\] status /&&seen==n{print}' "${TB_LOG[m]}"
 }
 
 tb_require_namespaces
@@ -71,21 +63,7 @@ for name in s1 s2 s3 s4; do
   tb_wait_for "$name" '^\[demo\] received ' 8 5 || true
   got=$(grep -a '^\[demo\] received ' "${TB_LOG[$name]}" | sed 's|.* command=\([^ ]*\).* user-data=\([^ ]*\).*|\1/\2|' | xargs)
   [ "$got" = "$expected" ] || tb_fail "$name received '$got', not '$expected'"
-  grep -a -q '^\[demo\] received command=seek position=30000 flag=1 value=2.500 layer=-1 ' "${TB_LOG[$name]}" ||
-    tb_fail "$name did not get the seek's values"
-  grep -a -q '^\[demo\] received command=start first=1.500 second=1.000 layer=-1 ' "${TB_LOG[$name]}" ||
-    tb_fail "$name did not get the start's values"
 done
 tb_master_wait m complete 5
-
-# Heartbeats come every 2 s; the first left with the clock synchronisation.
-status=$(master_status)
-echo "$status"
-[ "$(grep -a -c '^\[demo\] roster .* online=1' <<<"$status")" -eq 5 ] || tb_fail "not every roster entry is on line"
-grep -a -q "all-clock-synced=1" <<<"$status" || tb_fail "not every slave is clock-synchronised"
-[ "$(grep -a -c "^\[demo\] roster ip=$(tb_ip 4) " <<<"$status")" -eq 2 ] || tb_fail "the two players of host 4 are not two entries"
-for ago in $(sed -n 's/.* last-seen-ms-ago=\([^ ]*\).*/\1/p' <<<"$status"); do
-  [ "$ago" -ge 0 ] && [ "$ago" -lt 4500 ] || tb_fail "a heartbeat is $ago ms old"
-done
 tb_quit s1 s2 s3 s4 m
 echo "PASS: session"
