@@ -34,17 +34,12 @@ tb_send m "admit $(slave_key s3)"
 session_step_met join 1 30
 tb_wait_for s3 '^\[demo\] applied command=start .* ok=1' 1 5 || tb_fail "the late slave was not started"
 
-# The second slave dies while it plays; the others play the session to its end, every wait met.
+# The second slave dies while it plays; the others play the session to its end, every wait met (the
+# master's exit status), their reports of complete among them.
 sleep 0.5
 tb_kill s2 KILL
 ends_by_itself m
-grep -a -q '^\[demo\] finished ok=1' "${TB_LOG[m]}" || tb_fail "the session did not end with every wait met"
-for name in s1 s3; do
-  tb_wait_for "$name" '^\[demo\] complete reported=1' 1 5 || tb_fail "$name did not report complete"
-done
 tb_quit s1 s3
 
-echo "Skew against the master:"
-tb_lab compare --bound-us "$BOUND_US" "$TB_DIR/m.frames" "$TB_DIR/s1.frames" "$TB_DIR/s3.frames" ||
-  tb_fail "a surviving slave did not play in step with the master"
+in_step m 0 s1 s3
 echo "PASS: playback"
