@@ -37,13 +37,12 @@ udp_port() {
 
 # Kills `run` with SIGNAL once its players are up, then waits for every player to end.
 orphans() {
-  local signal=$1 line pids pid
+  local signal=$1 pids pid
   "$DEMO" run --slaves 2 >"$WORK/out" 2>&1 &
   local run=$!
   poll 300 grep -q 'start the processes' "$WORK/out" || fail "the players did not come up"
-  line=$(grep -a 'start the processes' "$WORK/out")
-  pids=$(sed -n 's/.*master pid \([0-9]*\), slaves \(.*\)/\1 \2/p' <<<"$line")
-  [ -n "$pids" ] || fail "no pids in: $line"
+  pids=$(sed -n 's/.*start the processes.*master pid \([0-9]*\), slaves \(.*\)/\1 \2/p' "$WORK/out")
+  [ -n "$pids" ] || fail "no pids in the line that starts the processes"
   kill "-$signal" "$run"
   wait "$run" 2>/dev/null || true
   # Without a tie to `run` they would live on until their master-lost time (about 50 s).
@@ -68,9 +67,8 @@ port_taken() {
 
 wait_fails() {
   local status=0
-  printf 'find\nwait roster 1 300\nstatus\n' \
-    | "$DEMO" master --ip 127.0.0.1 --port "$(udp_port 0)" --group 7 --slaves 127.0.0.9_1 >"$WORK/out" 2>&1 \
-    || status=$?
+  printf 'find\nwait roster 1 300\nstatus\n' | "$DEMO" master --ip 127.0.0.1 --port "$(udp_port 0)" --group 7 \
+    --slaves 127.0.0.9_1 >"$WORK/out" 2>&1 || status=$?
   [ "$status" -ne 0 ] || fail "a master script whose wait failed exited with status 0"
   grep -a -q '^\[demo\] waited what=roster met=0' "$WORK/out" || fail "the wait did not fail as expected"
   echo "the master script exited with status $status"
