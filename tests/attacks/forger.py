@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""A forger on the namespace test network, for attacks.sh: it holds no key, hears what reaches its own
-host (broadcasts, and answers to what it sends itself) and sends datagrams under other hosts' source
-addresses, through a raw socket that writes the IP header itself. Run inside the forger's namespace.
-
-  watch ...         hears the master: its process id, unicast port, last sequence number and group go to
-                    a state file the other actions read; can record its broadcasts, ask it for its numbers,
-                    and send forged first copies of its next pauses
-  stop-screens ...  a stop and a pause to each slave with the master's address, process id and next numbers
-  evict ...         a stop of clock sync to a slave, then partner reports under its address and another pid
-  clock ...         clock answers to no request, each claiming a slave's clock off by a shift
-  replay ...        recorded datagrams sent again, byte for byte, from their own source address and port
-  junk ...          unsigned datagrams and datagrams signed with a key id or key the group does not use
-"""
+# A forger on the namespace test network, for attacks.sh: it holds no key, hears what reaches its own host
+# (broadcasts, and answers to what it sends itself) and sends datagrams under other hosts' source addresses,
+# through a raw socket that writes the IP header itself. Run inside the forger's namespace.
+#
+#   watch ...         hears the master: its process id, unicast port, last sequence number and group go to
+#                     a state file the other actions read; can record its broadcasts, ask it for its numbers,
+#                     and send forged first copies of its next pauses
+#   stop-screens ...  a stop and a pause to each slave with the master's address, process id and next numbers
+#   evict ...         a stop of clock sync to a slave, then partner reports under its address and another pid
+#   clock ...         clock answers to no request, each claiming a slave's clock off by a shift
+#   replay ...        recorded datagrams sent again, byte for byte, from their own source address and port
+#   junk ...          unsigned datagrams and datagrams signed with a key id or key the group does not use
 import argparse
 import hashlib
 import hmac
@@ -28,6 +27,9 @@ UNSIGNED_TAG, SIGNED_TAG = 0x0100, 0x0200
 STOP, PAUSE, STOP_CLOCK_SYNC, CLOCK_ANSWER, PARTNER, HEARTBEAT = 303, 302, 309, 307, 201, 205
 ETH_P_IP, PACKET_OUTGOING = 0x0800, 4
 FORGED = b"forged"  # the user data of every forged command: the slaves' lines show it
+# The evicting reports: a process id and source port of their own, and the pause between the forged stop
+# of clock sync and the first report (past the 5 s after which a silent slave may be replaced).
+EVICT_PID, EVICT_PORT, EVICT_AFTER_S = 31337, 41000, 5.5
 
 
 def datagram(code, pid, group, seq, payload=b"", user_data=b"", layer=-1, tag=UNSIGNED_TAG):
@@ -69,10 +71,8 @@ def heard(sock):
 
 
 def header_of(data):
-    if len(data) < HEADER.size:
-        return None
-    fields = HEADER.unpack_from(data)
-    return fields if fields[0] == MAGIC else None
+    fields = HEADER.unpack_from(data) if len(data) >= HEADER.size else None
+    return fields if fields and fields[0] == MAGIC else None
 
 
 def read_state(path, timeout_s=10):
@@ -95,9 +95,8 @@ def write_state(path, pid, port, seq, group):
 def watch(args):
     sock = sniffer()
     spoofer = Spoofer() if args.forge_ahead else None
-    asker = None
-    if args.ask_from:
-        asker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    asker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM) if args.ask_from else None
+    if asker:
         asker.bind((args.ask_from, 0))
     record = open(args.record, "a") if args.record else None
     forged = set()
@@ -127,10 +126,7 @@ def watch(args):
             # from a port of the forger's own (the slaves' acknowledgements go there, not to the master).
             # Their user data claims a later format, which a player leaves alone: what the forger is after
             # is the genuine pause that its copy would suppress.
-            for ahead in range(1, args.forge_ahead + 1):
-                target = (seq + ahead) & 0xFFFF
-                if target in forged:
-                    continue
+            for target in sorted({(seq + ahead) & 0xFFFF for ahead in range(1, args.forge_ahead + 1)} - forged):
                 forged.add(target)
                 forgery = datagram(PAUSE, pid, group, target, bytes(8), b"v=999 " + FORGED)
                 for _ in range(2):
@@ -154,14 +150,14 @@ def evict(args):
     for _ in range(3):  # copies of one datagram, against loss: the slave takes one
         spoofer.send(args.master, mport, args.slave, args.port, stop)
     print(f"forger: stopped the clock sync of {args.slave}", flush=True)
-    time.sleep(args.after)
+    time.sleep(EVICT_AFTER_S)
     capabilities = struct.pack("<HH", 1, 1)  # a slave that acknowledges, as a restarted player says
     for attempt in range(3):
         if attempt:
             time.sleep(1.2)  # past the second in which the master waits for an answer from the old one
-        report = datagram(PARTNER, args.pid, group, attempt, capabilities, layer=0)
-        spoofer.send(args.slave, args.slave_port, args.master, mport, report)
-        print(f"forger: partner report {attempt + 1} from {args.slave} pid {args.pid}", flush=True)
+        report = datagram(PARTNER, EVICT_PID, group, attempt, capabilities, layer=0)
+        spoofer.send(args.slave, EVICT_PORT, args.master, mport, report)
+        print(f"forger: partner report {attempt + 1} from {args.slave} pid {EVICT_PID}", flush=True)
 
 
 def clock(args):
@@ -173,9 +169,8 @@ def clock(args):
             # The slave's host clock, as a forger who once saw one of its requests knows it: the
             # machine's monotonic clock plus the offset the test gave that host.
             now = time.clock_gettime_ns(time.CLOCK_MONOTONIC) // 1000 + offset_us
-            claimed = offset_us + args.shift_us
             sent = now - 200
-            received = sent - claimed + 100
+            received = sent - (offset_us + args.shift_us) + 100  # as if the slave's clock were off by the shift
             stamps = struct.pack("<qqqq", received, received + 50, sent, 0)  # a delay of about 100 us
             seq += 1
             spoofer.send(args.master, args.from_port, ip, port, datagram(CLOCK_ANSWER, pid, group, seq, stamps))
@@ -224,10 +219,7 @@ ACTIONS = {
                       ("--forge-ahead", int, 0, "forge first copies of pauses this far ahead"),
                       ("--forger-port", int, 47999)]),
     "stop-screens": (stop_screens, [STATE, MASTER, PORT, ("--slaves", str, REQUIRED, "IP,IP,...")]),
-    "evict": (evict, [STATE, MASTER, PORT, ("--slave", str, REQUIRED),
-                      ("--slave-port", int, 41000, "the source port of the forged reports"),
-                      ("--pid", int, 31337, "the process id the forged reports claim"),
-                      ("--after", float, 5.5, "seconds between the stop and the first report")]),
+    "evict": (evict, [STATE, MASTER, PORT, ("--slave", str, REQUIRED)]),
     # A port of the forger's own (the slave checks only the address), so that the slaves' lines about the
     # forged answers can be told from those about the master's.
     "clock": (clock, [STATE, MASTER, ("--slave", list, REQUIRED, "IP:UNICAST_PORT:CLOCK_OFFSET_US"),
@@ -240,7 +232,7 @@ ACTIONS = {
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(description="A forger on the namespace test network, for attacks.sh.")
     actions = parser.add_subparsers(dest="action", required=True)
     for action, (run, options) in ACTIONS.items():
         a = actions.add_parser(action)
