@@ -12,8 +12,8 @@
 #                   back, and the slave must be in step again while the programme plays.
 #   master-restart  the master is killed and a new one started on its host: the slaves, never restarted,
 #                   must follow its commands and clock and be in step again.
-# Each prints how long a player took to be in step; the test only bounds it loosely: timings are the
-# benchmark's to judge, and a busy machine must not fail the test.
+# How long a player took to be in step is the benchmark's to judge (bench/tools/lossy-programme.sh); the
+# test asks only that its frames since the event are in step at p99, so a busy machine must not fail it.
 # usage: resilience.sh SCENARIO PATH_TO_MULTINET_PLAYER        Exit status 77: skipped.
 set -euo pipefail
 source "$(dirname "$0")/testbed.sh"
@@ -28,53 +28,50 @@ readonly GROUP=4
 readonly BOUND_US=10000
 TB_PREFIX="tmnc$$-res-"
 
-# The network, a looping clip and three slaves (s1..s3 on hosts 2..4); the master on host 1 is left to
-# the scenario.
+# The network, its losses, a looping clip and slaves s1..s3 on hosts 2..4 (the third left out for the loss
+# scenario, where it joins late); the master on host 1 is left to the scenario.
 set_up() {
+  [ "$SCENARIO" != loss ] || tb_require_nft
   tb_require_namespaces
   trap tb_cleanup EXIT
   tb_make_network 4
+  local host
+  for host in 2 3 4; do [ "$SCENARIO" != loss ] || tb_lose "$host" "numgen inc mod 5 == 0"; done
   "$TB_DEMO" make-clip "$TB_DIR/clip.avi" --seconds 4 >/dev/null
   PROGRAMME=(--media "$TB_DIR/clip.avi" --loop)
-}
-
-# start_slaves N: slaves s1..sN of s1..s3, on hosts 2..4.
-start_slaves() {
   start_slave s1 2 25000
   start_slave s2 3 -40000
-  [ "${1:-3}" -lt 3 ] || start_slave s3 4 55000
+  [ "$SCENARIO" = loss ] || start_slave s3 4 55000
 }
 
 all_keys() { echo "$(slave_key s1),$(slave_key s2),$(slave_key s3)"; }
 
+# playing FOR_S: the master m of s1..s3 starts the programme for FOR_S seconds; 3 s later every slave has
+# sent heartbeats: only a slave that was seen alive is taken to have started again or gone off line.
+playing() {
+  start_master m "$(all_keys)" "${PROGRAMME[@]}" --for "$1"
+  session_step_met start 1 60
+  sleep 3
+}
+
 scenario_loss() {
-  tb_require_nft
-  set_up
-  local host
-  for host in 2 3 4; do tb_lose "$host" "numgen inc mod 5 == 0"; done
-  start_slaves 2
   start_master m "$(slave_key s1),$(slave_key s2)" "${PROGRAMME[@]}" --for 30
   session_step_met start 1 60
   # The third joins while the programme plays: a clock sync, a prepare and a start more, all under loss.
   start_slave s3 4 55000
   tb_send m "admit $(slave_key s3)"
   session_step_met join 1 60
-  local joined
+  local joined name
   joined=$(last_sent_cmd m prepare)
   ends_by_itself m
-  applied_every_command s1 m
-  applied_every_command s2 m
+  for name in s1 s2; do applied_every_command "$name" m; done
   applied_every_command s3 m "$joined"
   tb_quit s1 s2 s3
   in_step m 0 s1 s2 s3
 }
 
 scenario_slave_restart() {
-  set_up
-  start_slaves
-  start_master m "$(all_keys)" "${PROGRAMME[@]}" --for 40
-  session_step_met start 1 60
-  sleep 3  # long enough for heartbeats: only a slave that was seen alive is taken to have started again
+  playing 40
   tb_kill s2 KILL
   start_slave s2b 3 -40000
   # Nobody admits the new process: the master takes it in on its own, and says so.
@@ -84,16 +81,10 @@ scenario_slave_restart() {
   tb_quit s1 s2b s3
   in_step m 0 s1 s3
   in_step m 0 s2b
-  # How long it took is the benchmark's to judge; here only that it came, while the programme played on.
-  in_step_by "$(ready_mono_ns s2b)" 30 "its ready line"
 }
 
 scenario_link_outage() {
-  set_up
-  start_slaves
-  start_master m "$(all_keys)" "${PROGRAMME[@]}" --for 40
-  session_step_met start 1 60
-  sleep 3
+  playing 40
   local key back
   key=$(slave_key s2)
   tb_link 3 down
@@ -106,31 +97,23 @@ scenario_link_outage() {
   tb_quit s1 s2 s3
   in_step m 0 s1 s3
   in_step m "$back" s2
-  # How long it took is printed for the record; here only that it came, in time for the programme.
-  in_step_by "$back" 20 "its cable's return"
 }
 
 scenario_master_restart() {
-  set_up
-  start_slaves
-  start_master m "$(all_keys)" "${PROGRAMME[@]}" --for 60
-  session_step_met start 1 60
-  sleep 3
+  playing 60
   tb_kill m KILL
   start_master m2 "$(all_keys)" "${PROGRAMME[@]}" --for 25
-  local started
+  local started name
   started=$(ready_mono_ns m2)
   session_step_met start 1 60 m2
   ends_by_itself m2
-  local name
   for name in s1 s2 s3; do applied_every_command "$name" m2; done
   tb_quit s1 s2 s3
   in_step m2 "$started" s1 s2 s3
-  in_step_by "$started" 30 "the new master's ready line"
 }
 
 case "$SCENARIO" in
-  loss | slave-restart | link-outage | master-restart) "scenario_${SCENARIO//-/_}" ;;
+  loss | slave-restart | link-outage | master-restart) set_up; "scenario_${SCENARIO//-/_}" ;;
   *) echo "usage: $0 loss|slave-restart|link-outage|master-restart PATH_TO_MULTINET_PLAYER" >&2; exit 2 ;;
 esac
 echo "PASS: $SCENARIO"

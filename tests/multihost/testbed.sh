@@ -14,7 +14,6 @@ TB_PREFIX="tmnc$$-"
 TB_SUBNET=$(( $$ % 200 + 20 ))
 TB_DIR=""
 TB_BRIDGE_NS=""
-TB_HOSTS=0
 TB_FAILED=0
 declare -A TB_PID TB_FD TB_LOG
 
@@ -32,11 +31,9 @@ tb_require_namespaces() {
 # Namespaces of earlier runs that were killed before their cleanup (a time-out's SIGKILL): their prefix
 # names a process that no longer exists.
 tb_remove_stale() {
-  local ns pid
+  local ns
   for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
-    [[ "$ns" =~ ^tmnc([0-9]+)- ]] || continue
-    pid=${BASH_REMATCH[1]}
-    kill -0 "$pid" 2>/dev/null || ip netns del "$ns" 2>/dev/null || true
+    [[ "$ns" =~ ^tmnc([0-9]+)- ]] && ! kill -0 "${BASH_REMATCH[1]}" 2>/dev/null && ip netns del "$ns" || true
   done
 }
 
@@ -79,7 +76,6 @@ tb_make_network() {
     ip -n "$TB_BRIDGE_NS" link set "port$i" master br0
     ip -n "$TB_BRIDGE_NS" link set "port$i" up
   done
-  TB_HOSTS=$count
 }
 
 tb_ip() { echo "10.77.${TB_SUBNET}.$1"; }
@@ -110,14 +106,12 @@ tb_mono_ns() { sed -n 's/^now at \([0-9]*\) nsecs$/\1/p;T;q' /proc/timer_list; }
 
 # tb_start NAME HOST ARGS...: runs multinet-demo ARGS inside host HOST and waits for its ready line.
 tb_start() {
-  local name=$1 host=$2
+  local name=$1 host=$2 fifo="$TB_DIR/$1.in" fd
   shift 2
-  local fifo="$TB_DIR/$name.in"
   TB_LOG[$name]="$TB_DIR/$name.log"
   mkfifo "$fifo"
   ip netns exec "${TB_PREFIX}h$host" "$TB_DEMO" "$@" <"$fifo" >"${TB_LOG[$name]}" 2>&1 &
   TB_PID[$name]=$!  # `ip netns exec` execs the program, so this is its pid
-  local fd
   exec {fd}>"$fifo"
   TB_FD[$name]=$fd
   tb_wait_for "$name" '^\[demo\] ready ' 1 20 || tb_fail "$name did not start"
@@ -128,27 +122,15 @@ tb_send() { echo "$2" >&"${TB_FD[$1]}"; }
 tb_count() { grep -a -c -E -- "$2" "${TB_LOG[$1]}" || true; }
 
 # tb_wait_for NAME REGEX COUNT TIMEOUT_S: waits until the log of NAME holds COUNT lines matching REGEX;
-# gives up early when the process has ended.
+# gives up early when the process has ended (after one last look: it writes nothing more).
 tb_wait_for() {
   local name=$1 pattern=$2 count=$3 deadline=$((SECONDS + $4))
   while [ "$(tb_count "$name" "$pattern")" -lt "$count" ]; do
     [ "$SECONDS" -lt "$deadline" ] || return 1
-    if [ -n "${TB_PID[$name]:-}" ] && ! kill -0 "${TB_PID[$name]}" 2>/dev/null; then
-      [ "$(tb_count "$name" "$pattern")" -ge "$count" ]
-      return
-    fi
+    [ -z "${TB_PID[$name]:-}" ] || kill -0 "${TB_PID[$name]}" 2>/dev/null || break
     sleep 0.05
   done
-}
-
-# tb_until TIMEOUT_S COMMAND...: runs COMMAND every 50 ms until it succeeds; false when it never did.
-tb_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@"; do
-    [ "$SECONDS" -lt "$deadline" ] || return 1
-    sleep 0.05
-  done
+  [ "$(tb_count "$name" "$pattern")" -ge "$count" ]
 }
 
 # tb_ask NAME LINE REGEX [TIMEOUT_S]: sends LINE and waits (5 s) for one more line matching REGEX; prints it.
@@ -170,30 +152,18 @@ tb_master_wait() {
 # The value of `key` in an event line.
 tb_field() { sed -n "s/.* $2=\([^ ]*\).*/\1/p" <<<"$1"; }
 
-tb_pid_of() { echo "${TB_PID[$1]}"; }
-
 # The key (ip_pid) that the process NAME (a slave) gave in its ready line.
 slave_key() { tb_field "$(grep -a -m1 '^\[demo\] ready ' "${TB_LOG[$1]}")" key; }
 
+# tb_reap NAME: waits for NAME to end and forgets it; its exit status.
+tb_reap() { local pid=${TB_PID[$1]}; unset "TB_PID[$1]"; wait "$pid" 2>/dev/null; }
+
 # tb_quit NAME...: ends each with "quit" and checks that it exits with status 0.
 tb_quit() {
-  local name status
-  for name; do
-    status=0
-    tb_send "$name" quit
-    wait "${TB_PID[$name]}" || status=$?
-    unset "TB_PID[$name]"
-    [ "$status" -eq 0 ] || tb_fail "$name exited with status $status"
-  done
+  local name
+  for name; do tb_send "$name" quit; tb_reap "$name" || tb_fail "$name exited with status $?"; done
 }
 
-tb_kill() {
-  kill "-$2" "${TB_PID[$1]}"
-  wait "${TB_PID[$1]}" 2>/dev/null || true
-  unset "TB_PID[$1]"
-}
-
-# tb_check MESSAGE COMMAND...: fails with MESSAGE unless COMMAND succeeds.
-tb_check() { "${@:2}" || tb_fail "$1"; }
+tb_kill() { kill "-$2" "${TB_PID[$1]}"; tb_reap "$1" || true; }
 
 tb_fail() { echo "FAIL: $*"; TB_FAILED=1; exit 1; }
