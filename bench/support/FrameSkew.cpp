@@ -1,33 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "support/FrameSkew.h"
 
-#include <QFile>
+#include "support/FrameLog.h"
 
 #include <algorithm>
-#include <stdexcept>
 
 namespace {
 
-constexpr std::int64_t kPlaySpanNs = 10000LL * 1000000000LL;
-
 // The rendered frames of a log, key to time shown; a key shown twice keeps its first time.
-std::map<std::int64_t, std::int64_t> renderedFrames(const QString& path)
+std::map<std::int64_t, std::int64_t> firstShown(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error("cannot read the frame log " + path.toStdString());
     std::map<std::int64_t, std::int64_t> frames;
-    while (!file.atEnd()) {
-        const QList<QByteArray> fields = file.readLine().trimmed().split(' ');
-        bool keyOk = false;
-        bool timeOk = false;
-        if (fields.size() != 3 || fields[0] != "r")
-            continue;
-        const std::int64_t key = fields[1].toLongLong(&keyOk);
-        const std::int64_t monoNs = fields[2].toLongLong(&timeOk);
-        if (keyOk && timeOk)
-            frames.emplace(key, monoNs);
-    }
+    for (const RenderedFrame& frame : renderedFrames(path))
+        frames.emplace(frame.key, frame.shownNs);
     return frames;
 }
 
@@ -48,14 +33,14 @@ std::map<std::int64_t, std::int64_t> playStarts(const std::map<std::int64_t, std
 } // namespace
 
 FrameSkew::FrameSkew(const QString& masterLog)
-    : m_masterFrames(renderedFrames(masterLog)), m_playStartNs(playStarts(m_masterFrames))
+    : m_masterFrames(firstShown(masterLog)), m_playStartNs(playStarts(m_masterFrames))
 {
 }
 
 std::vector<double> FrameSkew::skewsUs(const QString& slaveLog, std::int64_t fromNs, std::int64_t toNs) const
 {
     std::vector<double> skews;
-    for (const auto& [key, shownNs] : renderedFrames(slaveLog)) {
+    for (const auto& [key, shownNs] : firstShown(slaveLog)) {
         const auto master = m_masterFrames.find(key);
         if (shownNs < fromNs || shownNs > toNs || master == m_masterFrames.end())
             continue;
@@ -67,7 +52,7 @@ std::vector<double> FrameSkew::skewsUs(const QString& slaveLog, std::int64_t fro
 std::vector<double> FrameSkew::latenessUs(const QString& slaveLog, std::int64_t fromNs, std::int64_t toNs) const
 {
     std::vector<double> lateness;
-    for (const auto& [key, shownNs] : renderedFrames(slaveLog)) {
+    for (const auto& [key, shownNs] : firstShown(slaveLog)) {
         const auto start = m_playStartNs.find(key / kPlaySpanNs);
         if (shownNs < fromNs || shownNs > toNs || start == m_playStartNs.end())
             continue;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What the players' frame logs say of a slave's frames against the master's (one frame a line:
-// "<kind> <key> <mono-ns>", kind 'r' for a frame rendered at its time while playing, the key the play's
-// number times 10^13 plus the frame's time stamp in ns). Every player of one machine stamps its frames on
-// CLOCK_MONOTONIC, so the logs of different players compare directly.
+// What the players' frame logs (FrameLog.h) say of a slave's frames against the master's. Every player of
+// one machine stamps its frames on CLOCK_MONOTONIC, so the logs of different players compare directly.
 #pragma once
 
 #include <QString>

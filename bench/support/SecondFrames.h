@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// When a player showed the frame of each whole second of its clip, from its frame log (one frame a line:
-// "<kind> <key> <mono-ns>", kind 'r' for a frame rendered at its time while playing, the key the play's
-// number times 10^13 plus the frame's time stamp in ns): the instants that a clip's ticks of sound, one at
-// the start of every second, belong to.
+// When a player showed the frame of each whole second of its clip, from its frame log (FrameLog.h): the
+// instants that a clip's ticks of sound, one at the start of every second, belong to.
 #pragma once
 
 #include <QString>
