@@ -60,6 +60,7 @@ struct DriverOptions
     QStringList scenarios;  // empty: those run by default
     QString jsonPath;
     int programmes = 0;  // 0: each scenario's own count
+    QString soundServer;
 };
 
 // Parses the driver's options; prints the help or a usage error and exits the process for those.
@@ -80,14 +81,21 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
     const QCommandLineOption programmes(QStringLiteral("programmes"),
                                         QStringLiteral("How many programmes the lossy scenario plays at each level (default: 10; --quick: 1)."),
                                         QStringLiteral("N"));
-    parser.addOptions({quick, scenario, json, programmes});
+    const QCommandLineOption soundServer(QStringLiteral("sound-server"),
+                                         QStringLiteral("The server whose null sink the playback-sound scenario hears: pulseaudio (default) or pipewire."),
+                                         QStringLiteral("NAME"), QStringLiteral("pulseaudio"));
+    parser.addOptions({quick, scenario, json, programmes, soundServer});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "tamo_bench: unexpected argument '%s'\n(see tamo_bench --help)\n",
                      qPrintable(parser.positionalArguments().front()));
         std::exit(2);
     }
-    DriverOptions options{parser.isSet(quick), parser.values(scenario), parser.value(json), 0};
+    DriverOptions options{parser.isSet(quick), parser.values(scenario), parser.value(json), 0, parser.value(soundServer)};
+    if (options.soundServer != QLatin1String("pulseaudio") && options.soundServer != QLatin1String("pipewire")) {
+        std::fprintf(stderr, "tamo_bench: --sound-server is pulseaudio or pipewire, not '%s'\n", qPrintable(options.soundServer));
+        std::exit(2);
+    }
     if (parser.isSet(programmes)) {
         bool ok = false;
         options.programmes = parser.value(programmes).toInt(&ok);
@@ -122,6 +130,7 @@ int runDriver(int argc, char** argv)
     ScenarioSettings settings;
     settings.quick = options.quick;
     settings.programmes = options.programmes;
+    settings.soundServer = options.soundServer;
     settings.outputDir = QFileInfo(options.jsonPath).absolutePath();
     QJsonObject results{{"date", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
                         {"command", commandLine(argc, argv)},

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The sound of real players in step, as a venue's speakers hear it: multinet-lab runs a master and two
 // slaves on loopback that loop a clip with a tick at every second, each sending its sound to its own
-// channel of a null sink of a private PulseAudio, which one recorder hears whole. The slaves run under
+// channel of a null sink of a private sound server (PulseAudio, or PipeWire's PulseAudio server), which
+// one recorder hears whole. The slaves run under
 // multinet-timewarp, fast and slow by 150 ppm (every clock and wait of the process, GStreamer's included),
 // while the server plays on the real clock: the sound sink's slaving must make up the difference.
 // Figures, from the third second of the programme on: each slave's ticks against the master's on the
@@ -95,7 +96,8 @@ std::vector<double> absolute(std::vector<double> values)
 QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table)
 {
     const QString timewarp = QFileInfo(playerPath()).absolutePath() + QStringLiteral("/multinet-timewarp");
-    QString why = playerBuilt() ? PrivatePulse::whyUnavailable() : QString::fromLatin1(kPlayerNotBuilt);
+    const SoundServer server = settings.soundServer == QLatin1String("pipewire") ? SoundServer::PipeWire : SoundServer::PulseAudio;
+    QString why = playerBuilt() ? PrivatePulse::whyUnavailable(server) : QString::fromLatin1(kPlayerNotBuilt);
     if (why.isEmpty() && !QFileInfo(timewarp).isExecutable())
         why = timewarp + QStringLiteral(" is missing (Linux only)");
     if (!why.isEmpty()) {
@@ -116,11 +118,11 @@ QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table
         sinks << slaveSink(ppm);
         drifts << QString::number(ppm);
     }
-    const PrivatePulse pulse(workDir.path(), sinks);
+    const PrivatePulse pulse(workDir.path(), sinks, server);
     SoundRecorder recorder(pulse.address(), PrivatePulse::monitor(), PrivatePulse::kRate, pulse.channels());
     const double playSeconds = settings.quick ? 8 : 35;
     progress("playback-sound: a master and " + str(kSlaves) + " slaves at +-150 ppm (whole process), " +
-             str(std::int64_t(playSeconds)) + " s of a looped clip at a null sink");
+             str(std::int64_t(playSeconds)) + " s of a looped clip at a null sink of " + settings.soundServer.toStdString());
     QJsonObject run;
     {
         const SoundEnvironment environment(pulse.address(), sinks.front());
@@ -176,6 +178,7 @@ QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table
     table.add("playback-sound", "recording on the frame logs' clock: scatter (us); longest gap (ms)",
               fixed(clock.scatterUs(), 0) + "; " + fixed(longestGapMs(recording), 1));
     return QJsonObject{{"seconds", playSeconds},
+                       {"sound_server", settings.soundServer},
                        {"sink_latency_us", double(sinkLatencyUs)},
                        {"clock_scatter_us", clock.scatterUs()},
                        {"recording_longest_gap_ms", longestGapMs(recording)},

@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: MIT
+#include "support/PrivatePipeWire.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int kStartTimeoutMs = 10000;
+constexpr int kStopTimeoutMs = 3000;
+constexpr int kPollMs = 100;
+
+// The daemon's modules are those of the packaged configuration less the desktop's (portal, X11 bell,
+// devices). Its clock runs at one rate, so that nothing is resampled in the graph; the smallest quantum
+// stays below the recorder's 2 ms (the package's VM override would hold it at 1024 frames).
+QString daemonConfig(int rate)
+{
+    return QStringLiteral(R"(context.properties = {
+    core.daemon = true
+    core.name = pipewire-0
+    default.clock.rate = %1
+    default.clock.allowed-rates = [ %1 ]
+    default.clock.min-quantum = 64
+}
+context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.* = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-spa-node-factory }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-access }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-link-factory }
+    { name = libpipewire-module-session-manager }
+]
+context.objects = [
+    { factory = spa-node-factory
+      args = { factory.name = support.node.driver node.name = Dummy-Driver node.group = pipewire.dummy priority.driver = 20000 } }
+]
+)")
+        .arg(rate);
+}
+
+// The PulseAudio server is a client of the daemon, as the packaged pipewire-pulse is.
+QString pulseConfig(const QString& socket)
+{
+    return QStringLiteral(R"(context.spa-libs = {
+    audio.convert.* = audioconvert/libspa-audioconvert
+    support.* = support/libspa-support
+}
+context.modules = [
+    { name = libpipewire-module-rt args = { nice.level = -11 } flags = [ ifexists nofail ] }
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-protocol-pulse args = { server.address = [ "unix:%1" ] } }
+]
+)")
+        .arg(socket);
+}
+
+void writeFile(const QString& path, const QString& text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+} // namespace
+
+QString PrivatePipeWire::whyUnavailable()
+{
+    for (const char* program : {"pipewire", "wireplumber", "pw-link", "dbus-daemon"}) {
+        if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
+            return QStringLiteral("%1 is missing (pipewire, wireplumber, dbus)").arg(QLatin1String(program));
+    }
+    return QString();
+}
+
+PrivatePipeWire::PrivatePipeWire(const QString& workDir, int rate)
+    : m_workDir(workDir),
+      m_runtimeDir(workDir + QStringLiteral("/pipewire-run")),
+      m_pulseSocket(workDir + QStringLiteral("/pulse.sock")),
+      m_busSocket(workDir + QStringLiteral("/bus.sock"))
+{
+    QDir().mkpath(m_runtimeDir);
+    const QString daemonConf = workDir + QStringLiteral("/pipewire.conf");
+    const QString pulseConf = workDir + QStringLiteral("/pipewire-pulse.conf");
+    writeFile(daemonConf, daemonConfig(rate));
+    writeFile(pulseConf, pulseConfig(m_pulseSocket));
+    start(QStringLiteral("pipewire"), {QStringLiteral("-c"), daemonConf}, QStringLiteral("pipewire.log"),
+          m_runtimeDir + QStringLiteral("/pipewire-0"));
+    start(QStringLiteral("dbus-daemon"),
+          {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--address=unix:path=") + m_busSocket},
+          QStringLiteral("dbus.log"), m_busSocket);
+    // WirePlumber gives up without a session bus; it needs nothing else of one here.
+    start(QStringLiteral("wireplumber"), {}, QStringLiteral("wireplumber.log"), QString());
+    start(QStringLiteral("pipewire"), {QStringLiteral("-c"), pulseConf}, QStringLiteral("pipewire-pulse.log"), m_pulseSocket);
+}
+
+PrivatePipeWire::~PrivatePipeWire()
+{
+    for (auto process = m_processes.rbegin(); process != m_processes.rend(); ++process) {
+        (*process)->terminate();
+        if (!(*process)->waitForFinished(kStopTimeoutMs)) {
+            (*process)->kill();
+            (*process)->waitForFinished(kStopTimeoutMs);
+        }
+    }
+}
+
+QProcessEnvironment PrivatePipeWire::environment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir);
+    environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), m_runtimeDir);
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + m_busSocket);
+    environment.insert(QStringLiteral("HOME"), m_workDir);
+    return environment;
+}
+
+void PrivatePipeWire::start(const QString& program, const QStringList& args, const QString& log, const QString& readyPath)
+{
+    m_processes.push_back(std::make_unique<QProcess>());
+    QProcess& process = *m_processes.back();
+    process.setProcessEnvironment(environment());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(m_workDir + QLatin1Char('/') + log);
+    process.start(program, args);
+    if (process.waitForStarted(kStartTimeoutMs)) {
+        for (int waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
+            if (readyPath.isEmpty() || QFileInfo::exists(readyPath))
+                return;
+            if (process.waitForFinished(kPollMs))
+                break;
+        }
+    }
+    throw std::runtime_error("the private PipeWire's " + program.toStdString() + " did not start; see " +
+                             m_workDir.toStdString() + "/" + log.toStdString());
+}
+
+void PrivatePipeWire::waitForLinksInto(const QString& sink, int links) const
+{
+    const QString input = sink + QStringLiteral(":playback_");
+    for (int waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
+        QProcess pwLink;
+        pwLink.setProcessEnvironment(environment());
+        pwLink.start(QStringLiteral("pw-link"), {QStringLiteral("--links"), QStringLiteral("--input")});
+        pwLink.waitForFinished(kStartTimeoutMs);
+        // One line per link: "<sink>:playback_<channel>" then "  |<- <node>:<port>" for each port linked in.
+        int linked = 0;
+        bool inSink = false;
+        for (const QString& line : QString::fromUtf8(pwLink.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+            if (!line.startsWith(QLatin1Char(' ')))
+                inSink = line.startsWith(input);
+            else if (inSink && line.contains(QStringLiteral("|<-")))
+                ++linked;
+        }
+        if (linked >= links)
+            return;
+        QThread::msleep(kPollMs);
+    }
+    throw std::runtime_error("the private PipeWire's session manager did not link the sinks; see " + m_workDir.toStdString() +
+                             "/wireplumber.log");
+}
