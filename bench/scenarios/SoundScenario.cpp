@@ -84,6 +84,15 @@ double longestGapMs(const Recording& recording)
     return double(longest) / 1e6;
 }
 
+// Whole microseconds, in order: a series to read tick by tick.
+QJsonArray series(const std::vector<double>& valuesUs)
+{
+    QJsonArray rounded;
+    for (const double value : valuesUs)
+        rounded.append(std::round(value));
+    return rounded;
+}
+
 std::vector<double> absolute(std::vector<double> values)
 {
     for (double& value : values)
@@ -164,12 +173,15 @@ QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table
         table.add("playback-sound", "sound - picture mean, |.| p50 / p99 / max (us), " + name,
                   fixed(meanUs, 0) + ", " + percentiles(lipSync, true));
         QJsonObject row{{"name", QString::fromStdString(name)}, {"ticks", double(ticksUs[player].size())},
-                        {"sound_minus_picture_mean_us", meanUs}, {"sound_to_picture_abs_us", toJson(lipSync)}};
+                        {"sound_minus_picture_mean_us", meanUs}, {"sound_to_picture_abs_us", toJson(lipSync)},
+                        {"sound_minus_picture_us", series(againstPicture)}};
         if (player > 0) {
-            const Summary skew = summarize(absolute(nearestDifferencesUs(ticksUs[player], ticksUs.front(), fromUs)));
+            const std::vector<double> againstMaster = nearestDifferencesUs(ticksUs[player], ticksUs.front(), fromUs);
+            const Summary skew = summarize(absolute(againstMaster));
             table.add("playback-sound", "sound skew to the master p50 / p99 / max (us), " + name, percentiles(skew, true));
             row.insert("drift_ppm", kDriftPpm[player - 1]);
             row.insert("sound_skew_abs_us", toJson(skew));
+            row.insert("sound_minus_master_us", series(againstMaster));
         }
         players.append(row);
     }
