@@ -31,6 +31,11 @@ TEST_PACKAGES=(iproute2 nftables libfaketime abigail-tools pulseaudio pulseaudio
 # makes namespaces and loses datagrams as the multi-host tests do; the longrun scenario drifts whole slave
 # processes with libfaketime and plots with gnuplot.
 BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev iproute2 nftables libfaketime gnuplot-nox curl)
+# What the sound scenario (playback-sound) needs beyond them: its private sound servers (PulseAudio, or
+# PipeWire with its session manager on a session bus of its own) and the recorder. PipeWire's own
+# PulseAudio server and ALSA plugin (pipewire-pulse, pipewire-alsa) conflict with pulseaudio; the scenario
+# runs PipeWire's PulseAudio server from the pipewire package's modules instead.
+SOUND_BENCH_PACKAGES=(pulseaudio pulseaudio-utils pipewire wireplumber dbus)
 # What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
 SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
 # What the API reference (doxygen, with graphviz for its diagrams) and the wire dissector's test need.
