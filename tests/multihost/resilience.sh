@@ -64,7 +64,9 @@ scenario_loss() {
   local joined name
   joined=$(last_sent_cmd m prepare)
   ends_by_itself m
-  for name in s1 s2; do applied_every_command "$name" m; done
+  # The join's prepare and start go to every slave; a slave in the show may get a lost prepare's repeat
+  # after the start and pass over it.
+  for name in s1 s2; do applied_or_overtaken "$name" m; done
   applied_every_command s3 m "$joined"
   tb_quit s1 s2 s3
   in_step m 0 s1 s2 s3

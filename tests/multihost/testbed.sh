@@ -109,6 +109,7 @@ tb_start() {
   local name=$1 host=$2 fifo="$TB_DIR/$1.in" fd
   shift 2
   TB_LOG[$name]="$TB_DIR/$name.log"
+  : >"${TB_LOG[$name]}"  # there before the waits below read it: the program opens it only once the fifo is open
   mkfifo "$fifo"
   ip netns exec "${TB_PREFIX}h$host" "$TB_DEMO" "$@" <"$fifo" >"${TB_LOG[$name]}" 2>&1 &
   TB_PID[$name]=$!  # `ip netns exec` execs the program, so this is its pid
