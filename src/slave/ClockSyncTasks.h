@@ -37,7 +37,6 @@ public:
 
     // A start command of playback slows the requests down.
     void setInterval(quint16 ms) { m_syncIntervalMs = ms; }
-    quint16 interval() const { return m_syncIntervalMs; }
     bool isRunning() const { return m_clockSyncRunning; }
     // Start commands whose tasks run now.
     int generations() const { return m_clockSyncGenerations; }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Test access to the control object's internals, for what cannot be seen from outside: a datagram handed
-// to the handler directly (the fuzz target; receive filters whose outcome is that nothing happens), and the
-// interval of a slave's clock-sync requests.
+// Test access to the control object's handler, for what cannot be seen from outside: a datagram handed to
+// it directly (the fuzz target; receive filters whose outcome is that nothing happens).
 #pragma once
 
 #include "MultiNetControl.h"
@@ -13,9 +12,6 @@ class MultiNetControlTestAccess
 {
 public:
     explicit MultiNetControlTestAccess(MultiNetControl& control) : m_c(tamo::detail::PrivateAccess::of(control)) {}
-
-    // The pause of a slave's clock-sync requests, which shows outside only as their rate.
-    int syncIntervalMs() const { return m_c.m_clockSync.interval(); }
 
     // Runs the message handler on the calling thread, as the worker would for a received datagram.
     void handle(const QByteArray& bytes, const std::string& ip, int port)

@@ -8,7 +8,6 @@
 #include "EventLoopWait.h"
 #include "common/LogCapture.h"
 #include "common/MasterWithRoster.h"
-#include "common/MultiNetControlTestAccess.h"
 #include "common/SlaveWithRawMaster.h"
 #include "wire/MessageCode.h"
 #include "wire/Payloads.h"
@@ -63,14 +62,19 @@ void tst_HostileTraffic::startStormIsBounded()
         send(enM2SStartClockSyncCmd);
     QVERIFY(handledSoFar());
     QCOMPARE(log.text().count("further starts only reset the interval"), 1);
-    // At the bound a start still sets the interval back, after a start command had lengthened it.
-    MultiNetControlTestAccess internals(s.slave);
+    // At the bound a start still sets the interval back, after a start command had lengthened it; seen in
+    // the requests' pace. After the start command each pair sends the one request already due, then none
+    // for 3 s.
+    constexpr int kPairs = MultiNetControl::kMaxClockSyncGenerations;
     send(enM2SStartCmd, QByteArray(16, '\0'));
     QVERIFY(handledSoFar());
-    QCOMPARE(internals.syncIntervalMs(), 3000);
+    runEventLoopFor(1500);
+    QVERIFY(master.withCode(enS2MClockSyncRequestCmd).size() <= kPairs);
+    // After the slow requests due within the next 1.5 s, each pair asks every 100 ms again: four each well
+    // before the 6 s that would give two each at the slow pace.
+    master.clear();
     send(enM2SStartClockSyncCmd);
-    QVERIFY(handledSoFar());
-    QCOMPARE(internals.syncIntervalMs(), 100);
+    QVERIFY(master.waitForCode(enS2MClockSyncRequestCmd, 4 * kPairs, 6000));
     QCOMPARE(pairsEndedByAStop(), MultiNetControl::kMaxClockSyncGenerations);
 
     // After the stop a start runs one pair again, and the clock-sync requests come.
