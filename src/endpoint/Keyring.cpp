@@ -144,14 +144,21 @@ bool Keyring::takeCounter(const SenderKey& senderKey, std::uint64_t counter)
         return true;
     }
     Sender& sender = it->second;
-    if (counter <= sender.forgotten || counter + kReorderWindowUs <= sender.highest
-        || !sender.seen.insert(counter).second)
+    if (counter <= sender.forgotten || counter + kReorderWindowUs <= sender.highest)
         return false;
-    sender.highest = std::max(sender.highest, counter);
+    if (counter > sender.highest) {
+        sender.seen.push_back(counter);
+        sender.highest = counter;
+    } else {
+        const auto place = std::lower_bound(sender.seen.begin(), sender.seen.end(), counter);
+        if (place != sender.seen.end() && *place == counter)
+            return false;
+        sender.seen.insert(place, counter);
+    }
     // Beyond the window a counter is refused by its age; the bound keeps what a flood leaves small.
-    while (*sender.seen.begin() + kReorderWindowUs <= sender.highest || sender.seen.size() > kMaxRememberedCounters) {
-        sender.forgotten = std::max(sender.forgotten, *sender.seen.begin());
-        sender.seen.erase(sender.seen.begin());
+    while (sender.seen.front() + kReorderWindowUs <= sender.highest || sender.seen.size() > kMaxRememberedCounters) {
+        sender.forgotten = std::max(sender.forgotten, sender.seen.front());
+        sender.seen.pop_front();
     }
     return true;
 }

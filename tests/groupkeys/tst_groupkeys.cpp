@@ -25,6 +25,14 @@ NetControlNS::struGroupKey key(int id, char fill)
 
 using Keys = std::vector<NetControlNS::struGroupKey>;
 
+// Gives a datagram signed with key(7, 'k') another counter, and the MAC that goes with it.
+void signAgain(QByteArray& bytes, int body, std::uint16_t port, std::uint64_t counter)
+{
+    wire::putU64(bytes.data() + body + 1, counter);
+    const Mac mac = computeMac(QByteArray(32, 'k'), bytes.constData(), body, port, 7, counter);
+    std::copy(mac.begin(), mac.end(), bytes.data() + body + 9);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Keys)
@@ -40,6 +48,8 @@ private slots:
     void forgedCopiedAndOldDatagramsAreDropped();
     void unacceptableKeysChangeNothing_data();
     void unacceptableKeysChangeNothing();
+    void replayWindow_data();
+    void replayWindow();
 };
 
 void tst_GroupKeys::keysOfAGroup_data()
@@ -139,10 +149,7 @@ void tst_GroupKeys::forgedCopiedAndOldDatagramsAreDropped()
     // behind this PC's clock.
     RawPeer stranger(QStringLiteral("127.0.0.1"));
     QByteArray old = signedPause;
-    const int body = pause.size();
-    wire::putU64(old.data() + body + 1, 1000);
-    const Mac mac = computeMac(QByteArray(32, 'k'), old.constData(), body, stranger.port(), 7, 1000);
-    std::copy(mac.begin(), mac.end(), old.data() + body + 9);
+    signAgain(old, pause.size(), stranger.port(), 1000);
     send(stranger, old);
     QVERIFY(runEventLoopUntil([&] { return slave.control->getDropCounts().replayed == 2; }));
     QCOMPARE(slave.host->callCount(), 3);
@@ -169,6 +176,48 @@ void tst_GroupKeys::unacceptableKeysChangeNothing()
     QVERIFY(!slave.control->setGroupKeys(keys));
     QVERIFY(log.text().contains("MultiNetControl::setGroupKeys WARING keys refused, those in force stay"));
     QVERIFY(group.discover());  // the key in force still works
+}
+
+// One sender's counters, in microseconds after a start of about now, in the order they arrive, and what
+// the door says to each: A taken, R refused as a copy or too old.
+void tst_GroupKeys::replayWindow_data()
+{
+    QTest::addColumn<QVector<qint64>>("counters");
+    QTest::addColumn<QString>("verdicts");
+    const qint64 window = qint64(Keyring::kReorderWindowUs);
+    QTest::newRow("in order, then copies") << QVector<qint64>{0, 1, 2, 2, 0} << "AAARR";
+    QTest::newRow("late ones fill the gaps once") << QVector<qint64>{0, 10, 5, 3, 5, 7, 3} << "AAAARAR";
+    QTest::newRow("older than the first heard") << QVector<qint64>{10, 9} << "AR";
+    QTest::newRow("the window's edge") << QVector<qint64>{0, window + 1, 2, 1, window} << "AAARA";
+    QVector<qint64> flood;
+    for (qint64 i = 0; i < qint64(Keyring::kMaxRememberedCounters) + 10; ++i)
+        flood << 2 * i;
+    const qint64 lastGap = flood.back() - 1;
+    // Beyond the bound the oldest are taken as seen, gaps among them too; a gap still in memory is taken
+    // once.
+    QTest::newRow("a flood") << (flood + QVector<qint64>{1, lastGap, lastGap})
+                             << QString(flood.size(), 'A') + "RAR";
+}
+
+void tst_GroupKeys::replayWindow()
+{
+    QFETCH(QVector<qint64>, counters);
+    QFETCH(QString, verdicts);
+    LogCapture log;
+    Keyring door;
+    std::string why;
+    QVERIFY(door.setKeys({key(7, 'k')}, why));
+    const QByteArray pause = buildDatagram(enM2SPauseCmd, 0, LoopbackGroup::kGroupId, QByteArray(8, '\0'));
+    QByteArray bytes(pause.size() + kSignatureSize, '\0');
+    door.sign(pause.constData(), pause.size(), 47000, bytes.data());
+    const std::uint64_t start = wire::getU64(bytes.constData() + pause.size() + 1);
+    QString seen;
+    for (const qint64 offset : counters) {
+        signAgain(bytes, pause.size(), 47000, start + std::uint64_t(offset));
+        int len = bytes.size();
+        seen += door.verify(bytes.constData(), len, "127.0.0.1", 47000) == Keyring::Verdict::Accepted ? 'A' : 'R';
+    }
+    QCOMPARE(seen, verdicts);
 }
 
 QTEST_GUILESS_MAIN(tst_GroupKeys)
