@@ -3,7 +3,9 @@
 // the master's notifySlaveStart call to each slave's callback. Baseline: a raw socket on 127.0.0.1
 // broadcasting the same datagrams to N raw receivers (wildcard bind, blocking read). The sending call is
 // also measured against that raw socket broadcasting to the library's slaves, so that only the sender differs.
-// A keyed group (every datagram signed and checked) runs beside the unkeyed one, to show what keys cost.
+// What keys cost: each process of a paired run holds an unkeyed and a keyed control object (every datagram
+// signed and checked), and the master's commands take turns between the two groups, so that both kinds
+// meet the same processes, placed on the same cores, at the same moments.
 #include "scenarios/Scenarios.h"
 
 #include "support/BenchClock.h"
@@ -17,6 +19,7 @@
 #include <array>
 #include <climits>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -51,11 +54,13 @@ double usBetween(std::int64_t fromNs, std::int64_t toNs)
     return static_cast<double>(toNs - fromNs) / 1000.0;
 }
 
-void addRun(FanoutSamples& samples, const Sends& sends, const std::vector<Arrivals>& receivers)
+// The commands of a run, or those of one group of a run that alternates two (groupOfCommand).
+void addRun(FanoutSamples& samples, const Sends& sends, const std::vector<Arrivals>& receivers,
+            std::optional<int> group = std::nullopt)
 {
     const std::size_t before = samples.latencies.size();
     for (std::size_t i = 0; i < sends.beforeNs.size(); ++i) {
-        if (sends.beforeNs[i] < 0)
+        if (sends.beforeNs[i] < 0 || (group && groupOfCommand(i) != *group))
             continue;
         samples.sendCalls.push_back(usBetween(sends.beforeNs[i], sends.afterNs[i]));
         samples.sendCpu.push_back(static_cast<double>(sends.cpuNs[i]) / 1000.0);
@@ -86,8 +91,14 @@ FanoutResult summarizeFanout(const FanoutSamples& samples)
                         summarize(samples.sendCpu), samples.lost};
 }
 
-void runFanout(FanoutSamples& samples, ChildProcess& sender,
-               const std::vector<std::unique_ptr<ChildProcess>>& receivers, std::size_t commands)
+struct FanoutRecords
+{
+    Sends sends;
+    std::vector<Arrivals> arrivals;
+};
+
+FanoutRecords runFanout(ChildProcess& sender, const std::vector<std::unique_ptr<ChildProcess>>& receivers,
+                        std::size_t commands)
 {
     std::vector<ChildProcess*> all{&sender};
     for (const auto& receiver : receivers)
@@ -96,59 +107,78 @@ void runFanout(FanoutSamples& samples, ChildProcess& sender,
     sender.send("go");
     sender.waitFor("actions-done", static_cast<int>(static_cast<std::int64_t>(commands) * kIntervalUs / 1000) + 20000);
     sleepForMs(kDrainMs);
-    const Sends sends = Sends::parse(sender.stopAndCollect(kCollectTimeoutMs), commands);
-    std::vector<Arrivals> arrivals;
+    FanoutRecords records{Sends::parse(sender.stopAndCollect(kCollectTimeoutMs), commands), {}};
     for (const auto& receiver : receivers)
-        arrivals.push_back(Arrivals::parse(receiver->stopAndCollect(kCollectTimeoutMs), commands));
-    addRun(samples, sends, arrivals);
+        records.arrivals.push_back(Arrivals::parse(receiver->stopAndCollect(kCollectTimeoutMs), commands));
+    return records;
 }
 
 enum class Side
 {
-    Library,       // the library's master or slaves
-    LibraryKeyed,  // the same in a keyed group
-    Raw,           // plain sockets
+    Library,  // the library's master or slaves
+    Paired,   // the same, each process with a keyed group beside the unkeyed one
+    Raw,      // plain sockets
 };
 
-std::vector<std::string> keyedFlag(Side side)
+// A run's group port, and the keyed group's of a paired run.
+struct Ports
 {
-    return side == Side::LibraryKeyed ? std::vector<std::string>{"--keyed"} : std::vector<std::string>{};
+    Ports()
+    {
+        while (keyedGroup == group)
+            keyedGroup = str(pickFreeGroupPort());
+    }
+    std::string group = str(pickFreeGroupPort());
+    std::string keyedGroup = group;
+};
+
+std::vector<std::string> libraryArgs(std::vector<std::string> args, Side side, const Ports& ports)
+{
+    args.insert(args.end(), {"--port", ports.group});
+    if (side == Side::Paired)
+        args.insert(args.end(), {"--keyed-port", ports.keyedGroup});
+    return args;
 }
 
-std::unique_ptr<ChildProcess> startSender(Side side, const std::string& port, std::size_t commands)
+std::unique_ptr<ChildProcess> startSender(Side side, const Ports& ports, std::size_t commands)
 {
     if (side != Side::Raw) {
-        std::vector<std::string> args{"--master", "--ip", "127.0.0.1", "--port", port, "--commands", str(commands),
-                                      "--interval-us", str(kIntervalUs)};
-        for (const std::string& flag : keyedFlag(side))
-            args.push_back(flag);
-        return std::make_unique<ChildProcess>("library-node", args);
+        return std::make_unique<ChildProcess>(
+            "library-node", libraryArgs({"--master", "--ip", "127.0.0.1", "--commands", str(commands),
+                                         "--interval-us", str(kIntervalUs)},
+                                        side, ports));
     }
     return std::make_unique<ChildProcess>(
-        "raw-sender", std::vector<std::string>{"--bind-ip", "127.0.0.1", "--to-ip", "255.255.255.255", "--port", port,
-                                               "--commands", str(commands), "--interval-us", str(kIntervalUs)});
+        "raw-sender", std::vector<std::string>{"--bind-ip", "127.0.0.1", "--to-ip", "255.255.255.255", "--port",
+                                               ports.group, "--commands", str(commands), "--interval-us",
+                                               str(kIntervalUs)});
 }
 
-std::unique_ptr<ChildProcess> startReceiver(Side side, int index, const std::string& port, std::size_t commands)
+std::unique_ptr<ChildProcess> startReceiver(Side side, int index, const Ports& ports, std::size_t commands)
 {
     if (side != Side::Raw) {
-        std::vector<std::string> args{"--slave", "--ip", "127.0.0." + str(2 + index), "--port", port,
-                                      "--master-ip", "127.0.0.1", "--commands", str(commands)};
-        for (const std::string& flag : keyedFlag(side))
-            args.push_back(flag);
-        return std::make_unique<ChildProcess>("library-node", args);
+        return std::make_unique<ChildProcess>(
+            "library-node", libraryArgs({"--slave", "--ip", "127.0.0." + str(2 + index), "--master-ip", "127.0.0.1",
+                                         "--commands", str(commands)},
+                                        side, ports));
     }
-    return std::make_unique<ChildProcess>(
-        "raw-receiver", std::vector<std::string>{"--ip", "0.0.0.0", "--port", port, "--share", "--commands", str(commands)});
+    return std::make_unique<ChildProcess>("raw-receiver", std::vector<std::string>{"--ip", "0.0.0.0", "--port", ports.group,
+                                                                                   "--share", "--commands", str(commands)});
+}
+
+FanoutRecords runFanout(Side sender, Side receivers, int receiverCount, std::size_t commands)
+{
+    const Ports ports;
+    std::vector<std::unique_ptr<ChildProcess>> started;
+    for (int i = 0; i < receiverCount; ++i)
+        started.push_back(startReceiver(receivers, i, ports, commands));
+    return runFanout(*startSender(sender, ports, commands), started, commands);
 }
 
 void runFanout(FanoutSamples& samples, Side sender, Side receivers, int receiverCount, std::size_t commands)
 {
-    const std::string port = str(pickFreeGroupPort());
-    std::vector<std::unique_ptr<ChildProcess>> started;
-    for (int i = 0; i < receiverCount; ++i)
-        started.push_back(startReceiver(receivers, i, port, commands));
-    runFanout(samples, *startSender(sender, port, commands), started, commands);
+    const FanoutRecords records = runFanout(sender, receivers, receiverCount, commands);
+    addRun(samples, records.sends, records.arrivals);
 }
 
 QJsonObject toJson(const FanoutResult& result)
@@ -175,8 +205,8 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
 {
     // The library and the raw sockets take turns, so that whatever else the machine does meanwhile falls
     // on both alike. Many short rounds rather than a few long ones: each new set of processes sets its
-    // round's level (31 to 89 us p50 with one slave in one run), by far more than keys cost, and only
-    // many rounds average that out.
+    // round's level (31 to 89 us p50 with one slave in one run), and many rounds average that out. Keys
+    // cost less than that, so keyed and unkeyed share their processes (the paired runs).
     const int rounds = settings.quick ? 1 : 10;
     const std::size_t commandsPerRound = settings.quick ? 200 : 300;
     const std::size_t commands = commandsPerRound * static_cast<std::size_t>(rounds);
@@ -184,17 +214,17 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
     for (int slaves : kSlaveCounts) {
         FanoutSamples librarySamples;
         FanoutSamples keyedSamples;
+        FanoutSamples pairedUnkeyedSamples;  // the unkeyed half of the paired runs
         FanoutSamples rawSamples;
         FanoutSamples rawSenderSamples;
         for (int round = 1; round <= rounds; ++round) {
             const std::string of = " (round " + str(round) + " of " + str(rounds) + ")";
-            // Keyed first every other round, so that neither kind always follows the other.
-            for (const Side side : round % 2 ? std::array{Side::Library, Side::LibraryKeyed}
-                                             : std::array{Side::LibraryKeyed, Side::Library}) {
-                const bool keyed = side == Side::LibraryKeyed;
-                progress(std::string("latency: library, ") + (keyed ? "keyed group, " : "") + str(slaves) + " slaves" + of);
-                runFanout(keyed ? keyedSamples : librarySamples, side, side, slaves, commandsPerRound);
-            }
+            progress("latency: library, " + str(slaves) + " slaves" + of);
+            runFanout(librarySamples, Side::Library, Side::Library, slaves, commandsPerRound);
+            progress("latency: library, keyed and unkeyed groups taking turns, " + str(slaves) + " slaves" + of);
+            const FanoutRecords paired = runFanout(Side::Paired, Side::Paired, slaves, 2 * commandsPerRound);
+            addRun(pairedUnkeyedSamples, paired.sends, paired.arrivals, 0);
+            addRun(keyedSamples, paired.sends, paired.arrivals, 1);
             progress("latency: raw sockets, " + str(slaves) + " receivers" + of);
             runFanout(rawSamples, Side::Raw, Side::Raw, slaves, commandsPerRound);
             progress("latency: raw sender, " + str(slaves) + " library slaves" + of);
@@ -202,6 +232,7 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
         }
         const FanoutResult library = summarizeFanout(librarySamples);
         const FanoutResult keyed = summarizeFanout(keyedSamples);
+        const FanoutResult pairedUnkeyed = summarizeFanout(pairedUnkeyedSamples);
         const FanoutResult raw = summarizeFanout(rawSamples);
         // On loopback the kernel hands a broadcast to every receiver inside the sender's system call, so
         // the kind of receiver weighs on the sending call: its baseline sends to the library's slaves too.
@@ -214,11 +245,12 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
             table.add(scenario, "skew first-last p50 / p99 (us)", percentiles(library.skewUs, false),
                       percentiles(raw.skewUs, false), ratioOf(library.skewUs.p99, raw.skewUs.p99));
         }
-        // The baseline of a keyed group is the unkeyed library of the same rounds.
+        // The baseline of a keyed group is the unkeyed group of the same processes.
         table.add(scenario, "keyed group: p50 (us), against unkeyed", fixed(keyed.latencyUs.p50),
-                  fixed(library.latencyUs.p50), ratioOf(keyed.latencyUs.p50, library.latencyUs.p50));
+                  fixed(pairedUnkeyed.latencyUs.p50), ratioOf(keyed.latencyUs.p50, pairedUnkeyed.latencyUs.p50));
         table.add(scenario, "keyed group: p99 (us), against unkeyed", withLoss(fixed(keyed.latencyUs.p99), keyed.lost),
-                  fixed(library.latencyUs.p99), ratioOf(keyed.latencyUs.p99, library.latencyUs.p99));
+                  withLoss(fixed(pairedUnkeyed.latencyUs.p99), pairedUnkeyed.lost),
+                  ratioOf(keyed.latencyUs.p99, pairedUnkeyed.latencyUs.p99));
         table.add(scenario, "sending call p50 / p99 (us), raw sender to the same slaves", percentiles(library.sendCallUs, false),
                   percentiles(rawSender.sendCallUs, false), ratioOf(library.sendCallUs.p99, rawSender.sendCallUs.p99));
         table.add(scenario, "sending call, CPU time of the caller p50 / p99 (us), as above",
@@ -230,8 +262,9 @@ QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& tab
                                 {"commands", static_cast<double>(commands)},
                                 {"library", toJson(library)},
                                 {"keyed", toJson(keyed)},
-                                {"keyed_p50_ratio", ratioJson(keyed.latencyUs.p50, library.latencyUs.p50)},
-                                {"keyed_p99_ratio", ratioJson(keyed.latencyUs.p99, library.latencyUs.p99)},
+                                {"unkeyed_beside_keyed", toJson(pairedUnkeyed)},
+                                {"keyed_p50_ratio", ratioJson(keyed.latencyUs.p50, pairedUnkeyed.latencyUs.p50)},
+                                {"keyed_p99_ratio", ratioJson(keyed.latencyUs.p99, pairedUnkeyed.latencyUs.p99)},
                                 {"raw", toJson(raw)},
                                 {"raw_sender_to_library_slaves", toJson(rawSender)},
                                 {"p99_ratio", ratioJson(library.latencyUs.p99, raw.latencyUs.p99)}});

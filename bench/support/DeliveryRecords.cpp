@@ -3,6 +3,8 @@
 
 #include "support/ChildControl.h"
 
+#include <algorithm>
+
 void Arrivals::record(double index, std::int64_t ns)
 {
     if (index >= 0 && index < static_cast<double>(timeNs.size()))
@@ -11,6 +13,18 @@ void Arrivals::record(double index, std::int64_t ns)
     if (firstNs < 0)
         firstNs = ns;
     lastNs = ns;
+}
+
+void Arrivals::add(const Arrivals& other)
+{
+    for (std::size_t i = 0; i < timeNs.size() && i < other.timeNs.size(); ++i) {
+        if (other.timeNs[i] >= 0)
+            timeNs[i] = other.timeNs[i];
+    }
+    count += other.count;
+    if (other.firstNs >= 0)
+        firstNs = firstNs < 0 ? other.firstNs : std::min(firstNs, other.firstNs);
+    lastNs = std::max(lastNs, other.lastNs);
 }
 
 void Arrivals::report(ChildControl& control) const
@@ -37,6 +51,16 @@ Arrivals Arrivals::parse(const Lines& lines, std::size_t slotCount)
         }
     }
     return arrivals;
+}
+
+int groupOfCommand(std::size_t index)
+{
+    // SplitMix64's finalizer of the pair's number.
+    std::uint64_t x = static_cast<std::uint64_t>(index / 2) + 0x9E3779B97F4A7C15ULL;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    x ^= x >> 31;
+    return static_cast<int>((index + (x & 1)) % 2);
 }
 
 void Sends::report(ChildControl& control) const

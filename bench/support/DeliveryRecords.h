@@ -24,10 +24,18 @@ struct Arrivals
     explicit Arrivals(std::size_t slotCount = 0) : timeNs(slotCount, -1) {}
     // Call from one thread at a time.
     void record(double index, std::int64_t ns);
+    // Takes in the arrivals of another receiver of the same process, of other commands.
+    void add(const Arrivals& other);
     // "arrival <index> <ns>" lines, then "arrivals <count> <first> <last>".
     void report(ChildControl& control) const;
     static Arrivals parse(const Lines& lines, std::size_t slotCount);
 };
+
+// In a run whose commands go to two groups in turn, the group (0 or 1) of command `index`. Each pair of
+// commands takes its order from a fixed pseudo-random sequence: in strict turns each group's commands
+// would fall every 4 ms, in step with a 250 Hz timer tick, and one group alone would take what that
+// phase of the tick costs.
+int groupOfCommand(std::size_t index);
 
 // When each command was handed to the sending call (before), when that call returned (after), and how much
 // CPU time the calling thread spent in it: the call's own cost, without the time other threads held the
