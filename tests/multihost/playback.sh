@@ -13,9 +13,10 @@ readonly TB_DEMO=$1
 readonly PORT=45100
 readonly GROUP=3
 # Loose: a check that every survivor plays in step on a machine that may be busy (four players with
-# real-time threads share its cores), far below the injected offsets (25 ms and more), so that a slave
-# off by its offset fails.
-readonly BOUND_US=10000
+# real-time threads share its cores, and a virtual machine loses its CPUs for 10 to 17 ms now and then,
+# which the late slave's p99, its three worst frames, can hold), below the injected offsets (25 ms and
+# more), so that a slave off by its offset fails.
+readonly BOUND_US=20000
 TB_PREFIX="tmnc$$-play-"
 
 tb_require_namespaces
