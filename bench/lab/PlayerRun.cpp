@@ -163,11 +163,13 @@ int PlayerRun::exec()
                         ? QStringLiteral("OK: every wait was met, and with the offsets ignored every slave's skew came out "
                                          "at its injected offset within %1 us.")
                               .arg(kOffsetToleranceUs)
-                        : QStringLiteral("OK: every wait was met, %1the skew p99 stayed within %2 us.")
+                        : QStringLiteral("OK: every wait was met, %1the skew p99 stayed within the bound of %2 us and the "
+                                         "machine's wake-up noise of %3 us.")
                               .arg(offsetsCompared ? QStringLiteral("every clock offset was found within %1 us, and ")
                                                          .arg(kOffsetToleranceUs)
                                                    : QString())
-                              .arg(m_options.boundUs));
+                              .arg(m_options.boundUs)
+                              .arg(reports.front().second.wakeNoiseUs));
     return 0;
 }
 
@@ -336,6 +338,7 @@ std::optional<SessionReport> PlayerRun::playSession(Mode mode)
     report.pooled.p99Us = SkewStats::percentile(pooled, 0.99);
     report.pooled.maxUs = SkewStats::percentile(pooled, 1.0);
     report.allSameShare = SkewStats::sameFrameShare(everyone);
+    report.wakeNoiseUs = SkewStats::wakeNoiseP99Us(masterFrames);
     if (m_options.forSeconds > 0 || m_options.loop) {
         report.bins = SkewStats::bins(everyone, kBinNs);
         const std::vector<qint64> spacing = SkewStats::masterSpacingUs(masterFrames);
@@ -370,12 +373,25 @@ bool PlayerRun::verdict(const SessionReport& report, Mode mode, QStringList& sho
                                   .arg(row.name)
                                   .arg(row.skew->signedMedianUs)
                                   .arg(*row.injectedUs));
+        // The median, which a stall of the machine leaves alone, catches such a slave on a busy machine too.
+        if (mode == Mode::Library && std::llabs(row.skew->signedMedianUs) > kOffsetToleranceUs)
+            shortfalls.append(QStringLiteral("%1's median skew %2 us is beyond %3 us").arg(row.name).arg(row.skew->signedMedianUs).arg(kOffsetToleranceUs));
     }
-    if (mode == Mode::Library && report.pooled.p99Us > m_options.boundUs)
-        shortfalls.append(QStringLiteral("skew p99 %1 us is beyond the bound of %2 us").arg(report.pooled.p99Us).arg(m_options.boundUs));
+    // A frame that a stall of the machine makes late is late in the skew too: the bound takes in the
+    // machine's wake-up noise, as the master's own frames show it in this run.
+    if (mode == Mode::Library && report.pooled.p99Us > m_options.boundUs + report.wakeNoiseUs)
+        shortfalls.append(QStringLiteral("skew p99 %1 us is beyond the bound of %2 us and the machine's wake-up noise of %3 us")
+                              .arg(report.pooled.p99Us)
+                              .arg(m_options.boundUs)
+                              .arg(report.wakeNoiseUs));
     if (mode == Mode::Library && m_options.medianBoundUs > 0) {
+        // A bin that holds less than half of the fullest one's frames (the run's last moments) has too
+        // few frames for its median to say anything.
+        int fullest = 0;
+        for (const SkewBin& bin : report.bins)
+            fullest = std::max(fullest, bin.matched);
         for (const SkewBin& bin : report.bins) {
-            if (std::llabs(bin.worstSignedMedianUs) > m_options.medianBoundUs) {
+            if (bin.matched * 2 >= fullest && std::llabs(bin.worstSignedMedianUs) > m_options.medianBoundUs) {
                 shortfalls.append(QStringLiteral("a slave's median skew was %1 us in the 10 s from %2 s, beyond the bound of %3 us")
                                       .arg(bin.worstSignedMedianUs)
                                       .arg(bin.startNs / 1000000000)

@@ -166,5 +166,6 @@ QJsonObject SessionReport::toJson() const
                        {QStringLiteral("master_spacing_us"), QJsonObject{{QStringLiteral("p50"), double(masterSpacing.p50Us)},
                                                                           {QStringLiteral("p99"), double(masterSpacing.p99Us)},
                                                                           {QStringLiteral("max"), double(masterSpacing.maxUs)}}},
+                       {QStringLiteral("wake_noise_p99_us"), double(wakeNoiseUs)},
                        {QStringLiteral("loop_points"), loopsJson(loops)}};
 }

@@ -185,6 +185,7 @@ struct Spacing
 {
     qint64 monoNs = 0;  // when the later frame of the pair was shown
     qint64 us = 0;      // |interval - time stamp interval|
+    qint64 stepUs = 0;  // the time stamp interval
 };
 
 std::vector<Spacing> spacingOf(const std::vector<ShownFrame>& master)
@@ -197,7 +198,7 @@ std::vector<Spacing> spacingOf(const std::vector<ShownFrame>& master)
         const qint64 ptsStep = frame.key - before.key;
         if (Programme::playOfKey(frame.key) != Programme::playOfKey(before.key) || ptsStep <= 0 || ptsStep > kLongestFrameNs)
             continue;
-        spacing.push_back({frame.monoNs, std::llabs((frame.monoNs - before.monoNs) - ptsStep) / kNsPerUs});
+        spacing.push_back({frame.monoNs, std::llabs((frame.monoNs - before.monoNs) - ptsStep) / kNsPerUs, ptsStep / kNsPerUs});
     }
     return spacing;
 }
@@ -210,6 +211,16 @@ std::vector<qint64> SkewStats::masterSpacingUs(const std::vector<ShownFrame>& ma
     for (const Spacing& spacing : spacingOf(master))
         result.push_back(spacing.us);
     return result;
+}
+
+qint64 SkewStats::wakeNoiseP99Us(const std::vector<ShownFrame>& master)
+{
+    std::vector<qint64> steady;
+    for (const Spacing& spacing : spacingOf(master)) {
+        if (spacing.us * 4 < spacing.stepUs)
+            steady.push_back(spacing.us);
+    }
+    return percentile(steady, 0.99);
 }
 
 std::vector<SkewBin> SkewStats::bins(const std::vector<std::vector<ShownFrame>>& players, qint64 binNs)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The player's measurement: pairing the frames two players showed, percentiles over several players'
-// frames, when a player came into step for good, the loop points of a looping programme and the master's
-// own frame spacing, the frame a position in whole microseconds names, and the frame log's malformed lines.
+// frames, when a player came into step for good, the loop points of a looping programme, the master's own
+// frame spacing and the machine's wake-up noise it shows, the frame a position in whole microseconds names, and the frame log's malformed lines.
 #include "FrameGrid.h"
 #include "FrameLog.h"
 #include "Programme.h"
@@ -130,6 +130,21 @@ private Q_SLOTS:
         // The late frame's interval before and after it; the change of play counts for nothing.
         const std::vector<qint64> spacing = SkewStats::masterSpacingUs(master);
         QVERIFY(spacing.size() == 18 && SkewStats::percentile(spacing, 1.0) == 2000 && std::count(spacing.begin(), spacing.end(), 2000) == 2);
+    }
+
+    void wakeNoiseLeavesOutPausesAndSpeedChanges()
+    {
+        // Ten frames, a pause of a second, ten frames at twice the speed, and ten at normal speed again of
+        // which one comes 3 ms late: only the stall is noise.
+        const qint64 t0 = 1000000000;
+        std::vector<ShownFrame> master = rendered(0, 10, t0);
+        std::vector<ShownFrame> fast = rendered(10, 10, t0 + 10 * kFrameNs + 1000000000);
+        for (std::size_t i = 0; i < fast.size(); ++i)
+            fast[i].monoNs = fast.front().monoNs + qint64(i) * kFrameNs / 2;
+        master = joined(joined(master, fast), rendered(20, 10, fast.back().monoNs + kFrameNs));
+        QCOMPARE(SkewStats::wakeNoiseP99Us(master), 0);
+        master[25].monoNs += 3000000;
+        QCOMPARE(SkewStats::wakeNoiseP99Us(master), 3000);
     }
 
     void positionsInWholeMicrosecondsNameTheirFrame_data()
