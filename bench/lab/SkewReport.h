@@ -34,7 +34,7 @@ struct SessionReport
     double allSameShare = 0;      // every player at once
     std::vector<SkewBin> bins;    // every 10 s of the master's frames (a long programme)
     SkewFigures masterSpacing;    // a long programme: the master's own frame spacing (SkewBin::masterSpacingP99Us)
-    qint64 wakeNoiseUs = 0;       // any programme: SkewStats::wakeNoiseP99Us of the master's frames
+    qint64 wakeNoiseUs = 0;       // any programme: the worst player's SkewStats::wakeNoiseP99Us
     LoopFigures loops;            // a long programme: where it goes from one play to the next
 
     QStringList tableLines() const;

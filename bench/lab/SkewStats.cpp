@@ -213,10 +213,10 @@ std::vector<qint64> SkewStats::masterSpacingUs(const std::vector<ShownFrame>& ma
     return result;
 }
 
-qint64 SkewStats::wakeNoiseP99Us(const std::vector<ShownFrame>& master)
+qint64 SkewStats::wakeNoiseP99Us(const std::vector<ShownFrame>& frames)
 {
     std::vector<qint64> steady;
-    for (const Spacing& spacing : spacingOf(master)) {
+    for (const Spacing& spacing : spacingOf(frames)) {
         if (spacing.us * 4 < spacing.stepUs)
             steady.push_back(spacing.us);
     }

@@ -74,10 +74,10 @@ public:
     // The master's frame spacing (see SkewBin::masterSpacingP99Us): every |interval - time stamp interval|,
     // in us, of consecutive rendered frames of one play.
     static std::vector<qint64> masterSpacingUs(const std::vector<ShownFrame>& master);
-    // The machine's wake-up noise as the master's frames show it, in any programme: the p99 of that spacing
-    // over the intervals within a quarter frame of their time stamps' (a pause, a step or a change of
-    // speed puts an interval further off; a stall of the machine rarely does).
-    static qint64 wakeNoiseP99Us(const std::vector<ShownFrame>& master);
+    // The machine's wake-up noise as one player's frames show it, in any programme: the p99 of that
+    // spacing over the intervals within a quarter frame of their time stamps' (a pause, a step or a change
+    // of speed puts an interval further off; a stall of the machine rarely does).
+    static qint64 wakeNoiseP99Us(const std::vector<ShownFrame>& frames);
 
     // The loop points of the master's frames and every player's lateness there (the first player is the master).
     static LoopFigures loopPoints(const std::vector<std::vector<ShownFrame>>& players);
