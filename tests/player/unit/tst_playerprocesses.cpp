@@ -258,7 +258,10 @@ private Q_SLOTS:
                                            std::pair("the other slave since the kill", renderedBetween(stayed, killedNs))}) {
             QString told;
             const SkewFigures skew = skewOf(what, reference, frames, told);
-            QVERIFY2(skew.matched >= kPlayMs * kClipFps / 1000 / 2 && skew.p99Us <= kInStepUs, qPrintable(told));
+            // A stall of the machine makes a frame late in the skew as in the player's own spacing.
+            const qint64 noiseUs = std::max(SkewStats::wakeNoiseP99Us(reference), SkewStats::wakeNoiseP99Us(frames));
+            told += QStringLiteral(", the machine's wake-up noise %1 us").arg(noiseUs);
+            QVERIFY2(skew.matched >= kPlayMs * kClipFps / 1000 / 2 && skew.p99Us <= kInStepUs + noiseUs, qPrintable(told));
         }
     }
 
