@@ -300,7 +300,7 @@ bool MediaPlayer::goTo(ProgrammePoint point, double rate, bool show, QString& er
             g_object_set(m_sink, "show-preroll-frame", TRUE, nullptr);
         m_holdKey = Programme::frameKey(point.play, point.positionNs);
     }
-    if (!seekPaused(point.positionNs, rate, error))
+    if (!seekPaused(point, rate, error))
         return false;
     noteCurrentItem();
     return true;
@@ -394,12 +394,15 @@ bool MediaPlayer::pauseUnseen(QString& error)
     return changeState(GST_STATE_PAUSED, error) && waitForPreroll(error);
 }
 
-bool MediaPlayer::seekPaused(qint64 positionNs, double rate, QString& error)
+bool MediaPlayer::seekPaused(ProgrammePoint point, double rate, QString& error)
 {
     const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-    if (!gst_element_seek(m_pipeline, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, GstClockTime(positionNs),
-                          GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE)) {
-        error = QStringLiteral("the pipeline refused a seek to %1 ns at rate %2").arg(positionNs).arg(rate);
+    GstEvent* seek = gst_event_new_seek(rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, GstClockTime(point.positionNs),
+                                        GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE);
+    m_seekPlay = point.play;
+    m_seekSeqnum = gst_event_get_seqnum(seek);
+    if (!gst_element_send_event(m_pipeline, seek)) {
+        error = QStringLiteral("the pipeline refused a seek to %1 ns at rate %2").arg(point.positionNs).arg(rate);
         return false;
     }
     return waitForPreroll(error);
@@ -581,6 +584,10 @@ void MediaPlayer::onSinkEvent(GstEvent* event)
         gst_event_parse_segment(event, &segment);
         if (segment->format != GST_FORMAT_TIME)
             return;
+        // Taken once: a later stream's segment that carried the seek's number on must not undo its count.
+        guint32 seek = gst_event_get_seqnum(event);
+        if (seek != 0 && m_seekSeqnum.compare_exchange_strong(seek, 0))
+            m_streamPlay = m_seekPlay.load();
         std::lock_guard<std::mutex> lock(m_stretchMutex);
         m_stretches.push_back(Stretch{m_streamPlay, qint64(segment->base), qint64(segment->start), segment->rate});
         if (m_stretches.size() > kKeptStretches)

@@ -107,7 +107,8 @@ private:
     // Puts the pipeline, paused, on the frame at `point`: loads the point's item when another one is
     // loaded, then seeks. The frame is shown and held with `show`, else it prerolls unseen.
     bool goTo(ProgrammePoint point, double rate, bool show, QString& error);
-    bool seekPaused(qint64 positionNs, double rate, QString& error);
+    // A flushing seek to `point` within the loaded item, and the wait for its frame to preroll.
+    bool seekPaused(ProgrammePoint point, double rate, QString& error);
     bool waitForPreroll(QString& error);
     // Asks the pipeline for `state`; false, with `error` saying why, when the change fails.
     bool changeState(GstState state, QString& error);
@@ -161,6 +162,12 @@ private:
     // The play that the pipeline queues when the current one nears its end. Main thread sets it on a seek,
     // the streaming thread advances it as it queues.
     std::atomic<qint64> m_nextPlay{1};
+    // The play that the segment of the last seek begins, and that seek's sequence number (0: none, or
+    // taken). The main thread sets both before the seek; the streaming thread takes the play at that
+    // segment. A loop's next stream, queued when the master's seek came, can reach the sink just before
+    // the segment and count one play on; the segment sets it right.
+    std::atomic<qint64> m_seekPlay{0};
+    std::atomic<guint32> m_seekSeqnum{0};
     mutable std::mutex m_stretchMutex;
     std::deque<Stretch> m_stretches;           // guarded by m_stretchMutex; streaming thread appends, main reads
     // The key of a frame to be shown and held when it prerolls, or -1. Set by the main thread before the

@@ -141,6 +141,40 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("%1 us off its time").arg((sixth->monoNs - startAt - playStartNs) / 1000)));
     }
 
+    // A master started again sends its start, play 0 from 0, whenever it comes: also while the loop's next
+    // play is already on its way to the sink. From the start's instant on, the frames shown are play 0's,
+    // from its first, however close to a loop point the start came.
+    void startNearALoopPointBeginsPlayZero()
+    {
+        FrameLog log;
+        SyncedPlayback playback(log);
+        bool ended = false;
+        QVERIFY(open(playback, ended, Programme({m_secondUri}, true)));
+        QVERIFY(apply(playback, made(SyncCommand::Start, 0), ahead()));
+        const FrameGrid grid(25, 1);
+        const qint64 clipNs = grid.frameStartNs(15);
+        for (qint64 beforeEndNs = 0; beforeEndNs < clipNs; beforeEndNs += clipNs / 12) {
+            // Until the play shown is the given time before its end.
+            QVERIFY(runEventLoopUntil([&] {
+                const std::optional<ProgrammePoint> now = playback.media().pointAt(FrameLog::monotonicNs());
+                return now && now->play > 0 && now->positionNs >= clipNs - beforeEndNs - 20000000;
+            }, kWaitMs));
+            const qint64 startAt = ahead();
+            QVERIFY(apply(playback, made(SyncCommand::Start, 0), startAt));
+            QVERIFY(runEventLoopUntil([&] { return FrameLog::monotonicNs() > startAt + grid.frameStartNs(4); }, kWaitMs));
+            std::vector<qint64> keys;
+            for (const ShownFrame& frame : log.frames()) {
+                if (frame.kind == ShownFrame::Rendered && frame.monoNs >= startAt - 5000000 && keys.size() < 3)
+                    keys.push_back(frame.key);
+            }
+            QVERIFY2(keys == (std::vector<qint64>{grid.frameStartNs(0), grid.frameStartNs(1), grid.frameStartNs(2)}),
+                     qPrintable(QStringLiteral("%1 ms before a loop point: play %2 frame at %3 ns first")
+                                    .arg(beforeEndNs / 1000000)
+                                    .arg(keys.empty() ? -1 : Programme::playOfKey(keys.front()))
+                                    .arg(keys.empty() ? -1 : keys.front() % Programme::kPlaySpanNs)));
+        }
+    }
+
     void heldFramesAreTheNamedOnes()
     {
         FrameLog log;
