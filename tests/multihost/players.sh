@@ -58,11 +58,12 @@ applied_every_command() {
   [ -z "$missing" ] || tb_fail "$1 did not apply the commands" $missing "of $2"
 }
 
-# applied_or_overtaken SLAVE MASTER: as applied_every_command, but a command may also have been passed over
-# as older than one SLAVE applied: under loss the repeat of a lost command can come after the next command.
+# applied_or_overtaken SLAVE MASTER [FROM]: as applied_every_command, but a command may also have been
+# passed over as older than one SLAVE applied: under loss the repeat of a lost command can come after the
+# next command.
 applied_or_overtaken() {
   local missing
-  missing=$(commands_not_applied "$1" "$2" 1 5 "(applied command=[a-z]+ |prepared |ignored command=[a-z]+ )" \
+  missing=$(commands_not_applied "$1" "$2" "${3:-1}" 5 "(applied command=[a-z]+ |prepared |ignored command=[a-z]+ )" \
     "(.*ok=1|run=[0-9]+ reason=applied_already,_or_older_than_the_last_one_applied)")
   [ -z "$missing" ] || tb_fail "$1 neither applied nor passed over as older the commands" $missing "of $2"
 }

@@ -65,9 +65,10 @@ scenario_loss() {
   joined=$(last_sent_cmd m prepare)
   ends_by_itself m
   # The join's prepare and start go to every slave; a slave in the show may get a lost prepare's repeat
-  # after the start and pass over it.
+  # after the start and pass over it. So may the third with the starts the master sends to slaves that
+  # come back on line (at this loss one now and then looks off line): a lost start's repeat after the next.
   for name in s1 s2; do applied_or_overtaken "$name" m; done
-  applied_every_command s3 m "$joined"
+  applied_or_overtaken s3 m "$joined"
   tb_quit s1 s2 s3
   in_step m 0 s1 s2 s3
 }
