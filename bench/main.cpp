@@ -4,6 +4,7 @@
 // same figures as JSON. See tamo_bench --help.
 #include "roles/Roles.h"
 #include "scenarios/Scenarios.h"
+#include "support/SoundRig.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -82,7 +83,8 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
                                         QStringLiteral("How many programmes the lossy scenario plays at each level (default: 10; --quick: 1)."),
                                         QStringLiteral("N"));
     const QCommandLineOption soundServer(QStringLiteral("sound-server"),
-                                         QStringLiteral("The server whose null sink the playback-sound scenario hears: pulseaudio (default) or pipewire."),
+                                         QStringLiteral("The server whose null sink the playback-sound scenario hears: pulseaudio (default) or pipewire, one for "
+                                                        "every player; or pipewire-alsa, one per player on its clock through PipeWire's ALSA plugin."),
                                          QStringLiteral("NAME"), QStringLiteral("pulseaudio"));
     parser.addOptions({quick, scenario, json, programmes, soundServer});
     parser.process(app);
@@ -92,8 +94,8 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
         std::exit(2);
     }
     DriverOptions options{parser.isSet(quick), parser.values(scenario), parser.value(json), 0, parser.value(soundServer)};
-    if (options.soundServer != QLatin1String("pulseaudio") && options.soundServer != QLatin1String("pipewire")) {
-        std::fprintf(stderr, "tamo_bench: --sound-server is pulseaudio or pipewire, not '%s'\n", qPrintable(options.soundServer));
+    if (!isSoundServer(options.soundServer)) {
+        std::fprintf(stderr, "tamo_bench: --sound-server is pulseaudio, pipewire or pipewire-alsa, not '%s'\n", qPrintable(options.soundServer));
         std::exit(2);
     }
     if (parser.isSet(programmes)) {

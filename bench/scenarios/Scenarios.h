@@ -18,7 +18,7 @@ struct ScenarioSettings
     bool quick = false;  // the few-seconds form that ctest runs
     QString outputDir = QStringLiteral(".");  // where a scenario writes files beside the figures (a plot)
     int programmes = 0;  // how many programmes a scenario that plays several plays (0: its own count)
-    QString soundServer = QStringLiteral("pulseaudio");  // the sound scenario's: pulseaudio or pipewire
+    QString soundServer = QStringLiteral("pulseaudio");  // the sound scenario's (support/SoundRig.h)
 };
 
 QJsonValue runLatencyScenario(const ScenarioSettings& settings, ResultTable& table);

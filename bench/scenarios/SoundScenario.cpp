@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: MIT
 // The sound of real players in step, as a venue's speakers hear it: multinet-lab runs a master and two
-// slaves on loopback that loop a clip with a tick at every second, each sending its sound to its own
-// channel of a null sink of a private sound server (PulseAudio, or PipeWire's PulseAudio server), which
-// one recorder hears whole. The slaves run under
-// multinet-timewarp, fast and slow by 150 ppm (every clock and wait of the process, GStreamer's included),
-// while the server plays on the real clock: the sound sink's slaving must make up the difference.
-// Figures, from the third second of the programme on: each slave's ticks against the master's on the
-// one recording, and each player's ticks against the instants its frame log says it showed the frame of
-// the same second (RecordingClock puts the recording on the frame logs' clock).
+// slaves on loopback that loop a clip with a tick at every second, each sending its sound to a null sink
+// of a private sound server that a recorder hears (SoundRig: one server for all, or one per player). The
+// slaves run under multinet-timewarp, fast and slow by 150 ppm (every clock and wait of the process,
+// GStreamer's included), so each slave's sound sink must make up its drift against its server's clock.
+// Figures, from the third second of the programme on: each slave's ticks against the master's, and each
+// player's ticks against the instants its frame log says it showed the frame of the same second
+// (RecordingClock puts a recording on the frame logs' clock).
 #include "scenarios/Scenarios.h"
 
 #include "support/PlayerBinary.h"
 #include "support/PlayerRunJson.h"
-#include "support/PrivatePulse.h"
-#include "support/RecordingClock.h"
 #include "support/SecondFrames.h"
-#include "support/SoundRecorder.h"
-#include "support/TickOnsets.h"
+#include "support/SoundRig.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -35,30 +31,6 @@ constexpr int kSlaves = int(std::size(kDriftPpm));
 constexpr std::int64_t kSettleNs = 2000000000LL;  // the skew slaving's first moves after a start
 constexpr double kMatchUs = 500000;               // ticks are a second apart: the nearest within half of it
 
-// PULSE_SERVER and the master's PULSE_SINK for the run's processes, while it runs.
-class SoundEnvironment
-{
-public:
-    SoundEnvironment(const QString& server, const QString& masterSink)
-    {
-        qputenv("PULSE_SERVER", server.toLocal8Bit());
-        qputenv("PULSE_SINK", masterSink.toLocal8Bit());
-    }
-    ~SoundEnvironment()
-    {
-        qunsetenv("PULSE_SERVER");
-        qunsetenv("PULSE_SINK");
-    }
-};
-
-// A slave's sink is named after its drift: the slave prefix knows nothing else of the slave.
-constexpr char kSlaveSinkPrefix[] = "drift";
-
-QString slaveSink(double ppm)
-{
-    return QLatin1String(kSlaveSinkPrefix) + QString::number(ppm);
-}
-
 // For each of `times` after `fromUs`, its difference to the nearest of `reference` (in order), where that
 // is within half a second (us).
 std::vector<double> nearestDifferencesUs(const std::vector<double>& times, const std::vector<double>& reference, double fromUs)
@@ -72,16 +44,6 @@ std::vector<double> nearestDifferencesUs(const std::vector<double>& times, const
             differences.push_back(time - *nearest);
     }
     return differences;
-}
-
-// The longest time without a block from the recorder (ms): the server or the recorder stalled for as
-// long, and a tick of that stretch says more of the machine than of the players.
-double longestGapMs(const Recording& recording)
-{
-    std::int64_t longest = 0;
-    for (std::size_t i = 1; i < recording.blocks.size(); ++i)
-        longest = std::max(longest, recording.blocks[i].arrivedNs - recording.blocks[i - 1].arrivedNs);
-    return double(longest) / 1e6;
 }
 
 // Whole microseconds, in order: a series to read tick by tick.
@@ -105,8 +67,7 @@ std::vector<double> absolute(std::vector<double> values)
 QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table)
 {
     const QString timewarp = QFileInfo(playerPath()).absolutePath() + QStringLiteral("/multinet-timewarp");
-    const SoundServer server = settings.soundServer == QLatin1String("pipewire") ? SoundServer::PipeWire : SoundServer::PulseAudio;
-    QString why = playerBuilt() ? PrivatePulse::whyUnavailable(server) : QString::fromLatin1(kPlayerNotBuilt);
+    QString why = playerBuilt() ? whySoundRigUnavailable(settings.soundServer) : QString::fromLatin1(kPlayerNotBuilt);
     if (why.isEmpty() && !QFileInfo(timewarp).isExecutable())
         why = timewarp + QStringLiteral(" is missing (Linux only)");
     if (!why.isEmpty()) {
@@ -121,40 +82,27 @@ QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table
     if (QProcess::execute(playerPath(), {QStringLiteral("make-clip"), clip, QStringLiteral("--audio"), QStringLiteral("--seconds"), seconds}) != 0)
         throw std::runtime_error("multinet-player make-clip --audio failed");
 
-    QStringList sinks{QStringLiteral("master")};
     QStringList drifts;
-    for (const double ppm : kDriftPpm) {
-        sinks << slaveSink(ppm);
+    for (const double ppm : kDriftPpm)
         drifts << QString::number(ppm);
-    }
-    const PrivatePulse pulse(workDir.path(), sinks, server);
-    SoundRecorder recorder(pulse.address(), PrivatePulse::monitor(), PrivatePulse::kRate, pulse.channels());
+    const std::unique_ptr<SoundRig> rig =
+        startSoundRig(settings.soundServer, workDir.path(), timewarp, std::vector<double>(std::begin(kDriftPpm), std::end(kDriftPpm)));
     const double playSeconds = settings.quick ? 8 : 35;
     progress("playback-sound: a master and " + str(kSlaves) + " slaves at +-150 ppm (whole process), " +
              str(std::int64_t(playSeconds)) + " s of a looped clip at a null sink of " + settings.soundServer.toStdString());
-    QJsonObject run;
-    {
-        const SoundEnvironment environment(pulse.address(), sinks.front());
-        run = runPlayer({QStringLiteral("--slaves"), QString::number(kSlaves), QStringLiteral("--clip"), clip, QStringLiteral("--loop"),
-                         QStringLiteral("--for"), QString::number(playSeconds), QStringLiteral("--drift-ppm"), drifts.join(QLatin1Char(',')),
-                         QStringLiteral("--slave-prefix"),
-                         QStringLiteral("env PULSE_SINK=%1{ppm} %2 {ppm}").arg(QLatin1String(kSlaveSinkPrefix), timewarp)},
-                        workDir.path(), int(playSeconds * 1000) + 120000, QStringLiteral("sound"));
-    }
-    const std::int64_t sinkLatencyUs = pulse.sinkLatencyUs();
-    const Recording recording = recorder.stop();
-    const RecordingClock clock(recording, sinkLatencyUs);
+    const QJsonObject run =
+        runPlayer({QStringLiteral("--slaves"), QString::number(kSlaves), QStringLiteral("--clip"), clip, QStringLiteral("--loop"),
+                   QStringLiteral("--for"), QString::number(playSeconds), QStringLiteral("--drift-ppm"), drifts.join(QLatin1Char(',')),
+                   QStringLiteral("--slave-prefix"), rig->slavePrefix()},
+                  workDir.path(), int(playSeconds * 1000) + 120000, QStringLiteral("sound"));
+    const HeardTicks heard = rig->stop();
+    const std::vector<std::vector<double>>& ticksUs = heard.ticksUs;
 
     QStringList logs{workDir.path() + QStringLiteral("/library-master.frames")};
     for (int i = 0; i < kSlaves; ++i)
         logs << workDir.path() + QStringLiteral("/library-slave%1.frames").arg(i + 1);
-    std::vector<std::vector<double>> ticksUs;  // per player, on the monotonic clock
     std::vector<std::vector<double>> secondsUs;
     for (int player = 0; player <= kSlaves; ++player) {
-        std::vector<double> ticks;
-        for (const std::int64_t frame : tickOnsets(recording, player))
-            ticks.push_back(clock.monoNsOf(frame) / 1000.0);
-        ticksUs.push_back(ticks);
         std::vector<double> shown;
         for (const std::int64_t ns : wholeSecondFramesNs(logs[player]))
             shown.push_back(double(ns) / 1000.0);
@@ -188,12 +136,12 @@ QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table
     const QJsonObject session = run.value(QStringLiteral("sessions")).toArray().at(0).toObject();
     table.add("playback-sound", "picture skew p50 / p99 / max (us), same run", skewText(skewOf(session)));
     table.add("playback-sound", "recording on the frame logs' clock: scatter (us); longest gap (ms)",
-              fixed(clock.scatterUs(), 0) + "; " + fixed(longestGapMs(recording), 1));
+              fixed(heard.scatterUs, 0) + "; " + fixed(heard.longestGapMs, 1));
     return QJsonObject{{"seconds", playSeconds},
                        {"sound_server", settings.soundServer},
-                       {"sink_latency_us", double(sinkLatencyUs)},
-                       {"clock_scatter_us", clock.scatterUs()},
-                       {"recording_longest_gap_ms", longestGapMs(recording)},
+                       {"sink_latency_us", double(heard.sinkLatencyUs)},
+                       {"clock_scatter_us", heard.scatterUs},
+                       {"recording_longest_gap_ms", heard.longestGapMs},
                        {"players", players},
                        {"picture_skew_us", skewOf(session)}};
 }

@@ -18,7 +18,18 @@ constexpr int kPollMs = 100;
 // The daemon's modules are those of the packaged configuration less the desktop's (portal, X11 bell,
 // devices). Its clock runs at one rate, so that nothing is resampled in the graph; the smallest quantum
 // stays below the recorder's 2 ms (the package's VM override would hold it at 1024 frames).
-QString daemonConfig(int rate)
+// A mono null sink named `name`, kept when nothing plays into it.
+QString nullSinkObject(const QString& name, int rate)
+{
+    return QStringLiteral(R"(
+    { factory = adapter
+      args = { factory.name = support.null-audio-sink node.name = %1 media.class = Audio/Sink
+               audio.position = [ MONO ] audio.rate = %2 object.linger = true monitor.channel-volumes = true } })")
+        .arg(name)
+        .arg(rate);
+}
+
+QString daemonConfig(int rate, const QString& ownSink)
 {
     return QStringLiteral(R"(context.properties = {
     core.daemon = true
@@ -44,10 +55,11 @@ context.modules = [
 ]
 context.objects = [
     { factory = spa-node-factory
-      args = { factory.name = support.node.driver node.name = Dummy-Driver node.group = pipewire.dummy priority.driver = 20000 } }
+      args = { factory.name = support.node.driver node.name = Dummy-Driver node.group = pipewire.dummy priority.driver = 20000 } }%2
 ]
 )")
-        .arg(rate);
+        .arg(rate)
+        .arg(ownSink.isEmpty() ? QString() : nullSinkObject(ownSink, rate));
 }
 
 // The PulseAudio server is a client of the daemon, as the packaged pipewire-pulse is.
@@ -87,7 +99,7 @@ QString PrivatePipeWire::whyUnavailable()
     return QString();
 }
 
-PrivatePipeWire::PrivatePipeWire(const QString& workDir, int rate)
+PrivatePipeWire::PrivatePipeWire(const QString& workDir, int rate, const PipeWireOptions& options)
     : m_workDir(workDir),
       m_runtimeDir(workDir + QStringLiteral("/pipewire-run")),
       m_pulseSocket(workDir + QStringLiteral("/pulse.sock")),
@@ -96,16 +108,22 @@ PrivatePipeWire::PrivatePipeWire(const QString& workDir, int rate)
     QDir().mkpath(m_runtimeDir);
     const QString daemonConf = workDir + QStringLiteral("/pipewire.conf");
     const QString pulseConf = workDir + QStringLiteral("/pipewire-pulse.conf");
-    writeFile(daemonConf, daemonConfig(rate));
+    writeFile(daemonConf, daemonConfig(rate, options.ownSink));
     writeFile(pulseConf, pulseConfig(m_pulseSocket));
-    start(QStringLiteral("pipewire"), {QStringLiteral("-c"), daemonConf}, QStringLiteral("pipewire.log"),
-          m_runtimeDir + QStringLiteral("/pipewire-0"));
-    start(QStringLiteral("dbus-daemon"),
-          {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--address=unix:path=") + m_busSocket},
+    const QString ppm = QString::number(options.ppm);
+    const QStringList warp = options.timewarp.isEmpty() ? QStringList() : QStringList{options.timewarp, ppm};
+    const QProcess& daemon = start(warp + QStringList{QStringLiteral("pipewire"), QStringLiteral("-c"), daemonConf},
+                                   QStringLiteral("pipewire.log"), m_runtimeDir + QStringLiteral("/pipewire-0"));
+    if (!warp.isEmpty())
+        m_clockPrefix = QStringList{options.timewarp, QStringLiteral("--clock-of"), QString::number(daemon.processId()), ppm};
+    start({QStringLiteral("dbus-daemon"), QStringLiteral("--session"), QStringLiteral("--nofork"),
+           QStringLiteral("--address=unix:path=") + m_busSocket},
           QStringLiteral("dbus.log"), m_busSocket);
     // WirePlumber gives up without a session bus; it needs nothing else of one here.
-    start(QStringLiteral("wireplumber"), {}, QStringLiteral("wireplumber.log"), QString());
-    start(QStringLiteral("pipewire"), {QStringLiteral("-c"), pulseConf}, QStringLiteral("pipewire-pulse.log"), m_pulseSocket);
+    start(m_clockPrefix + QStringList{QStringLiteral("wireplumber")}, QStringLiteral("wireplumber.log"), QString());
+    if (options.ownSink.isEmpty())
+        start(m_clockPrefix + QStringList{QStringLiteral("pipewire"), QStringLiteral("-c"), pulseConf}, QStringLiteral("pipewire-pulse.log"),
+              m_pulseSocket);
 }
 
 PrivatePipeWire::~PrivatePipeWire()
@@ -129,23 +147,23 @@ QProcessEnvironment PrivatePipeWire::environment() const
     return environment;
 }
 
-void PrivatePipeWire::start(const QString& program, const QStringList& args, const QString& log, const QString& readyPath)
+const QProcess& PrivatePipeWire::start(const QStringList& command, const QString& log, const QString& readyPath)
 {
     m_processes.push_back(std::make_unique<QProcess>());
     QProcess& process = *m_processes.back();
     process.setProcessEnvironment(environment());
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardOutputFile(m_workDir + QLatin1Char('/') + log);
-    process.start(program, args);
+    process.start(command.front(), command.mid(1));
     if (process.waitForStarted(kStartTimeoutMs)) {
         for (int waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
             if (readyPath.isEmpty() || QFileInfo::exists(readyPath))
-                return;
+                return process;
             if (process.waitForFinished(kPollMs))
                 break;
         }
     }
-    throw std::runtime_error("the private PipeWire's " + program.toStdString() + " did not start; see " +
+    throw std::runtime_error("the private PipeWire's " + command.join(QLatin1Char(' ')).toStdString() + " did not start; see " +
                              m_workDir.toStdString() + "/" + log.toStdString());
 }
 

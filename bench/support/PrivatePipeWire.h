@@ -3,7 +3,8 @@
 // the graph's daemon (sockets in a runtime directory of the work directory), its PulseAudio server (a
 // socket in the work directory), and the session manager, which links each stream to the sink it asks
 // for, on a D-Bus session bus of its own. What the sinks are is up to the PulseAudio clients (pactl
-// load-module), as with PrivatePulse's server. Driver thread only.
+// load-module), as with PrivatePulse's server; or, as the sound server of one player's PC, the daemon holds
+// one mono null sink and no PulseAudio server runs. Driver thread only.
 #pragma once
 
 #include <QProcess>
@@ -12,15 +13,26 @@
 #include <memory>
 #include <vector>
 
+// How a PrivatePipeWire runs.
+struct PipeWireOptions
+{
+    // multinet-timewarp and the drift to run under (the daemon under it, the others on its clock, as
+    // on a PC whose clocks all drift together); none: the real clock.
+    QString timewarp;
+    double ppm = 0;
+    // A mono null sink of this name in the daemon, and no PulseAudio server; none: the server.
+    QString ownSink;
+};
+
 class PrivatePipeWire
 {
 public:
     // Why PipeWire cannot run here (a program missing), or empty.
     static QString whyUnavailable();
 
-    // Starts the four processes, logs in the work directory; throws std::runtime_error when one does not
-    // come up.
-    PrivatePipeWire(const QString& workDir, int rate);
+    // Starts the processes, logs in the work directory; throws std::runtime_error when one does not come
+    // up.
+    PrivatePipeWire(const QString& workDir, int rate, const PipeWireOptions& options = PipeWireOptions());
     ~PrivatePipeWire();
 
     PrivatePipeWire(const PrivatePipeWire&) = delete;
@@ -28,18 +40,25 @@ public:
 
     // For PULSE_SERVER.
     QString pulseAddress() const { return QStringLiteral("unix:") + m_pulseSocket; }
+    // For PIPEWIRE_RUNTIME_DIR.
+    QString runtimeDir() const { return m_runtimeDir; }
+    // The words that run a command on the daemon's clock (none on the real clock).
+    QStringList clockPrefix() const { return m_clockPrefix; }
     // Waits until the session manager has linked `links` ports into the sink `sink`; throws
     // std::runtime_error when it has not within seconds.
     void waitForLinksInto(const QString& sink, int links) const;
 
 private:
     QProcessEnvironment environment() const;
-    void start(const QString& program, const QStringList& args, const QString& log, const QString& readyPath);
+    // Starts `command` (program and arguments) with its output in `log`, and waits until `readyPath`
+    // exists when one is given.
+    const QProcess& start(const QStringList& command, const QString& log, const QString& readyPath);
 
     QString m_workDir;
     QString m_runtimeDir;
     QString m_pulseSocket;
     QString m_busSocket;
+    QStringList m_clockPrefix;
     // In start order; stopped in the reverse.
     std::vector<std::unique_ptr<QProcess>> m_processes;
 };

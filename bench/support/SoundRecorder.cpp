@@ -22,7 +22,37 @@ constexpr std::size_t kReadBytes = 4096;
 
 } // namespace
 
-SoundRecorder::SoundRecorder(const QString& pulseServer, const QString& source, int rate, int channels)
+std::vector<std::string> SoundRecorder::parec(const QString& pulseServer, const QString& source, int rate, int channels)
+{
+    std::string channelMap = "--channel-map=";
+    for (int channel = 0; channel < channels; ++channel)
+        channelMap += (channel ? ",aux" : "aux") + std::to_string(channel);
+    return {"parec",
+            "--server=" + pulseServer.toStdString(),
+            "--device=" + source.toStdString(),
+            "--rate=" + std::to_string(rate),
+            "--channels=" + std::to_string(channels),
+            channelMap,
+            "--latency-msec=" + std::to_string(kLatencyMs),
+            "--raw",
+            "--format=s16le"};
+}
+
+std::vector<std::string> SoundRecorder::pwRecord(const QString& runtimeDir, const QString& node, int rate)
+{
+    // Through env, for the recorder alone reaches that PipeWire. To standard output ("-") it writes raw.
+    return {"env",
+            "PIPEWIRE_RUNTIME_DIR=" + runtimeDir.toStdString(),
+            "pw-record",
+            "--target=" + node.toStdString(),
+            "--rate=" + std::to_string(rate),
+            "--channels=1",
+            "--format=s16",
+            "--latency=" + std::to_string(kLatencyMs) + "ms",
+            "-"};
+}
+
+SoundRecorder::SoundRecorder(const std::vector<std::string>& command, int rate, int channels)
 {
     m_recording.rate = rate;
     m_recording.channels = channels;
@@ -33,29 +63,18 @@ SoundRecorder::SoundRecorder(const QString& pulseServer, const QString& source, 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::string channelMap = "--channel-map=";
-    for (int channel = 0; channel < channels; ++channel)
-        channelMap += (channel ? ",aux" : "aux") + std::to_string(channel);
-    std::vector<std::string> words{"parec",
-                                   "--server=" + pulseServer.toStdString(),
-                                   "--device=" + source.toStdString(),
-                                   "--rate=" + std::to_string(rate),
-                                   "--channels=" + std::to_string(channels),
-                                   channelMap,
-                                   "--latency-msec=" + std::to_string(kLatencyMs),
-                                   "--raw",
-                                   "--format=s16le"};
+    std::vector<std::string> words = command;
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
-    const int spawned = posix_spawnp(&m_pid, "parec", &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawnp(&m_pid, argv.front(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
     if (spawned != 0) {
         close(pipeFds[0]);
         m_pid = -1;
-        throw std::runtime_error(std::string("cannot start parec: ") + std::strerror(spawned));
+        throw std::runtime_error("cannot start " + command.front() + ": " + std::strerror(spawned));
     }
     m_reader = std::thread([this, fd = pipeFds[0]] { readUntilEnd(fd); });
 }
@@ -91,7 +110,7 @@ void SoundRecorder::readUntilEnd(int fd)
         m_recording.blocks.push_back({now, std::int64_t(bytes.size() / frameBytes)});
     }
     close(fd);
-    // parec writes whole frames unless it is stopped mid-frame.
+    // A recorder writes whole frames unless it is stopped mid-frame.
     m_recording.samples.resize(bytes.size() / frameBytes * std::size_t(m_recording.channels));
     std::memcpy(m_recording.samples.data(), bytes.data(), m_recording.samples.size() * sizeof(std::int16_t));
 }

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// A recording of a PulseAudio source by parec (signed 16-bit, interleaved channels), read by a thread of
-// its own that notes the monotonic time at which each block arrives: what puts the recording on the clock
+// A recording of a sound server's source by parec or pw-record (signed 16-bit, interleaved channels, raw
+// on standard output), read by a thread of its own that notes the monotonic time at which each block arrives: what puts the recording on the clock
 // that the players' frame logs use (see RecordingClock).
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -29,9 +30,9 @@ struct Recording
 class SoundRecorder
 {
 public:
-    // Starts parec on `source` of the server at `pulseServer`, channels aux0 onwards (as PrivatePulse names
-    // them); throws std::runtime_error when it cannot.
-    SoundRecorder(const QString& pulseServer, const QString& source, int rate, int channels);
+    // Starts the recorder `command` (words, the first a program on PATH) that writes `channels` of `rate`;
+    // throws std::runtime_error when it cannot.
+    SoundRecorder(const std::vector<std::string>& command, int rate, int channels);
     // Stops the recorder if it still runs.
     ~SoundRecorder();
 
@@ -40,6 +41,12 @@ public:
 
     // Ends the recording and returns it.
     Recording stop();
+
+    // parec on `source` of the PulseAudio server at `pulseServer`, channels aux0 onwards (as PrivatePulse
+    // names them).
+    static std::vector<std::string> parec(const QString& pulseServer, const QString& source, int rate, int channels);
+    // pw-record on the monitor of the sink `node` of the PipeWire whose sockets are in `runtimeDir`, mono.
+    static std::vector<std::string> pwRecord(const QString& runtimeDir, const QString& node, int rate);
 
 private:
     void readUntilEnd(int fd);

@@ -32,10 +32,36 @@ TEST_PACKAGES=(iproute2 nftables libfaketime abigail-tools pulseaudio pulseaudio
 # processes with libfaketime and plots with gnuplot.
 BENCH_PACKAGES=(pkg-config libbenchmark-dev libgstreamer1.0-dev iproute2 nftables libfaketime gnuplot-nox curl)
 # What the sound scenario (playback-sound) needs beyond them: its private sound servers (PulseAudio, or
-# PipeWire with its session manager on a session bus of its own) and the recorder. PipeWire's own
-# PulseAudio server and ALSA plugin (pipewire-pulse, pipewire-alsa) conflict with pulseaudio; the scenario
-# runs PipeWire's PulseAudio server from the pipewire package's modules instead.
-SOUND_BENCH_PACKAGES=(pulseaudio pulseaudio-utils pipewire wireplumber dbus)
+# PipeWire with its session manager on a session bus of its own) and the recorders (parec, pw-record).
+# PipeWire's own PulseAudio server and ALSA plugin (pipewire-pulse, pipewire-alsa) conflict with
+# pulseaudio; the scenario runs PipeWire's PulseAudio server from the pipewire package's modules instead,
+# and takes the ALSA plugin from pipewire-alsa unpacked, not installed (unpack_pipewire_alsa).
+SOUND_BENCH_PACKAGES=(pulseaudio pulseaudio-utils pipewire pipewire-bin wireplumber dbus)
+
+# PipeWire's ALSA plugin for the sound scenario's PipeWire per player (--sound-server pipewire-alsa):
+# Debian's pipewire-alsa unpacked into build/pipewire-alsa, where tamo_bench looks for it, unless it is
+# installed. Says so and goes on when the package cannot be fetched: the scenario then says what is missing.
+unpack_pipewire_alsa() {
+  local dir=build/pipewire-alsa
+  if compgen -G "/usr/lib/*/alsa-lib/libasound_module_pcm_pipewire.so" >/dev/null ||
+     compgen -G "$dir/usr/lib/*/alsa-lib/libasound_module_pcm_pipewire.so" >/dev/null; then
+    return 0
+  fi
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  local download
+  download=$(mktemp -d)
+  if ! (cd "$download" && { apt-get download -qq pipewire-alsa 2>/dev/null ||
+                            { "${sudo[@]}" apt-get update -qq && apt-get download -qq pipewire-alsa; }; }); then
+    echo "PipeWire's ALSA plugin: pipewire-alsa could not be fetched; the sound scenario's pipewire-alsa rig will say so"
+    rm -rf "$download"
+    return 0
+  fi
+  mkdir -p "$dir"
+  dpkg-deb -x "$download"/pipewire-alsa_*.deb "$dir"
+  rm -rf "$download"
+  echo "PipeWire's ALSA plugin: pipewire-alsa unpacked into $dir"
+}
 # What the sanitizer builds (g++'s runtimes) and the fuzz build (clang with libFuzzer) need beyond the build.
 SANITIZER_PACKAGES=(libasan8 liblsan0 libubsan1 libtsan2 clang-14 libclang-rt-14-dev)
 # What the API reference (doxygen, with graphviz for its diagrams) and the wire dissector's test need.

@@ -11,7 +11,9 @@
 //     (FUTEX_WAIT_BITSET, an absolute CLOCK_MONOTONIC deadline), and GLib's condition variables with a
 //     relative timeout;
 //   - pthread_cond_clockwait(): what std::condition_variable::wait_for/wait_until use (the library's
-//     clock synchronisation and delivery threads).
+//     clock synchronisation and delivery threads);
+//   - timerfd_settime() with an absolute deadline: what a PipeWire daemon's graph runs on, so that a sound
+//     server can drift with its player, as it does on one PC.
 // Here each deadline is moved onto the real clock: the time left on the warped clock, divided by the
 // rate, from the real clock's now. Every other system call passes through untouched, so a raw
 // syscall(SYS_clock_gettime) (the frame logs') still reads the real clock.
@@ -24,8 +26,10 @@
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sys/syscall.h>
+#include <sys/timerfd.h>
 #include <time.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +88,22 @@ timespec realInterval(const timespec& interval)
     return timespecOf(static_cast<long long>(static_cast<double>(nsOf(interval)) / rate()));
 }
 
+timespec warpedInterval(const timespec& interval)
+{
+    return timespecOf(static_cast<long long>(static_cast<double>(nsOf(interval)) * rate()));
+}
+
+// The clock of each timer descriptor, for its absolute deadlines; descriptors beyond the table are taken
+// as CLOCK_MONOTONIC, what PipeWire's timers run on. Written by timerfd_create, read by timerfd_settime,
+// from any thread.
+constexpr int kTrackedDescriptors = 4096;
+std::atomic<int> timerClocks[kTrackedDescriptors];
+
+clockid_t timerClock(int fd)
+{
+    return fd >= 0 && fd < kTrackedDescriptors ? timerClocks[fd].load(std::memory_order_relaxed) : CLOCK_MONOTONIC;
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) long syscall(long number, ...)
@@ -117,4 +137,40 @@ extern "C" __attribute__((visibility("default"))) int pthread_cond_clockwait(pth
     static const auto next = reinterpret_cast<ClockwaitFn>(dlsym(RTLD_NEXT, "pthread_cond_clockwait"));
     const timespec moved = realDeadline(clock, *deadline);
     return next(cond, mutex, clock, &moved);
+}
+
+extern "C" __attribute__((visibility("default"))) int timerfd_create(int clock, int flags)
+{
+    const int fd = static_cast<int>(realSyscall()(SYS_timerfd_create, static_cast<long>(clock), static_cast<long>(flags)));
+    if (fd >= 0 && fd < kTrackedDescriptors)
+        timerClocks[fd].store(clock, std::memory_order_relaxed);
+    return fd;
+}
+
+// The timer is armed on the real clock directly; what it reports back, the time left, is told warped.
+extern "C" __attribute__((visibility("default"))) int timerfd_settime(int fd, int flags, const itimerspec* value,
+                                                                     itimerspec* old)
+{
+    itimerspec moved = *value;
+    const bool disarm = value->it_value.tv_sec == 0 && value->it_value.tv_nsec == 0;
+    if (!disarm)
+        moved.it_value = (flags & TFD_TIMER_ABSTIME) ? realDeadline(timerClock(fd), value->it_value)
+                                                     : realInterval(value->it_value);
+    moved.it_interval = realInterval(value->it_interval);
+    const long result = realSyscall()(SYS_timerfd_settime, static_cast<long>(fd), static_cast<long>(flags), &moved, old);
+    if (result == 0 && old) {
+        old->it_value = warpedInterval(old->it_value);
+        old->it_interval = warpedInterval(old->it_interval);
+    }
+    return static_cast<int>(result);
+}
+
+extern "C" __attribute__((visibility("default"))) int timerfd_gettime(int fd, itimerspec* current)
+{
+    const long result = realSyscall()(SYS_timerfd_gettime, static_cast<long>(fd), current);
+    if (result == 0) {
+        current->it_value = warpedInterval(current->it_value);
+        current->it_interval = warpedInterval(current->it_interval);
+    }
+    return static_cast<int>(result);
 }
