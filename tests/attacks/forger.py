@@ -194,9 +194,11 @@ def replay(args):
 def junk(args):
     spoofer = Spoofer()
     wrong_key = os.urandom(32)
-    for index, src in enumerate(args.sources.split(",")):
-        sport = 50000 + index
-        for n in range(args.count):
+    # Sender after sender within each round: where a burst overflows a slow receiver's socket buffer, each
+    # sender loses some of its datagrams, not one sender all of them.
+    for n in range(args.count):
+        for index, src in enumerate(args.sources.split(",")):
+            sport = 50000 + index
             body = datagram(PAUSE, 4242, args.group, n, bytes(8), FORGED, tag=SIGNED_TAG)
             counter = time.time_ns() // 1000
             signed_part = struct.pack("<HBQ", sport, args.key_id, counter)
