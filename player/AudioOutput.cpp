@@ -32,12 +32,15 @@ constexpr Candidate kCandidates[] = {
 // "skew" compares the two clocks at every buffer and, once their smoothed difference passes half the
 // tolerance, moves the playout pointer by the tolerance: the sound stays within it of the pipeline's
 // clock, whatever the drift. The skew it sees is mostly the noise of the output's delay (through a sound
-// server's ALSA plugin): at 1 ms the sound of a slave and its master parted by up to 542 us (p99, 35 s of
-// a looped clip at a null sink), at 250 us by up to 250 us; at 1000 ppm the pointer then moves four times
-// a second. The alignment threshold at the tolerance, with no wait, lets such a move (and a trim of the
-// screen, which moves the base time) take effect at once rather than after the default second of waiting;
-// a clip's own time stamps are exact, so nothing else crosses it.
-constexpr gint64 kDriftToleranceUs = 250;
+// server's ALSA plugin). Measured with slaves 150 ppm off, a looped clip at a null sink: at 1 ms the
+// sound of a slave and its master parted by up to 542 us (35 s); over 110 s, at 250 us a slave sat 100
+// to 600 us to one side of its master, by its drift's sign, and at 100 us within 150 us through
+// PulseAudio and 300 us through PipeWire once settled. At 1000 ppm the pointer then moves ten times a
+// second, by 5 samples at 48 kHz.
+// The alignment threshold at the tolerance, with no wait, lets such a move (and a trim of the screen,
+// which moves the base time) take effect at once rather than after the default second of waiting; a
+// clip's own time stamps are exact, so nothing else crosses it.
+constexpr gint64 kDriftToleranceUs = 100;
 constexpr guint64 kAlignmentThresholdNs = guint64(kDriftToleranceUs) * 1000;
 // The sink's buffer, written 10 ms at a time. Through a sound server's ALSA plugin the delay that the
 // sink's clock subtracts fills up with the server's buffer after a start, and until the skew slaving has
