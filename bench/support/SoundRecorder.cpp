@@ -18,6 +18,7 @@ namespace {
 // for): the sink renders that far ahead, a fragment at a time, and its monitor hands each fragment on as
 // soon as it is rendered (see RecordingClock).
 constexpr int kLatencyMs = 2;
+constexpr int kPipeWireLatencyMs = 10;
 constexpr std::size_t kReadBytes = 4096;
 
 } // namespace
@@ -41,6 +42,10 @@ std::vector<std::string> SoundRecorder::parec(const QString& pulseServer, const 
 std::vector<std::string> SoundRecorder::pwRecord(const QString& runtimeDir, const QString& node, int rate)
 {
     // Through env, for the recorder alone reaches that PipeWire. To standard output ("-") it writes raw.
+    // Its latency sets the graph's cycle, the smallest any node asks for: at 2 ms three PipeWires woke
+    // some 2000 times a second between them on two cores, and a tick now and then came a cycle or a stall
+    // off; at 10 ms, the player's own period, hardly ever. (The placement moves with it: see
+    // PipeWirePerPlayer.)
     return {"env",
             "PIPEWIRE_RUNTIME_DIR=" + runtimeDir.toStdString(),
             "pw-record",
@@ -48,7 +53,7 @@ std::vector<std::string> SoundRecorder::pwRecord(const QString& runtimeDir, cons
             "--rate=" + std::to_string(rate),
             "--channels=1",
             "--format=s16",
-            "--latency=" + std::to_string(kLatencyMs) + "ms",
+            "--latency=" + std::to_string(kPipeWireLatencyMs) + "ms",
             "-"};
 }
 
