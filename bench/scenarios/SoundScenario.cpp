@@ -4,9 +4,9 @@
 // of a private sound server that a recorder hears (SoundRig: one server for all, or one per player). The
 // slaves run under multinet-timewarp, fast and slow by 150 ppm (every clock and wait of the process,
 // GStreamer's included), so each slave's sound sink must make up its drift against its server's clock.
-// Figures, from the third second of the programme on: each slave's ticks against the master's, and each
-// player's ticks against the instants its frame log says it showed the frame of the same second
-// (RecordingClock puts a recording on the frame logs' clock).
+// Figures, from the third second of the programme to its last: each slave's ticks against the master's,
+// and each player's ticks against the instants its frame log says it showed the frame of the same
+// second (RecordingClock puts a recording on the frame logs' clock).
 #include "scenarios/Scenarios.h"
 
 #include "support/PlayerBinary.h"
@@ -33,8 +33,8 @@ constexpr double kMatchUs = 500000;               // ticks are a second apart: t
 // Long enough for a p99 of each slave's skew that is not its largest: some 100 ticks.
 constexpr double kFullSeconds = 110;
 
-// For each of `times` from `fromUs` to before `toUs`, its difference to the nearest of `reference` (in order), where that
-// is within half a second (us).
+// For each of `times` from `fromUs` to before `toUs`, its difference to the nearest of `reference` (in
+// order), where that is within half a second (us).
 std::vector<double> nearestDifferencesUs(const std::vector<double>& times, const std::vector<double>& reference, double fromUs,
                                          double toUs)
 {
