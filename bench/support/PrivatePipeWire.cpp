@@ -15,9 +15,6 @@ constexpr int kStartTimeoutMs = 10000;
 constexpr int kStopTimeoutMs = 3000;
 constexpr int kPollMs = 100;
 
-// The daemon's modules are those of the packaged configuration less the desktop's (portal, X11 bell,
-// devices). Its clock runs at one rate, so that nothing is resampled in the graph; the smallest quantum
-// stays below the recorder's 2 ms (the package's VM override would hold it at 1024 frames).
 // A mono null sink named `name`, kept when nothing plays into it.
 QString nullSinkObject(const QString& name, int rate)
 {
@@ -29,6 +26,9 @@ QString nullSinkObject(const QString& name, int rate)
         .arg(rate);
 }
 
+// The daemon's modules are those of the packaged configuration less the desktop's (portal, X11 bell,
+// devices). Its clock runs at one rate, so that nothing is resampled in the graph; the smallest quantum
+// stays below the recorder's 2 ms (the package's VM override would hold it at 1024 frames).
 QString daemonConfig(int rate, const QString& ownSink)
 {
     return QStringLiteral(R"(context.properties = {
