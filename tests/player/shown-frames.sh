@@ -21,6 +21,8 @@ cleanup() {
 trap cleanup EXIT
 fail() {
   echo "FAIL: $*"
+  # What went wrong first, which the last lines (a run's summary) seldom say.
+  grep -a -i -m 20 -E 'error|cannot|could not|failed|missing' "$work"/*.log || true
   tail -n 20 "$work"/*.log
   exit 1
 }
