@@ -6,12 +6,13 @@
 
 namespace {
 
+constexpr char kMasterSink[] = "master";
 // A slave's sink is named after its drift: the slave prefix knows nothing else of the slave.
 constexpr char kSlaveSinkPrefix[] = "drift";
 
 QStringList sinkNames(const std::vector<double>& slavePpms)
 {
-    QStringList sinks{QStringLiteral("master")};
+    QStringList sinks{QLatin1String(kMasterSink)};
     for (const double ppm : slavePpms)
         sinks << QLatin1String(kSlaveSinkPrefix) + QString::number(ppm);
     return sinks;
@@ -28,7 +29,7 @@ SharedSoundServer::SharedSoundServer(const QString& workDir, SoundServer server,
 {
     // The run's processes inherit these: the master keeps the master's sink, the slaves' prefix names theirs.
     qputenv("PULSE_SERVER", m_pulse.address().toLocal8Bit());
-    qputenv("PULSE_SINK", sinkNames({}).front().toLocal8Bit());
+    qputenv("PULSE_SINK", kMasterSink);
 }
 
 SharedSoundServer::~SharedSoundServer()

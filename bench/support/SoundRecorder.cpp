@@ -3,6 +3,7 @@
 
 #include "support/BenchClock.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <spawn.h>
@@ -118,4 +119,12 @@ void SoundRecorder::readUntilEnd(int fd)
     // A recorder writes whole frames unless it is stopped mid-frame.
     m_recording.samples.resize(bytes.size() / frameBytes * std::size_t(m_recording.channels));
     std::memcpy(m_recording.samples.data(), bytes.data(), m_recording.samples.size() * sizeof(std::int16_t));
+}
+
+double longestGapMs(const Recording& recording)
+{
+    std::int64_t longest = 0;
+    for (std::size_t i = 1; i < recording.blocks.size(); ++i)
+        longest = std::max(longest, recording.blocks[i].arrivedNs - recording.blocks[i - 1].arrivedNs);
+    return double(longest) / 1e6;
 }

@@ -27,6 +27,9 @@ struct Recording
     std::vector<RecordedBlock> blocks;
 };
 
+// The longest time between two blocks of `recording` (ms): the server or the recorder stalled for as long.
+double longestGapMs(const Recording& recording);
+
 class SoundRecorder
 {
 public:

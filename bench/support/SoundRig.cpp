@@ -3,9 +3,6 @@
 
 #include "support/PipeWirePerPlayer.h"
 #include "support/SharedSoundServer.h"
-#include "support/SoundRecorder.h"
-
-#include <algorithm>
 
 namespace {
 
@@ -36,12 +33,4 @@ std::unique_ptr<SoundRig> startSoundRig(const QString& server, const QString& wo
     if (server == kPipeWireAlsa)
         return std::make_unique<PipeWirePerPlayer>(workDir, timewarp, slavePpms);
     return std::make_unique<SharedSoundServer>(workDir, sharedServer(server), timewarp, slavePpms);
-}
-
-double longestGapMs(const Recording& recording)
-{
-    std::int64_t longest = 0;
-    for (std::size_t i = 1; i < recording.blocks.size(); ++i)
-        longest = std::max(longest, recording.blocks[i].arrivedNs - recording.blocks[i - 1].arrivedNs);
-    return double(longest) / 1e6;
 }

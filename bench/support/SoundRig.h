@@ -40,7 +40,3 @@ QString whySoundRigUnavailable(const QString& server);
 // `workDir`; `timewarp` is multinet-timewarp. Throws std::runtime_error when a server does not come up.
 std::unique_ptr<SoundRig> startSoundRig(const QString& server, const QString& workDir, const QString& timewarp,
                                         const std::vector<double>& slavePpms);
-
-// The longest time between two blocks of `recording` (ms).
-struct Recording;
-double longestGapMs(const Recording& recording);
