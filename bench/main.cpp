@@ -83,9 +83,9 @@ DriverOptions parseDriverOptions(const QCoreApplication& app)
                                         QStringLiteral("How many programmes the lossy scenario plays at each level (default: 10; --quick: 1)."),
                                         QStringLiteral("N"));
     const QCommandLineOption soundServer(QStringLiteral("sound-server"),
-                                         QStringLiteral("The server whose null sink the playback-sound scenario hears: pulseaudio (default) or pipewire, one for "
-                                                        "every player; or pipewire-alsa, one per player on its clock through PipeWire's ALSA plugin."),
-                                         QStringLiteral("NAME"), QStringLiteral("pulseaudio"));
+                                         QStringLiteral("The server whose null sink the playback-sound scenario hears: pipewire-alsa (default), one per player on "
+                                                        "its clock through PipeWire's ALSA plugin; or pulseaudio or pipewire, one for every player."),
+                                         QStringLiteral("NAME"), QStringLiteral("pipewire-alsa"));
     parser.addOptions({quick, scenario, json, programmes, soundServer});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {

@@ -42,12 +42,20 @@ constexpr Candidate kCandidates[] = {
 // clip's own time stamps are exact, so nothing else crosses it.
 constexpr gint64 kDriftToleranceUs = 100;
 constexpr guint64 kAlignmentThresholdNs = guint64(kDriftToleranceUs) * 1000;
-// The sink's buffer, written 10 ms at a time. Through a sound server's ALSA plugin the delay that the
+// The sink's buffer, written 25 ms at a time. Through a sound server's ALSA plugin the delay that the
 // sink's clock subtracts fills up with the server's buffer after a start, and until the skew slaving has
 // caught up with it the sound comes late by up to that much: 55 ms at the default 200 ms, 5 ms at 100 ms
-// (the first second after a start, a null sink of PulseAudio). 90 ms are left to wake up in on a busy PC.
+// (the first second after a start, a null sink of PulseAudio). 75 ms are left to wake up in on a busy PC.
+// The period is also the latency that PipeWire's ALSA plugin asks of the graph, which then cycles at the
+// largest power of two of frames within the smallest latency asked: 1024 frames (21 ms, PipeWire's own
+// default) at 25 ms, 256 (5.3 ms) at 10 ms. A PC that stalls for 5 to 8 ms now and then (a virtual machine
+// does, a real-time thread too) makes a graph that short miss cycles, several a minute; each moved that
+// player's sound by up to a cycle until the skew slaving had pulled it back, 1 to 10 ms for a second. At
+// 21 ms they hardly miss one (one in 110 s of three PCs). Through PulseAudio's ALSA plugin the longer period lets the sink's
+// clock stray further while it settles after a start (1 to 2.5 ms over the first seconds in three runs
+// of four, 0.4 to 0.6 ms in two of five at 10 ms).
 constexpr gint64 kBufferTimeUs = 100000;
-constexpr gint64 kLatencyTimeUs = 10000;
+constexpr gint64 kLatencyTimeUs = 25000;
 
 QString errorOf(GstBus* bus)
 {

@@ -19,7 +19,7 @@ namespace {
 // for): the sink renders that far ahead, a fragment at a time, and its monitor hands each fragment on as
 // soon as it is rendered (see RecordingClock).
 constexpr int kLatencyMs = 2;
-constexpr int kPipeWireLatencyMs = 10;
+constexpr int kPipeWireLatencyMs = 25;
 constexpr std::size_t kReadBytes = 4096;
 
 } // namespace
@@ -43,9 +43,10 @@ std::vector<std::string> SoundRecorder::parec(const QString& pulseServer, const 
 std::vector<std::string> SoundRecorder::pwRecord(const QString& runtimeDir, const QString& node, int rate)
 {
     // Through env, for the recorder alone reaches that PipeWire. To standard output ("-") it writes raw.
-    // Its latency sets the graph's cycle, the smallest any node asks for: at 2 ms three PipeWires woke
-    // some 2000 times a second between them on two cores, and a tick now and then came a cycle or a stall
-    // off; at 10 ms, the player's own period, hardly ever. (The placement moves with it: see
+    // Its latency joins the player's in setting the graph's cycle (the largest power of two of frames
+    // within the smallest latency asked): at 2 ms three PipeWires woke some 2000 times a second between
+    // them on two cores, and a tick now and then came a cycle or a stall off. At 25 ms, the player's own
+    // period, the cycle is PipeWire's default of 1024 frames. (The placement moves with it: see
     // PipeWirePerPlayer.)
     return {"env",
             "PIPEWIRE_RUNTIME_DIR=" + runtimeDir.toStdString(),
