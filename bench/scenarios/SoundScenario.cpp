@@ -111,8 +111,16 @@ QJsonValue runSoundScenario(const ScenarioSettings& settings, ResultTable& table
             shown.push_back(double(ns) / 1000.0);
         secondsUs.push_back(shown);
     }
-    if (secondsUs.front().empty() || ticksUs.front().empty())
-        throw std::runtime_error("the master showed no frames or played no ticks; see " + workDir.path().toStdString());
+    // A player whose sound stopped would leave too few ticks to compare, and its skew would read as none.
+    for (int player = 0; player <= kSlaves; ++player) {
+        if (secondsUs[player].empty() || double(ticksUs[player].size()) < playSeconds / 2) {
+            workDir.setAutoRemove(false);
+            throw std::runtime_error((player == 0 ? std::string("the master") : "slave " + str(player)) + " showed " +
+                                     str(std::int64_t(secondsUs[player].size())) + " whole seconds and played " +
+                                     str(std::int64_t(ticksUs[player].size())) + " ticks in " + str(std::int64_t(playSeconds)) +
+                                     " s; the run's files are kept in " + workDir.path().toStdString());
+        }
+    }
     const double fromUs = secondsUs.front().front() + double(kSettleNs) / 1000.0;
     // The master's last whole second is left out: the players end within it, and with a PipeWire per player
     // its tick came 0.6 to 2.7 ms off the run's others (the others' within 0.4 ms).
