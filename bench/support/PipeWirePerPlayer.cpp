@@ -16,6 +16,8 @@ namespace {
 
 constexpr char kSink[] = "speaker";
 constexpr char kPluginFile[] = "libasound_module_pcm_pipewire.so";
+constexpr int kRecorderLinkTimeoutMs = 3000;
+constexpr int kRecorderAttempts = 3;
 
 // The PC of the slave of `ppm`, or the master's: where its files are.
 QString pcDir(const QString& workDir, const QString& name)
@@ -81,9 +83,17 @@ PipeWirePerPlayer::PlayerPc PipeWirePerPlayer::startPc(const QString& dir, const
     pc.pipeWire = std::make_unique<PrivatePipeWire>(dir, PrivatePulse::kRate, options);
     pc.alsaConfig = dir + QStringLiteral("/asound.conf");
     writeFile(pc.alsaConfig, alsaConfig(alsaPlugin()));
-    pc.recorder = std::make_unique<SoundRecorder>(SoundRecorder::pwRecord(pc.pipeWire->runtimeDir(), QLatin1String(kSink), PrivatePulse::kRate),
-                                                  PrivatePulse::kRate, 1);
-    return pc;
+    // A recorder that comes before the session manager has taken in the sink is refused ("no node
+    // available") and left unlinked: it heard one tick of a 110 s run. Such a recorder is started again.
+    for (int attempt = 1;; ++attempt) {
+        pc.recorder = std::make_unique<SoundRecorder>(
+            SoundRecorder::pwRecord(pc.pipeWire->runtimeDir(), QLatin1String(kSink), PrivatePulse::kRate), PrivatePulse::kRate, 1);
+        if (pc.pipeWire->monitorLinked(QLatin1String(kSink), kRecorderLinkTimeoutMs))
+            return pc;
+        if (attempt == kRecorderAttempts)
+            throw std::runtime_error("the session manager did not link the recorder to the sink; see " + dir.toStdString() + "/wireplumber.log");
+        pc.recorder.reset();
+    }
 }
 
 PipeWirePerPlayer::PipeWirePerPlayer(const QString& workDir, const QString& timewarp, const std::vector<double>& slavePpms)

@@ -167,27 +167,43 @@ const QProcess& PrivatePipeWire::start(const QStringList& command, const QString
                              m_workDir.toStdString() + "/" + log.toStdString());
 }
 
-void PrivatePipeWire::waitForLinksInto(const QString& sink, int links) const
+int PrivatePipeWire::linksAt(const QString& portPrefix, bool into) const
 {
-    const QString input = sink + QStringLiteral(":playback_");
-    for (int waited = 0; waited < kStartTimeoutMs; waited += kPollMs) {
-        QProcess pwLink;
-        pwLink.setProcessEnvironment(environment());
-        pwLink.start(QStringLiteral("pw-link"), {QStringLiteral("--links"), QStringLiteral("--input")});
-        pwLink.waitForFinished(kStartTimeoutMs);
-        // One line per link: "<sink>:playback_<channel>" then "  |<- <node>:<port>" for each port linked in.
-        int linked = 0;
-        bool inSink = false;
-        for (const QString& line : QString::fromUtf8(pwLink.readAllStandardOutput()).split(QLatin1Char('\n'))) {
-            if (!line.startsWith(QLatin1Char(' ')))
-                inSink = line.startsWith(input);
-            else if (inSink && line.contains(QStringLiteral("|<-")))
-                ++linked;
-        }
-        if (linked >= links)
-            return;
+    QProcess pwLink;
+    pwLink.setProcessEnvironment(environment());
+    pwLink.start(QStringLiteral("pw-link"), {QStringLiteral("--links"), into ? QStringLiteral("--input") : QStringLiteral("--output")});
+    pwLink.waitForFinished(kStartTimeoutMs);
+    // One line per port, "<node>:<port>", then "  |<- <node>:<port>" (or "|->") for each link.
+    const QString arrow = into ? QStringLiteral("|<-") : QStringLiteral("|->");
+    int linked = 0;
+    bool atPort = false;
+    for (const QString& line : QString::fromUtf8(pwLink.readAllStandardOutput()).split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1Char(' ')))
+            atPort = line.startsWith(portPrefix);
+        else if (atPort && line.contains(arrow))
+            ++linked;
+    }
+    return linked;
+}
+
+bool PrivatePipeWire::waitForLinks(const QString& portPrefix, bool into, int links, int timeoutMs) const
+{
+    for (int waited = 0; waited < timeoutMs; waited += kPollMs) {
+        if (linksAt(portPrefix, into) >= links)
+            return true;
         QThread::msleep(kPollMs);
     }
-    throw std::runtime_error("the private PipeWire's session manager did not link the sinks; see " + m_workDir.toStdString() +
-                             "/wireplumber.log");
+    return false;
+}
+
+void PrivatePipeWire::waitForLinksInto(const QString& sink, int links) const
+{
+    if (!waitForLinks(sink + QStringLiteral(":playback_"), true, links, kStartTimeoutMs))
+        throw std::runtime_error("the private PipeWire's session manager did not link the sinks; see " + m_workDir.toStdString() +
+                                 "/wireplumber.log");
+}
+
+bool PrivatePipeWire::monitorLinked(const QString& sink, int timeoutMs) const
+{
+    return waitForLinks(sink + QStringLiteral(":monitor_"), false, 1, timeoutMs);
 }

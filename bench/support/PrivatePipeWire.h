@@ -47,9 +47,15 @@ public:
     // Waits until the session manager has linked `links` ports into the sink `sink`; throws
     // std::runtime_error when it has not within seconds.
     void waitForLinksInto(const QString& sink, int links) const;
+    // Whether the session manager links the monitor of the sink `sink` out to a port within `timeoutMs`.
+    bool monitorLinked(const QString& sink, int timeoutMs) const;
 
 private:
     QProcessEnvironment environment() const;
+    // How many links `pw-link` lists into (or out of) the ports whose names begin with `portPrefix`.
+    int linksAt(const QString& portPrefix, bool into) const;
+    // Whether `linksAt` reaches `links` within `timeoutMs`.
+    bool waitForLinks(const QString& portPrefix, bool into, int links, int timeoutMs) const;
     // Starts `command` (program and arguments) with its output in `log`, and waits until `readyPath`
     // exists when one is given.
     const QProcess& start(const QStringList& command, const QString& log, const QString& readyPath);
